@@ -1,0 +1,107 @@
+// The FTP client component as the run and the remote routines use it: settings, login, folders,
+// listings, transfers, deletes and the failure event. One implementation adapts our engine
+// (engine_component.h); tests script their own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pullwire {
+
+// Every member fails by throwing this: a number the callers may test (380, 11101) and a text a
+// person understands, quoting the server's reply where there is one.
+class ComponentError : public std::runtime_error {
+ public:
+  ComponentError(std::int32_t number, const std::string& description)
+      : std::runtime_error(description), number_(number) {}
+  std::int32_t number() const { return number_; }
+
+ private:
+  std::int32_t number_;
+};
+
+// An invalid argument or property value, such as an empty path.
+inline constexpr std::int32_t kComponentInvalidValue = 380;
+// The server reports that the file or folder does not exist.
+inline constexpr std::int32_t kComponentNoSuchFile = 11101;
+
+inline constexpr std::int32_t kConnectionStateConnected = 2;
+
+// One parsed line of a listing.
+struct ListEntry {
+  std::string Name;
+  std::string TypeLetter;  // "D" folder, "L" link, "F" or anything else: file
+  std::int64_t Size = 0;   // bytes
+  std::int32_t ExtraNumber = 0;
+  std::string ExtraText;
+
+  friend bool operator==(const ListEntry&, const ListEntry&) = default;
+};
+
+inline constexpr std::int32_t kListingStyleUnix = 0;
+inline constexpr std::int32_t kListingStyleDos = 1;
+// Some lines were in neither UNIX nor DOS format; they are in UnparsedLines.
+inline constexpr std::int32_t kListingStyleMixed = 2;
+
+// The listing object of the last ListDirectory. Accessors may throw ComponentError.
+class ComponentListing {
+ public:
+  virtual ~ComponentListing() = default;
+  virtual std::int32_t ListingStyle() const = 0;
+  virtual std::string UnparsedLines() const = 0;
+  virtual const std::vector<ListEntry>& Entries() const = 0;
+};
+
+// Arguments of the failure event: a number and a text.
+using FailureEventHandler = std::function<void(std::int32_t number, const std::string& text)>;
+
+class FtpComponent {
+ public:
+  virtual ~FtpComponent() = default;
+
+  // Settings (put-only properties of the component).
+  virtual void OperationTimeout(std::int32_t milliseconds) = 0;
+  virtual void TransferType(std::int32_t type) = 0;  // 0 ASCII, 1 IMAGE, 2 EBCDIC, 3 ZIP
+  virtual void PassiveMode(bool passive) = 0;
+  virtual void ProxyKind(std::int32_t kind) = 0;  // 0 none .. 7 pipe, the proxy dialog's list
+  virtual void ProxyServer(const std::string& host) = 0;
+  virtual void ProxyLoginName(const std::string& name) = 0;
+  virtual void ProxyLoginPassword(const std::string& password) = 0;
+  virtual void ProxyServerPort(std::int32_t port) = 0;
+
+  virtual std::int32_t ConnectionState() const = 0;  // kConnectionStateConnected when logged in
+
+  virtual void Login(const std::string& host, const std::string& user, const std::string& password,
+                     const std::string& account, std::int32_t port) = 0;
+  virtual void Logout() = 0;
+
+  // Changes the session's working folder; throws when the folder cannot be entered.
+  virtual void WorkingDirectory(const std::string& remote_path) = 0;
+
+  // Fetches and parses the working folder's listing; Listing() returns it until the next call.
+  virtual void ListDirectory() = 0;
+  virtual const ComponentListing& Listing() const = 0;
+
+  // Downloads one file to `local_destination`: a file path, or an existing folder into which the
+  // file goes under its remote name. With `restart_offset` > 0 the transfer continues a local
+  // copy from that byte. Returns when the transfer has ended; throws when it failed, after
+  // firing the failure event.
+  virtual void GetFile(const std::string& remote_file, const std::string& local_destination,
+                       std::optional<std::int64_t> restart_offset = std::nullopt) = 0;
+
+  // Downloads every file matching a wildcard spec ("/pub/*", or quoted: "\"/pub/My Files/*\"")
+  // into `local_folder`, descending into subfolders.
+  virtual void GetMatching(const std::string& remote_spec, const std::string& local_folder) = 0;
+
+  virtual void DeleteFile(const std::string& remote_path) = 0;
+  virtual void RemoveDirectory(const std::string& remote_path) = 0;
+
+  // Called on the calling thread while a transfer fails, before the member throws.
+  virtual void SetFailureEventHandler(FailureEventHandler handler) = 0;
+};
+
+}  // namespace pullwire
