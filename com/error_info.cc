@@ -19,6 +19,11 @@ HRESULT RaiseError(std::int32_t vb_number, std::string description, std::string 
   return VbErrorResult(vb_number);
 }
 
+HRESULT ReportFailure(HRESULT hr, std::string description, std::string source) {
+  SetErrorInfo(ErrorRecord{hr, std::move(description), std::move(source)});
+  return hr;
+}
+
 std::string VbErrorText(std::int32_t vb_number) {
   switch (vb_number) {
     case kVbOverflow: return "Overflow";

@@ -25,6 +25,10 @@ PULLWIRE_COM_API void SetErrorInfo(ErrorRecord record);
 // Takes the calling thread's record, leaving none; nullopt when there is none.
 PULLWIRE_COM_API std::optional<ErrorRecord> GetErrorInfo();
 
+// Leaves a record numbered by the result itself (as Visual Basic shows a non-VB failure) and
+// returns `hr`, for `return ReportFailure(REGDB_E_CLASSNOTREG, "...", prog_id);`.
+PULLWIRE_COM_API HRESULT ReportFailure(HRESULT hr, std::string description, std::string source = {});
+
 // Leaves the record and returns the matching failure, for `return RaiseError(9, ...);`.
 PULLWIRE_COM_API HRESULT RaiseError(std::int32_t vb_number, std::string description, std::string source);
 

@@ -18,6 +18,7 @@ inline constexpr HRESULT E_NOINTERFACE = MakeHresult(1, 0, 0x4002);
 inline constexpr HRESULT E_POINTER = MakeHresult(1, 0, 0x4003);
 inline constexpr HRESULT E_FAIL = MakeHresult(1, 0, 0x4005);
 inline constexpr HRESULT E_UNEXPECTED = MakeHresult(1, 0, 0xFFFF);
+inline constexpr HRESULT E_ACCESSDENIED = MakeHresult(1, 7, 5);
 inline constexpr HRESULT E_OUTOFMEMORY = MakeHresult(1, 7, 14);
 inline constexpr HRESULT E_INVALIDARG = MakeHresult(1, 7, 87);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(1, 4, 0x0110);
