@@ -1,9 +1,12 @@
-// What the plug-in asks of the desktop: message boxes, the beep, the folder chooser. One Qt
-// implementation (dialogs/qt_ui_services.h); tests script the user's answers.
+// What the plug-in asks of the desktop: message boxes, the beep, the folder chooser, the pop-up
+// menu. One Qt implementation (dialogs/qt_ui_services.h); tests script the user's answers.
 #pragma once
 
 #include <string>
 
+class QAction;
+class QMenu;
+class QPoint;
 class QWidget;
 
 namespace pullwire {
@@ -22,6 +25,9 @@ class UiServices {
   // Returns the chosen folder's full path, or nothing when the user cancelled.
   virtual bool ChooseFolder(QWidget* owner, const std::string& title, const std::string& initial_folder,
                             std::string* chosen /*out*/) = 0;
+  // Pops `menu` up at `position` (global pixels) for `owner` and waits until it closes. Returns
+  // the item the user picked (an item of `menu` or of one of its sub-menus), or null for none.
+  virtual QAction* PopupMenu(QWidget* owner, QMenu* menu, const QPoint& position) = 0;
 };
 
 }  // namespace pullwire
