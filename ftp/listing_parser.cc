@@ -193,8 +193,12 @@ bool ReadUnixSize(std::string_view line, const Tokens& tokens, std::size_t last,
 // group ("-rw-r--r-- 1 ftp 12 ..."), the owner too, or add a domain ("1 group domain user").
 bool ReadUnixOwnership(std::string_view line, const Tokens& tokens, std::size_t size_first,
                        LineFields& fields) {
-  std::size_t next = 1;
   if (size_first > 5) return false;
+  // A column ending in "," is a device's "major," that only devices may carry.
+  for (std::size_t i = 1; i < size_first; ++i) {
+    if (Text(line, tokens.at[i]).back() == ',') return false;
+  }
+  std::size_t next = 1;
   if (next < size_first && AllDigits(Text(line, tokens.at[next]))) {
     const auto links = ParseCount(Text(line, tokens.at[next]));
     if (!links) return false;
@@ -218,10 +222,10 @@ std::string_view NameAfter(std::string_view line, std::size_t after) {
   return after + 1 <= line.size() ? line.substr(after + 1) : std::string_view();
 }
 
-// Where the month column may stand: the common "mode links owner group size" layout first, so
-// a name that itself looks like a date never moves the columns; then layouts without the
-// group, with a two-word group or a device's "major, minor", without owner, without links.
-constexpr std::array<std::size_t, 6> kMonthColumns = {5, 4, 6, 3, 7, 2};
+// Where the month column may stand. The common "mode links owner group size" layout wins, so an
+// owner called "Mar" with a group "12" cannot pose as a date; otherwise the leftmost date wins,
+// so a name that itself looks like a date ("Jan 01 2020 x") never moves the columns.
+constexpr std::array<std::size_t, 6> kMonthColumns = {5, 2, 3, 4, 6, 7};
 
 // vsftpd:    "-rw-r--r--    1 0        0               3 Dec 05 19:25 a file"
 // pyftpdlib: "lrwxrwxrwx   1 root     root            6 Dec 05 19:25 lnk -> a file"
