@@ -1,0 +1,420 @@
+#!/usr/bin/python3
+"""Starts one loopback test server (pyftpd, vsftpd, dante, microsocks, ftp-proxy) in the foreground.
+
+Prints "PORT <n>", "PID <pid>" (and for vsftpd "PASSIVE <low>-<high>", always "WORKDIR <dir>"),
+then "READY"; stays until SIGTERM/SIGINT or --lifetime, then stops its server by PID.
+"""
+
+import argparse
+import ctypes
+import fcntl
+import os
+import pwd
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYTHON = "/usr/bin/python3"
+# Must match kSystemUser / kSystemPassword in tests/support/test_servers.h.
+SYSTEM_USER = "ftptest"
+SYSTEM_PASSWORD = "pullwire-ftptest-1"
+# vsftpd picks its passive ports itself: each instance owns a block below the kernel's ephemeral
+# range (32768 and up), so no port another test got from bind(0) can be taken by a data listener.
+PASSIVE_FIRST, PASSIVE_LAST, PASSIVE_BLOCK = 20000, 31999, 16
+READY_BOUND = 10.0
+PR_SET_PDEATHSIG = 1
+
+
+class StartError(Exception):
+    pass
+
+
+def die_with_parent():
+    """preexec_fn: the server gets SIGTERM when this launcher dies, however it dies."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def port_is_free(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            return False
+    return True
+
+
+def accepting(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.settimeout(0.5)
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def listener_inodes(port):
+    inodes = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                next(f)
+                for row in f:
+                    fields = row.split()
+                    local, state, inode = fields[1], fields[3], fields[9]
+                    if state == "0A" and int(local.rsplit(":", 1)[1], 16) == port:
+                        inodes.add(inode)
+        except OSError:
+            continue
+    return inodes
+
+
+def descendants(pid):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        ppid = int(stat.rsplit(")", 1)[1].split()[1])
+        children.setdefault(ppid, []).append(int(entry))
+    found, todo = [], [pid]
+    while todo:
+        current = todo.pop()
+        found.append(current)
+        todo.extend(children.get(current, []))
+    return found
+
+
+def owns_listener(pid, port):
+    """True when the listening socket on port belongs to pid or one of its children: another
+    process that grabbed the port between our probe and the server's bind does not count."""
+    wanted = {"socket:[%s]" % inode for inode in listener_inodes(port)}
+    for owner in descendants(pid):
+        fd_dir = "/proc/%d/fd" % owner
+        try:
+            for fd in os.listdir(fd_dir):
+                try:
+                    if os.readlink(os.path.join(fd_dir, fd)) in wanted:
+                        return True
+                except OSError:
+                    continue
+        except OSError:
+            continue
+    return False
+
+
+def wait_ready(proc, port, stderr_path):
+    deadline = time.monotonic() + READY_BOUND
+    while time.monotonic() < deadline:
+        if proc.poll() is not None:
+            return False
+        if accepting(port) and owns_listener(proc.pid, port):
+            return True
+        time.sleep(0.01)
+    raise StartError("not accepting on port %d within %.0f s: %s"
+                     % (port, READY_BOUND, read_text(stderr_path)))
+
+
+def read_text(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read().strip()
+    except OSError:
+        return ""
+
+
+def start_on_free_port(make_argv, workdir, attempts=5):
+    """Starts the server on a probed free port; a port lost to a race means another try."""
+    stderr_path = os.path.join(workdir, "server.stderr")
+    for _ in range(attempts):
+        port = free_port()
+        argv = make_argv(port)
+        with open(stderr_path, "wb") as err:
+            proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=err, stderr=err,
+                                    preexec_fn=die_with_parent)
+        if wait_ready(proc, port, stderr_path):
+            return proc, port
+        proc.wait()
+    raise StartError("%s did not start (exit code %s): %s"
+                     % (os.path.basename(argv[0]), proc.returncode, read_text(stderr_path)))
+
+
+def write_config(path, text, private):
+    with open(path, "w") as f:
+        f.write(text)
+    if private and os.geteuid() == 0:
+        # vsftpd refuses (exit 2, silently) a config that root does not own.
+        os.chown(path, 0, 0)
+        os.chmod(path, 0o600)
+
+
+class PassiveBlock:
+    """An flock-held block of ports below 32768, owned for the life of this process."""
+
+    def __init__(self):
+        folder = os.path.join(tempfile.gettempdir(), "pullwire-passive-%d" % os.getuid())
+        os.makedirs(folder, mode=0o700, exist_ok=True)
+        starts = list(range(PASSIVE_FIRST, PASSIVE_LAST + 1 - PASSIVE_BLOCK, PASSIVE_BLOCK))
+        random.shuffle(starts)
+        for start in starts[:100]:
+            fd = os.open(os.path.join(folder, "%d.lock" % start), os.O_RDWR | os.O_CREAT, 0o600)
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                os.close(fd)
+                continue
+            if all(port_is_free(p) for p in range(start, start + PASSIVE_BLOCK)):
+                self.fd, self.low, self.high = fd, start, start + PASSIVE_BLOCK - 1
+                return
+            os.close(fd)
+        raise StartError("no free passive port block between %d and %d"
+                         % (PASSIVE_FIRST, PASSIVE_LAST))
+
+
+def system_user():
+    try:
+        return pwd.getpwnam(SYSTEM_USER)
+    except KeyError:
+        raise StartError("the system user %s does not exist: run tests/support/prepare-machine.sh"
+                         % SYSTEM_USER)
+
+
+def check_traversable(root, account):
+    path = os.path.abspath(root)
+    while True:
+        st = os.stat(path)
+        if not (st.st_mode & 0o001 or (st.st_uid == account.pw_uid and st.st_mode & 0o100)):
+            raise StartError("%s is not traversable by %s (vsftpd could not enter the root)"
+                             % (path, SYSTEM_USER))
+        if path == "/":
+            return
+        path = os.path.dirname(path)
+
+
+def grant_tree(root, account):
+    """Hands the tree to the FTP account so DELE and RMD work, folders traversable."""
+    for folder, dirs, files in os.walk(root):
+        os.chown(folder, account.pw_uid, account.pw_gid)
+        os.chmod(folder, os.stat(folder).st_mode | 0o755)
+        for name in files + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
+            os.chown(os.path.join(folder, name), account.pw_uid, account.pw_gid,
+                     follow_symlinks=False)
+
+
+def vsftpd_config(args, workdir, port, block):
+    return "\n".join([
+        "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1", "listen_port=%d" % port,
+        "background=NO", "anonymous_enable=NO", "local_enable=YES", "write_enable=YES",
+        "local_umask=022", "local_root=%s" % os.path.abspath(args.root),
+        "chroot_local_user=YES", "allow_writeable_chroot=YES",
+        "pasv_enable=YES", "pasv_min_port=%d" % block.low, "pasv_max_port=%d" % block.high,
+        "port_enable=YES", "connect_from_port_20=NO", "pam_service_name=vsftpd",
+        "secure_chroot_dir=%s" % os.path.join(workdir, "empty"), "seccomp_sandbox=NO",
+        "isolate=NO", "isolate_network=NO",
+        "vsftpd_log_file=%s" % os.path.join(workdir, "vsftpd.log"), "log_ftp_protocol=YES",
+        "xferlog_enable=YES",
+        "userlist_enable=NO", "max_per_ip=0", "max_clients=0", ""])
+
+
+def start_vsftpd(args, workdir, facts):
+    if os.geteuid() != 0:
+        raise StartError("vsftpd needs root (it switches to the logged-in user)")
+    account = system_user()
+    if not os.path.isdir(args.root):
+        raise StartError("no such folder: %s" % args.root)
+    check_traversable(args.root, account)
+    grant_tree(args.root, account)
+    os.makedirs(os.path.join(workdir, "empty"), mode=0o755, exist_ok=True)
+    block = PassiveBlock()
+    facts["PASSIVE"] = "%d-%d" % (block.low, block.high)
+    facts["_keep"] = block
+    conf = os.path.join(workdir, "vsftpd.conf")
+
+    def argv(port):
+        write_config(conf, vsftpd_config(args, workdir, port, block), private=True)
+        return ["/usr/sbin/vsftpd", conf]
+    return start_on_free_port(argv, workdir)
+
+
+def dante_config(args, workdir, port):
+    lines = [
+        "logoutput: %s" % os.path.join(workdir, "danted.log"),
+        "internal: 127.0.0.1 port = %d" % port,
+        "external: 127.0.0.1",
+        "clientmethod: none",
+        "socksmethod: %s" % args.auth,
+    ]
+    if os.geteuid() == 0:
+        lines += ["user.privileged: root", "user.unprivileged: nobody"]
+    lines += [
+        "client pass {", "  from: 127.0.0.0/8 to: 0.0.0.0/0", "  log: error", "}",
+        "socks pass {", "  from: 127.0.0.0/8 to: 127.0.0.0/8", "  command: connect",
+        "  log: error connect", "}", ""]
+    return "\n".join(lines)
+
+
+def start_dante(args, workdir, facts):
+    if args.auth == "username":
+        if os.geteuid() != 0:
+            raise StartError("dante's username method needs root (it reads the shadow file)")
+        system_user()
+    conf = os.path.join(workdir, "danted.conf")
+    pidfile = os.path.join(workdir, "danted.pid")
+
+    def argv(port):
+        write_config(conf, dante_config(args, workdir, port), private=False)
+        return ["/usr/sbin/danted", "-f", conf, "-p", pidfile, "-N", "1"]
+    return start_on_free_port(argv, workdir)
+
+
+def start_microsocks(args, workdir, facts):
+    if bool(args.user) != bool(args.password):
+        raise StartError("microsocks wants both --user and --password, or neither")
+
+    def argv(port):
+        command = ["/usr/bin/microsocks", "-i", "127.0.0.1", "-p", str(port)]
+        if args.user:
+            command += ["-u", args.user, "-P", args.password]
+        return command
+    return start_on_free_port(argv, workdir)
+
+
+def ftp_proxy_config(args, workdir, port):
+    return "\n".join([
+        "[-Global-]", "Listen 127.0.0.1", "Port %d" % port, "ServerType standalone",
+        "DestinationAddress 127.0.0.1", "DestinationPort %d" % args.target_port,
+        "AllowMagicUser yes", "DestinationTransferMode client",
+        "LogDestination %s" % os.path.join(workdir, "ftp-proxy.log"),
+        "PidFile %s" % os.path.join(workdir, "ftp-proxy.pid"),
+        "TimeOut 60",
+        # The default of 40 forks a minute breaks a test suite.
+        "ForkLimit 1000", ""])
+
+
+def start_ftp_proxy(args, workdir, facts):
+    conf = os.path.join(workdir, "ftp-proxy.conf")
+
+    def argv(port):
+        write_config(conf, ftp_proxy_config(args, workdir, port), private=False)
+        return ["/usr/sbin/ftp-proxy", "-d", "-n", "-f", conf]
+    return start_on_free_port(argv, workdir)
+
+
+def start_pyftpd(args, workdir, facts):
+    stderr_path = os.path.join(workdir, "server.stderr")
+    argv = [PYTHON, os.path.join(HERE, "pyftpd.py"), "--port", "0"] + args.rest
+    if args.lifetime > 0 and "--lifetime" not in args.rest:
+        argv += ["--lifetime", str(args.lifetime + 5)]
+    with open(stderr_path, "wb") as err:
+        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=err, preexec_fn=die_with_parent)
+    line = proc.stdout.readline().strip()
+    if not line.isdigit():
+        proc.wait()
+        raise StartError("pyftpd did not start (exit code %s): %s"
+                         % (proc.returncode, read_text(stderr_path)))
+    return proc, int(line)
+
+
+STARTERS = {"pyftpd": start_pyftpd, "vsftpd": start_vsftpd, "dante": start_dante,
+            "microsocks": start_microsocks, "ftp-proxy": start_ftp_proxy}
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--workdir", help="folder for configs and logs (default: a private "
+                        "temporary folder, removed at exit)")
+    parser.add_argument("--lifetime", type=float, default=0,
+                        help="stop after this many seconds (default 0: until terminated)")
+    sub = parser.add_subparsers(dest="server", required=True)
+    sub.add_parser("pyftpd", help="pyftpd.py; other options go to it (see pyftpd.py --help)")
+    vs = sub.add_parser("vsftpd", help="vsftpd chrooted to --root as the local user %s"
+                        % SYSTEM_USER)
+    vs.add_argument("--root", required=True)
+    da = sub.add_parser("dante", help="dante SOCKS4/5 server")
+    da.add_argument("--auth", choices=("none", "username"), default="none")
+    ms = sub.add_parser("microsocks", help="microsocks SOCKS5 server")
+    ms.add_argument("--user")
+    ms.add_argument("--password")
+    fp = sub.add_parser("ftp-proxy", help="ftp-proxy gateway (USER user@host:port)")
+    fp.add_argument("--target-port", type=int, required=True)
+    args, rest = parser.parse_known_args(argv)
+    if rest and args.server != "pyftpd":
+        parser.error("unrecognized arguments: %s" % " ".join(rest))
+    args.rest = rest
+    return args
+
+
+def stop(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(3)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+def serve(args, workdir):
+    facts = {}
+    proc, port = STARTERS[args.server](args, workdir, facts)
+    stopping = []
+
+    def on_signal(signum, frame):
+        stopping.append(signum)
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    try:
+        print("PORT %d" % port)
+        print("PID %d" % proc.pid)
+        for key, value in facts.items():
+            if not key.startswith("_"):
+                print("%s %s" % (key, value))
+        print("WORKDIR %s" % workdir)
+        print("READY", flush=True)
+        deadline = time.monotonic() + args.lifetime if args.lifetime > 0 else None
+        while not stopping and proc.poll() is None:
+            if deadline is not None and time.monotonic() >= deadline:
+                break
+            time.sleep(0.05)
+    finally:
+        stop(proc)
+    if proc.returncode not in (0, -signal.SIGTERM) and not stopping:
+        print("serve.py: %s ended with exit code %s" % (args.server, proc.returncode),
+              file=sys.stderr)
+        return 1
+    return 0
+
+
+def main(argv):
+    args = parse_args(argv)
+    own_workdir = args.workdir is None
+    workdir = tempfile.mkdtemp(prefix="pullwire-%s-" % args.server) if own_workdir \
+        else os.path.abspath(args.workdir)
+    os.makedirs(workdir, exist_ok=True)
+    try:
+        return serve(args, workdir)
+    except StartError as err:
+        print("serve.py %s: %s" % (args.server, err), file=sys.stderr)
+        return 2
+    finally:
+        if own_workdir:
+            shutil.rmtree(workdir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,101 @@
+// Test data helpers: temporary folders, whole-file reads and writes, deterministic content.
+#include "tests/support/test_files.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include <fmt/core.h>
+#include <fmt/std.h>
+
+#ifndef PULLWIRE_SOURCE_DIR
+#error "PULLWIRE_SOURCE_DIR must name the source tree"
+#endif
+
+namespace pullwire::testing {
+
+namespace fs = std::filesystem;
+
+fs::path ServersDir() { return fs::path(PULLWIRE_SOURCE_DIR) / "tests" / "support" / "servers"; }
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(fmt::format("cannot open {} for reading", path));
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw std::runtime_error(fmt::format("cannot read {}", path));
+  return bytes;
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error(fmt::format("cannot write {}", path));
+}
+
+std::string PatternBytes(std::size_t size, std::uint32_t seed) {
+  // A 64-bit LCG mixed with its position: consecutive 8-byte words never repeat in practice, and
+  // the seed and size both change every byte, so two different test files never look alike.
+  std::string bytes(size, '\0');
+  std::uint64_t state = 0x9E3779B97F4A7C15ULL ^ (static_cast<std::uint64_t>(seed) << 32) ^ size;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i % 8 == 0) state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    bytes[i] = static_cast<char>((state >> (8 * (i % 8))) & 0xFF);
+  }
+  return bytes;
+}
+
+int UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  auto* generic = reinterpret_cast<sockaddr*>(&address);
+  if (::bind(fd, generic, length) != 0 || ::getsockname(fd, generic, &length) != 0) {
+    int error = errno;
+    ::close(fd);
+    throw std::system_error(error, std::generic_category(), "bind to a free loopback port");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TempDir::TempDir(std::string_view label) {
+  std::string pattern = (fs::temp_directory_path() / fmt::format("pullwire-{}-XXXXXX", label));
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(),
+                            fmt::format("cannot create a temporary folder {}", pattern));
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+TempDir::TempDir(TempDir&& other) noexcept : path_(std::exchange(other.path_, {})) {}
+
+TempDir& TempDir::operator=(TempDir&& other) noexcept {
+  if (this != &other) {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+    path_ = std::exchange(other.path_, {});
+  }
+  return *this;
+}
+
+}  // namespace pullwire::testing

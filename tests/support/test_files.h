@@ -1,0 +1,41 @@
+// Test data helpers: temporary folders, whole-file reads and writes, deterministic content.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace pullwire::testing {
+
+// tests/support/servers inside the source tree (from PULLWIRE_SOURCE_DIR).
+std::filesystem::path ServersDir();
+
+// Whole-file helpers for test data; both throw std::runtime_error naming the path on failure.
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);  // makes parents
+// Deterministic bytes for transfer checks: every size and seed gives different content, and no
+// 8-byte word repeats, so a copy that skipped or doubled a block never compares equal.
+std::string PatternBytes(std::size_t size, std::uint32_t seed = 1);
+// A loopback TCP port nobody listens on at the moment (for "connection refused" cases).
+int UnusedPort();
+
+// A fresh 0700 folder under the temp directory, removed with everything in it on destruction.
+class TempDir {
+ public:
+  explicit TempDir(std::string_view label = "test");
+  ~TempDir();
+  TempDir(TempDir&& other) noexcept;
+  TempDir& operator=(TempDir&& other) noexcept;
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view relative) const { return path_ / relative; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace pullwire::testing
