@@ -1,6 +1,7 @@
 // An owning smart pointer for interface references: Release on destruction, AddRef on copy.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 #include "com/unknown.h"
@@ -14,6 +15,10 @@ class ComPtr {
   ComPtr(std::nullptr_t) {}
   ComPtr(const ComPtr& other) : ptr_(other.ptr_) { if (ptr_) ptr_->AddRef(); }
   ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+  // From a pointer to a derived class or interface: `ComPtr<IDispatch> d = MakeObject<Daemon>();`.
+  template <typename U>
+    requires std::is_convertible_v<U*, T*>
+  ComPtr(ComPtr<U> other) : ptr_(other.Detach()) {}
   ~ComPtr() { Reset(); }
 
   ComPtr& operator=(ComPtr other) noexcept {
@@ -35,6 +40,7 @@ class ComPtr {
 
   T* get() const { return ptr_; }
   T* operator->() const { return ptr_; }
+  T& operator*() const { return *ptr_; }
   explicit operator bool() const { return ptr_ != nullptr; }
 
   void Reset() {

@@ -13,21 +13,10 @@
 #include "com/com_ptr.h"
 #include "com/export.h"
 #include "com/hresult.h"
+#include "com/runtime_folder.h"
 #include "com/unknown.h"
 
 namespace pullwire::com {
-
-// `<runtime>/norvik`, runtime being $XDG_RUNTIME_DIR, else /tmp/norvik-<uid>. With `create`,
-// missing folders are made 0700. Fails with E_ACCESSDENIED and a record naming the folder when
-// a folder is not a real directory, is owned by another user or is accessible to group or
-// others, since whoever controls it could pose as any server.
-PULLWIRE_COM_API HRESULT LocalServerFolder(bool create, std::filesystem::path* folder /*out*/);
-
-// The socket of ProgID `prog_id`: LocalServerFolder() / prog_id. The ProgID must be a plain
-// file name of letters, digits, '.', '_' and '-' (E_INVALIDARG otherwise) and the whole path
-// must fit a Unix socket address.
-PULLWIRE_COM_API HRESULT LocalServerSocketPath(std::string_view prog_id, bool create_folder,
-                                               std::filesystem::path* socket /*out*/);
 
 // Serves `prog_id` on one thread of its own: every accepted connection gets a fresh object from
 // the factory, every request on it is answered by that object's GetIDsOfNames + Invoke on the
