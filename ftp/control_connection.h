@@ -1,0 +1,73 @@
+// The control connection: sends commands and reads complete replies, every wait bounded by the
+// operation time-out. Bytes after a reply stay buffered for the next one; a 421, an unreadable
+// or over-long reply and a lost connection are handled here, once, by closing the connection.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ftp/deadline.h"
+#include "ftp/errors.h"
+#include "ftp/net_io.h"
+#include "ftp/reply.h"
+#include "ftp/trace.h"
+
+namespace pullwire::ftp {
+
+class ControlConnection {
+ public:
+  explicit ControlConnection(NetIo& net) : net_(net), socket_(net.context()) {}
+  ControlConnection(const ControlConnection&) = delete;
+  ControlConnection& operator=(const ControlConnection&) = delete;
+
+  void set_timeout(Milliseconds timeout) { timeout_ = timeout; }
+  Milliseconds timeout() const { return timeout_; }
+  void set_trace(TraceHandler trace) { trace_ = std::move(trace); }
+
+  // The socket to connect (directly or through a proxy) before the first Read.
+  Tcp::socket& socket() { return socket_; }
+  bool is_open() const { return socket_.is_open(); }
+  int native_handle() { return socket_.native_handle(); }
+  // Forgets buffered bytes and closes the socket; the session is over.
+  void Close();
+
+  // Starts reading the greeting: the first reply is awaited as `what` ("greeting from ...").
+  void ExpectGreeting(const std::string& what);
+
+  // Sends `command` CRLF and restarts the reply deadline. `shown` replaces the command in
+  // traces and errors when it holds a secret ("PASS ****"). A command holding CR or LF is
+  // refused (kInvalidValue): it would smuggle a second command.
+  void Send(const std::string& command, std::string_view shown = {});
+
+  // Reads the next complete reply before the reply deadline.
+  Reply Read();
+  // Send, then Read.
+  Reply Command(const std::string& command, std::string_view shown = {});
+
+  // Restarts the reply deadline without sending (after a transfer's data has ended).
+  void RestartDeadline() { deadline_ = Deadline::After(timeout_); }
+  const Deadline& deadline() const { return deadline_; }
+  // The verb of the last command, for messages ("RETR").
+  const std::string& last_verb() const { return last_verb_; }
+
+  // For the data loop, which watches this socket with poll(): takes in what has arrived without
+  // waiting (false when the server closed the connection) and hands out a buffered reply.
+  bool TakeAvailable();
+  std::optional<Reply> BufferedReply();
+
+ private:
+  [[noreturn]] void Fail(ErrorCode code, const std::string& description);
+  void Trace(char direction, std::string_view line);
+
+  NetIo& net_;
+  Tcp::socket socket_;
+  Milliseconds timeout_{60000};
+  Deadline deadline_ = Deadline::After(Milliseconds(60000));
+  std::string waiting_for_ = "reply";  // "reply to RETR", "greeting from ..."
+  std::string last_verb_;
+  std::string in_;
+  TraceHandler trace_;
+};
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,134 @@
+// Passive and active data connection set-up.
+#include "ftp/data_connection.h"
+
+#include <fmt/format.h>
+
+#include "ftp/errors.h"
+#include "ftp/reply_meaning.h"
+
+namespace pullwire::ftp {
+
+void DataConnector::Reset(const DataRoute& route) {
+  route_ = route;
+  epsv_refused_ = false;
+  Cancel();
+}
+
+void DataConnector::Cancel() {
+  if (!acceptor_) return;
+  asio::error_code ignored;
+  acceptor_->close(ignored);
+  acceptor_.reset();
+}
+
+std::uint16_t DataConnector::PassivePort() {
+  if (!epsv_refused_) {
+    const Reply reply = control_.Command("EPSV");
+    if (reply.code == 229) {
+      if (const auto port = ParseEpsvPort(reply)) return *port;
+      throw FtpError(ErrorCode::kProtocolError,
+                     fmt::format("unreadable reply to EPSV: {}", reply.Quote()));
+    }
+    // "500 EPSV not understood" and kin: PASV from now on, without asking again.
+    epsv_refused_ = true;
+  }
+  const Reply reply = control_.Command("PASV");
+  if (reply.code != 227) {
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("the server refused passive mode: {}", reply.Quote()));
+  }
+  // "227 Entering Passive Mode (127,0,0,1,4,51)": only the port is used.
+  if (const auto port = ParsePasvPort(reply)) return *port;
+  throw FtpError(ErrorCode::kProtocolError,
+                 fmt::format("unreadable reply to PASV: {}", reply.Quote()));
+}
+
+void DataConnector::ConnectPassive(Tcp::socket& data, std::uint16_t port) {
+  const Deadline deadline = Deadline::After(control_.timeout());
+  std::vector<Tcp::endpoint> endpoints;
+  std::string target;
+  if (route_.through_socks) {
+    endpoints = route_.proxy_endpoints;
+    target = "the SOCKS proxy " + HostPortText(endpoints.front().address().to_string(),
+                                               endpoints.front().port());
+  } else {
+    endpoints = {Tcp::endpoint(route_.peer, port)};
+    target = HostPortText(route_.peer.to_string(), port);
+  }
+  const asio::error_code error = net_.Connect(data, endpoints, deadline);
+  if (error == asio::error::timed_out) {
+    throw FtpError(ErrorCode::kTimedOut, TimeoutText("no data connection to " + target, deadline));
+  }
+  if (error) {
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("cannot open the data connection to {}: {}", target,
+                               error.message()));
+  }
+  if (route_.through_socks) {
+    SocksTarget socks = route_.socks;
+    socks.port = port;
+    SocksConnect(net_, data, socks, deadline);
+  }
+}
+
+void DataConnector::Listen() {
+  if (route_.through_socks) {
+    throw FtpError(ErrorCode::kActiveThroughSocks,
+                   "active mode does not work through a SOCKS proxy: the server would have to "
+                   "connect to this machine directly; use passive mode");
+  }
+  const Tcp::endpoint local(control_.socket().local_endpoint().address(), 0);
+  acceptor_.emplace(net_.context());
+  asio::error_code error;
+  acceptor_->open(local.protocol(), error);
+  if (!error) acceptor_->bind(local, error);
+  if (!error) acceptor_->listen(1, error);
+  if (error) {
+    Cancel();
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("cannot listen for the data connection on {}: {}",
+                               local.address().to_string(), error.message()));
+  }
+}
+
+void DataConnector::Prepare(bool passive, Tcp::socket& data) {
+  Cancel();
+  if (passive) {
+    ConnectPassive(data, PassivePort());
+    return;
+  }
+  Listen();
+  const Tcp::endpoint local = acceptor_->local_endpoint();
+  std::string command;
+  if (local.address().is_v4()) {
+    const auto bytes = local.address().to_v4().to_bytes();
+    command = fmt::format("PORT {},{},{},{},{},{}", bytes[0], bytes[1], bytes[2], bytes[3],
+                          local.port() >> 8, local.port() & 0xff);
+  } else {
+    command = fmt::format("EPRT |2|{}|{}|", local.address().to_string(), local.port());
+  }
+  const Reply reply = control_.Command(command);
+  if (!reply.Positive()) {
+    Cancel();
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("the server refused active mode ({}): {}",
+                               command.substr(0, 4), reply.Quote()));
+  }
+}
+
+void DataConnector::Complete(Tcp::socket& data) {
+  if (!acceptor_) return;
+  const Deadline deadline = Deadline::After(control_.timeout());
+  const asio::error_code error = net_.Accept(*acceptor_, data, deadline);
+  Cancel();
+  if (error == asio::error::timed_out) {
+    throw FtpError(ErrorCode::kTimedOut,
+                   TimeoutText("the server opened no data connection", deadline));
+  }
+  if (error) {
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("cannot accept the data connection: {}", error.message()));
+  }
+}
+
+}  // namespace pullwire::ftp

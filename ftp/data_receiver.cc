@@ -1,0 +1,193 @@
+// Moving a data connection's bytes into a sink, with the control connection watched on the side.
+#include "ftp/data_receiver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace pullwire::ftp {
+namespace {
+
+enum class Woken { kData, kTimeout };
+
+class Receiver {
+ public:
+  Receiver(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
+           Milliseconds idle_timeout, ReceiveBuffers& buffers)
+      : sys_(sys), data_fd_(data_fd), control_(control), sink_(sink),
+        idle_timeout_(idle_timeout), buffers_(buffers) {}
+
+  ReceiveResult Run();
+
+ private:
+  ssize_t Step();
+  void SpliceOut(std::size_t size);
+  // Looks at the control connection; true when the transfer ends by the server's reply.
+  bool CheckControl();
+  Woken Wait();
+
+  SysIo& sys_;
+  int data_fd_;
+  ControlConnection& control_;
+  DataSink& sink_;
+  Milliseconds idle_timeout_;
+  ReceiveBuffers& buffers_;
+  bool splicing_ = false;
+  bool control_closed_ = false;
+  Deadline idle_;  // restarted by every byte that arrives, not by control chatter
+  ReceiveResult result_;
+};
+
+ssize_t Receiver::Step() {
+  if (splicing_) {
+    return sys_.Splice(data_fd_, buffers_.pipe_write(), kReceiveChunk,
+                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  }
+  return sys_.Read(data_fd_, buffers_.buffer(), kReceiveChunk);
+}
+
+void Receiver::SpliceOut(std::size_t size) {
+  while (size > 0) {
+    const ssize_t moved = sys_.Splice(buffers_.pipe_read(), sink_.SpliceTarget(), size,
+                                      SPLICE_F_MOVE);
+    if (moved > 0) {
+      size -= static_cast<std::size_t>(moved);
+      continue;
+    }
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && errno == EINVAL) {
+      // The file system takes no splice: empty the pipe through the buffer, then read().
+      splicing_ = false;
+      buffers_.splice_enabled = false;
+      while (size > 0) {
+        const ssize_t got = sys_.Read(buffers_.pipe_read(), buffers_.buffer(),
+                                      std::min(size, kReceiveChunk));
+        if (got <= 0) sink_.SpliceFailed(got == 0 ? EIO : errno);
+        sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
+        size -= static_cast<std::size_t>(got);
+      }
+      return;
+    }
+    sink_.SpliceFailed(moved == 0 ? ENOSPC : errno);
+  }
+}
+
+bool Receiver::CheckControl() {
+  while (!result_.reply) {
+    std::optional<Reply> reply = control_.BufferedReply();
+    if (!reply) return false;
+    if (reply->Preliminary()) continue;
+    result_.reply = std::move(reply);
+    if (result_.reply->Refusal()) {
+      result_.end = ReceiveEnd::kServerRefused;
+      return true;
+    }
+  }
+  return false;
+}
+
+Woken Receiver::Wait() {
+  const Deadline& idle = idle_;
+  while (true) {
+    pollfd fds[2] = {{data_fd_, POLLIN, 0}, {control_.native_handle(), POLLIN, 0}};
+    const bool watch_control = !result_.reply && !control_closed_;
+    const auto left = std::min<Milliseconds::rep>(idle.Left().count(), INT_MAX);
+    const int ready = sys_.Poll(fds, watch_control ? 2 : 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) return Woken::kData;  // let the next read report it
+    if (ready == 0 && idle.Passed()) return Woken::kTimeout;
+    if (ready <= 0) continue;
+    if (watch_control && fds[1].revents != 0) {
+      if (!control_.TakeAvailable()) control_closed_ = true;
+      return Woken::kData;
+    }
+    if (fds[0].revents != 0) return Woken::kData;
+  }
+}
+
+ReceiveResult Receiver::Run() {
+  splicing_ = sink_.SpliceTarget() >= 0 && buffers_.splice_enabled && buffers_.EnsurePipe();
+  idle_ = Deadline::After(idle_timeout_);
+  while (true) {
+    const ssize_t got = Step();
+    if (got > 0) {
+      if (splicing_) {
+        SpliceOut(static_cast<std::size_t>(got));
+      } else {
+        sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
+      }
+      result_.bytes += got;
+      idle_ = Deadline::After(idle_timeout_);
+      continue;
+    }
+    if (got == 0) {
+      sink_.Finish();
+      CheckControl();
+      result_.end = ReceiveEnd::kEof;
+      return result_;
+    }
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (splicing_ && error == EINVAL) {
+      splicing_ = false;
+      buffers_.splice_enabled = false;
+      continue;
+    }
+    if (error != EAGAIN && error != EWOULDBLOCK) {
+      result_.end = ReceiveEnd::kReset;
+      result_.error_number = error;
+      return result_;
+    }
+    if (CheckControl()) return result_;
+    if (control_closed_ && !result_.reply) {
+      result_.end = ReceiveEnd::kControlLost;
+      return result_;
+    }
+    if (Wait() == Woken::kTimeout) {
+      result_.end = ReceiveEnd::kIdleTimeout;
+      return result_;
+    }
+  }
+}
+
+}  // namespace
+
+char* ReceiveBuffers::buffer() {
+  if (buffer_.empty()) buffer_.resize(kReceiveChunk);
+  return buffer_.data();
+}
+
+bool ReceiveBuffers::EnsurePipe() {
+  if (pipe_[0] >= 0) return true;
+  if (::pipe2(pipe_, O_CLOEXEC) != 0) {
+    pipe_[0] = pipe_[1] = -1;
+    splice_enabled = false;
+    return false;
+  }
+  // A larger pipe moves more per splice; the default of 64 KiB works too.
+  ::fcntl(pipe_[1], F_SETPIPE_SZ, static_cast<int>(kReceiveChunk));
+  return true;
+}
+
+void ReceiveBuffers::ClosePipe() {
+  for (int& fd : pipe_) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
+
+ReceiveResult ReceiveData(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
+                          Milliseconds idle_timeout, ReceiveBuffers& buffers) {
+  Receiver receiver(sys, data_fd, control, sink, idle_timeout, buffers);
+  try {
+    return receiver.Run();
+  } catch (...) {
+    // A failed splice may leave bytes in the pipe; the next transfer gets a fresh one.
+    buffers.ClosePipe();
+    throw;
+  }
+}
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,60 @@
+// The receive loop of a transfer: moves the data connection's bytes into a sink (by splice
+// socket -> pipe -> file where it can, else through one large buffer) while watching the control
+// connection, so that a refusal such as "426 Transfer aborted" ends the wait at once and a 226
+// that arrives before the last data is kept until the data's end-of-file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "ftp/control_connection.h"
+#include "ftp/data_sink.h"
+#include "ftp/sys_io.h"
+
+namespace pullwire::ftp {
+
+// Reused across the transfers of a session: no allocation per file.
+class ReceiveBuffers {
+ public:
+  ReceiveBuffers() = default;
+  ReceiveBuffers(const ReceiveBuffers&) = delete;
+  ReceiveBuffers& operator=(const ReceiveBuffers&) = delete;
+  ~ReceiveBuffers() { ClosePipe(); }
+
+  char* buffer();
+  // The pipe for splicing, created on first use; false when splice cannot be used here.
+  bool EnsurePipe();
+  void ClosePipe();
+  int pipe_read() const { return pipe_[0]; }
+  int pipe_write() const { return pipe_[1]; }
+
+  bool splice_enabled = true;
+
+ private:
+  std::vector<char> buffer_;
+  int pipe_[2] = {-1, -1};
+};
+
+inline constexpr std::size_t kReceiveChunk = 1 << 20;
+
+enum class ReceiveEnd {
+  kEof,            // the server closed the data connection
+  kReset,          // the data connection failed (`error_number`)
+  kIdleTimeout,    // no byte within the operation time-out
+  kServerRefused,  // a 4xx/5xx reply arrived on the control connection (`reply`)
+  kControlLost,    // the control connection closed
+};
+
+struct ReceiveResult {
+  ReceiveEnd end = ReceiveEnd::kEof;
+  std::int64_t bytes = 0;
+  int error_number = 0;
+  std::optional<Reply> reply;  // the final reply if it arrived during the data
+};
+
+// The data socket must be non-blocking. Sink failures propagate as FtpError.
+ReceiveResult ReceiveData(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
+                          Milliseconds idle_timeout, ReceiveBuffers& buffers);
+
+}  // namespace pullwire::ftp

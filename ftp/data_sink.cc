@@ -1,0 +1,49 @@
+// File and string destinations of data connections.
+#include "ftp/data_sink.h"
+
+#include <cstring>
+#include <fmt/format.h>
+
+#include "ftp/errors.h"
+
+namespace pullwire::ftp {
+
+void DataSink::SpliceFailed(int error_number) {
+  throw FtpError(ErrorCode::kLocalFileError,
+                 fmt::format("cannot write the data: {}", std::strerror(error_number)));
+}
+
+int FileSink::SpliceTarget() {
+  if (ascii_) return -1;
+  file_.Begin();
+  return file_.fd();
+}
+
+void FileSink::Write(const char* data, std::size_t size) {
+  file_.Begin();
+  if (!ascii_) {
+    file_.Write(data, size);
+    return;
+  }
+  converted_.clear();
+  filter_.Convert(std::string_view(data, size), converted_);
+  file_.Write(converted_.data(), converted_.size());
+}
+
+void FileSink::Finish() {
+  file_.Begin();
+  if (!ascii_) return;
+  converted_.clear();
+  filter_.Finish(converted_);
+  file_.Write(converted_.data(), converted_.size());
+}
+
+void StringSink::Write(const char* data, std::size_t size) {
+  if (out_.size() + size > limit_) {
+    throw FtpError(ErrorCode::kProtocolError,
+                   fmt::format("the listing is larger than {} MiB", limit_ >> 20));
+  }
+  out_.append(data, size);
+}
+
+}  // namespace pullwire::ftp

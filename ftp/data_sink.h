@@ -1,0 +1,51 @@
+// Where the bytes of a data connection go: a local file (binary, or ASCII with CRLF to LF) or a
+// bounded string (listings).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "ftp/ascii_filter.h"
+#include "ftp/local_file.h"
+
+namespace pullwire::ftp {
+
+class DataSink {
+ public:
+  virtual ~DataSink() = default;
+  virtual void Write(const char* data, std::size_t size) = 0;
+  // A file descriptor the receiver may splice into directly, or -1 when bytes must pass Write.
+  virtual int SpliceTarget() { return -1; }
+  // Reports a failed splice into SpliceTarget() the way Write reports a failed write.
+  [[noreturn]] virtual void SpliceFailed(int error_number);
+  // The data has ended: flush what is held back.
+  virtual void Finish() {}
+};
+
+class FileSink : public DataSink {
+ public:
+  FileSink(LocalFile& file, bool ascii) : file_(file), ascii_(ascii) {}
+  void Write(const char* data, std::size_t size) override;
+  int SpliceTarget() override;
+  [[noreturn]] void SpliceFailed(int error_number) override { file_.FailWrite(error_number); }
+  void Finish() override;
+
+ private:
+  LocalFile& file_;
+  bool ascii_;
+  CrLfToLf filter_;
+  std::string converted_;
+};
+
+// Collects a listing; more than `limit` bytes is a protocol error (a hostile endless listing).
+class StringSink : public DataSink {
+ public:
+  StringSink(std::string& out, std::size_t limit) : out_(out), limit_(limit) {}
+  void Write(const char* data, std::size_t size) override;
+
+ private:
+  std::string& out_;
+  std::size_t limit_;
+};
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,53 @@
+// The engine's error numbers, their titles, and the exception every engine call throws.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace pullwire::ftp {
+
+// One table (errors.cc) holds every number with its title; descriptions are made where the
+// failure happens and quote the server's reply when there is one.
+enum class ErrorCode : std::int32_t {
+  kInvalidValue = 380,          // an invalid argument or setting (empty path, port 0 ...)
+  kNotConnected = 11001,        // a call that needs a session made without one
+  kHostNotFound = 11002,        // name resolution failed
+  kConnectFailed = 11003,       // TCP connect refused or unreachable
+  kTimedOut = 11004,            // a wait ran past the operation time-out
+  kConnectionLost = 11005,      // the server closed or reset the control connection
+  kServiceClosing = 11006,      // a 421 reply: the server ends the session
+  kProtocolError = 11007,       // a reply or listing we cannot read
+  kLoginFailed = 11008,         // USER/PASS/ACCT refused
+  kProxyFailed = 11009,         // the SOCKS proxy or FTP gateway refused
+  kActiveThroughSocks = 11010,  // active mode asked for through a SOCKS proxy
+  kCommandFailed = 11011,       // the server refused a command
+  kDataConnectionFailed = 11012,
+  kTransferFailed = 11013,      // aborted, dropped or reset while data flowed
+  kTransferIncomplete = 11014,  // fewer or more bytes than the server announced
+  kLocalFileError = 11015,      // local create, write, rename failed (full disk ...)
+  kUnsafeName = 11016,          // a remote name that cannot become a local file name
+  kTooDeep = 11017,             // a folder walk reached its depth bound
+  kNoSuchFile = 11101,          // the server reports the file or folder does not exist
+};
+
+// The title of a number from the table ("The file or folder does not exist").
+std::string_view ErrorTitle(ErrorCode code);
+
+class FtpError : public std::runtime_error {
+ public:
+  FtpError(ErrorCode code, const std::string& description)
+      : std::runtime_error(description), code_(code) {}
+  ErrorCode code() const { return code_; }
+  std::int32_t number() const { return static_cast<std::int32_t>(code_); }
+
+ private:
+  ErrorCode code_;
+};
+
+// Replaces control characters (hostile replies, names with NUL or ESC) by '?' and cuts the text
+// at `max_bytes`, so that an error description is safe to show and log.
+std::string PrintableText(std::string_view text, std::size_t max_bytes = 400);
+
+}  // namespace pullwire::ftp

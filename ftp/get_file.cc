@@ -1,0 +1,55 @@
+// GetFile: destination rules, replace-or-continue, and the transfer itself.
+#include "ftp/get_file.h"
+
+#include <fmt/format.h>
+
+#include "ftp/data_sink.h"
+#include "ftp/errors.h"
+#include "ftp/local_file.h"
+#include "ftp/local_name.h"
+
+namespace pullwire::ftp {
+
+std::filesystem::path ResolveDestination(const std::string& remote,
+                                         const std::string& local_destination) {
+  if (remote.empty()) throw FtpError(ErrorCode::kInvalidValue, "the remote file name is empty");
+  if (local_destination.empty()) {
+    throw FtpError(ErrorCode::kInvalidValue, "the local destination is empty");
+  }
+  std::error_code error;
+  const std::filesystem::path destination(local_destination);
+  if (!std::filesystem::is_directory(destination, error)) return destination;
+  const std::string_view base = RemoteBaseName(remote);
+  if (!IsSafeLocalName(base)) {
+    throw FtpError(ErrorCode::kUnsafeName,
+                   fmt::format("the remote name \"{}\" cannot be used as a file name in {}",
+                               PrintableText(base), PrintableText(local_destination)));
+  }
+  return destination / std::string(base);
+}
+
+FetchResult GetFile(Session& session, const std::string& remote,
+                    const std::string& local_destination,
+                    std::optional<std::int64_t> restart_offset) {
+  FetchResult result;
+  result.local_path = ResolveDestination(remote, local_destination);
+  if (restart_offset && *restart_offset < 0) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("the restart offset {} is negative", *restart_offset));
+  }
+  const bool ascii = session.transfer_type() == TransferType::kAscii;
+  const std::int64_t offset = restart_offset && !ascii ? *restart_offset : 0;
+  LocalFile file = restart_offset ? LocalFile::Continue(result.local_path, offset, session.sys())
+                                  : LocalFile::Replace(result.local_path, session.sys());
+  FileSink sink(file, ascii);
+  try {
+    result.bytes = session.Retrieve(remote, sink, offset);
+    file.Commit();
+  } catch (...) {
+    file.Abandon();
+    throw;
+  }
+  return result;
+}
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,144 @@
+// Opening, writing, committing and abandoning a local download file.
+#include "ftp/local_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <fmt/format.h>
+
+#include "ftp/errors.h"
+
+namespace pullwire::ftp {
+namespace {
+
+std::filesystem::path TempPathBeside(const std::filesystem::path& target) {
+  static std::atomic<unsigned> counter{0};
+  return target.parent_path() /
+         fmt::format(".pullwire-{}-{}.part", ::getpid(), counter.fetch_add(1));
+}
+
+}  // namespace
+
+void ThrowLocalError(const std::string& action, const std::filesystem::path& path,
+                     int error_number) {
+  throw FtpError(ErrorCode::kLocalFileError,
+                 fmt::format("cannot {} {}: {}", action, PrintableText(path.string(), 1000),
+                             std::strerror(error_number)));
+}
+
+LocalFile LocalFile::Replace(const std::filesystem::path& target, SysIo& sys) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path temp = TempPathBeside(target);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) return LocalFile(target, std::move(temp), fd, sys);
+    if (errno != EEXIST) ThrowLocalError("create a file in", target.parent_path(), errno);
+  }
+  ThrowLocalError("create a file in", target.parent_path(), EEXIST);
+}
+
+int LocalFile::OpenInPlace(const std::filesystem::path& target, std::int64_t offset,
+                           int flags) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | flags, 0666);
+  if (fd >= 0) return fd;
+  if (errno == ELOOP) {
+    throw FtpError(ErrorCode::kLocalFileError,
+                   fmt::format("cannot continue {}: it is a symbolic link, which is not "
+                               "written through",
+                               PrintableText(target.string(), 1000)));
+  }
+  if (errno == ENOENT && offset > 0) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("cannot continue {} from byte {}: the file does not exist",
+                               PrintableText(target.string(), 1000), offset));
+  }
+  ThrowLocalError("open", target, errno);
+}
+
+LocalFile LocalFile::Continue(const std::filesystem::path& target, std::int64_t offset,
+                              SysIo& sys) {
+  int fd = -1;
+  if (offset > 0 || ::access(target.c_str(), F_OK) == 0 || errno != ENOENT) {
+    fd = OpenInPlace(target, offset, 0);
+  }
+  LocalFile file(target, {}, fd, sys);
+  file.begun_ = false;
+  file.offset_ = offset;
+  if (fd < 0) return file;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) ThrowLocalError("read the size of", target, errno);
+  if (!S_ISREG(info.st_mode)) ThrowLocalError("write", target, EISDIR);
+  if (info.st_size < offset) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("cannot continue {} from byte {}: the file has only {} bytes",
+                               PrintableText(target.string(), 1000), offset, info.st_size));
+  }
+  return file;
+}
+
+void LocalFile::Begin() {
+  if (begun_) return;
+  begun_ = true;
+  if (fd_ < 0) fd_ = OpenInPlace(target_, offset_, O_CREAT);
+  if (::ftruncate(fd_, offset_) != 0) ThrowLocalError("shorten", target_, errno);
+  if (::lseek(fd_, offset_, SEEK_SET) < 0) ThrowLocalError("seek in", target_, errno);
+}
+
+LocalFile::LocalFile(LocalFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      temp_(std::move(other.temp_)),
+      fd_(std::exchange(other.fd_, -1)),
+      sys_(other.sys_),
+      begun_(other.begun_),
+      offset_(other.offset_) {
+  other.temp_.clear();
+}
+
+LocalFile::~LocalFile() { Abandon(); }
+
+void LocalFile::FailWrite(int error_number) { ThrowLocalError("write", target_, error_number); }
+
+void LocalFile::Write(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = sys_->Write(fd_, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      FailWrite(errno);
+    }
+    if (written == 0) FailWrite(ENOSPC);
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+void LocalFile::Commit() {
+  Begin();
+  const int fd = std::exchange(fd_, -1);
+  // close() reports late write errors of some file systems (NFS, full quota).
+  if (::close(fd) != 0) {
+    const int error = errno;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+    ThrowLocalError("write", target_, error);
+  }
+  if (temp_.empty()) return;
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    ThrowLocalError("replace", target_, error);
+  }
+  temp_.clear();
+}
+
+void LocalFile::Abandon() noexcept {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+}  // namespace pullwire::ftp

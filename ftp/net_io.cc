@@ -1,0 +1,158 @@
+// Asio operations driven to completion or deadline on the caller's thread.
+#include "ftp/net_io.h"
+
+#include <asio/connect.hpp>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
+#include <fmt/format.h>
+#include <memory>
+
+#include "ftp/errors.h"
+
+namespace pullwire::ftp {
+namespace {
+
+// Handlers own their result through this, so that a handler that runs late (a resolve that
+// timed out) writes into state nobody reads instead of into a finished caller's stack.
+struct OpState {
+  bool done = false;
+  asio::error_code error;
+  std::size_t bytes = 0;
+};
+
+}  // namespace
+
+std::optional<asio::ip::address> ParseAddress(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  asio::error_code error;
+  const asio::ip::address address = asio::ip::make_address(std::string(host), error);
+  if (error) return std::nullopt;
+  return address;
+}
+
+std::string HostPortText(std::string_view host, std::uint16_t port) {
+  return fmt::format("{} port {}", PrintableText(host, 255), port);
+}
+
+bool NetIo::RunUntil(const bool& done, const Deadline& deadline) {
+  io_.restart();
+  while (!done) {
+    if (io_.run_one_until(deadline.at) == 0 && !done) {
+      if (Clock::now() >= deadline.at) return false;
+      io_.restart();
+    }
+  }
+  return true;
+}
+
+void NetIo::Drain() {
+  io_.restart();
+  io_.poll();
+}
+
+std::vector<Tcp::endpoint> NetIo::Resolve(const std::string& host, std::uint16_t port,
+                                          const Deadline& deadline) {
+  if (const auto address = ParseAddress(host)) return {Tcp::endpoint(*address, port)};
+  auto state = std::make_shared<OpState>();
+  auto endpoints = std::make_shared<std::vector<Tcp::endpoint>>();
+  Tcp::resolver resolver(io_);
+  resolver.async_resolve(host, std::to_string(port),
+                         [state, endpoints](const asio::error_code& error,
+                                            const Tcp::resolver::results_type& results) {
+                           state->done = true;
+                           state->error = error;
+                           for (const auto& entry : results) endpoints->push_back(entry.endpoint());
+                         });
+  if (!RunUntil(state->done, deadline)) {
+    resolver.cancel();
+    throw FtpError(ErrorCode::kTimedOut,
+                   TimeoutText(fmt::format("cannot resolve host {}", PrintableText(host)),
+                               deadline));
+  }
+  if (state->error || endpoints->empty()) {
+    throw FtpError(ErrorCode::kHostNotFound,
+                   fmt::format("host {} not found: {}", PrintableText(host),
+                               state->error ? state->error.message() : "no address"));
+  }
+  return *endpoints;
+}
+
+asio::error_code NetIo::Connect(Tcp::socket& socket, const std::vector<Tcp::endpoint>& endpoints,
+                                const Deadline& deadline) {
+  asio::error_code last = asio::error::host_not_found;
+  for (const Tcp::endpoint& endpoint : endpoints) {
+    asio::error_code ignored;
+    socket.close(ignored);
+    auto state = std::make_shared<OpState>();
+    socket.async_connect(endpoint, [state](const asio::error_code& error) {
+      state->done = true;
+      state->error = error;
+    });
+    if (!RunUntil(state->done, deadline)) {
+      socket.close(ignored);
+      Drain();
+      return asio::error::timed_out;
+    }
+    if (!state->error) return {};
+    last = state->error;
+  }
+  return last;
+}
+
+asio::error_code NetIo::ReadSome(Tcp::socket& socket, char* data, std::size_t size,
+                                 const Deadline& deadline, std::size_t& read) {
+  read = 0;
+  auto state = std::make_shared<OpState>();
+  socket.async_read_some(asio::buffer(data, size),
+                         [state](const asio::error_code& error, std::size_t bytes) {
+                           state->done = true;
+                           state->error = error;
+                           state->bytes = bytes;
+                         });
+  if (!RunUntil(state->done, deadline)) {
+    asio::error_code ignored;
+    socket.close(ignored);
+    Drain();
+    return asio::error::timed_out;
+  }
+  read = state->bytes;
+  return state->error;
+}
+
+asio::error_code NetIo::WriteAll(Tcp::socket& socket, std::string_view data,
+                                 const Deadline& deadline) {
+  auto state = std::make_shared<OpState>();
+  asio::async_write(socket, asio::buffer(data.data(), data.size()),
+                    [state](const asio::error_code& error, std::size_t bytes) {
+                      state->done = true;
+                      state->error = error;
+                      state->bytes = bytes;
+                    });
+  if (!RunUntil(state->done, deadline)) {
+    asio::error_code ignored;
+    socket.close(ignored);
+    Drain();
+    return asio::error::timed_out;
+  }
+  return state->error;
+}
+
+asio::error_code NetIo::Accept(Tcp::acceptor& acceptor, Tcp::socket& socket,
+                               const Deadline& deadline) {
+  auto state = std::make_shared<OpState>();
+  acceptor.async_accept(socket, [state](const asio::error_code& error) {
+    state->done = true;
+    state->error = error;
+  });
+  if (!RunUntil(state->done, deadline)) {
+    asio::error_code ignored;
+    acceptor.close(ignored);
+    Drain();
+    return asio::error::timed_out;
+  }
+  return state->error;
+}
+
+}  // namespace pullwire::ftp

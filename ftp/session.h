@@ -1,0 +1,76 @@
+// An FTP session: login (directly or through a proxy), folders, listings, downloads, deletes.
+// One session at a time; every call blocks the caller's thread until it is done or has failed,
+// and no wait lasts longer than the operation time-out. Failures throw FtpError.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ftp/deadline.h"
+#include "ftp/listing_parser.h"
+#include "ftp/session_options.h"
+#include "ftp/sys_io.h"
+#include "ftp/trace.h"
+
+namespace pullwire::ftp {
+
+class DataSink;
+struct SessionCore;
+
+class Session {
+ public:
+  Session();
+  // `sys` carries the data path's system calls (tests inject faults); it must outlive the session.
+  explicit Session(SysIo& sys);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Settings; they apply from the next call on.
+  void set_timeout(Milliseconds timeout);
+  Milliseconds timeout() const;
+  void set_passive(bool passive);
+  bool passive() const;
+  void set_transfer_type(TransferType type);
+  TransferType transfer_type() const;
+  void set_proxy(const ProxySettings& proxy);
+  // Every command and reply line, passwords masked.
+  void set_trace(TraceHandler trace);
+
+  bool logged_in() const;
+  // Ends a session still open, then connects and logs in.
+  void Login(const LoginParams& login);
+  // QUIT and close; nothing happens when no session is open. Never throws.
+  void Logout() noexcept;
+
+  // CWD; throws (11101 when the server says the folder is not there) when it cannot be entered.
+  void ChangeDirectory(const std::string& path);
+  // PWD.
+  std::string CurrentDirectory();
+  // LIST of the working folder: the raw bytes, and parsed.
+  std::string ListRaw();
+  ParsedListing List();
+
+  // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST,
+  // which must be accepted with 350). `known_size` (from a listing) checks the byte count of a
+  // binary transfer when the server announces none. Returns the bytes received.
+  std::int64_t Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
+                        std::optional<std::int64_t> known_size = std::nullopt);
+
+  void Delete(const std::string& path);           // DELE
+  void RemoveDirectory(const std::string& path);  // RMD
+  // TYPE, sent only when it differs from the type the server has.
+  void ApplyTransferType();
+
+  SysIo& sys();
+
+ private:
+  void RequireLogin() const;
+  void SimpleCommand(const std::string& verb, const std::string& path, const std::string& action);
+
+  std::unique_ptr<SessionCore> core_;
+};
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,31 @@
+// The inside of a Session: its connections, buffers and protocol state. Internal to ftp/.
+#pragma once
+
+#include <optional>
+
+#include "ftp/control_connection.h"
+#include "ftp/data_connection.h"
+#include "ftp/data_receiver.h"
+#include "ftp/net_io.h"
+#include "ftp/session_options.h"
+#include "ftp/sys_io.h"
+
+namespace pullwire::ftp {
+
+struct SessionCore {
+  explicit SessionCore(SysIo& sys_io) : sys(sys_io), control(net), connector(net, control) {}
+
+  SysIo& sys;
+  NetIo net;
+  ControlConnection control;
+  DataConnector connector;
+  ReceiveBuffers buffers;
+
+  bool passive = true;
+  TransferType type = TransferType::kAscii;  // the FTP default
+  ProxySettings proxy;
+  bool logged_in = false;
+  std::optional<char> server_type;  // the TYPE last accepted by the server ('A', 'I', 'E')
+};
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,25 @@
+// The system calls of the data path and of local files, behind one seam so that tests can
+// inject EINTR, short writes, a full disk or a refused splice.
+#pragma once
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace pullwire::ftp {
+
+// Each call behaves like the system call of its name: -1 with errno set on failure.
+class SysIo {
+ public:
+  virtual ~SysIo() = default;
+  virtual ssize_t Read(int fd, void* data, std::size_t size);
+  virtual ssize_t Write(int fd, const void* data, std::size_t size);
+  // splice(2) without offsets.
+  virtual ssize_t Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags);
+  virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms);
+};
+
+SysIo& DefaultSysIo();
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,32 @@
+// One data transfer (RETR or LIST) from the data connection's set-up to the verdict: complete
+// only when the data reached end-of-file AND the 226/250 arrived (in either order), then the
+// byte count checked where the size is known; otherwise the abort path (ABOR, a bounded drain,
+// the session closed when its state stays unclear).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "ftp/data_sink.h"
+#include "ftp/session_core.h"
+
+namespace pullwire::ftp {
+
+struct TransferRequest {
+  std::string command;                     // "RETR name", "LIST"
+  std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command
+  bool check_size = false;                 // binary transfers: compare the byte count
+  std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
+};
+
+// Returns the number of bytes received. Throws FtpError.
+std::int64_t RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink);
+
+// The byte count a transfer must reach: from the 150 reply ("(1073741824 bytes)") or the
+// listing, minus the restart offset; nullopt when unknown. Exposed for tests.
+std::optional<std::int64_t> ExpectedBytes(std::optional<std::int64_t> announced,
+                                          std::optional<std::int64_t> known,
+                                          std::int64_t rest_offset);
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,23 @@
+// Wildcard specs of GetMatching: "/pub/*.txt", quoted "\"/pub/My Files/*\"", "*".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pullwire::ftp {
+
+struct MatchSpec {
+  std::string folder;   // remote folder to start in; empty: the working folder
+  std::string pattern;  // the name pattern, "*" when the spec ends in "/"
+};
+
+// Splits a spec at its last "/". Blanks around the spec and one pair of enclosing double
+// quotation marks are removed. Throws FtpError kInvalidValue for an empty spec or wildcards
+// outside the last part.
+MatchSpec ParseMatchSpec(std::string_view spec);
+
+// "*" matches any run of characters (none included), "?" exactly one, everything else itself,
+// letter case counting. Linear in practice: one backtrack point.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+}  // namespace pullwire::ftp

@@ -1,0 +1,265 @@
+// Pure engine rules: wildcard specs, ASCII conversion, local names and destinations, byte-count
+// expectations, time-out wording, and local files under injected system-call faults.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ftp/ascii_filter.h"
+#include "ftp/data_sink.h"
+#include "ftp/deadline.h"
+#include "ftp/errors.h"
+#include "ftp/get_file.h"
+#include "ftp/local_file.h"
+#include "ftp/local_name.h"
+#include "ftp/transfer.h"
+#include "ftp/wildcard.h"
+#include "tests/support/test_files.h"
+
+namespace pullwire::ftp {
+namespace {
+
+namespace fs = std::filesystem;
+using pullwire::testing::ReadFile;
+using pullwire::testing::TempDir;
+using pullwire::testing::WriteFile;
+using ::testing::HasSubstr;
+
+// Runs `body`, expecting an FtpError with `code` whose text contains `text`.
+template <typename Body>
+void ExpectFtpError(Body body, ErrorCode code, const std::string& text) {
+  try {
+    body();
+    ADD_FAILURE() << "no FtpError thrown";
+  } catch (const FtpError& error) {
+    EXPECT_EQ(error.code(), code) << error.what();
+    EXPECT_THAT(error.what(), HasSubstr(text));
+  }
+}
+
+TEST(Wildcard, MatchesStarAndQuestionMarkWithCaseCounting) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const std::vector<Case> cases = {
+      {"*", "anything", true},      {"*", "", true},          {"*.txt", "a.txt", true},
+      {"*.txt", "a.TXT", false},    {"*.txt", ".txt", true},  {"a?c", "abc", true},
+      {"a?c", "ac", false},         {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false},
+      {"*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+      {"My Files", "My Files", true}, {"[a]", "[a]", true},   {"", "", true},
+      {"", "x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+  }
+}
+
+TEST(Wildcard, ParsesSpecsQuotedOrNot) {
+  struct Case {
+    const char* spec;
+    const char* folder;
+    const char* pattern;
+  };
+  const std::vector<Case> cases = {
+      {"/pub/*", "/pub", "*"},
+      {"\"/pub/My Files/*\"", "/pub/My Files", "*"},
+      {"  /pub/My Files/*.txt  ", "/pub/My Files", "*.txt"},
+      {"*.zip", "", "*.zip"},
+      {"/*", "/", "*"},
+      {"/pub/", "/pub", "*"},
+      {"sub/a?.bin", "sub", "a?.bin"},
+  };
+  for (const Case& c : cases) {
+    const MatchSpec spec = ParseMatchSpec(c.spec);
+    EXPECT_EQ(spec.folder, c.folder) << c.spec;
+    EXPECT_EQ(spec.pattern, c.pattern) << c.spec;
+  }
+  ExpectFtpError([] { ParseMatchSpec("  "); }, ErrorCode::kInvalidValue,
+                 "the remote file spec is empty");
+  ExpectFtpError([] { ParseMatchSpec("\"\""); }, ErrorCode::kInvalidValue,
+                 "the remote file spec is empty");
+  ExpectFtpError([] { ParseMatchSpec("/pu*/x/*.txt"); }, ErrorCode::kInvalidValue,
+                 "wildcards are allowed in the last part of the spec only");
+}
+
+TEST(AsciiFilter, TurnsCrLfIntoLfAcrossChunkBoundaries) {
+  struct Case {
+    std::vector<std::string> chunks;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{"a\r\nb\r\n"}, "a\nb\n"},
+      {{"a\r", "\nb"}, "a\nb"},           // CRLF split between two reads
+      {{"a\r", "b"}, "a\rb"},             // a bare CR is data
+      {{"a\r", "\r\n"}, "a\r\n"},         // CR CR LF: the first CR stays
+      {{"a\r"}, "a\r"},                   // data ending in CR
+      {{"\r", "", "\n"}, "\n"},           // an empty read in between changes nothing
+      {{"no line ends"}, "no line ends"},
+      {{"a\n\r\n\n"}, "a\n\n\n"},
+  };
+  for (const Case& c : cases) {
+    CrLfToLf filter;
+    std::string out;
+    for (const std::string& chunk : c.chunks) filter.Convert(chunk, out);
+    filter.Finish(out);
+    EXPECT_EQ(out, c.expected);
+  }
+}
+
+TEST(LocalNames, RefusesNamesThatCouldLeaveTheFolder) {
+  for (const char* bad : {"", ".", "..", "a/b", "/etc", "a\nb", "tab\there", "esc\x1b", "del\x7f"}) {
+    EXPECT_FALSE(IsSafeLocalName(bad)) << bad;
+  }
+  EXPECT_FALSE(IsSafeLocalName(std::string("nul\0x", 5)));
+  for (const char* good : {"a", "...", " .", "My File.txt", "-rf", "naïve.txt", "a\\b"}) {
+    EXPECT_TRUE(IsSafeLocalName(good)) << good;
+  }
+  EXPECT_EQ(RemoteBaseName("/pub/a.txt"), "a.txt");
+  EXPECT_EQ(RemoteBaseName("a.txt"), "a.txt");
+  EXPECT_EQ(RemoteBaseName("/pub/"), "");
+}
+
+TEST(LocalNames, ResolvesFileAndFolderDestinations) {
+  TempDir dir;
+  EXPECT_EQ(ResolveDestination("/pub/a.txt", (dir / "b.txt").string()), dir / "b.txt");
+  EXPECT_EQ(ResolveDestination("/pub/a.txt", dir.path().string()), dir / "a.txt");
+  EXPECT_EQ(ResolveDestination("a.txt", dir.path().string()), dir / "a.txt");
+  ExpectFtpError([&] { ResolveDestination("/pub/..", dir.path().string()); },
+                 ErrorCode::kUnsafeName, "the remote name \"..\" cannot be used");
+  ExpectFtpError([&] { ResolveDestination("/pub/", dir.path().string()); },
+                 ErrorCode::kUnsafeName, "cannot be used as a file name");
+  ExpectFtpError([&] { ResolveDestination("", dir.path().string()); }, ErrorCode::kInvalidValue,
+                 "the remote file name is empty");
+  ExpectFtpError([&] { ResolveDestination("a", ""); }, ErrorCode::kInvalidValue,
+                 "the local destination is empty");
+}
+
+TEST(TransferRules, ExpectsAnnouncedOrListedBytesMinusTheOffset) {
+  EXPECT_EQ(ExpectedBytes(1000, std::nullopt, 0), 1000);
+  EXPECT_EQ(ExpectedBytes(1000, 5, 0), 1000);  // the server's own announcement wins
+  EXPECT_EQ(ExpectedBytes(std::nullopt, 500, 0), 500);
+  EXPECT_EQ(ExpectedBytes(1000, std::nullopt, 400), 600);
+  EXPECT_EQ(ExpectedBytes(100, std::nullopt, 400), 0);
+  EXPECT_EQ(ExpectedBytes(std::nullopt, std::nullopt, 0), std::nullopt);
+}
+
+TEST(Deadlines, SayWhatTimedOutAndHowLong) {
+  EXPECT_EQ(TimeoutText("no reply to RETR", Deadline::After(Milliseconds(30000))),
+            "no reply to RETR within 30 s");
+  EXPECT_EQ(FormatSpan(Milliseconds(1500)), "1.5 s");
+  EXPECT_EQ(FormatSpan(Milliseconds(250)), "250 ms");
+  EXPECT_EQ(Deadline::After(Milliseconds(-5)).Left(), Milliseconds(0));
+  EXPECT_EQ(ErrorTitle(ErrorCode::kNoSuchFile), "The file or folder does not exist");
+  EXPECT_EQ(ErrorTitle(ErrorCode::kInvalidValue), "Invalid argument or property value");
+}
+
+// Write() fails the way the test says: short writes, EINTR, or a full disk after `room` bytes.
+class FaultySysIo : public SysIo {
+ public:
+  std::size_t room = SIZE_MAX;
+  std::size_t max_write = SIZE_MAX;
+  int interrupts = 0;
+  std::size_t written = 0;
+
+  ssize_t Write(int fd, const void* data, std::size_t size) override {
+    if (interrupts > 0) {
+      --interrupts;
+      errno = EINTR;
+      return -1;
+    }
+    if (written >= room) {
+      errno = ENOSPC;
+      return -1;
+    }
+    size = std::min({size, max_write, room - written});
+    const ssize_t done = SysIo::Write(fd, data, size);
+    if (done > 0) written += static_cast<std::size_t>(done);
+    return done;
+  }
+};
+
+TEST(LocalFiles, ReplaceWritesBesideTheTargetAndRenamesOnCommit) {
+  TempDir dir;
+  const fs::path target = dir / "a.bin";
+  WriteFile(target, "old");
+  FaultySysIo sys;
+  sys.max_write = 3;
+  sys.interrupts = 2;
+  {
+    LocalFile file = LocalFile::Replace(target, sys);
+    file.Write("new content", 11);
+    EXPECT_EQ(ReadFile(target), "old");  // the earlier file stays until the end
+    file.Commit();
+  }
+  EXPECT_EQ(ReadFile(target), "new content");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(LocalFiles, AFullDiskIsReportedAndLeavesTheEarlierFile) {
+  TempDir dir;
+  const fs::path target = dir / "a.bin";
+  WriteFile(target, "old");
+  FaultySysIo sys;
+  sys.room = 4;
+  {
+    LocalFile file = LocalFile::Replace(target, sys);
+    ExpectFtpError([&] { file.Write("0123456789", 10); }, ErrorCode::kLocalFileError,
+                   "a.bin: No space left on device");
+  }
+  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(LocalFiles, ReplaceDoesNotFollowASymbolicLink) {
+  TempDir dir;
+  WriteFile(dir / "outside.txt", "keep");
+  fs::create_symlink(dir / "outside.txt", dir / "link.txt");
+  LocalFile file = LocalFile::Replace(dir / "link.txt", DefaultSysIo());
+  file.Write("new", 3);
+  file.Commit();
+  EXPECT_EQ(ReadFile(dir / "outside.txt"), "keep");
+  EXPECT_FALSE(fs::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(ReadFile(dir / "link.txt"), "new");
+}
+
+TEST(LocalFiles, ContinueCutsAtTheOffsetOnlyWhenDataStarts) {
+  TempDir dir;
+  const fs::path target = dir / "part.bin";
+  WriteFile(target, "0123456789");
+  {
+    LocalFile file = LocalFile::Continue(target, 4, DefaultSysIo());
+    file.Abandon();  // a refused transfer: nothing cut
+  }
+  EXPECT_EQ(ReadFile(target), "0123456789");
+  {
+    LocalFile file = LocalFile::Continue(target, 4, DefaultSysIo());
+    FileSink sink(file, false);
+    sink.Write("abc", 3);
+    file.Abandon();  // a broken transfer keeps what arrived, for the next attempt
+  }
+  EXPECT_EQ(ReadFile(target), "0123abc");
+  ExpectFtpError([&] { LocalFile::Continue(target, 100, DefaultSysIo()); },
+                 ErrorCode::kInvalidValue, "the file has only 7 bytes");
+  ExpectFtpError([&] { LocalFile::Continue(dir / "missing", 5, DefaultSysIo()); },
+                 ErrorCode::kInvalidValue, "the file does not exist");
+  fs::create_symlink(target, dir / "link.bin");
+  ExpectFtpError([&] { LocalFile::Continue(dir / "link.bin", 2, DefaultSysIo()); },
+                 ErrorCode::kLocalFileError, "is a symbolic link");
+  {
+    LocalFile file = LocalFile::Continue(dir / "fresh.bin", 0, DefaultSysIo());
+    EXPECT_FALSE(fs::exists(dir / "fresh.bin"));
+    FileSink sink(file, true);
+    sink.Write("x\r\ny\r", 5);
+    sink.Finish();
+    file.Commit();
+  }
+  EXPECT_EQ(ReadFile(dir / "fresh.bin"), "x\ny\r");
+}
+
+}  // namespace
+}  // namespace pullwire::ftp
