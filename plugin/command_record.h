@@ -11,19 +11,16 @@
 #include "com/variant.h"
 #include "plugin/command_settings.h"
 #include "plugin/module_state.h"
+#include "plugin/vb_error.h"
 
 namespace pullwire {
 
 // A decode failure, numbered the Visual Basic way (9 subscript out of range, 13 type mismatch,
 // 6 overflow). Fields of the slots before the faulty one have already been taken over.
-class RecordError : public std::runtime_error {
+class RecordError : public VbError {
  public:
-  RecordError(std::int32_t vb_number, const std::string& description)
-      : std::runtime_error(description), vb_number_(vb_number) {}
-  std::int32_t vb_number() const { return vb_number_; }
-
- private:
-  std::int32_t vb_number_;
+  RecordError(std::int32_t vb_number, const std::string& description) : VbError(vb_number, description) {}
+  explicit RecordError(std::int32_t vb_number) : VbError(vb_number) {}
 };
 
 // Before the editor opens: empty slots keep the field (slot 5 empty sets TransferMode 1); flags

@@ -1,0 +1,62 @@
+// The Toolbox class as a host sees it: the dual interface _Toolbox, its identifiers and ProgID.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "com/guid.h"
+#include "com/hresult.h"
+#include "com/unknown.h"
+#include "com/variant.h"
+#include "pullwire/records.h"
+
+namespace pullwire {
+
+inline constexpr const char* kToolboxProgId = "Pullwire.Toolbox";
+
+// The type library "Pullwire", the class Toolbox and its default interface _Toolbox.
+inline constexpr com::Guid LIBID_Pullwire{0xF2039550, 0xA86B, 0x4C6B, {0xB5, 0x78, 0x14, 0x77, 0x28, 0x36, 0xFE, 0x02}};
+inline constexpr com::Guid CLSID_Toolbox{0x8530A44E, 0x7BA6, 0x46F5, {0x89, 0xA3, 0xC9, 0xD7, 0x22, 0x7D, 0x68, 0xA3}};
+inline constexpr com::Guid IID__Toolbox{0xFD69521B, 0x3936, 0x44EA, {0xA0, 0xCA, 0x11, 0x43, 0x20, 0x51, 0x44, 0x62}};
+
+// Dual: the same members by vtable here and by name through IDispatch. Each member returns S_OK
+// or a failing result with the calling thread's error record set (Visual Basic numbers: 9
+// "Subscript out of range", 13 "Type mismatch", 6 "Overflow"); out-values are untouched on
+// failure. Index arguments are by reference and never modified. Slot order is the contract.
+class _Toolbox : public com::IDispatch {
+ public:
+  virtual com::HRESULT get_gInfo(std::string* value /*out*/) = 0;
+  virtual com::HRESULT put_gInfo(const std::string& value /*in*/) = 0;
+  virtual com::HRESULT get_gAuthor(std::string* value /*out*/) = 0;
+  virtual com::HRESULT put_gAuthor(const std::string& value /*in*/) = 0;
+  virtual com::HRESULT Init() = 0;
+  virtual com::HRESULT put_Left(std::int16_t value /*in*/) = 0;
+  virtual com::HRESULT put_Top(std::int16_t value /*in*/) = 0;
+  virtual com::HRESULT put_AutoLog(com::VariantBool value /*in*/) = 0;
+  virtual com::HRESULT put_dInstance(const std::string& value /*in*/) = 0;
+  virtual com::HRESULT get_Info(std::string* value /*out*/) = 0;
+  virtual com::HRESULT get_Author(std::string* value /*out*/) = 0;
+  virtual com::HRESULT get_Error(com::VariantBool* value /*out*/) = 0;
+  virtual com::HRESULT get_Version(std::string* value /*out*/) = 0;
+  virtual com::HRESULT get_MessageCount(std::int16_t* value /*out*/) = 0;
+  virtual com::HRESULT get_Message(const std::int16_t& Index /*in*/, MessageType* value /*out*/) = 0;
+  virtual com::HRESULT get_ModuleCount(std::int16_t* value /*out*/) = 0;
+  virtual com::HRESULT get_ModuleInfo(const std::int16_t& Index /*in*/, ModType* value /*out*/) = 0;
+  virtual com::HRESULT get_DataCount(std::int16_t* value /*out*/) = 0;
+  virtual com::HRESULT get_Data(const std::int16_t& Index /*in*/, std::string* value /*out*/) = 0;
+  virtual com::HRESULT get_LocalVar(const std::int16_t& Index /*in*/, VarType* value /*out*/) = 0;
+  virtual com::HRESULT get_GlobalVar(const std::int16_t& Index /*in*/, VarType* value /*out*/) = 0;
+  // The four methods always give an empty variant (`result` may be null) and modify nothing
+  // they are given.
+  virtual com::HRESULT SetLocalConstants(const com::StringArray& Value /*in*/, com::Variant* result /*out*/) = 0;
+  virtual com::HRESULT SetGlobalConstants(const com::StringArray& Value /*in*/, com::Variant* result /*out*/) = 0;
+  virtual com::HRESULT Setup(const std::string& Module /*in*/, const com::StringArray& Data /*in*/,
+                             com::Variant* result /*out*/) = 0;
+  virtual com::HRESULT Execute(const std::string& Module /*in*/, const com::StringArray& Data /*in*/,
+                               com::Variant* result /*out*/) = 0;
+
+ protected:
+  ~_Toolbox() = default;
+};
+
+}  // namespace pullwire

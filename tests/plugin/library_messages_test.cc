@@ -1,0 +1,176 @@
+// Messages from the loaded library to the host's message daemon over a real local server: the
+// exact texts, types and timestamps, and every way the daemon can be missing or failing.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <regex>
+
+#include "com/activation.h"
+#include "com/error_info.h"
+#include "com/runtime_folder.h"
+#include "loaded_library.h"
+#include "private_environment.h"
+#include "recording_daemon.h"
+
+namespace pullwire {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::DaemonCall;
+using testing::LoadedLibrary;
+using testing::PrivateEnvironment;
+using testing::RecordingDaemon;
+
+com::StringArray Strings(std::vector<std::string> items, std::int32_t lower_bound) {
+  return com::StringArray(std::move(items), lower_bound);
+}
+
+// Seconds between the timestamp "dd-mmm-yyyy hh:nn.ss" (local time) and now; a large value when
+// the text does not have that shape.
+double SecondsFromNow(const std::string& timestamp) {
+  static const std::regex pattern(
+      R"(^(\d{2})-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-(\d{4}) (\d{2}):(\d{2})\.(\d{2})$)");
+  std::smatch m;
+  if (!std::regex_match(timestamp, m, pattern)) return 1e9;
+  static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  std::tm local{};
+  local.tm_mday = std::stoi(m[1]);
+  local.tm_mon = static_cast<int>(months.find(m[2].str()) / 3);
+  local.tm_year = std::stoi(m[3]) - 1900;
+  local.tm_hour = std::stoi(m[4]);
+  local.tm_min = std::stoi(m[5]);
+  local.tm_sec = std::stoi(m[6]);
+  local.tm_isdst = -1;
+  return std::difftime(std::time(nullptr), std::mktime(&local));
+}
+
+// Checks one SetMessage call: (16-bit type, text, timestamp of now).
+void ExpectMessage(const DaemonCall& call, std::int16_t mtype, const std::string& text) {
+  ASSERT_EQ(call.args.size(), 3u);
+  ASSERT_NE(call.args[0].Get<std::int16_t>(), nullptr) << "the type travels as a 16-bit integer";
+  EXPECT_EQ(*call.args[0].Get<std::int16_t>(), mtype);
+  ASSERT_NE(call.args[1].Get<std::string>(), nullptr);
+  EXPECT_EQ(*call.args[1].Get<std::string>(), text);
+  ASSERT_NE(call.args[2].Get<std::string>(), nullptr);
+  const double age = SecondsFromNow(*call.args[2].Get<std::string>());
+  EXPECT_TRUE(age >= 0 && age <= 10) << *call.args[2].Get<std::string>();
+}
+
+// A server that takes connections into its backlog and never answers anything.
+class SilentServer {
+ public:
+  explicit SilentServer(const std::string& prog_id) {
+    std::filesystem::path path;
+    if (com::Failed(com::LocalServerSocketPath(prog_id, true, &path))) throw std::runtime_error("no socket path");
+    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd_, 8) != 0) {
+      throw std::runtime_error("cannot listen on " + path.string());
+    }
+  }
+  ~SilentServer() { close(fd_); }
+
+ private:
+  int fd_ = -1;
+};
+
+class LibraryMessagesTest : public ::testing::Test {
+ protected:
+  LibraryMessagesTest() : library_(env_.root()), box_(library_.NewToolbox()) {}
+
+  PrivateEnvironment env_;
+  LoadedLibrary library_;
+  com::ComPtr<_Toolbox> box_;
+};
+
+TEST_F(LibraryMessagesTest, messages_reach_the_daemon_of_the_instance_with_type_text_and_timestamp) {
+  RecordingDaemon daemon("nrvd2.IPCdaemon");
+  ASSERT_EQ(daemon.Start(), com::S_OK);
+  RecordingDaemon other("nrvd.IPCdaemon");
+  ASSERT_EQ(other.Start(), com::S_OK);
+
+  box_->put_dInstance("2");
+  box_->Init();
+  ASSERT_EQ(box_->Execute("other", Strings({}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(box_->Execute("PULLWIRE", Strings({"only the host"}, 1), nullptr), com::S_OK);
+
+  const auto calls = daemon.log().Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  ExpectMessage(calls[0], 1, "WARNING: Module [OTHER] is unknown!");
+  ExpectMessage(calls[1], 2, "ERROR_PULL-WIRE [Subscript out of range]");
+  EXPECT_TRUE(other.log().Calls().empty());
+  EXPECT_TRUE(daemon.log().WaitForReleases(2)) << "one daemon object per message, released after it";
+  EXPECT_EQ(daemon.log().connections, 2);
+  EXPECT_FALSE(com::GetErrorInfo().has_value());
+}
+
+TEST_F(LibraryMessagesTest, an_empty_instance_reaches_nrvd_ipcdaemon_and_state_is_shared_by_objects) {
+  RecordingDaemon daemon("nrvd.IPCdaemon");
+  ASSERT_EQ(daemon.Start(), com::S_OK);
+  auto second = library_.NewToolbox();
+  second->Execute("Pullwire2", Strings({}, 0), nullptr);
+  ASSERT_EQ(daemon.log().Calls().size(), 1u);
+  ExpectMessage(daemon.log().Calls()[0], 1, "WARNING: Module [PULLWIRE2] is unknown!");
+
+  RecordingDaemon seven("nrvd7.IPCdaemon");
+  ASSERT_EQ(seven.Start(), com::S_OK);
+  box_->put_dInstance("7");
+  second->Execute("x", Strings({}, 0), nullptr);
+  ASSERT_EQ(seven.log().Calls().size(), 1u) << "the second object uses the instance the first one set";
+  ExpectMessage(seven.log().Calls()[0], 1, "WARNING: Module [X] is unknown!");
+}
+
+TEST_F(LibraryMessagesTest, without_a_daemon_messages_are_dropped_silently) {
+  box_->put_dInstance("absent");
+  ASSERT_EQ(box_->Execute("other", Strings({}, 1), nullptr), com::S_OK);
+  com::VariantBool error = com::kVariantTrue;
+  box_->get_Error(&error);
+  EXPECT_EQ(error, com::kVariantFalse) << "a lost message is not a failure";
+  EXPECT_FALSE(com::GetErrorInfo().has_value());
+}
+
+TEST_F(LibraryMessagesTest, a_daemon_that_never_answers_costs_one_bounded_wait) {
+  const auto saved = com::LocalServerTimeout();
+  com::SetLocalServerTimeout(300ms);
+  SilentServer silent("nrvdmute.IPCdaemon");
+  box_->put_dInstance("mute");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(box_->Execute("other", Strings({}, 1), nullptr), com::S_OK);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  com::SetLocalServerTimeout(saved);
+  // Connecting and the reply each wait at most the bound; a hang would exceed this by far.
+  EXPECT_LT(elapsed, 3s);
+  com::VariantBool error = com::kVariantTrue;
+  box_->get_Error(&error);
+  EXPECT_EQ(error, com::kVariantFalse);
+  EXPECT_FALSE(com::GetErrorInfo().has_value());
+}
+
+TEST_F(LibraryMessagesTest, a_daemon_without_set_message_or_failing_in_it_is_ignored) {
+  RecordingDaemon daemon("nrvdodd.IPCdaemon");
+  ASSERT_EQ(daemon.Start(), com::S_OK);
+  box_->put_dInstance("odd");
+  daemon.log().no_set_message = true;
+  ASSERT_EQ(box_->Execute("one", Strings({}, 1), nullptr), com::S_OK);
+  EXPECT_TRUE(daemon.log().Calls().empty());
+  daemon.log().no_set_message = false;
+  daemon.log().fail_set_message = true;
+  ASSERT_EQ(box_->Execute("two", Strings({}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(daemon.log().Calls().size(), 1u);
+  ExpectMessage(daemon.log().Calls()[0], 1, "WARNING: Module [TWO] is unknown!");
+  com::VariantBool error = com::kVariantTrue;
+  box_->get_Error(&error);
+  EXPECT_EQ(error, com::kVariantFalse);
+  EXPECT_FALSE(com::GetErrorInfo().has_value()) << "the daemon's raised error does not reach the host";
+}
+
+}  // namespace
+}  // namespace pullwire
