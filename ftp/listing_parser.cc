@@ -83,19 +83,22 @@ std::optional<std::int64_t> ParseCount(std::string_view digits) {
   return static_cast<std::int64_t>(value);
 }
 
-// A size with optional thousands separators, as Windows servers print it ("9,730").
+// A size with optional thousands separators, as Windows servers print it ("9,730"): groups of
+// three after the first, which holds one to three digits.
 std::optional<std::int64_t> ParseGroupedCount(std::string_view text) {
   if (text.find(',') == std::string_view::npos) return ParseCount(text);
-  std::string digits;
+  std::int64_t value = 0;
   std::size_t group_start = 0;
   for (std::size_t i = 0; i <= text.size(); ++i) {
     if (i < text.size() && text[i] != ',') continue;
     const std::size_t length = i - group_start;
     if (length == 0 || length > 3 || (group_start > 0 && length != 3)) return std::nullopt;
-    digits.append(text.substr(group_start, length));
+    const auto group = ParseCount(text.substr(group_start, length));
+    if (!group || value > (INT64_MAX - *group) / 1000) return std::nullopt;
+    value = value * (group_start > 0 ? 1000 : 1) + *group;
     group_start = i + 1;
   }
-  return ParseCount(digits);
+  return value;
 }
 
 // Two-digit-or-fewer number within [low, high].
@@ -292,7 +295,7 @@ bool IsMeridiem(std::string_view text) {
 }
 
 // IIS pads "<DIR>" with ten blanks so names start in a fixed column; a name's own leading blanks
-// follow those ten.
+// follow those ten. Servers that pad less are read as if the name started after all the blanks.
 constexpr std::size_t kIisDirPadding = 10;
 
 // IIS:   "04-27-00  12:09PM       <DIR>          16-dos dir"
