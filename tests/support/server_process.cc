@@ -8,9 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -23,6 +26,8 @@
 
 namespace pullwire::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 using Clock = std::chrono::steady_clock;
 
@@ -105,14 +110,17 @@ std::optional<int> WaitFor(pid_t pid, std::chrono::milliseconds bound) {
   }
 }
 
-// Signals what is left of the group (children of a server that outlived it) until none is.
+// Signals what is left of the group (children of a server that outlived it) until none lives.
 void SweepGroup(pid_t group, std::chrono::milliseconds bound) {
   if (::kill(-group, SIGTERM) != 0) return;
   auto deadline = Clock::now() + bound;
-  while (::kill(-group, 0) == 0) {
+  bool killed = false;
+  while (ProcessGroupAlive(group)) {
     if (Clock::now() >= deadline) {
+      if (killed) return;
       ::kill(-group, SIGKILL);
-      return;
+      killed = true;
+      deadline = Clock::now() + 1s;
     }
     std::this_thread::sleep_for(5ms);
   }
@@ -140,6 +148,28 @@ struct Pipe {
 };
 
 }  // namespace
+
+bool ProcessGroupAlive(pid_t group) {
+  if (::kill(-group, 0) != 0) return false;
+  // kill() also reaches zombies, which hold no resources and wait only for their new parent
+  // to reap them: a member counts when /proc/<pid>/stat shows it in the group and not dead.
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    std::string name = entry.path().filename();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(line.substr(close + 2));
+    char state = 0;
+    long parent = 0, process_group = 0;
+    fields >> state >> parent >> process_group;
+    if (process_group == group && state != 'Z' && state != 'X') return true;
+  }
+  return false;
+}
 
 CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds bound) {
   Pipe out;
@@ -248,11 +278,17 @@ void ServerProcess::AwaitReady() {
     }
     std::string why = ready == 0 ? fmt::format("not ready within {} ms", spec_.ready_bound.count())
                                  : "exited before it was ready";
-    Reap(0ms);
+    Reap(ready == 0 ? 0ms : 2000ms);  // end-of-file on stdout: it is exiting
     if (exit_code_) why += fmt::format(" (exit code {})", *exit_code_);
-    throw std::runtime_error(fmt::format("{}: {}; its error output: {}", spec_.argv.back(), why,
+    throw std::runtime_error(fmt::format("{}: {}; its error output: {}", Name(), why,
                                          StderrText()));
   }
+}
+
+std::string ServerProcess::Name() const {
+  // "python3 .../pyftpd.py ..." is named after its script.
+  bool python = fs::path(spec_.argv[0]).filename().string().starts_with("python");
+  return fs::path(spec_.argv[python && spec_.argv.size() > 1 ? 1 : 0]).filename().string();
 }
 
 std::string ServerProcess::Info(const std::string& key) const {
@@ -264,7 +300,7 @@ void ServerProcess::Reap(std::chrono::milliseconds bound) {
   if (pid_ < 0 || exit_code_) return;
   exit_code_ = WaitFor(pid_, bound);
   // Right away, while the group id cannot have been handed to anyone else.
-  if (exit_code_) SweepGroup(pid_, 2s);
+  if (exit_code_) SweepGroup(pid_, std::max(bound, std::chrono::milliseconds(100)));
 }
 
 bool ServerProcess::Running() {

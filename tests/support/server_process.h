@@ -26,6 +26,9 @@ struct CommandResult {
 CommandResult RunCommand(const std::vector<std::string>& argv,
                          std::chrono::milliseconds bound = 30s);
 
+// True while a process of the group lives (zombies waiting to be reaped do not count).
+bool ProcessGroupAlive(pid_t group);
+
 struct ProcessSpec {
   std::vector<std::string> argv;       // argv[0] is an absolute path
   std::filesystem::path stderr_file;   // the server's stderr goes here; empty: /dev/null
@@ -57,6 +60,7 @@ class ServerProcess {
   std::string StderrText() const;
 
  private:
+  std::string Name() const;
   void Spawn();
   void AwaitReady();
   void Reap(std::chrono::milliseconds bound);
