@@ -92,6 +92,10 @@ class FtpComponent {
   // firing the failure event.
   virtual void GetFile(const std::string& remote_file, const std::string& local_destination,
                        std::optional<std::int64_t> restart_offset = std::nullopt) = 0;
+  // Bytes the last GetFile received on the data connection, before any ASCII line-ending
+  // conversion: what the run compares with the listed size, since a TYPE A copy written with
+  // LF endings is legitimately shorter on disk than the server's CRLF bytes.
+  virtual std::int64_t LastTransferBytes() const = 0;
 
   // Downloads every file matching a wildcard spec ("/pub/*", or quoted: "\"/pub/My Files/*\"")
   // into `local_folder`, descending into subfolders.
