@@ -8,6 +8,13 @@ user=ftptest
 password=pullwire-ftptest-1
 home=/srv/ftptest
 
+ready() {
+  getent passwd "$user" >/dev/null || return 1
+  [ -d "$home" ] || return 1
+  ! grep -qx "$user" /etc/ftpusers 2>/dev/null || return 1
+  [ -f "$home/.pullwire-password" ] && [ "$(cat "$home/.pullwire-password" 2>/dev/null)" = "$password" ]
+}
+
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
@@ -17,17 +24,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 0
   fi
 fi
-
-ready() {
-  getent passwd "$user" >/dev/null || return 1
-  [ -d "$home" ] || return 1
-  ! grep -qx "$user" /etc/ftpusers 2>/dev/null || return 1
-  [ -f "$home/.pullwire-password" ] && [ "$(cat "$home/.pullwire-password" 2>/dev/null)" = "$password" ]
-}
-
-if [ "${#sudo[@]}" -eq 0 ] && ready; then
-  exit 0
-fi
+ready && exit 0
 
 "${sudo[@]}" env user="$user" password="$password" home="$home" bash -euo pipefail -c '
   exec 9>/run/pullwire-prepare-machine.lock

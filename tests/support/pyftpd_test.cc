@@ -102,7 +102,7 @@ TEST_P(RetrFaultTest, CutsTheTransferShort) {
   TempDir local;
 
   CommandResult result =
-      Probe(server, {"retr:big.bin"}, {"--timeout", "1.5", "--out", (local / "got").string()});
+      Probe(server, {"retr:big.bin"}, {"--timeout", "1", "--out", (local / "got").string()});
 
   std::string got = ReadFile(local / "got");
   EXPECT_THAT(result.out, HasSubstr(GetParam().outcome));

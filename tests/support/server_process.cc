@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -56,7 +57,6 @@ struct ChildSetup {
   int stdout_fd;
   int stderr_fd;
   pid_t parent;
-  bool search_path;
 };
 
 [[noreturn]] void ExecChild(const ChildSetup& setup, char* const* argv) {
@@ -70,11 +70,7 @@ struct ChildSetup {
   sigset_t none;
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (setup.search_path) {
-    ::execvp(argv[0], argv);
-  } else {
-    ::execv(argv[0], argv);
-  }
+  ::execv(argv[0], argv);
   static constexpr char kMessage[] = "exec failed: ";
   ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
   ::write(STDERR_FILENO, argv[0], std::strlen(argv[0]));
@@ -82,12 +78,25 @@ struct ChildSetup {
   ::_exit(127);
 }
 
-pid_t SpawnChild(const std::vector<std::string>& argv, int stdout_fd, int stderr_fd, bool search_path) {
+// The program's path as execvp would find it; looked up before fork, where allocating is safe.
+std::string ResolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) return program;
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "/usr/bin:/bin");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    fs::path candidate = fs::path(folder.empty() ? "." : folder) / program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return program;  // exec fails and the child reports it
+}
+
+pid_t SpawnChild(std::vector<std::string> argv, int stdout_fd, int stderr_fd, bool search_path) {
   if (argv.empty()) throw std::invalid_argument("no program to start");
+  if (search_path) argv[0] = ResolveProgram(argv[0]);
   auto pointers = ArgvPointers(argv);
   int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (null_fd < 0) ThrowErrno("open /dev/null");
-  ChildSetup setup{null_fd, stdout_fd, stderr_fd, ::getpid(), search_path};
+  ChildSetup setup{null_fd, stdout_fd, stderr_fd, ::getpid()};
   pid_t pid = ::fork();
   if (pid == 0) ExecChild(setup, pointers.data());
   int fork_error = errno;

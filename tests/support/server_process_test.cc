@@ -4,6 +4,8 @@
 
 #include <signal.h>
 
+#include <fmt/core.h>
+
 #include "tests/support/server_process.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_servers.h"
@@ -67,6 +69,22 @@ TEST(ServerProcess, NotReadyWithinTheBoundIsStopped) {
         }
       },
       std::runtime_error);
+}
+
+TEST(ServerProcess, ServePyLaunchesPyftpdForScripts) {
+  TempDir root;
+  WriteFile(root / "demo.txt", "from serve.py");
+  ServerProcess serve(ProcessSpec{{"/usr/bin/python3", (ServersDir() / "serve.py").string(),
+                                   "--lifetime", "60", "pyftpd", "--root", root.path().string(),
+                                   "--user", "demo", "--password", "demo-pw"},
+                                  root / "stderr"});
+
+  CommandResult result = RunCommand({"curl", "-sS", "--max-time", "10", "-u", "demo:demo-pw",
+                                     fmt::format("ftp://127.0.0.1:{}/demo.txt", serve.port())});
+
+  EXPECT_EQ(result.out, "from serve.py") << result.err;
+  EXPECT_GT(std::stoi(serve.Info("PID")), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(serve.Info("WORKDIR")));
 }
 
 TEST(RunCommand, CapturesOutputsExitCodeAndKillsOnTimeout) {

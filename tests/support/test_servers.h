@@ -14,7 +14,7 @@
 //   PyFtpd server;                                        // serves server.root() on 127.0.0.1
 //   WriteFile(server.root() / "a.txt", "hello");
 //   ...log in to server.host():server.port() as server.user() / server.password()...
-//   EXPECT_THAT(server.CommandLog(), testing::Contains("RETR a.txt"));
+//   EXPECT_THAT(server.CommandLog(), ::testing::Contains("RETR a.txt"));
 //
 //   PyFtpdOptions options;                                // faults compose
 //   options.retr_fault = RetrFault::kAbort426;           // each RETR stops halfway with 426
@@ -23,14 +23,27 @@
 //
 //   std::string why;
 //   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;   // needs root and the ftptest account
-//   Vsftpd vsftpd;                                        // fill root() first, or GrantTree()
+//   Vsftpd vsftpd;                                        // user() is kSystemUser
 //
 //   Dante socks(SocksAuth::kUsername);                    // SOCKS4/5; Microsocks for SOCKS5 only
 //   FtpProxy gateway(server.port());                      // USER gateway.GatewayUser("u") ...
 //   ScriptedFtp scripted(R"([{"reply": ["220 hi"]}, {"expect": "USER *", ...}])");
+//   ...run the client...; EXPECT_TRUE(scripted.WaitFinished()) << scripted.Failure();
+//   EXPECT_THAT(scripted.Transcript(), ElementsAre("USER puser", "PASS ppass", ...));
 //
-// Processes outside the test (bench scripts, the demo) start the same servers with
-// tests/support/servers/serve.py, which prints "PORT n" and "PID n" and stays in the foreground.
+// Notes
+// - Files under root() are served live: add them any time before the client asks. Vsftpd
+//   serves as the ftptest account, which owns the tree from the start; a folder added later is
+//   root's (its files cannot be deleted over FTP until GrantTree()), and a root-owned folder of
+//   mode 0700 is one the account cannot enter.
+// - Clients for checks: RunCommand({"curl", ...}) with a bound; tests/support/servers/
+//   ftp_probe.py is an ftplib client that shows raw LIST bytes and exact final replies.
+// - Inside `namespace pullwire { ... }` this namespace hides GoogleTest's: write ::testing::.
+// - Servers get SIGTERM when the thread that started them ends (parent-death signal): start
+//   them from the test's own thread.
+// - Processes outside the test (bench scripts, the demo) start the same servers with
+//   tests/support/servers/serve.py, which prints "PORT n" and "PID n" and stays in the
+//   foreground until terminated; tests/support/prepare-machine.sh creates the ftptest account.
 #pragma once
 
 #include <chrono>
@@ -159,8 +172,8 @@ class Vsftpd {
   std::string password() const { return kSystemPassword; }
   // The passive port block this instance owns, as "low-high".
   std::string PassivePorts() const { return process_->Info("PASSIVE"); }
-  // Hands everything under root() to the FTP account (so DELE and RMD work) and makes folders
-  // traversable; call after adding files once the server runs (the constructor does it once).
+  // Hands everything under root() to the FTP account (so DELE and RMD work everywhere) and
+  // makes folders traversable; the start does it once, call it again after adding folders.
   void GrantTree() const;
   // vsftpd's protocol log (log_ftp_protocol=YES).
   std::string Log() const;
