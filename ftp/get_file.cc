@@ -28,6 +28,23 @@ std::filesystem::path ResolveDestination(const std::string& remote,
   return destination / std::string(base);
 }
 
+namespace {
+
+// A server that announced no size in its 150 reply (pyftpdlib) is asked with SIZE once the
+// transfer has ended, so that a connection closed early with "226" anyway is not taken for a
+// complete file.
+void CheckSizeAfter(Session& session, const std::string& remote, std::int64_t have) {
+  const std::optional<std::int64_t> size = session.Size(remote);
+  if (size && have < *size) {
+    throw FtpError(ErrorCode::kTransferIncomplete,
+                   fmt::format("RETR {} ended after {} of {} bytes although the server reported "
+                               "success",
+                               PrintableText(remote, 300), have, *size));
+  }
+}
+
+}  // namespace
+
 FetchResult GetFile(Session& session, const std::string& remote,
                     const std::string& local_destination,
                     std::optional<std::int64_t> restart_offset) {
@@ -43,7 +60,11 @@ FetchResult GetFile(Session& session, const std::string& remote,
                                   : LocalFile::Replace(result.local_path, session.sys());
   FileSink sink(file, ascii);
   try {
-    result.bytes = session.Retrieve(remote, sink, offset);
+    const Session::Retrieved got = session.Retrieve(remote, sink, offset);
+    result.bytes = got.bytes;
+    if (!got.size_checked && session.transfer_type() == TransferType::kImage) {
+      CheckSizeAfter(session, remote, offset + got.bytes);
+    }
     file.Commit();
   } catch (...) {
     file.Abandon();

@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -39,6 +40,28 @@ void EnsureLocalFolder(const fs::path& path) {
   }
 }
 
+// The folder a link's target text names, seen from the folder `here` ("/top/inner" and ".."
+// give "/top"), with "." and ".." resolved as text. Servers that report logical paths in PWD
+// (pyftpdlib) show a loop only this way.
+std::string ResolveLinkTarget(const std::string& here, const std::string& target) {
+  std::vector<std::string> parts;
+  const std::string joined = target.rfind('/', 0) == 0 ? target : here + "/" + target;
+  std::size_t pos = 0;
+  while (pos <= joined.size()) {
+    const std::size_t end = std::min(joined.find('/', pos), joined.size());
+    const std::string part = joined.substr(pos, end - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    pos = end + 1;
+  }
+  std::string path;
+  for (const std::string& part : parts) path += "/" + part;
+  return path.empty() ? "/" : path;
+}
+
 class Walker {
  public:
   Walker(Session& session, std::string pattern, const MatchingOptions& options)
@@ -58,8 +81,8 @@ class Walker {
   void Fetch(const ListingEntry& entry, const fs::path& local);
   // Enters `name` (a folder, or a link that may be one) and walks it; false when the server
   // would not let a link be entered (a folder that cannot be entered is a failure).
-  bool Descend(const std::string& name, const fs::path& local, const std::string& here,
-               int depth, bool is_link);
+  bool Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
+               int depth);
   // Keeps the first failure and goes on, unless the session is gone.
   void Record(const FtpError& error);
 
@@ -88,7 +111,7 @@ void Walker::Fetch(const ListingEntry& entry, const fs::path& local) {
     FileSink sink(file, ascii_);
     const std::optional<std::int64_t> known =
         entry.type == EntryType::kFile ? std::optional<std::int64_t>(entry.size) : std::nullopt;
-    result_.bytes += session_.Retrieve(entry.name, sink, 0, known);
+    result_.bytes += session_.Retrieve(entry.name, sink, 0, known).bytes;
     file.Commit();
     ++result_.files;
   } catch (const FtpError& error) {
@@ -96,8 +119,15 @@ void Walker::Fetch(const ListingEntry& entry, const fs::path& local) {
   }
 }
 
-bool Walker::Descend(const std::string& name, const fs::path& local, const std::string& here,
-                     int depth, bool is_link) {
+bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
+                     int depth) {
+  const bool is_link = entry.type == EntryType::kLink;
+  const std::string& name = entry.name;
+  std::string link_path;
+  if (is_link && !entry.link_target.empty()) {
+    link_path = ResolveLinkTarget(here, entry.link_target);
+    if (entered_.count(link_path) != 0) return true;  // a loop, or a second way in: skipped
+  }
   try {
     session_.ChangeDirectory(name);
   } catch (const FtpError& error) {
@@ -111,6 +141,7 @@ bool Walker::Descend(const std::string& name, const fs::path& local, const std::
     const std::string there = session_.CurrentDirectory();
     // A link back to a folder already entered (a loop, or a second way into the same folder).
     if (entered_.count(there) == 0) {
+      if (!link_path.empty()) entered_.insert(link_path);
       if (depth + 1 > options_.max_depth) {
         throw FtpError(ErrorCode::kTooDeep,
                        fmt::format("the folder {} lies more than {} levels deep: not fetched",
@@ -143,11 +174,11 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
   }
   for (const ListingEntry* folder : folders) {
     if (!IsSafeLocalName(folder->name)) continue;
-    Descend(folder->name, local, here, depth, false);
+    Descend(*folder, local, here, depth);
   }
   for (const ListingEntry* link : links) {
     if (!IsSafeLocalName(link->name)) continue;
-    if (!Descend(link->name, local, here, depth, true)) Fetch(*link, local);
+    if (!Descend(*link, local, here, depth)) Fetch(*link, local);
   }
 }
 

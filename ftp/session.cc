@@ -65,6 +65,7 @@ void Session::Login(const LoginParams& login) {
     throw;
   }
   core_->server_type.reset();
+  core_->size_unsupported = false;
   core_->logged_in = true;
 }
 
@@ -132,8 +133,9 @@ std::string Session::ListRaw() {
 
 ParsedListing Session::List() { return ParseListing(ListRaw()); }
 
-std::int64_t Session::Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset,
-                               std::optional<std::int64_t> known_size) {
+Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
+                                     std::int64_t offset,
+                                     std::optional<std::int64_t> known_size) {
   RequirePath(remote, "remote file name");
   RequireLogin();
   if (offset < 0) throw FtpError(ErrorCode::kInvalidValue, "the restart offset is negative");
@@ -145,7 +147,27 @@ std::int64_t Session::Retrieve(const std::string& remote, DataSink& sink, std::i
   ApplyTransferType();
   TransferRequest request{"RETR " + remote, offset, core_->type == TransferType::kImage,
                           known_size};
-  return RunTransfer(*core_, request, sink);
+  const TransferOutcome outcome = RunTransfer(*core_, request, sink);
+  return {outcome.bytes, outcome.size_checked};
+}
+
+std::optional<std::int64_t> Session::Size(const std::string& path) {
+  RequirePath(path, "remote file path");
+  RequireLogin();
+  if (core_->size_unsupported) return std::nullopt;
+  ApplyTransferType();
+  const Reply reply = core_->control.Command("SIZE " + path);
+  if (reply.code == 500 || reply.code == 502) core_->size_unsupported = true;
+  if (reply.code != 213) return std::nullopt;
+  // "213 1073741824"
+  const std::string_view text = reply.FirstText();
+  std::int64_t size = 0;
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    size = size * 10 + (c - '0');
+  }
+  return size;
 }
 
 void Session::Delete(const std::string& path) {

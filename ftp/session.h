@@ -53,11 +53,17 @@ class Session {
   std::string ListRaw();
   ParsedListing List();
 
+  struct Retrieved {
+    std::int64_t bytes = 0;     // received
+    bool size_checked = false;  // compared with the size the 150 reply or `known_size` gave
+  };
   // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST,
   // which must be accepted with 350). `known_size` (from a listing) checks the byte count of a
-  // binary transfer when the server announces none. Returns the bytes received.
-  std::int64_t Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
-                        std::optional<std::int64_t> known_size = std::nullopt);
+  // binary transfer when the server announces none.
+  Retrieved Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
+                     std::optional<std::int64_t> known_size = std::nullopt);
+  // SIZE; nullopt when the server cannot tell (no SIZE command, not a plain file).
+  std::optional<std::int64_t> Size(const std::string& path);
 
   void Delete(const std::string& path);           // DELE
   void RemoveDirectory(const std::string& path);  // RMD

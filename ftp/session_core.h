@@ -26,6 +26,7 @@ struct SessionCore {
   ProxySettings proxy;
   bool logged_in = false;
   std::optional<char> server_type;  // the TYPE last accepted by the server ('A', 'I', 'E')
+  bool size_unsupported = false;     // SIZE answered 500/502 once: not asked again
 };
 
 }  // namespace pullwire::ftp

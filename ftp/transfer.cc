@@ -134,7 +134,7 @@ std::optional<std::int64_t> ExpectedBytes(std::optional<std::int64_t> announced,
   return std::max<std::int64_t>(0, *size - rest_offset);
 }
 
-std::int64_t RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink) {
+TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink) {
   const std::string subject = PrintableText(request.command, 300);
   Tcp::socket data(core.net.context());
   core.connector.Prepare(core.passive, data);
@@ -172,7 +172,7 @@ std::int64_t RunTransfer(SessionCore& core, const TransferRequest& request, Data
                                "success: {}",
                                subject, received.bytes, *expected, final.Quote()));
   }
-  return received.bytes;
+  return {received.bytes, expected.has_value()};
 }
 
 }  // namespace pullwire::ftp

@@ -20,8 +20,13 @@ struct TransferRequest {
   std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
 };
 
-// Returns the number of bytes received. Throws FtpError.
-std::int64_t RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink);
+struct TransferOutcome {
+  std::int64_t bytes = 0;     // received
+  bool size_checked = false;  // the byte count was compared with a known size
+};
+
+// Throws FtpError.
+TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink);
 
 // The byte count a transfer must reach: from the 150 reply ("(1073741824 bytes)") or the
 // listing, minus the restart offset; nullopt when unknown. Exposed for tests.

@@ -1,0 +1,158 @@
+// The engine through real proxies on loopback: dante (SOCKS4, SOCKS5, SOCKS5 with a password),
+// microsocks (SOCKS5, with and without its own password) and ftp-proxy (USER user@host:port).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ftp/get_file.h"
+#include "tests/ftp/engine_test_util.h"
+#include "tests/support/test_servers.h"
+
+namespace pullwire::ftp {
+namespace {
+
+using namespace pullwire::testing;
+using test::CatchFtpError;
+using test::LoginFor;
+using test::TracedSession;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+ProxySettings Proxy(ProxyKind kind, int port, std::string user = {}, std::string password = {}) {
+  return {kind, "127.0.0.1", static_cast<std::uint16_t>(port), std::move(user),
+          std::move(password)};
+}
+
+// Logs in through `proxy`, lists, and fetches a file in passive mode; content compared.
+void FetchThrough(const PyFtpd& server, const ProxySettings& proxy) {
+  TempDir local;
+  Session session;
+  session.set_timeout(5s);
+  session.set_transfer_type(TransferType::kImage);
+  session.set_proxy(proxy);
+  session.Login(LoginFor(server));
+  EXPECT_EQ(session.List().entries.size(), 1u);
+  GetFile(session, "via.bin", local.path().string());
+  EXPECT_TRUE(ReadFile(local / "via.bin") == PatternBytes(100000, 5));
+  session.Logout();
+}
+
+TEST(EngineProxy, DanteCarriesSocks4AndSocks5) {
+  std::string why;
+  if (!Dante::Available(SocksAuth::kNone, &why)) GTEST_SKIP() << why;
+  PyFtpd server;
+  WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
+  Dante dante;
+  {
+    SCOPED_TRACE("SOCKS4 with a user id");
+    FetchThrough(server, Proxy(ProxyKind::kSocks4, dante.port(), "label-only"));
+  }
+  {
+    SCOPED_TRACE("SOCKS5");
+    FetchThrough(server, Proxy(ProxyKind::kSocks5, dante.port()));
+  }
+}
+
+TEST(EngineProxy, DanteChecksTheSocks5Password) {
+  std::string why;
+  if (!Dante::Available(SocksAuth::kUsername, &why)) GTEST_SKIP() << why;
+  PyFtpd server;
+  WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
+  Dante dante(SocksAuth::kUsername);
+  FetchThrough(server, Proxy(ProxyKind::kSocks5, dante.port(), dante.user(), dante.password()));
+
+  Session session;
+  session.set_proxy(Proxy(ProxyKind::kSocks5, dante.port(), dante.user(), "not-the-password"));
+  const FtpError wrong = CatchFtpError([&] { session.Login(LoginFor(server)); });
+  EXPECT_EQ(wrong.code(), ErrorCode::kProxyFailed);
+  EXPECT_THAT(wrong.what(), HasSubstr("user name or password refused for ftptest"));
+  EXPECT_THAT(wrong.what(), ::testing::Not(HasSubstr("not-the-password")));
+  session.set_proxy(Proxy(ProxyKind::kSocks5, dante.port()));
+  EXPECT_THAT(CatchFtpError([&] { session.Login(LoginFor(server)); }).what(),
+              HasSubstr("the proxy requires a user name and password"));
+}
+
+TEST(EngineProxy, MicrosocksWithAndWithoutItsPassword) {
+  std::string why;
+  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
+  PyFtpd server;
+  WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
+  Microsocks open_proxy;
+  FetchThrough(server, Proxy(ProxyKind::kSocks5, open_proxy.port()));
+  Microsocks closed_proxy("socksuser", "sockspass");
+  FetchThrough(server, Proxy(ProxyKind::kSocks5, closed_proxy.port(), "socksuser", "sockspass"));
+}
+
+TEST(EngineProxy, ActiveModeThroughSocksIsRefused) {
+  std::string why;
+  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
+  PyFtpd server;
+  WriteFile(server.root() / "via.bin", "x");
+  Microsocks proxy;
+  TempDir local;
+  Session session;
+  session.set_proxy(Proxy(ProxyKind::kSocks5, proxy.port()));
+  session.set_passive(false);
+  session.Login(LoginFor(server));
+  const FtpError error = CatchFtpError([&] { GetFile(session, "via.bin", local.path().string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kActiveThroughSocks);
+  EXPECT_THAT(error.what(), HasSubstr("active mode does not work through a SOCKS proxy"));
+  EXPECT_TRUE(session.logged_in());
+}
+
+TEST(EngineProxy, SocksProxyThatCannotReachTheServer) {
+  std::string why;
+  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
+  Microsocks proxy;
+  Session session;
+  session.set_proxy(Proxy(ProxyKind::kSocks5, proxy.port()));
+  LoginParams login;
+  login.host = "127.0.0.1";
+  login.port = static_cast<std::uint16_t>(UnusedPort());
+  const FtpError error = CatchFtpError([&] { session.Login(login); });
+  EXPECT_EQ(error.code(), ErrorCode::kProxyFailed);
+  EXPECT_THAT(error.what(), HasSubstr("SOCKS5 proxy cannot connect to 127.0.0.1 port"));
+}
+
+TEST(EngineProxy, FtpProxyGatewayWithUserAtHostInBothModes) {
+  std::string why;
+  if (!FtpProxy::Available(&why)) GTEST_SKIP() << why;
+  PyFtpd server;
+  WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
+  FtpProxy gateway(server.port());
+  for (const bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    TracedSession traced;
+    TempDir local;
+    traced.session.set_proxy(Proxy(ProxyKind::kUserWithoutLogon, gateway.port()));
+    traced.session.set_passive(passive);
+    traced.session.set_transfer_type(TransferType::kImage);
+    traced.session.Login(LoginFor(server));
+    GetFile(traced.session, "via.bin", local.path().string());
+    EXPECT_TRUE(ReadFile(local / "via.bin") == PatternBytes(100000, 5));
+    traced.session.Delete("via.bin");
+    WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
+    const std::vector<std::string> commands = traced.Commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[0], "USER " + gateway.GatewayUser(server.user()));
+    EXPECT_EQ(commands[1], "PASS ****");
+  }
+}
+
+TEST(EngineProxy, FtpProxyThatCannotReachTheServerSaysSo) {
+  std::string why;
+  if (!FtpProxy::Available(&why)) GTEST_SKIP() << why;
+  FtpProxy gateway(UnusedPort());
+  Session session;
+  session.set_timeout(5s);
+  session.set_proxy(Proxy(ProxyKind::kUserWithoutLogon, gateway.port()));
+  LoginParams login;
+  login.host = "127.0.0.1";
+  login.port = static_cast<std::uint16_t>(gateway.target_port());
+  login.user = "anna";
+  const FtpError error = CatchFtpError([&] { session.Login(login); });
+  EXPECT_EQ(error.code(), ErrorCode::kProxyFailed);
+  EXPECT_THAT(error.what(), HasSubstr("the FTP proxy closed the connection after USER anna@127.0.0.1:"));
+}
+
+}  // namespace
+}  // namespace pullwire::ftp
