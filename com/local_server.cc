@@ -15,6 +15,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #include "com/error_info.h"
@@ -100,9 +101,13 @@ HRESULT LocalServer::Start() {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (!listener || bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-      chmod(path.c_str(), 0600) != 0 || listen(listener.get(), 64) != 0) {
+  if (!listener || bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
     return ReportFailure(E_FAIL, fmt::format("cannot listen on {}: {}", path, Errno()), prog_id_);
+  }
+  if (chmod(path.c_str(), 0600) != 0 || listen(listener.get(), 64) != 0) {
+    const std::string why = Errno();
+    unlink(path.c_str());
+    return ReportFailure(E_FAIL, fmt::format("cannot listen on {}: {}", path, why), prog_id_);
   }
 
   char drain[64];
@@ -111,7 +116,15 @@ HRESULT LocalServer::Start() {
   impl_->listener = std::move(listener);
   impl_->lock = std::move(lock);
   running_ = true;
-  thread_ = std::thread([this] { impl_->Serve(*this); });
+  try {
+    thread_ = std::thread([this] { impl_->Serve(*this); });
+  } catch (const std::system_error& e) {
+    running_ = false;
+    unlink(path.c_str());
+    impl_->listener.Reset();
+    impl_->lock.Reset();
+    return ReportFailure(E_FAIL, fmt::format("cannot start the server thread: {}", e.what()), prog_id_);
+  }
   return S_OK;
 }
 
@@ -128,6 +141,7 @@ void LocalServer::Stop() {
 }
 
 void LocalServer::Wait() {
+  if (std::this_thread::get_id() == thread_.get_id()) return;  // an object asked: RequestStop is enough
   std::lock_guard join_lock(impl_->join_mutex);
   if (thread_.joinable()) thread_.join();
 }
@@ -150,8 +164,12 @@ void LocalServer::Impl::Serve(LocalServer& server) {
     for (auto it = connections.begin(); it != connections.end(); ++index) {
       const short events = fds[index].revents;
       bool keep = true;
-      if (events & (POLLIN | POLLHUP | POLLERR)) keep = Receive(*it, server.prog_id_);
-      if (keep && !it->output.empty()) keep = Flush(*it);
+      try {
+        if (events & (POLLIN | POLLHUP | POLLERR)) keep = Receive(*it, server.prog_id_);
+        if (keep && !it->output.empty()) keep = Flush(*it);
+      } catch (...) {
+        keep = false;  // out of memory for this client's request: give it up, keep serving
+      }
       it = keep ? std::next(it) : connections.erase(it);
     }
     if (fds[1].revents & POLLIN) Accept(server);

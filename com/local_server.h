@@ -43,7 +43,8 @@ class PULLWIRE_COM_API LocalServer {
   // Asks the server to stop; safe from any thread and from a signal handler (one write to a pipe).
   void RequestStop() noexcept;
   // Stops and waits: closes every connection (releasing its object), removes the socket file
-  // and the lock. Idempotent; also from another thread than Start's.
+  // and the lock. Idempotent; also from another thread than Start's. Called by a served object
+  // (on the server thread) it only requests the stop.
   void Stop();
   // Blocks until the server thread has ended (after RequestStop/Stop); returns at once when not
   // started.

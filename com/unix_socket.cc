@@ -23,14 +23,16 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return left > 60'000 ? 60'000 : static_cast<int>(left + 1);  // round up; re-checked after each wake
 }
 
-// Waits for `events` on `fd`; false when the deadline passed first.
+// Waits for `events` on `fd` until `deadline`; kTimedOut when it passes first.
 IoResult WaitFor(int fd, short events, Clock::time_point deadline, std::string_view what) {
   for (;;) {
     if (Clock::now() >= deadline) return {IoStatus::kTimedOut, fmt::format("timed out {}", what)};
     pollfd p{fd, events, 0};
     const int n = poll(&p, 1, MillisecondsLeft(deadline));
     if (n > 0) return {};
-    if (n < 0 && errno != EINTR) return {IoStatus::kFailed, fmt::format("poll failed {}: {}", what, std::strerror(errno))};
+    if (n < 0 && errno != EINTR) {
+      return {IoStatus::kFailed, fmt::format("poll failed {}: {}", what, std::strerror(errno))};
+    }
   }
 }
 
@@ -65,9 +67,8 @@ IoResult ConnectUnix(const std::filesystem::path& path, Clock::time_point deadli
     }
     if (error == EINPROGRESS) {
       // Not what Unix sockets do today, but allowed: wait for the outcome.
-      if (IoResult r = WaitFor(sock.get(), POLLOUT, deadline, fmt::format("connecting to {}", path.string())); !r.ok()) {
-        return r;
-      }
+      const IoResult r = WaitFor(sock.get(), POLLOUT, deadline, fmt::format("connecting to {}", path.string()));
+      if (!r.ok()) return r;
       int so_error = 0;
       socklen_t len = sizeof(so_error);
       getsockopt(sock.get(), SOL_SOCKET, SO_ERROR, &so_error, &len);
@@ -82,7 +83,8 @@ IoResult ConnectUnix(const std::filesystem::path& path, Clock::time_point deadli
     }
     // EAGAIN: the listener's backlog is full; it may drain, so try again until the deadline.
     if (Clock::now() >= deadline) {
-      return {IoStatus::kTimedOut, fmt::format("timed out connecting to {}: the server does not accept", path.string())};
+      return {IoStatus::kTimedOut,
+              fmt::format("timed out connecting to {}: the server does not accept", path.string())};
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -100,7 +102,9 @@ IoResult SendAll(int fd, std::string_view bytes, Clock::time_point deadline) {
       if (IoResult r = WaitFor(fd, POLLOUT, deadline, "sending the request"); !r.ok()) return r;
       continue;
     }
-    if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) return {IoStatus::kClosed, "the server closed the connection"};
+    if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+      return {IoStatus::kClosed, "the server closed the connection"};
+    }
     return {IoStatus::kFailed, fmt::format("cannot send: {}", std::strerror(errno))};
   }
   return {};

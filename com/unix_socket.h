@@ -50,7 +50,8 @@ IoResult ConnectUnix(const std::filesystem::path& path, Clock::time_point deadli
 // Writes all of `bytes` by `deadline` (no SIGPIPE; a peer that went away is kClosed).
 IoResult SendAll(int fd, std::string_view bytes, Clock::time_point deadline);
 
-// Reads one frame body by `deadline`; kFailed for an oversized frame.
+// Reads one frame body by `deadline`; kFailed for an oversized frame. Bytes after the frame are
+// not kept: the protocol sends one reply per request and nothing unasked.
 IoResult ReadFrame(int fd, Clock::time_point deadline, std::string* body);
 
 }  // namespace pullwire::com

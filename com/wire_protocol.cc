@@ -239,7 +239,9 @@ json ParseMessage(std::string_view text) {
 }
 
 std::string Dump(const json& j) {
-  std::string text = j.dump();
+  // Values that are not UTF-8 are already hex; names and error texts (a file name in a server's
+  // reply, say) get U+FFFD rather than making the whole message fail.
+  std::string text = j.dump(-1, ' ', false, json::error_handler_t::replace);
   if (text.size() > kMaxFrameBytes) {
     throw ProtocolError(fmt::format("message of {} bytes exceeds the limit of {}", text.size(), kMaxFrameBytes));
   }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "com/com_ptr.h"
+#include "com/late_binding.h"
 #include "com/registry.h"
 #include "com_test_support.h"
 
@@ -27,11 +28,8 @@ bool ServerLoaded() {
   return handle != nullptr;
 }
 
-// Calls a member by name the way a late-binding host does.
 HRESULT CallByName(IDispatch& object, std::string_view name, std::vector<Variant> args, Variant* result) {
-  DispId id = kDispIdUnknown;
-  if (const HRESULT hr = object.GetIDsOfNames(name, &id); Failed(hr)) return hr;
-  return object.Invoke(id, InvokeKind::kMethod, args, result);
+  return InvokeByName(object, name, InvokeKind::kMethod, args, result);
 }
 
 class Activation : public ::testing::Test {

@@ -17,6 +17,7 @@
 
 #include "com/activation.h"
 #include "com/error_info.h"
+#include "com/late_binding.h"
 #include "com/ref_counted.h"
 #include "com/wire_protocol.h"
 #include "com_test_support.h"
@@ -100,9 +101,7 @@ class LocalServerTest : public ::testing::Test {
 };
 
 HRESULT Call(IDispatch& object, std::string_view name, std::span<Variant> args, Variant* result) {
-  DispId id = kDispIdUnknown;
-  if (const HRESULT hr = object.GetIDsOfNames(name, &id); Failed(hr)) return hr;
-  return object.Invoke(id, InvokeKind::kMethod, args, result);
+  return InvokeByName(object, name, InvokeKind::kMethod, args, result);
 }
 
 // Bounded wait for the server thread to catch up with something the client did.
@@ -174,7 +173,8 @@ TEST_F(LocalServerTest, SilentServerFailsTheCallWithinItsBound) {
   ASSERT_GE(accepted, 0);
   std::vector<Variant> args{Variant(std::int16_t{0}), Variant("Connected!"), Variant("t")};
   EXPECT_EQ(Call(*daemon.get(), "SetMessage", args, nullptr), RPC_E_TIMEOUT);
-  EXPECT_THAT(TakeErrorText(), HasSubstr("call SetMessage on nrvd2.IPCdaemon: timed out waiting for the reply (limit 100 ms)"));
+  EXPECT_THAT(TakeErrorText(),
+              HasSubstr("call SetMessage on nrvd2.IPCdaemon: timed out waiting for the reply (limit 100 ms)"));
   EXPECT_EQ(Call(*daemon.get(), "SetMessage", args, nullptr), RPC_E_DISCONNECTED);
   close(accepted);
   close(listener);

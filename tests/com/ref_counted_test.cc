@@ -31,7 +31,8 @@ class TwoFaced final : public RefCounted<IDispatch, ISecond> {
   ~TwoFaced() override { *destroyed_ = true; }
 
   HRESULT QueryInterface(const Guid& iid, void** object) override {
-    return QueryInterfaceFrom(iid, object, {Expose<IDispatch>(this, IID_IDispatch), Expose<ISecond>(this, IID_ISecond)});
+    return QueryInterfaceFrom(iid, object,
+                              {Expose<IDispatch>(this, IID_IDispatch), Expose<ISecond>(this, IID_ISecond)});
   }
   HRESULT GetIDsOfNames(std::string_view, DispId*) override { return DISP_E_UNKNOWNNAME; }
   HRESULT Invoke(DispId, InvokeKind, std::span<Variant>, Variant*) override { return DISP_E_MEMBERNOTFOUND; }
@@ -78,8 +79,8 @@ TEST(RefCounted, QueryInterfaceGivesTheRightSubObjectAndOneIdentity) {
 TEST(ClassFactory, CreatesCountsLocksAndRefusesAggregation) {
   ObjectCounter live;
   bool destroyed = false;
-  auto factory = MakeObject<ClassFactory>([&]() -> IUnknown* { return static_cast<IDispatch*>(new TwoFaced(&live, &destroyed)); },
-                                          &live, "Test.TwoFaced");
+  const auto create = [&]() -> IUnknown* { return static_cast<IDispatch*>(new TwoFaced(&live, &destroyed)); };
+  auto factory = MakeObject<ClassFactory>(create, &live, "Test.TwoFaced");
   EXPECT_EQ(live.Live(), 1);  // the factory itself
 
   ComPtr<ISecond> second;

@@ -144,7 +144,8 @@ TEST(Registry, CorruptFileIsReportedAndNeverOverwritten) {
 TEST(Registry, RewriteKeepsUnknownKeysAndALinkedFile) {
   TempFolder folder;
   WriteText(folder / "real.json",
-            R"({"norvik_registry":1,"owner":"me","classes":[{"prog_id":"Old.One","clsid":"{B0000002-0001-0002-0304-05060708090A}","library":"/o.so","extra":true}]})");
+            R"({"norvik_registry":1,"owner":"me","classes":[{"prog_id":"Old.One",)"
+            R"("clsid":"{B0000002-0001-0002-0304-05060708090A}","library":"/o.so","extra":true}]})");
   std::filesystem::create_symlink(folder / "real.json", folder / "registry.json");
   Registry registry(folder / "registry.json");
   ASSERT_EQ(registry.Register({"New.One", kClsidA, "/n.so", "new"}), S_OK) << TakeErrorText();

@@ -76,7 +76,8 @@ TEST(WireVariant, MalformedValuesAreRejectedWithTheReason) {
        "array bounds call for 3 items, 1 given"},
       {R"({"type":"string_array","bounds":[[0,-1]],"items":[]})", "negative count"},
       {R"({"type":"string_array","bounds":[[0]],"items":[]})", "not [lower_bound, count]"},
-      {R"({"type":"string_array","bounds":[[0,2147483647],[0,2147483647],[0,4]],"items":[]})", "call for over 1099511627776 items, 0 given"},
+      {R"({"type":"string_array","bounds":[[0,2147483647],[0,2147483647],[0,4]],"items":[]})",
+       "call for over 1099511627776 items, 0 given"},
       {R"({"type":"string_array","bounds":[[0,1]],"items":[{"type":"int16","value":1}]})", "expected a string value"},
       {R"({"type":"string_array","bounds":{},"items":[]})", "not lists"},
       {R"({"type":"record","name":"VarType","fields":{}})", "record fields are not a list"},
@@ -100,10 +101,15 @@ TEST(WireMessages, RequestAndReplyRoundTrip) {
 
   const InvokeReply ok{S_OK, Variant("4.5.0"), {Variant(std::int32_t{3})}, std::nullopt};
   EXPECT_EQ(DecodeReply(EncodeReply(ok)), ok);
-  const InvokeReply failed{VbErrorResult(9), Variant(), {}, ErrorRecord{9, "Subscript out of range", "Pullwire.Toolbox"}};
+  const InvokeReply failed{VbErrorResult(9), Variant(), {},
+                           ErrorRecord{9, "Subscript out of range", "Pullwire.Toolbox"}};
   EXPECT_EQ(DecodeReply(EncodeReply(failed)), failed);
   const InvokeReply bare_failure{E_FAIL, Variant(), {}, std::nullopt};
   EXPECT_EQ(DecodeReply(EncodeReply(bare_failure)), bare_failure);
+
+  // An error text quoting a Latin-1 file name must not make the reply unsendable.
+  const InvokeReply latin1{E_FAIL, Variant(), {}, ErrorRecord{E_FAIL, "no caf\xe9", "X"}};
+  EXPECT_EQ(DecodeReply(EncodeReply(latin1)).error->description, "no caf\uFFFD");
 }
 
 TEST(WireMessages, MalformedMessagesAreRejected) {
