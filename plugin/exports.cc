@@ -36,7 +36,10 @@ PULLWIRE_SERVER_EXPORT HRESULT DllGetClassObject(const pullwire::com::Guid* clsi
   return com::GuardedCall(kToolboxProgId, [&] { return GetToolboxFactory(*iid, object); });
 }
 
-PULLWIRE_SERVER_EXPORT HRESULT DllCanUnloadNow() { return pullwire::LibraryModule().objects().CanUnloadNow(); }
+PULLWIRE_SERVER_EXPORT HRESULT DllCanUnloadNow() {
+  return pullwire::com::GuardedCall(pullwire::kToolboxProgId,
+                                    [] { return pullwire::LibraryModule().objects().CanUnloadNow(); });
+}
 
 PULLWIRE_SERVER_EXPORT HRESULT DllRegisterServer() {
   using namespace pullwire;

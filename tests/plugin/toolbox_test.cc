@@ -411,6 +411,14 @@ TEST_F(ToolboxTest, constants_fail_at_the_first_missing_index_after_setting_the_
                "Subscript out of range");
 }
 
+TEST(plugin_module, without_desktop_services_the_unknown_module_box_goes_to_stderr) {
+  PluginModule module;
+  auto box = com::MakeObject<Toolbox>(module);
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(box->Setup("Report", com::StringArray(), nullptr), com::S_OK);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown Module: (!) Module [REPORT] is unknown!\n");
+}
+
 TEST(variable_slots, the_run_writes_global_only_for_exactly_global) {
   ModuleState state;
   StoreVariable(state, "GLOBAL", 3, "a.txt");
