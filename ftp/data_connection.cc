@@ -77,10 +77,10 @@ void DataConnector::Listen() {
                    "active mode does not work through a SOCKS proxy: the server would have to "
                    "connect to this machine directly; use passive mode");
   }
-  const Tcp::endpoint local(control_.socket().local_endpoint().address(), 0);
-  acceptor_.emplace(net_.context());
   asio::error_code error;
-  acceptor_->open(local.protocol(), error);
+  const Tcp::endpoint local(control_.socket().local_endpoint(error).address(), 0);
+  acceptor_.emplace(net_.context());
+  if (!error) acceptor_->open(local.protocol(), error);
   if (!error) acceptor_->bind(local, error);
   if (!error) acceptor_->listen(1, error);
   if (error) {
@@ -98,7 +98,8 @@ void DataConnector::Prepare(bool passive, Tcp::socket& data) {
     return;
   }
   Listen();
-  const Tcp::endpoint local = acceptor_->local_endpoint();
+  asio::error_code error;
+  const Tcp::endpoint local = acceptor_->local_endpoint(error);
   std::string command;
   if (local.address().is_v4()) {
     const auto bytes = local.address().to_v4().to_bytes();

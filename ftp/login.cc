@@ -112,6 +112,7 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
   if (login.port == 0) throw FtpError(ErrorCode::kInvalidValue, "the port is 0");
   const Deadline deadline = Deadline::After(control.timeout());
   DataRoute route;
+  asio::error_code error;
   if (proxy.kind == ProxyKind::kNone) {
     ConnectTo(net, control, login.host, login.port, "", deadline);
   } else {
@@ -122,14 +123,20 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
     const std::string label = "the " + ProxyName(proxy.kind) + " ";
     ConnectTo(net, control, proxy.host, ProxyPort(proxy), label, deadline);
   }
+  const Tcp::endpoint peer = control.socket().remote_endpoint(error);
+  if (error) {
+    control.Close();
+    throw FtpError(ErrorCode::kConnectionLost,
+                   fmt::format("the connection closed at once ({})", error.message()));
+  }
   if (IsSocks(proxy.kind)) {
     route.through_socks = true;
-    route.proxy_endpoints = {control.socket().remote_endpoint()};
+    route.proxy_endpoints = {peer};
     route.socks = {proxy.kind == ProxyKind::kSocks4 ? 4 : 5, login.host, login.port, proxy.user,
                    proxy.password};
     SocksConnect(net, control.socket(), route.socks, deadline);
   } else {
-    route.peer = control.socket().remote_endpoint().address();
+    route.peer = peer.address();
   }
   const bool gateway = proxy.kind != ProxyKind::kNone && !IsSocks(proxy.kind);
   ReadGreeting(control, gateway ? "the FTP proxy " + HostPortText(proxy.host, ProxyPort(proxy))

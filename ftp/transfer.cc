@@ -149,7 +149,8 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   ReceiveResult received;
   try {
     core.connector.Complete(data);
-    data.non_blocking(true);
+    asio::error_code error;
+    data.non_blocking(true, error);
     received = ReceiveData(core.sys, data.native_handle(), core.control, sink,
                            core.control.timeout(), core.buffers);
   } catch (const FtpError&) {

@@ -1,0 +1,170 @@
+// EngineComponent: component members mapped onto ftp::Session, GetFile and GetMatching.
+#include "download/engine_component.h"
+
+#include <fmt/format.h>
+
+#include "ftp/errors.h"
+#include "ftp/get_file.h"
+#include "ftp/get_matching.h"
+
+namespace pullwire {
+namespace {
+
+static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kInvalidValue) == kComponentInvalidValue);
+static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kNoSuchFile) == kComponentNoSuchFile);
+
+[[noreturn]] void InvalidValue(const std::string& description) {
+  throw ComponentError(kComponentInvalidValue, description);
+}
+
+// "-rw-r--r--" -> 0644; "drwxr-sr-x" -> 02755. Unknown letters count as not set.
+std::int32_t PermissionBits(const std::string& mode) {
+  if (mode.size() < 10) return 0;
+  std::int32_t bits = 0;
+  for (std::size_t i = 0; i < 9; ++i) {
+    const char c = mode[1 + i];
+    if (c != '-' && c != 'S' && c != 'T') bits |= 1 << (8 - i);
+  }
+  if (mode[3] == 's' || mode[3] == 'S') bits |= 04000;
+  if (mode[6] == 's' || mode[6] == 'S') bits |= 02000;
+  if (mode[9] == 't' || mode[9] == 'T') bits |= 01000;
+  return bits;
+}
+
+std::string TypeLetter(ftp::EntryType type) {
+  switch (type) {
+    case ftp::EntryType::kFolder: return "D";
+    case ftp::EntryType::kLink: return "L";
+    case ftp::EntryType::kFile: return "F";
+  }
+  return "F";
+}
+
+}  // namespace
+
+EngineListing::EngineListing(const ftp::ParsedListing& parsed) {
+  entries_.reserve(parsed.entries.size());
+  bool any_unix = false;
+  for (const ftp::ListingEntry& entry : parsed.entries) {
+    ListEntry item;
+    item.Name = entry.name;
+    item.TypeLetter = TypeLetter(entry.type);
+    item.Size = entry.size;
+    item.ExtraNumber = entry.format == ftp::LineFormat::kUnix ? PermissionBits(entry.permissions)
+                                                              : 0;
+    item.ExtraText = entry.modified;
+    any_unix = any_unix || entry.format == ftp::LineFormat::kUnix;
+    entries_.push_back(std::move(item));
+  }
+  if (!parsed.unparsed_lines.empty()) {
+    style_ = kListingStyleMixed;
+    const std::size_t shown = std::min(parsed.unparsed_lines.size(), kMaxUnparsedLines);
+    for (std::size_t i = 0; i < shown; ++i) {
+      if (i > 0) unparsed_ += '\n';
+      unparsed_ += ftp::PrintableText(parsed.unparsed_lines[i], 500);
+    }
+  } else if (!entries_.empty() && !any_unix) {
+    style_ = kListingStyleDos;
+  }
+}
+
+template <typename Body>
+void EngineComponent::Call(Body body, bool transfer) {
+  try {
+    body();
+  } catch (const ftp::FtpError& error) {
+    if (transfer && failure_handler_) failure_handler_(error.number(), error.what());
+    throw ComponentError(error.number(), error.what());
+  }
+}
+
+void EngineComponent::OperationTimeout(std::int32_t milliseconds) {
+  if (milliseconds <= 0) {
+    InvalidValue(fmt::format("OperationTimeout must be more than 0 ms, not {}", milliseconds));
+  }
+  session_.set_timeout(ftp::Milliseconds(milliseconds));
+}
+
+void EngineComponent::TransferType(std::int32_t type) {
+  switch (type) {
+    case 0: session_.set_transfer_type(ftp::TransferType::kAscii); return;
+    case 1:
+    case 3: session_.set_transfer_type(ftp::TransferType::kImage); return;
+    case 2: session_.set_transfer_type(ftp::TransferType::kEbcdic); return;
+    default: InvalidValue(fmt::format("TransferType must be 0 to 3, not {}", type));
+  }
+}
+
+void EngineComponent::PassiveMode(bool passive) { session_.set_passive(passive); }
+
+void EngineComponent::ProxyKind(std::int32_t kind) {
+  if (kind < 0 || kind > 7) InvalidValue(fmt::format("ProxyKind must be 0 to 7, not {}", kind));
+  proxy_.kind = static_cast<ftp::ProxyKind>(kind);
+}
+
+void EngineComponent::ProxyServer(const std::string& host) { proxy_.host = host; }
+void EngineComponent::ProxyLoginName(const std::string& name) { proxy_.user = name; }
+void EngineComponent::ProxyLoginPassword(const std::string& password) {
+  proxy_.password = password;
+}
+
+void EngineComponent::ProxyServerPort(std::int32_t port) {
+  if (port < 1 || port > 65535) {
+    InvalidValue(fmt::format("ProxyServerPort must be 1 to 65535, not {}", port));
+  }
+  proxy_.port = static_cast<std::uint16_t>(port);
+}
+
+std::int32_t EngineComponent::ConnectionState() const {
+  return session_.logged_in() ? kConnectionStateConnected : 0;
+}
+
+void EngineComponent::Login(const std::string& host, const std::string& user,
+                            const std::string& password, const std::string& account,
+                            std::int32_t port) {
+  if (port < 0 || port > 65535) InvalidValue(fmt::format("the port must be 0 to 65535, not {}", port));
+  ftp::LoginParams login;
+  login.host = host;
+  login.port = port == 0 ? ftp::kDefaultFtpPort : static_cast<std::uint16_t>(port);
+  login.user = user;
+  login.password = password;
+  login.account = account;
+  session_.set_proxy(proxy_);
+  Call([&] { session_.Login(login); });
+}
+
+void EngineComponent::Logout() { session_.Logout(); }
+
+void EngineComponent::WorkingDirectory(const std::string& remote_path) {
+  Call([&] { session_.ChangeDirectory(remote_path); });
+}
+
+void EngineComponent::ListDirectory() {
+  Call([&] { listing_ = EngineListing(session_.List()); });
+}
+
+void EngineComponent::GetFile(const std::string& remote_file, const std::string& local_destination,
+                              std::optional<std::int64_t> restart_offset) {
+  last_transfer_bytes_ = 0;
+  Call(
+      [&] {
+        last_transfer_bytes_ =
+            ftp::GetFile(session_, remote_file, local_destination, restart_offset).bytes;
+      },
+      true);
+}
+
+void EngineComponent::GetMatching(const std::string& remote_spec,
+                                  const std::string& local_folder) {
+  Call([&] { ftp::GetMatching(session_, remote_spec, local_folder); }, true);
+}
+
+void EngineComponent::DeleteFile(const std::string& remote_path) {
+  Call([&] { session_.Delete(remote_path); });
+}
+
+void EngineComponent::RemoveDirectory(const std::string& remote_path) {
+  Call([&] { session_.RemoveDirectory(remote_path); });
+}
+
+}  // namespace pullwire

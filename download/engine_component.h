@@ -1,0 +1,92 @@
+// The FTP component over Pullwire's own engine (ftp/): settings, login, folders, listings,
+// transfers, deletes and the failure event, with the engine's errors as ComponentError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "download/ftp_component.h"
+#include "ftp/session.h"
+
+namespace pullwire {
+
+// The listing object of the last ListDirectory.
+class EngineListing : public ComponentListing {
+ public:
+  EngineListing() = default;
+  // ListingStyle 2 when a line was in neither format (UnparsedLines then holds up to
+  // kMaxUnparsedLines of them, control characters shown as "?"), else 1 when every entry came
+  // from DOS lines, else 0. ExtraText is the date column as listed; ExtraNumber the UNIX
+  // permission bits (0644 for "-rw-r--r--"), 0 for DOS lines.
+  explicit EngineListing(const ftp::ParsedListing& parsed);
+
+  std::int32_t ListingStyle() const override { return style_; }
+  std::string UnparsedLines() const override { return unparsed_; }
+  const std::vector<ListEntry>& Entries() const override { return entries_; }
+
+  static constexpr std::size_t kMaxUnparsedLines = 20;
+
+ private:
+  std::int32_t style_ = kListingStyleUnix;
+  std::string unparsed_;
+  std::vector<ListEntry> entries_;
+};
+
+// Every member turns an engine failure into ComponentError with the engine's number (380 for an
+// invalid value, 11101 when the server says the file or folder does not exist, the others from
+// the table in ftp/errors.cc) and its description. GetFile and GetMatching fire the failure
+// event before they throw. TransferType 3 (ZIP) transfers as TYPE I.
+class EngineComponent : public FtpComponent {
+ public:
+  EngineComponent() = default;
+  EngineComponent(const EngineComponent&) = delete;
+  EngineComponent& operator=(const EngineComponent&) = delete;
+
+  void OperationTimeout(std::int32_t milliseconds) override;
+  void TransferType(std::int32_t type) override;
+  void PassiveMode(bool passive) override;
+  void ProxyKind(std::int32_t kind) override;
+  void ProxyServer(const std::string& host) override;
+  void ProxyLoginName(const std::string& name) override;
+  void ProxyLoginPassword(const std::string& password) override;
+  void ProxyServerPort(std::int32_t port) override;
+
+  std::int32_t ConnectionState() const override;
+  void Login(const std::string& host, const std::string& user, const std::string& password,
+             const std::string& account, std::int32_t port) override;
+  void Logout() override;
+
+  void WorkingDirectory(const std::string& remote_path) override;
+  void ListDirectory() override;
+  const ComponentListing& Listing() const override { return listing_; }
+
+  void GetFile(const std::string& remote_file, const std::string& local_destination,
+               std::optional<std::int64_t> restart_offset = std::nullopt) override;
+  std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
+  void GetMatching(const std::string& remote_spec, const std::string& local_folder) override;
+
+  void DeleteFile(const std::string& remote_path) override;
+  void RemoveDirectory(const std::string& remote_path) override;
+
+  void SetFailureEventHandler(FailureEventHandler handler) override {
+    failure_handler_ = std::move(handler);
+  }
+
+  // The control connection's lines, passwords masked, for diagnostics.
+  void SetTrace(ftp::TraceHandler trace) { session_.set_trace(std::move(trace)); }
+
+ private:
+  // Runs `body`, turning an engine failure into ComponentError; a transfer fires the failure
+  // event first.
+  template <typename Body>
+  void Call(Body body, bool transfer = false);
+
+  ftp::Session session_;
+  ftp::ProxySettings proxy_;
+  EngineListing listing_;
+  std::int64_t last_transfer_bytes_ = 0;
+  FailureEventHandler failure_handler_;
+};
+
+}  // namespace pullwire
