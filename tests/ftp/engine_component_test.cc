@@ -1,0 +1,215 @@
+// The FTP component over the engine, as the run sees it: settings checked with 380, listings as
+// ListEntry objects, errors numbered 380 / 11101, and the failure event of a failing transfer.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "download/engine_component.h"
+#include "ftp/errors.h"
+#include "tests/support/test_servers.h"
+
+namespace pullwire {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace pullwire::testing;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+template <typename Body>
+ComponentError CatchComponentError(Body body) {
+  try {
+    body();
+  } catch (const ComponentError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no ComponentError was thrown";
+  return ComponentError(0, "<none>");
+}
+
+void LoginTo(EngineComponent& component, const PyFtpd& server) {
+  component.OperationTimeout(5000);
+  component.Login(server.host(), server.user(), server.password(), "", server.port());
+}
+
+TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
+  EngineComponent component;
+  TempDir local;
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { component.TransferType(4); }, "TransferType must be 0 to 3, not 4"},
+      {[&] { component.TransferType(-1); }, "TransferType must be 0 to 3, not -1"},
+      {[&] { component.ProxyKind(8); }, "ProxyKind must be 0 to 7, not 8"},
+      {[&] { component.ProxyServerPort(0); }, "ProxyServerPort must be 1 to 65535, not 0"},
+      {[&] { component.ProxyServerPort(70000); }, "ProxyServerPort must be 1 to 65535, not 70000"},
+      {[&] { component.OperationTimeout(0); }, "OperationTimeout must be more than 0 ms, not 0"},
+      {[&] { component.Login("", "u", "p", "", 21); }, "the host name is empty"},
+      {[&] { component.Login("127.0.0.1", "u", "p", "", 70000); },
+       "the port must be 0 to 65535, not 70000"},
+      {[&] { component.GetFile("", local.path().string()); }, "the remote file name is empty"},
+      {[&] { component.GetFile("a.txt", ""); }, "the local destination is empty"},
+      {[&] { component.GetMatching("", local.path().string()); }, "the remote file spec is empty"},
+  };
+  for (const auto& [call, text] : cases) {
+    const ComponentError error = CatchComponentError(call);
+    EXPECT_EQ(error.number(), kComponentInvalidValue) << text;
+    EXPECT_EQ(std::string(error.what()), text);
+  }
+  EXPECT_EQ(component.ConnectionState(), 0);
+}
+
+TEST(EngineComponent, LogsInListsAndMapsEntries) {
+  PyFtpd server;
+  WriteFile(server.root() / "pub" / "report.csv", "1,2,3\n");
+  fs::create_directory(server.root() / "pub" / "Folder");
+  fs::create_symlink("report.csv", server.root() / "pub" / "latest");
+  EngineComponent component;
+  LoginTo(component, server);
+  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
+  EXPECT_EQ(component.Listing().Entries().size(), 0u);  // before any ListDirectory
+
+  component.WorkingDirectory("/pub");
+  component.TransferType(0);
+  component.ListDirectory();
+
+  const ComponentListing& listing = component.Listing();
+  EXPECT_EQ(listing.ListingStyle(), kListingStyleUnix);
+  EXPECT_EQ(listing.UnparsedLines(), "");
+  std::map<std::string, ListEntry> by_name;
+  for (const ListEntry& entry : listing.Entries()) by_name[entry.Name] = entry;
+  ASSERT_EQ(by_name.size(), 3u);
+  EXPECT_EQ(by_name["report.csv"].TypeLetter, "F");
+  EXPECT_EQ(by_name["report.csv"].Size, 6);
+  EXPECT_EQ(by_name["Folder"].TypeLetter, "D");
+  EXPECT_EQ(by_name["latest"].TypeLetter, "L");
+  // pyftpdlib lists the files' real modes; the date column is kept as listed.
+  const auto mode = fs::status(server.root() / "pub" / "report.csv").permissions();
+  EXPECT_EQ(by_name["report.csv"].ExtraNumber, static_cast<std::int32_t>(mode));
+  EXPECT_FALSE(by_name["report.csv"].ExtraText.empty());
+
+  component.Logout();
+  EXPECT_EQ(component.ConnectionState(), 0);
+  component.Logout();  // a second logout is harmless
+}
+
+TEST(EngineComponent, DosAndUnparsableListingsGetTheirStyles) {
+  PyFtpdOptions dos;
+  dos.listing = ListingFormat::kDos;
+  PyFtpd dos_server(dos);
+  WriteFile(dos_server.root() / "a.txt", "abc");
+  EngineComponent component;
+  LoginTo(component, dos_server);
+  component.ListDirectory();
+  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleDos);
+  ASSERT_EQ(component.Listing().Entries().size(), 1u);
+  EXPECT_EQ(component.Listing().Entries()[0].ExtraNumber, 0);
+
+  PyFtpdOptions mixed;
+  mixed.list_inject = {"VMS-STYLE LINE;1", std::string("evil\x1b[2Jname")};
+  PyFtpd mixed_server(mixed);
+  WriteFile(mixed_server.root() / "a.txt", "abc");
+  LoginTo(component, mixed_server);
+  component.ListDirectory();
+  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleMixed);
+  EXPECT_EQ(component.Listing().UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
+}
+
+TEST(EngineComponent, NumbersMissingFilesAndFoldersWith11101) {
+  PyFtpd server;
+  WriteFile(server.root() / "full" / "x.txt", "x");
+  TempDir local;
+  EngineComponent component;
+  LoginTo(component, server);
+  std::vector<std::int32_t> events;
+  component.SetFailureEventHandler(
+      [&](std::int32_t number, const std::string&) { events.push_back(number); });
+
+  const ComponentError cwd = CatchComponentError([&] { component.WorkingDirectory("/nothing"); });
+  const ComponentError dele = CatchComponentError([&] { component.DeleteFile("nothing.txt"); });
+  const ComponentError rmd = CatchComponentError([&] { component.RemoveDirectory("nothing"); });
+  const ComponentError get =
+      CatchComponentError([&] { component.GetFile("nothing.txt", local.path().string()); });
+  const ComponentError not_empty =
+      CatchComponentError([&] { component.RemoveDirectory("full"); });
+
+  EXPECT_EQ(cwd.number(), kComponentNoSuchFile);
+  EXPECT_THAT(cwd.what(), HasSubstr("cannot enter the folder /nothing: 550"));
+  EXPECT_EQ(dele.number(), kComponentNoSuchFile);
+  EXPECT_EQ(rmd.number(), kComponentNoSuchFile);
+  EXPECT_EQ(get.number(), kComponentNoSuchFile);
+  EXPECT_NE(not_empty.number(), kComponentNoSuchFile);
+  EXPECT_NE(not_empty.number(), kComponentInvalidValue);
+  EXPECT_THAT(events, ElementsAre(kComponentNoSuchFile));  // only the transfer fired it
+}
+
+TEST(EngineComponent, AFailingTransferFiresTheEventOnTheCallingThreadBeforeThrowing) {
+  PyFtpdOptions options;
+  options.retr_fault = RetrFault::kAbort426;
+  PyFtpd server(options);
+  WriteFile(server.root() / "data.bin", PatternBytes(100000));
+  TempDir local;
+  EngineComponent component;
+  LoginTo(component, server);
+  component.TransferType(1);
+  std::vector<std::string> order;
+  std::thread::id event_thread;
+  component.SetFailureEventHandler([&](std::int32_t number, const std::string& text) {
+    event_thread = std::this_thread::get_id();
+    order.push_back(std::to_string(number) + " " + text);
+  });
+
+  try {
+    component.GetFile("data.bin", (local / "data.bin").string());
+    ADD_FAILURE() << "GetFile did not throw";
+  } catch (const ComponentError& error) {
+    order.push_back("thrown " + std::string(error.what()));
+    EXPECT_EQ(error.number(), static_cast<std::int32_t>(ftp::ErrorCode::kTransferFailed));
+  }
+
+  ASSERT_EQ(order.size(), 2u);
+  EXPECT_THAT(order[0], HasSubstr("11013 RETR data.bin failed: 426"));
+  EXPECT_THAT(order[1], HasSubstr("thrown RETR data.bin failed: 426"));
+  EXPECT_EQ(event_thread, std::this_thread::get_id());
+  EXPECT_FALSE(fs::exists(local / "data.bin"));
+  EXPECT_EQ(component.LastTransferBytes(), 0);
+  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
+}
+
+TEST(EngineComponent, TransfersInEveryTypeAndThroughAProxy) {
+  std::string why;
+  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
+  PyFtpd server;
+  WriteFile(server.root() / "notes.txt", "one\ntwo\n");
+  WriteFile(server.root() / "tree" / "sub" / "deep.bin", "deep");
+  Microsocks proxy;
+  TempDir local;
+  EngineComponent component;
+  std::vector<std::string> trace;
+  component.SetTrace([&](std::string_view line) { trace.emplace_back(line); });
+  component.ProxyKind(2);
+  component.ProxyServer("127.0.0.1");
+  component.ProxyServerPort(proxy.port());
+  component.ProxyLoginName("");
+  component.ProxyLoginPassword("");
+  component.PassiveMode(true);
+  LoginTo(component, server);
+
+  component.TransferType(0);
+  component.GetFile("notes.txt", (local / "ascii.txt").string());
+  EXPECT_EQ(component.LastTransferBytes(), 10);  // CRLF on the wire, LF on disk
+  EXPECT_EQ(ReadFile(local / "ascii.txt"), "one\ntwo\n");
+  component.TransferType(3);  // ZIP: binary
+  component.GetFile("notes.txt", local.path().string());
+  EXPECT_EQ(component.LastTransferBytes(), 8);
+  component.GetMatching("/tree/*", local.path().string());
+  EXPECT_EQ(ReadFile(local / "sub" / "deep.bin"), "deep");
+  EXPECT_THAT(trace, Contains("> TYPE A"));
+  EXPECT_THAT(trace, Contains("> TYPE I"));
+}
+
+}  // namespace
+}  // namespace pullwire
