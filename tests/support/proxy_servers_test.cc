@@ -3,9 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "tests/support/selftest_clients.h"
 #include "tests/support/test_servers.h"
@@ -85,10 +91,70 @@ TEST(VsftpdFixture, PassiveReplyUsesTheInstancesOwnBlock) {
   EXPECT_EQ(removal.exit_code, 0) << removal.err;
 }
 
-TEST(VsftpdFixture, LeavesNoProcessBehind) {
+// Live processes whose command line mentions `needle` (zombies do not count).
+int ProcessesMentioning(const std::string& needle) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string command_line, stat;
+    try {
+      command_line = ReadFile(entry.path() / "cmdline");
+      stat = ReadFile(entry.path() / "stat");
+    } catch (const std::exception&) {
+      continue;
+    }
+    bool zombie = stat.find(") Z ") != std::string::npos;
+    if (!zombie && command_line.find(needle) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+// A logged-in control connection, kept open: vsftpd forks session processes for it.
+class RawSession {
+ public:
+  explicit RawSession(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval bound{5, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawSession() { ::close(fd_); }
+  // Sends `line` and returns what the server answers (one read).
+  std::string Say(std::string_view line) {
+    if (!line.empty() && ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) < 0) return {};
+    char buffer[4096];
+    ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+    return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
+  }
+  bool connected() const { return connected_; }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+TEST(VsftpdFixture, LeavesNoProcessBehindEvenWithASessionOpen) {
   std::string why;
   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;
-  ExpectNoProcessLeft<Vsftpd>();
+  std::optional<Vsftpd> server(std::in_place);
+  std::string config = server->process().Info("WORKDIR") + "/vsftpd.conf";
+  pid_t group = server->process().pid();
+  RawSession session(server->port());
+  ASSERT_TRUE(session.connected());
+  ASSERT_THAT(session.Say(""), HasSubstr("220"));
+  ASSERT_THAT(session.Say(fmt::format("USER {}\r\n", kSystemUser)), HasSubstr("331"));
+  ASSERT_THAT(session.Say(fmt::format("PASS {}\r\n", kSystemPassword)), HasSubstr("230"));
+  // The listener and the session's processes; the session ones run in a session of their own.
+  ASSERT_GE(ProcessesMentioning(config), 2);
+
+  server.reset();
+
+  EXPECT_EQ(ProcessesMentioning(config), 0);
+  EXPECT_FALSE(ProcessGroupAlive(group));
 }
 
 TEST(DanteFixture, RelaysSocks4AndSocks5WithoutAuthentication) {

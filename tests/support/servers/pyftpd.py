@@ -237,10 +237,10 @@ class TestHandler(FTPHandler):
     settings = None
     retr_count = 0
     stall_counts = {}
+    active_fault = None  # the fault the current RETR plays, set when its data is queued
+    stall_queue = None   # commands waiting behind a stalled reply, in order
 
     def handle(self):
-        self.active_fault = None
-        self.stall_queue = None
         stall = self._stall_for("CONNECT")
         if stall:
             self.stall_queue = []

@@ -29,6 +29,7 @@ SYSTEM_PASSWORD = "pullwire-ftptest-1"
 PASSIVE_FIRST, PASSIVE_LAST, PASSIVE_BLOCK = 20000, 31999, 16
 READY_BOUND = 10.0
 PR_SET_PDEATHSIG = 1
+PR_SET_CHILD_SUBREAPER = 36
 
 
 class StartError(Exception):
@@ -39,6 +40,12 @@ def die_with_parent():
     """preexec_fn: the server gets SIGTERM when this launcher dies, however it dies."""
     libc = ctypes.CDLL(None, use_errno=True)
     libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+
+
+def become_subreaper():
+    """Orphans of the server (sessions it forked) become this launcher's children, not init's."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
 
 
 def free_port():
@@ -359,17 +366,64 @@ def parse_args(argv):
     return args
 
 
+def live_descendants():
+    me = os.getpid()
+    found = []
+    for pid in descendants(me):
+        if pid == me:
+            continue
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if state not in "ZX":
+            found.append(pid)
+    return found
+
+
+def reap_orphans():
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
 def stop(proc):
+    """Stops the server, then whatever it forked: vsftpd's sessions call setsid(), so a signal
+    to the process group misses them, but as a subreaper this launcher inherits them."""
+    # Quick: the fixtures give the whole stop 2 s before they kill this launcher outright.
     if proc.poll() is None:
         proc.terminate()
         try:
-            proc.wait(3)
+            proc.wait(0.5)
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
+    deadline = time.monotonic() + 0.5
+    signum = signal.SIGTERM
+    while True:
+        reap_orphans()
+        left = live_descendants()
+        if not left:
+            return
+        if time.monotonic() >= deadline:
+            if signum == signal.SIGKILL:
+                return
+            signum, deadline = signal.SIGKILL, time.monotonic() + 0.5
+        for pid in left:
+            try:
+                os.kill(pid, signum)
+            except OSError:
+                pass
+        time.sleep(0.02)
 
 
 def serve(args, workdir):
+    become_subreaper()
     facts = {}
     proc, port = STARTERS[args.server](args, workdir, facts)
     stopping = []
