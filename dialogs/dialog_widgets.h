@@ -1,0 +1,70 @@
+// Small widgets both dialogs are built from: placeholder pictures, length-limited and password
+// boxes, picture buttons.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <QLabel>
+#include <QValidator>
+
+class QLineEdit;
+class QPushButton;
+
+namespace pullwire {
+
+inline QString ToQString(const std::string& text) { return QString::fromStdString(text); }
+inline std::string ToStdString(const QString& text) { return text.toStdString(); }
+
+inline constexpr char kPlaceholderToolTip[] = "click to select command/variable";
+
+// The dialogs' caption font: a narrow sans serif near the classic 8-point dialog font.
+QFont DialogFont();
+
+// A picture that reports a mouse button pressed on it (any button, anywhere on it) with the
+// pointer's global position.
+class PlaceholderPicture final : public QLabel {
+ public:
+  using PressHandler = std::function<void(const QPoint& global_position)>;
+
+  PlaceholderPicture(const QString& object_name, QWidget* parent);
+  void SetPressHandler(PressHandler handler) { on_press_ = std::move(handler); }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  PressHandler on_press_;
+};
+
+// A limit on what the user types, not on what a program puts into the box: Qt's maxLength would
+// also cut a longer stored value ("32767" in a 4-character port box) when it is filled in.
+class TypedLengthValidator final : public QValidator {
+ public:
+  TypedLengthValidator(int max_length, QObject* parent) : QValidator(parent), max_length_(max_length) {}
+  State validate(QString& input, int& position) const override;
+  int max_length() const { return max_length_; }
+
+ private:
+  int max_length_;
+};
+
+// Limits typing in `box` to `max_length` characters.
+void LimitTypedLength(QLineEdit* box, int max_length);
+
+// The entry step of boxes whose typing replaces their text: select it all (start 0, length the
+// text's). A click that brought the focus would put the caret back where it landed, so a focus
+// from the mouse selects once more after the click.
+void SelectWholeText(QLineEdit* box, Qt::FocusReason reason);
+
+// Makes `box` a password box that shows "*" for every character.
+void MakePasswordBox(QLineEdit* box);
+
+// A push button with a caption (and its "&" access key), a small picture and a tool tip.
+QPushButton* MakePictureButton(const QString& object_name, const QString& caption, const QIcon& icon,
+                               const QString& tool_tip, QWidget* parent);
+
+// Makes `box` a bold-captioned frame whose contents keep the normal font.
+void MakeCaptionBold(QWidget* frame);
+
+}  // namespace pullwire

@@ -1,0 +1,328 @@
+// The command editor's focus entry and loss steps, the port and time-out checks, the required-data
+// test, the save and the cancel, driven through a shown, active window.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "dialog_test_support.h"
+
+namespace pullwire::testing {
+namespace {
+
+constexpr char kPortMessage[] = "<Port> must be a positive numerical value!";
+constexpr char kTimeoutMessage[] = "<Timeout> must be between 1 and 999!";
+
+// Waits (bounded) until `condition` holds, letting timers such as an access key's run.
+template <class Condition>
+bool WaitFor(Condition condition) {
+  for (int i = 0; i < 100 && !condition(); ++i) QTest::qWait(10);
+  return condition();
+}
+
+class CommandDialogFocusTest : public CommandDialogTest {
+ protected:
+  // A command that passes the required-data test.
+  void FillComplete() {
+    settings_ = CommandSettings{};
+    settings_.Host = "ftp.example.org";
+    settings_.Username = "anna";
+    settings_.Password = "s3cret";
+    settings_.TransferMode = 1;
+    settings_.RemoteDir = "/pub";
+    settings_.LocalDir = "/srv/in";
+  }
+  void OpenActive() {
+    Open();
+    ASSERT_TRUE(ShowActive(dialog_.get()));
+  }
+  // Types `text` into the box and leaves it with Tab.
+  void EnterAndLeave(const char* box, const QString& text) {
+    TypeReplacing(Get<QLineEdit>(box), text);
+    PressTab();
+  }
+};
+
+TEST_F(CommandDialogFocusTest, PortIsCheckedWhenLeft) {
+  struct Case {
+    const char* typed;
+    bool refused;
+    const char* text_after;
+    std::int16_t port;
+  };
+  const Case cases[] = {
+      {"", true, "21", 21},        {"0", true, "21", 21},         {"-5", true, "21", 21},
+      {"abc", true, "21", 21},     {"0.5", true, "21", 21},       {"9e9", true, "21", 21},
+      {"21.5", false, "21.5", 22}, {"1.4", false, "1.4", 1},      {"999", false, "999", 999},
+      {" 80 ", false, " 80 ", 80}, {"2121", false, "2121", 2121},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    ui_ = ScriptedUiServices{};
+    settings_ = CommandSettings{};
+    OpenActive();
+    EnterAndLeave("txtPort", c.typed);
+    auto* port = Get<QLineEdit>("txtPort");
+    EXPECT_EQ(port->text(), c.text_after);
+    EXPECT_EQ(settings_.Port, c.port);
+    if (c.refused) {
+      ASSERT_EQ(ui_.messages.size(), 1u);
+      EXPECT_EQ(ui_.messages[0].text, kPortMessage);
+      EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
+      EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+      EXPECT_EQ(QApplication::focusWidget(), port);
+      EXPECT_EQ(port->selectedText(), "21");
+      // The time-out box only flickered through the focus: its loss step did not run.
+      EXPECT_EQ(settings_.Timeout, 0);
+    } else {
+      EXPECT_TRUE(ui_.messages.empty());
+      EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtTimeout"));
+    }
+  }
+}
+
+TEST_F(CommandDialogFocusTest, TimeoutIsCheckedWhenLeft) {
+  struct Case {
+    const char* typed;
+    bool refused;
+    std::int32_t timeout;
+  };
+  const Case cases[] = {
+      {"", true, 30},     {"0", true, 30},   {"-5", true, 30},   {"abc", true, 30}, {"0.5", true, 30},
+      {"1e3", true, 30},  {"999", false, 999}, {"1.4", false, 1}, {"1", false, 1},   {"2.5", false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    ui_ = ScriptedUiServices{};
+    settings_ = CommandSettings{};
+    OpenActive();
+    EnterAndLeave("txtTimeout", c.typed);
+    EXPECT_EQ(settings_.Timeout, c.timeout);
+    if (c.refused) {
+      ASSERT_EQ(ui_.messages.size(), 1u);
+      EXPECT_EQ(ui_.messages[0].text, kTimeoutMessage);
+      EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
+      EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+      EXPECT_EQ(Get<QLineEdit>("txtTimeout")->text(), "30");
+      EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtTimeout"));
+    } else {
+      EXPECT_TRUE(ui_.messages.empty());
+    }
+  }
+}
+
+TEST_F(CommandDialogFocusTest, EnteringPortTimeoutAndFilterSelectsTheirText) {
+  settings_.Filter = "*.txt";
+  OpenActive();
+  for (const char* name : {"txtPort", "txtTimeout", "txtFilter"}) {
+    auto* box = Get<QLineEdit>(name);
+    box->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(box->selectionStart(), 0) << name;
+    EXPECT_EQ(box->selectedText(), box->text()) << name;
+  }
+  // A click puts the caret where it lands; the entry step selects the whole text after it.
+  auto* port = Get<QLineEdit>("txtPort");
+  QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, QPoint(2, port->height() / 2));
+  EXPECT_TRUE(WaitFor([port] { return port->selectedText() == port->text(); }));
+  // Other boxes keep the caret where the user put it.
+  auto* host = Get<QLineEdit>("txtHost");
+  host->setText("host");
+  host->setCursorPosition(2);
+  host->setFocus(Qt::OtherFocusReason);
+  EXPECT_FALSE(host->hasSelectedText());
+  EXPECT_EQ(host->cursorPosition(), 2);
+}
+
+TEST_F(CommandDialogFocusTest, RemoteDirectoryLosesOneTrailingSeparatorPerStep) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/", "/"},         {"\\", "\\"},         {"/pub/", "/pub"}, {"C:\\in\\", "C:\\in"},
+      {"/pub//", "/pub/"}, {"/pub/\\", "/pub/"}, {"/pub", "/pub"}, {"", ""}, {"a/", "a"},
+  };
+  OpenActive();
+  for (const auto& [typed, expected] : cases) {
+    SCOPED_TRACE(typed);
+    EnterAndLeave("txtRemoteDir", typed);
+    EXPECT_EQ(Get<QLineEdit>("txtRemoteDir")->text(), expected);
+    EXPECT_EQ(settings_.RemoteDir, expected);
+  }
+}
+
+TEST_F(CommandDialogFocusTest, TextBoxesAreStoredAsTypedWhenLeft) {
+  OpenActive();
+  EnterAndLeave("txtHost", "  ftp.example.org ");
+  EnterAndLeave("txtUsername", " anna");
+  EnterAndLeave("txtPassword", "pa ss ");
+  EnterAndLeave("txtLocalDir", "/srv/in ");
+  EXPECT_EQ(settings_.Host, "  ftp.example.org ");
+  EXPECT_EQ(settings_.Username, " anna");
+  EXPECT_EQ(settings_.Password, "pa ss ");
+  EXPECT_EQ(settings_.LocalDir, "/srv/in ");
+  EnterAndLeave("txtFilter", "");
+  EXPECT_EQ(Get<QLineEdit>("txtFilter")->text(), "*");
+  EXPECT_EQ(settings_.Filter, "*");
+  EnterAndLeave("txtFilter", "*.csv; *.txt");
+  EXPECT_EQ(settings_.Filter, "*.csv; *.txt");
+}
+
+TEST_F(CommandDialogFocusTest, FirstBoxIsEnteredWhenTheDialogOpens) {
+  OpenActive();
+  auto* host = Get<QLineEdit>("txtHost");
+  ASSERT_EQ(QApplication::focusWidget(), host);
+  QTest::keyClicks(host, "first.example.org");
+  PressTab();
+  EXPECT_EQ(settings_.Host, "first.example.org");
+  EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtUsername"));
+}
+
+TEST_F(CommandDialogFocusTest, OkRightAfterTypingTakesTheTypedText) {
+  for (const bool by_access_key : {true, false}) {
+    SCOPED_TRACE(by_access_key ? "Alt+O" : "mouse");
+    state_ = ModuleState{};
+    FillComplete();
+    OpenActive();
+    TypeReplacing(Get<QLineEdit>("txtHost"), "typed.example.org");
+    ASSERT_EQ(settings_.Host, "ftp.example.org");
+    if (by_access_key) {
+      QTest::keyClick(dialog_.get(), Qt::Key_O, Qt::AltModifier);
+    } else {
+      QTest::mouseClick(Get<QPushButton>("cmdSave"), Qt::LeftButton);
+    }
+    ASSERT_TRUE(WaitFor([this] { return !dialog_->isVisible(); }));
+    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+    EXPECT_EQ(settings_.Host, "typed.example.org");
+    EXPECT_EQ(state_.EditedRecordCount, 24);
+    ASSERT_TRUE(state_.EditedRecord.has_value());
+    EXPECT_EQ((*state_.EditedRecord)[1], "typed.example.org");
+    EXPECT_TRUE(ui_.messages.empty());
+  }
+}
+
+TEST_F(CommandDialogFocusTest, OkWithARefusedPortShowsTheCorrectedBoxFirst) {
+  for (const bool by_access_key : {true, false}) {
+    SCOPED_TRACE(by_access_key ? "Alt+O" : "mouse");
+    state_ = ModuleState{};
+    ui_ = ScriptedUiServices{};
+    FillComplete();
+    OpenActive();
+    auto* port = Get<QLineEdit>("txtPort");
+    TypeReplacing(port, "0");
+    if (by_access_key) {
+      QTest::keyClick(dialog_.get(), Qt::Key_O, Qt::AltModifier);
+      QTest::qWait(200);  // the access key's click comes after a short press animation
+    } else {
+      QTest::mouseClick(Get<QPushButton>("cmdSave"), Qt::LeftButton);
+    }
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text, kPortMessage);
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(state_.EditedRecordCount, 0);
+    EXPECT_EQ(port->text(), "21");
+    EXPECT_EQ(settings_.Port, 21);
+    EXPECT_EQ(QApplication::focusWidget(), port);
+
+    // The next Ok saves the corrected value.
+    Get<QPushButton>("cmdSave")->click();
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(state_.EditedRecordCount, 24);
+    EXPECT_EQ((*state_.EditedRecord)[4], "21");
+  }
+}
+
+TEST_F(CommandDialogFocusTest, MissingRequiredDataBeepsAndKeepsTheDialogOpen) {
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+  };
+  const Case cases[] = {
+      {"empty password", [this] { settings_.Password.clear(); }},
+      {"empty host", [this] { settings_.Host.clear(); }},
+      {"empty local folder", [this] { settings_.LocalDir.clear(); }},
+      {"no transfer type", [this] { settings_.TransferMode = 9; }},
+      {"variable without number", [this] { settings_.SaveFilename = true; }},
+      {"specific file without name", [this] { settings_.CopySpecific = true; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    state_ = ModuleState{};
+    ui_ = ScriptedUiServices{};
+    FillComplete();
+    c.spoil();
+    OpenActive();
+    const CommandSettings before = settings_;
+    Get<QPushButton>("cmdSave")->click();
+    EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text, "ATTENTION: Missing required data!");
+    EXPECT_EQ(ui_.messages[0].title, "MISSING DATA");
+    EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(state_.EditedRecordCount, 0);
+    EXPECT_FALSE(state_.EditedRecord.has_value());
+    EXPECT_EQ(settings_, before);
+  }
+}
+
+TEST_F(CommandDialogFocusTest, BlanksCountAsDataAndThePortBoxIsRead) {
+  FillComplete();
+  settings_.Password = " ";
+  OpenActive();
+  Get<QLineEdit>("txtPort")->setText("");
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
+  Get<QLineEdit>("txtPort")->setText("21");
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_EQ(state_.EditedRecordCount, 24);
+  EXPECT_EQ((*state_.EditedRecord)[3], " ");
+}
+
+TEST_F(CommandDialogFocusTest, SaveWritesTheRecordFromTheSettingsNotTheBoxes) {
+  FillComplete();
+  settings_.Passive = true;
+  settings_.VarScope = "LOCAL";
+  OpenActive();
+  ASSERT_EQ(Get<QLineEdit>("txtPort")->text(), "21");
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+  ASSERT_EQ(state_.EditedRecordCount, 24);
+  const auto& record = *state_.EditedRecord;
+  EXPECT_EQ(record[0], "");
+  EXPECT_EQ(record[1], "ftp.example.org");
+  EXPECT_EQ(record[4], "0");  // the box showed 21 but was never entered
+  EXPECT_EQ(record[5], "1");
+  EXPECT_EQ(record[6], "0");
+  EXPECT_EQ(record[7], "1");
+  EXPECT_EQ(record[19], "LOCAL");
+  EXPECT_EQ(record[23], "*");
+}
+
+TEST_F(CommandDialogFocusTest, CancelAndClosingLeaveTheRecordAlone) {
+  for (const char* how : {"button", "Alt+C", "close", "Escape"}) {
+    SCOPED_TRACE(how);
+    state_ = ModuleState{};
+    FillComplete();
+    OpenActive();
+    TypeReplacing(Get<QLineEdit>("txtHost"), "changed.example.org");
+    const std::string_view way(how);
+    if (way == "button") {
+      Get<QPushButton>("cmdCancel")->click();
+    } else if (way == "Alt+C") {
+      QTest::keyClick(dialog_.get(), Qt::Key_C, Qt::AltModifier);
+    } else if (way == "close") {
+      dialog_->close();
+    } else {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    }
+    ASSERT_TRUE(WaitFor([this] { return !dialog_->isVisible(); }));
+    EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+    EXPECT_EQ(state_.EditedRecordCount, 0);
+    EXPECT_FALSE(state_.EditedRecord.has_value());
+    // The cancel button takes the focus first, so the box being edited was still written.
+    const bool through_button = way == "button" || way == "Alt+C";
+    EXPECT_EQ(settings_.Host, through_button ? "changed.example.org" : "ftp.example.org");
+  }
+}
+
+}  // namespace
+}  // namespace pullwire::testing

@@ -1,0 +1,107 @@
+// Test support for the dialogs: UiServices with scripted answers, and helpers that drive widgets
+// the way a user does.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "dialogs/command_dialog.h"
+#include "plugin/module_state.h"
+#include "plugin/ui_services.h"
+
+class QLineEdit;
+
+// Readable QStrings in gtest failure messages (found by argument-dependent lookup).
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace pullwire::testing {
+
+struct ShownMessage {
+  std::string text;
+  std::string title;
+  MessageIcon icon;
+  QWidget* owner;
+};
+
+struct FolderRequest {
+  QWidget* owner;
+  std::string title;
+  std::string initial_folder;
+};
+
+// Records every box, beep, chooser and menu, and answers them from the script fields.
+class ScriptedUiServices final : public UiServices {
+ public:
+  void ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
+                   MessageIcon icon) override;
+  void Beep() override;
+  bool ChooseFolder(QWidget* owner, const std::string& title, const std::string& initial_folder,
+                    std::string* chosen) override;
+  QAction* PopupMenu(QWidget* owner, QMenu* menu, const QPoint& position) override;
+
+  // Script.
+  std::optional<std::string> folder_answer;  // nullopt: the user cancels the chooser
+  QString menu_pick;                         // objectName of the item to pick; empty: Escape
+  std::function<void()> while_message_open;
+
+  // Record.
+  std::vector<ShownMessage> messages;
+  std::vector<std::string> events;  // "beep", "message", "chooser", "menu" in order
+  std::vector<FolderRequest> folder_requests;
+  std::vector<QStringList> menu_captions;  // the constant captions each time the menu showed
+  QWidget* menu_owner = nullptr;
+  QWidget* focus_when_menu_opened = nullptr;
+};
+
+// The child of `root` named `name`; throws (failing the test) when there is none.
+template <class T>
+T* Child(const QWidget* root, const char* name) {
+  T* child = root->findChild<T*>(QLatin1String(name));
+  if (child == nullptr) throw std::runtime_error(std::string("no child named ") + name);
+  return child;
+}
+
+// Shows `window` and waits (bounded) until it is the active window, so focus moves send events.
+bool ShowActive(QWidget* window);
+// Puts the focus into `box` as Tab would and replaces its whole text by typing `text`.
+void TypeReplacing(QLineEdit* box, const QString& text);
+// Presses Tab in the focused widget.
+void PressTab();
+
+// Answers the next modal window (or, with `popup`, the next pop-up menu) once it is up: calls
+// `answer` with it, then closes it if `answer` left it open. Gives up after `timeout_ms`, so a
+// window that never comes leaves nothing behind and a test never hangs on one that does.
+void AnswerModal(std::function<void(QWidget*)> answer, bool popup = false, int timeout_ms = 5000);
+
+// A command editor on its own module state, answered by a scripted UiServices.
+class CommandDialogTest : public ::testing::Test {
+ protected:
+  // Creates the editor without filling it (the initial state).
+  void Create() { dialog_ = std::make_unique<frmCommandPullwire>(state_, ui_); }
+  // Creates and fills it from state_.Settings, as Setup does.
+  void Open() {
+    Create();
+    dialog_->FillCommandDialog();
+  }
+  template <class T>
+  T* Get(const char* name) const {
+    return Child<T>(dialog_.get(), name);
+  }
+
+  ModuleState state_;
+  CommandSettings& settings_ = state_.Settings;
+  ScriptedUiServices ui_;
+  std::unique_ptr<frmCommandPullwire> dialog_;
+};
+
+}  // namespace pullwire::testing

@@ -1,0 +1,204 @@
+// Setup's editor (placement, modal show, save and cancel), the Qt application helper, and the real
+// Qt UiServices answered through their own windows.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "dialog_test_support.h"
+#include "dialogs/edit_command.h"
+#include "dialogs/qt_application.h"
+#include "dialogs/qt_ui_services.h"
+#include "dialogs/twips.h"
+
+namespace pullwire::testing {
+namespace {
+
+TEST(Twips, FifteenTwipsAPixelAt96Dpi) {
+  const TwipsScale scale(96, 96);
+  EXPECT_EQ(scale.ToPixelsX(5775), 385);
+  EXPECT_EQ(scale.ToPixelsY(6855), 457);
+  EXPECT_EQ(scale.ToTwipsY(1), 15);
+  const TwipsScale large(144, 192);
+  EXPECT_EQ(large.ToPixelsX(1440), 144);
+  EXPECT_EQ(large.ToPixelsY(1440), 192);
+}
+
+TEST(DialogPlacement, EditorIsLiftedToEnd400TwipsAboveTheScreenBottom) {
+  struct Case {
+    std::int16_t top;
+    int height;
+    int screen;
+    std::int16_t placed;
+  };
+  const Case cases[] = {
+      {9000, 4000, 9600, 5200},  // lowered to 9600 - 400 - 4000
+      {5200, 4000, 9600, 5200},  // ends exactly at the limit: unchanged
+      {5201, 4000, 9600, 5200},
+      {1000, 4000, 9600, 1000},
+      {0, 6000, 5000, -1400},    // a screen smaller than the dialog
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PlaceDialogTop(c.top, c.height, c.screen), c.placed) << c.top << " " << c.height;
+  }
+}
+
+TEST(DialogPlacement, LoweredTopIsStoredAndTheDialogMoved) {
+  ModuleState state;
+  state.DialogTop = 9000;
+  state.DialogLeft = 1500;
+  QWidget dialog;
+  PositionCommandDialog(dialog, state, /*dialog_height=*/4000, /*screen_height=*/9600);
+  EXPECT_EQ(state.DialogTop, 5200);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const TwipsScale scale = TwipsScale::Of(screen);
+  EXPECT_EQ(dialog.pos(), screen->geometry().topLeft() + QPoint(scale.ToPixelsX(1500), scale.ToPixelsY(5200)));
+
+  // Later calls start from the stored value; with no Left given the editor sits at the left edge.
+  state.DialogLeft.reset();
+  PositionCommandDialog(dialog, state, 4000, 9600);
+  EXPECT_EQ(state.DialogTop, 5200);
+  EXPECT_EQ(dialog.pos().x(), screen->geometry().left());
+}
+
+class EditCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CommandSettings& s = state_.Settings;
+    s.Host = "ftp.example.org";
+    s.Username = "anna";
+    s.Password = "s3cret";
+    s.TransferMode = 1;
+    s.RemoteDir = "/pub";
+    s.LocalDir = "/srv/in";
+  }
+  ModuleState state_;
+  ScriptedUiServices ui_;
+};
+
+TEST_F(EditCommandTest, SaveReturnsTrueWithTheRecord) {
+  QString shown_title;
+  QString shown_host;
+  AnswerModal([&](QWidget* editor) {
+    shown_title = editor->windowTitle();
+    shown_host = Child<QLineEdit>(editor, "txtHost")->text();
+    Child<QPushButton>(editor, "cmdSave")->click();
+  });
+  EXPECT_TRUE(EditCommand(state_, ui_));
+  EXPECT_EQ(shown_title, "Edit Command: Pull Wire");
+  EXPECT_EQ(shown_host, "ftp.example.org");
+  EXPECT_EQ(state_.EditedRecordCount, 24);
+  ASSERT_TRUE(state_.EditedRecord.has_value());
+  EXPECT_EQ((*state_.EditedRecord)[1], "ftp.example.org");
+}
+
+TEST_F(EditCommandTest, CancelAndClosingReturnFalseWithoutARecord) {
+  AnswerModal([](QWidget* editor) { Child<QPushButton>(editor, "cmdCancel")->click(); });
+  EXPECT_FALSE(EditCommand(state_, ui_));
+  AnswerModal([](QWidget* editor) { editor->close(); });
+  EXPECT_FALSE(EditCommand(state_, ui_));
+  EXPECT_EQ(state_.EditedRecordCount, 0);
+  EXPECT_FALSE(state_.EditedRecord.has_value());
+}
+
+TEST_F(EditCommandTest, EditorOpensAtTheHostsPosition) {
+  state_.DialogTop = 300;
+  state_.DialogLeft = 450;
+  QPoint position;
+  AnswerModal([&](QWidget* editor) { position = editor->pos(); });
+  EditCommand(state_, ui_);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const TwipsScale scale = TwipsScale::Of(screen);
+  EXPECT_EQ(state_.DialogTop, 300);
+  EXPECT_EQ(position, screen->geometry().topLeft() + QPoint(scale.ToPixelsX(450), scale.ToPixelsY(300)));
+}
+
+TEST(QtApplication, TheHostsApplicationIsUsed) {
+  EXPECT_EQ(EnsureQtApplication(), qApp);
+  EXPECT_EQ(EnsureQtApplication(), qApp);
+}
+
+TEST(QtUiServicesTest, MessageBoxShowsTextTitleIconAndOneButton) {
+  QtUiServices ui;
+  struct Seen {
+    QString text, title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+  };
+  for (const auto& [icon, expected] : {std::pair{MessageIcon::kInformation, QMessageBox::Information},
+                                       std::pair{MessageIcon::kExclamation, QMessageBox::Warning}}) {
+    Seen seen;
+    AnswerModal([&seen](QWidget* window) {
+      auto* box = qobject_cast<QMessageBox*>(window);
+      if (box == nullptr) return;
+      seen = {box->text(), box->windowTitle(), box->icon(), static_cast<int>(box->buttons().size())};
+      box->button(QMessageBox::Ok)->click();
+    });
+    ui.ShowMessage(nullptr, "<Port> must be a positive numerical value!", "Incorrect Value", icon);
+    EXPECT_EQ(seen.text, "<Port> must be a positive numerical value!");
+    EXPECT_EQ(seen.title, "Incorrect Value");
+    EXPECT_EQ(seen.icon, expected);
+    EXPECT_EQ(seen.buttons, 1);
+  }
+}
+
+TEST(QtUiServicesTest, FolderChooserStartsAtTheInitialFolder) {
+  QtUiServices ui;
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  ASSERT_TRUE(QDir(folder.path()).mkdir("inbox"));
+  const QString inbox = QDir(folder.path()).filePath("inbox");
+
+  QString title;
+  QString started_at;
+  AnswerModal([&](QWidget* window) {
+    auto* chooser = qobject_cast<QFileDialog*>(window);
+    if (chooser == nullptr) return;
+    title = chooser->windowTitle();
+    started_at = chooser->directory().absolutePath();
+    chooser->reject();
+  });
+  std::string chosen = "untouched";
+  EXPECT_FALSE(ui.ChooseFolder(nullptr, "Browse Directory", folder.path().toStdString(), &chosen));
+  EXPECT_EQ(chosen, "untouched");
+  EXPECT_EQ(title, "Browse Directory");
+  EXPECT_EQ(started_at, QDir(folder.path()).absolutePath());
+
+  AnswerModal([&](QWidget* window) {
+    auto* chooser = qobject_cast<QFileDialog*>(window);
+    if (chooser == nullptr) return;
+    chooser->setDirectory(inbox);
+    static_cast<QDialog*>(chooser)->accept();  // QFileDialog::accept is protected
+  });
+  EXPECT_TRUE(ui.ChooseFolder(nullptr, "Browse Directory", folder.path().toStdString(), &chosen));
+  EXPECT_EQ(QDir(QString::fromStdString(chosen)).absolutePath(), QDir(inbox).absolutePath());
+}
+
+TEST(QtUiServicesTest, PopupMenuReturnsThePickOrNothing) {
+  QtUiServices ui;
+  QMenu menu;
+  menu.addAction("<ScanDir>");
+  QAction* top = menu.addAction("<FileName>");
+
+  AnswerModal([&](QWidget* popup) {
+    auto* shown = qobject_cast<QMenu*>(popup);
+    if (shown == nullptr) return;
+    shown->setActiveAction(top);
+    QTest::keyClick(shown, Qt::Key_Return);
+  }, /*popup=*/true);
+  EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), top);
+
+  AnswerModal([](QWidget* popup) { QTest::keyClick(popup, Qt::Key_Escape); }, /*popup=*/true);
+  EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), nullptr);
+}
+
+}  // namespace
+}  // namespace pullwire::testing

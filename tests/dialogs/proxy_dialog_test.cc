@@ -1,0 +1,261 @@
+// The proxy dialog: its types and the fields each shows, load, the port check, Ok and cancel.
+#include <memory>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "dialog_test_support.h"
+#include "dialogs/popup_menu.h"
+#include "dialogs/proxy_dialog.h"
+
+namespace pullwire::testing {
+namespace {
+
+constexpr char kPortMessage[] = "<ProxyPort> must be a positive numerical value!";
+
+class ProxyDialogTest : public ::testing::Test {
+ protected:
+  void Open() { dialog_ = std::make_unique<frmProxySetup>(state_.Settings, ui_, popup_); }
+  void OpenActive() {
+    Open();
+    ASSERT_TRUE(ShowActive(dialog_.get()));
+  }
+  template <class T>
+  T* Get(const char* name) const {
+    return Child<T>(dialog_.get(), name);
+  }
+  QComboBox* Types() const { return Get<QComboBox>("cboProxyType"); }
+  // Which of host, port, user name, password show, as "HPUW" letters; label, picture and box agree.
+  std::string ShownFields() const {
+    const char* const fields[][4] = {
+        {"lblProxyHost", "Picture3", "txtProxyHost", "H"},
+        {"lblProxyPort", "Picture1", "txtProxyPort", "P"},
+        {"lblProxyUsername", "Picture2", "txtProxyUsername", "U"},
+        {"lblProxyPassword", "Picture4", "txtProxyPassword", "W"},
+    };
+    std::string shown;
+    for (const auto& field : fields) {
+      const bool label = !Get<QWidget>(field[0])->isHidden();
+      EXPECT_EQ(!Get<QWidget>(field[1])->isHidden(), label) << field[1];
+      EXPECT_EQ(!Get<QWidget>(field[2])->isHidden(), label) << field[2];
+      if (label) shown += field[3];
+    }
+    return shown;
+  }
+  void ExpectMissingData() {
+    EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text, "ATTENTION: Missing required data!");
+    EXPECT_EQ(ui_.messages[0].title, "MISSING DATA");
+    EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+  }
+
+  ModuleState state_;
+  CommandSettings& settings_ = state_.Settings;
+  ScriptedUiServices ui_;
+  frmPopUp popup_{state_};
+  std::unique_ptr<frmProxySetup> dialog_;
+};
+
+TEST_F(ProxyDialogTest, DesignCaptionsAndLimits) {
+  Open();
+  EXPECT_EQ(dialog_->windowTitle(), "Proxy Setup");
+  EXPECT_EQ(Get<QGroupBox>("fraProxySettings")->title(), "Configure Proxy Settings");
+  EXPECT_EQ(Get<QLabel>("Labels")->text(), "Proxy Type:");
+  EXPECT_EQ(Get<QLabel>("lblProxyHost")->text(), "Proxy Host:");
+  EXPECT_EQ(Get<QLabel>("lblProxyPort")->text(), "Proxy Port:");
+  EXPECT_EQ(Get<QLabel>("lblProxyUsername")->text(), "Proxy Username:");
+  EXPECT_EQ(Get<QLabel>("lblProxyPassword")->text(), "Proxy Password:");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyPassword")->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(Get<QPushButton>("cmdSave")->text(), "&Ok");
+  EXPECT_EQ(Get<QPushButton>("cmdSave")->toolTip(), "save");
+  EXPECT_EQ(Get<QPushButton>("cmdCancel")->text(), "&Cancel");
+  EXPECT_EQ(Get<QPushButton>("cmdCancel")->toolTip(), "cancel");
+  for (const char* name : {"Picture1", "Picture2", "Picture3", "Picture4"}) {
+    EXPECT_EQ(Get<QLabel>(name)->toolTip(), "click to select command/variable") << name;
+  }
+  const QStringList captions = {"None",       "Socks V4",       "Socks V5", "SITE Hostname ",
+                                "USER Logon", "USER No Logon ", "OPEN",     "Pipe"};
+  ASSERT_EQ(Types()->count(), captions.size());
+  for (int i = 0; i < captions.size(); ++i) EXPECT_EQ(Types()->itemText(i), captions[i]);
+  EXPECT_FALSE(Types()->isEditable());
+  ASSERT_TRUE(ShowActive(dialog_.get()));
+  Types()->setCurrentIndex(1);
+  auto* port = Get<QLineEdit>("txtProxyPort");
+  TypeReplacing(port, "1234567");
+  EXPECT_EQ(port->text(), "12345");
+}
+
+TEST_F(ProxyDialogTest, EachTypeShowsItsFields) {
+  Open();
+  const char* const expected[] = {"", "HPU", "HPUW", "HPUW", "HPUW", "HP", "HP", "HP"};
+  for (int type = 7; type >= 0; --type) {
+    Types()->setCurrentIndex(type);
+    EXPECT_EQ(ShownFields(), expected[type]) << "type " << type;
+  }
+}
+
+TEST_F(ProxyDialogTest, OpeningWithNoProxyProposesPort1080AndOkStoresIt) {
+  Open();
+  EXPECT_EQ(Types()->currentText(), "None");
+  EXPECT_EQ(ShownFields(), "");
+  EXPECT_EQ(settings_.ProxyPort, 1080);
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+  EXPECT_EQ(settings_.ProxyType, 0);
+  EXPECT_EQ(settings_.ProxyPort, 1080);
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(ProxyDialogTest, LoadPutsTheStoredFieldsIntoTheBoxes) {
+  settings_.ProxyType = 2;
+  settings_.ProxyHost = "proxy.lan";
+  settings_.ProxyPort = 3128;
+  settings_.ProxyUsername = "pu";
+  settings_.ProxyPassword = "pp";
+  Open();
+  EXPECT_EQ(Types()->currentText(), "Socks V5");
+  EXPECT_EQ(ShownFields(), "HPUW");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyHost")->text(), "proxy.lan");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyPort")->text(), "3128");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyUsername")->text(), "pu");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyPassword")->text(), "pp");
+}
+
+TEST_F(ProxyDialogTest, NegativeTypeShowsNoneWithTheDesignContent) {
+  settings_.ProxyType = -1;
+  settings_.ProxyHost = "kept.lan";
+  settings_.ProxyPort = 3128;
+  Open();
+  EXPECT_EQ(Types()->currentText(), "None");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyHost")->text(), "");
+  EXPECT_EQ(Get<QLineEdit>("txtProxyPort")->text(), "1080");
+}
+
+TEST_F(ProxyDialogTest, SocksV4RequiresAUserNameButNoPassword) {
+  OpenActive();
+  Types()->setCurrentIndex(1);
+  Get<QLineEdit>("txtProxyHost")->setText("proxy.lan");
+  Get<QPushButton>("cmdSave")->click();
+  ExpectMissingData();
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_EQ(settings_.ProxyType, 0);
+  EXPECT_EQ(settings_.ProxyHost, "");
+
+  Get<QLineEdit>("txtProxyUsername")->setText("uid");
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+  EXPECT_EQ(settings_.ProxyType, 1);
+  EXPECT_EQ(settings_.ProxyUsername, "uid");
+  EXPECT_EQ(settings_.ProxyPassword, "");
+}
+
+TEST_F(ProxyDialogTest, EveryTypeRefusesAnEmptyRequiredField) {
+  const char* const boxes[] = {"txtProxyHost", "txtProxyPort", "txtProxyUsername", "txtProxyPassword"};
+  const char* const required[] = {"", "HPU", "HPUW", "HPUW", "HPUW", "HP", "HP", "HP"};
+  for (int type = 1; type < 8; ++type) {
+    for (int field = 0; field < 4; ++field) {
+      if (std::string(required[type]).find("HPUW"[field]) == std::string::npos) continue;
+      SCOPED_TRACE(std::to_string(type) + " " + boxes[field]);
+      ui_ = ScriptedUiServices{};
+      Open();
+      Types()->setCurrentIndex(type);
+      for (const char* box : boxes) Get<QLineEdit>(box)->setText("x1");
+      Get<QLineEdit>(boxes[field])->setText("");
+      Get<QPushButton>("cmdSave")->click();
+      ExpectMissingData();
+    }
+  }
+}
+
+TEST_F(ProxyDialogTest, OpenStoresAllFourTextsAlsoOfHiddenFields) {
+  settings_.ProxyType = 2;
+  settings_.ProxyUsername = "old user";
+  settings_.ProxyPassword = "old pass";
+  Open();
+  Types()->setCurrentIndex(6);
+  Get<QLineEdit>("txtProxyHost")->setText("gate.lan");
+  Get<QLineEdit>("txtProxyUsername")->setText("");
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(settings_.ProxyType, 6);
+  EXPECT_EQ(settings_.ProxyHost, "gate.lan");
+  EXPECT_EQ(settings_.ProxyPort, 1080);
+  EXPECT_EQ(settings_.ProxyUsername, "");
+  EXPECT_EQ(settings_.ProxyPassword, "old pass");
+}
+
+TEST_F(ProxyDialogTest, PortThatIsNotPositiveIsRefusedWhenLeft) {
+  for (const char* typed : {"abc", "0", "", "-1", "0.4"}) {
+    SCOPED_TRACE(typed);
+    ui_ = ScriptedUiServices{};
+    settings_.ProxyType = 7;
+    OpenActive();
+    auto* port = Get<QLineEdit>("txtProxyPort");
+    TypeReplacing(port, typed);
+    PressTab();
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text, kPortMessage);
+    EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
+    EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+    EXPECT_EQ(port->text(), "1080");
+    EXPECT_EQ(QApplication::focusWidget(), port);
+  }
+}
+
+TEST_F(ProxyDialogTest, PortAbove32767IsRefusedOnOk) {
+  settings_.ProxyType = 7;
+  settings_.ProxyHost = "pipe.lan";
+  settings_.ProxyPort = 2000;
+  OpenActive();
+  auto* port = Get<QLineEdit>("txtProxyPort");
+  TypeReplacing(port, "40000");
+  PressTab();
+  EXPECT_TRUE(ui_.messages.empty());  // a positive number passes the focus check
+  Get<QPushButton>("cmdSave")->click();
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].text, "<ProxyPort> must be between 1 and 32767!");
+  EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
+  EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_EQ(settings_.ProxyPort, 2000);
+  EXPECT_EQ(QApplication::focusWidget(), port);
+  EXPECT_EQ(port->selectedText(), "40000");
+
+  TypeReplacing(port, "32767");
+  Get<QPushButton>("cmdSave")->click();
+  EXPECT_EQ(settings_.ProxyPort, 32767);
+  EXPECT_EQ(settings_.ProxyHost, "pipe.lan");
+}
+
+TEST_F(ProxyDialogTest, CancelStoresNothingButKeepsTheProposedPort) {
+  settings_.ProxyType = 2;
+  settings_.ProxyPort = 0;
+  OpenActive();
+  Types()->setCurrentIndex(7);
+  Get<QLineEdit>("txtProxyHost")->setText("changed.lan");
+  Get<QPushButton>("cmdCancel")->click();
+  EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+  EXPECT_EQ(settings_.ProxyType, 2);
+  EXPECT_EQ(settings_.ProxyHost, "");
+  EXPECT_EQ(settings_.ProxyPort, 1080);
+}
+
+TEST_F(ProxyDialogTest, BoxesSelectTheirWholeTextOnEntry) {
+  settings_.ProxyType = 2;
+  settings_.ProxyHost = "proxy.lan";
+  OpenActive();
+  for (const char* name : {"txtProxyHost", "txtProxyPort", "txtProxyUsername"}) {
+    auto* box = Get<QLineEdit>(name);
+    box->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(box->selectedText(), box->text()) << name;
+  }
+}
+
+}  // namespace
+}  // namespace pullwire::testing
