@@ -47,6 +47,8 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
+  // The child, leader of its process group (for serve.py the launcher; Info("PID") is the
+  // server it started).
   pid_t pid() const { return pid_; }
   // A "KEY value" line the server printed before READY ("PID", "PASSIVE", ...); empty if none.
   std::string Info(const std::string& key) const;

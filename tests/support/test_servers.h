@@ -109,8 +109,9 @@ struct PyFtpdOptions {
   bool anonymous = false;      // also accept "anonymous" (read-only)
   bool ipv6 = false;           // also listen on ::1, same port
   ListingFormat listing = ListingFormat::kUnix;
-  // Raw lines mixed into every LIST, one after each real line (garbage, "a/b", "..", control
-  // characters, duplicates); bytes are sent as given, each followed by CRLF. No LF inside.
+  // Raw lines mixed into every LIST, one before each real line and the rest at the end
+  // (garbage, "a/b", "..", control characters, duplicates); bytes are sent as given, each
+  // followed by CRLF. No LF inside.
   std::vector<std::string> list_inject;
   RetrFault retr_fault = RetrFault::kNone;
   std::int64_t fault_after = -1;  // bytes sent before the fault; -1: half the file

@@ -25,7 +25,8 @@ EPILOG = """\
 faults (all composable):
   --listing dos            IIS-style listing lines and "215 Windows_NT" for SYST
   --list-inject FILE       raw lines of FILE (split on LF only, so CR and other control
-                           bytes survive) are mixed into every LIST, each ended by CRLF
+                           bytes survive) are mixed into every LIST, one before each real
+                           line and the rest at the end, each ended by CRLF
   --retr-fault MODE        after --fault-after bytes of a RETR (default: half the file):
                              426        close the data connection, reply 426
                              silent226  close the data connection, reply 226 anyway

@@ -3,6 +3,11 @@
 
 Prints "PORT <n>", "PID <pid>" (and for vsftpd "PASSIVE <low>-<high>", always "WORKDIR <dir>"),
 then "READY"; stays until SIGTERM/SIGINT or --lifetime, then stops its server by PID.
+Options before the server's name are serve.py's own:
+
+  serve.py --lifetime 600 vsftpd --root /dev/shm/tree      (as root, after prepare-machine.sh)
+  serve.py pyftpd --root examples/demo-site --user demo --password demo
+  serve.py dante --auth username;  serve.py ftp-proxy --target-port 2121
 """
 
 import argparse
