@@ -84,8 +84,7 @@ void frmCommandPullwire::OnPortLeft() {
   if (!IsValidPort(txtPort_->text())) {
     ui_.ShowMessage(this, kPortMessage, kIncorrectValueTitle, MessageIcon::kInformation);
     txtPort_->setText(QStringLiteral("21"));
-    txtPort_->setFocus(Qt::OtherFocusReason);
-    focus_steps_->RefuseValue();
+    focus_steps_->RefuseValue(txtPort_);
   }
   settings_.Port = ConvertToInt16(ToStdString(txtPort_->text()));
 }
@@ -94,8 +93,7 @@ void frmCommandPullwire::OnTimeoutLeft() {
   if (!IsValidTimeout(txtTimeout_->text())) {
     ui_.ShowMessage(this, kTimeoutMessage, kIncorrectValueTitle, MessageIcon::kInformation);
     txtTimeout_->setText(QStringLiteral("30"));
-    txtTimeout_->setFocus(Qt::OtherFocusReason);
-    focus_steps_->RefuseValue();
+    focus_steps_->RefuseValue(txtTimeout_);
   }
   settings_.Timeout = ConvertToInt32(ToStdString(txtTimeout_->text()));
 }

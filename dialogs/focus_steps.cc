@@ -62,8 +62,18 @@ void FocusSteps::Leave(QObject* box, const Steps& steps) {
   leaving_towards_ = nullptr;
 }
 
-void FocusSteps::RefuseValue() {
-  refused_towards_ = leaving_towards_;
+void FocusSteps::FocusInto(QWidget* box) {
+  box->setFocus(Qt::OtherFocusReason);
+  const auto found = steps_.find(box);
+  if (found == steps_.end() || entered_ == box) return;
+  const Steps steps = found->second;
+  Enter(box, steps, Qt::OtherFocusReason);
+}
+
+void FocusSteps::RefuseValue(QWidget* box) {
+  QWidget* const towards = leaving_towards_;
+  FocusInto(box);
+  refused_towards_ = towards;
   // A mouse press that caused the refusal is delivered before any timer runs; a Tab is not
   // followed by a press at all, so nothing is left over for a later, unrelated activation.
   QTimer::singleShot(0, this, [this] { refused_towards_ = nullptr; });

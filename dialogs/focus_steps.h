@@ -28,8 +28,12 @@ class FocusSteps final : public QObject {
   // step that puts the focus back into the box leaves it with a live caret.
   void Watch(QWidget* box, EntryStep on_entry, LossStep on_loss);
 
-  // Called by a loss step that refused the box's value and put the focus back into the box.
-  void RefuseValue();
+  // Moves the focus into the watched `box` as an entry. Also while the window is not active (a
+  // message box has just closed and the window manager has not yet given the activation back),
+  // when Qt only notes the focus for later and sends no event.
+  void FocusInto(QWidget* box);
+  // Called by a loss step that refused the box's value: puts the focus back into `box`.
+  void RefuseValue(QWidget* box);
 
   // Watches a button whose action ActivateButton guards.
   void WatchButton(QAbstractButton* button);

@@ -206,8 +206,7 @@ void frmProxySetup::OnProxyPortLeft() {
   if (value && *value >= 1) return;
   ui_.ShowMessage(this, kPortMessage, kIncorrectValueTitle, MessageIcon::kInformation);
   port->setText(QString::number(kDefaultProxyPort));
-  port->setFocus(Qt::OtherFocusReason);
-  focus_steps_->RefuseValue();
+  focus_steps_->RefuseValue(port);
 }
 
 bool frmProxySetup::HasRequiredData(int proxy_type) const {
@@ -231,7 +230,7 @@ bool frmProxySetup::RefusePortOverflow(std::int16_t* port) {
                     kIncorrectValueTitle, MessageIcon::kInformation);
   }
   if (!box->isHidden()) {
-    box->setFocus(Qt::OtherFocusReason);
+    focus_steps_->FocusInto(box);
     box->selectAll();
   }
   return true;

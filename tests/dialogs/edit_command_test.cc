@@ -150,6 +150,40 @@ TEST(QtUiServicesTest, MessageBoxShowsTextTitleIconAndOneButton) {
   }
 }
 
+// A real box takes the activation away from the editor and gives it back: neither is a focus
+// move, so only the refused box's steps run and the focus ends up back in it.
+TEST(QtUiServicesTest, RefusedPortWithARealMessageBox) {
+  ModuleState state;
+  QtUiServices ui;
+  frmCommandPullwire editor(state, ui);
+  editor.FillCommandDialog();
+  ASSERT_TRUE(ShowActive(&editor));
+  auto* port = Child<QLineEdit>(&editor, "txtPort");
+  TypeReplacing(port, "0");
+  QString text;
+  AnswerModal([&text](QWidget* window) {
+    if (auto* box = qobject_cast<QMessageBox*>(window)) {
+      text = box->text();
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  PressTab();
+  EXPECT_EQ(text, "<Port> must be a positive numerical value!");
+  EXPECT_EQ(port->text(), "21");
+  EXPECT_EQ(state.Settings.Port, 21);
+  EXPECT_EQ(state.Settings.Timeout, 0);
+  EXPECT_EQ(editor.focusWidget(), port);
+
+  // The window manager gives the activation back (offscreen does not): the port box is entered,
+  // so leaving it checks it again.
+  ASSERT_TRUE(ShowActive(&editor));
+  ASSERT_EQ(QApplication::focusWidget(), port);
+  QTest::keyClicks(port, "8021");
+  PressTab();
+  EXPECT_EQ(state.Settings.Port, 8021);
+  EXPECT_EQ(QApplication::focusWidget(), Child<QLineEdit>(&editor, "txtTimeout"));
+}
+
 TEST(QtUiServicesTest, FolderChooserStartsAtTheInitialFolder) {
   QtUiServices ui;
   QTemporaryDir folder;
