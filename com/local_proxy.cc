@@ -112,19 +112,22 @@ HRESULT ConnectLocalServer(std::string_view prog_id, const Guid& iid, std::chron
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   const std::string source(prog_id);
-  if (iid != IID_IDispatch && iid != IID_IUnknown) {
-    return ReportFailure(E_NOINTERFACE, fmt::format("local server {} offers IDispatch only", source), source);
-  }
   std::filesystem::path socket;
   if (const HRESULT hr = LocalServerSocketPath(prog_id, /*create_folder=*/false, &socket); Failed(hr)) return hr;
-  UniqueFd connection;
-  const IoResult io = ConnectUnix(socket, Clock::now() + timeout, &connection);
-  if (io.status == IoStatus::kClosed && !std::filesystem::exists(socket)) {
+  // Nothing registered and nothing listening: the class is unknown, whatever interface was asked.
+  const auto not_registered = [&] {
     return ReportFailure(REGDB_E_CLASSNOTREG,
                          fmt::format("Class not registered: {} (no registration, no local server at {})", source,
                                      socket.string()),
                          source);
+  };
+  if (!std::filesystem::exists(socket)) return not_registered();
+  if (iid != IID_IDispatch && iid != IID_IUnknown) {
+    return ReportFailure(E_NOINTERFACE, fmt::format("local server {} offers IDispatch only", source), source);
   }
+  UniqueFd connection;
+  const IoResult io = ConnectUnix(socket, Clock::now() + timeout, &connection);
+  if (io.status == IoStatus::kClosed && !std::filesystem::exists(socket)) return not_registered();
   if (!io.ok()) {
     return ReportFailure(CO_E_SERVER_EXEC_FAILURE, fmt::format("local server {}: {}", source, io.error), source);
   }

@@ -53,14 +53,11 @@ fs::path LibraryForRegistration(const std::optional<fs::path>& library) {
 LoadedToolbox LoadToolbox(const std::optional<fs::path>& library) {
   if (library) return FromLibrary(*library);
 
-  // IUnknown first: a class that is neither registered nor served says so with
-  // REGDB_E_CLASSNOTREG, whatever interface we want from it afterwards.
-  com::ComPtr<com::IUnknown> object;
-  const com::HRESULT hr = com::CreateObject(kToolboxProgId, com::IID_IUnknown, object.ReceiveVoid());
+  com::ComPtr<_Toolbox> toolbox;
+  const com::HRESULT hr = com::CreateObject(kToolboxProgId, IID__Toolbox, toolbox.ReceiveVoid());
   if (com::Succeeded(hr)) {
     LoadedToolbox loaded;
-    loaded.toolbox = object.As<_Toolbox>(IID__Toolbox);
-    if (!loaded.toolbox) throw HostError(fmt::format("{} does not implement _Toolbox", kToolboxProgId));
+    loaded.toolbox = toolbox;
     com::ClassRegistration entry;
     com::Registry::Default().FindByProgId(kToolboxProgId, &entry);
     com::GetErrorInfo();
