@@ -1,0 +1,130 @@
+// Temporary copies in the destination folder, made with exclusive creation and put in place by
+// rename(2), which replaces a symbolic link rather than writing through it.
+#include "download/local_copy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+#include <fmt/core.h>
+
+namespace pullwire {
+namespace {
+
+// Bounded: a collision of 64 random bits is already unheard of.
+constexpr int kNameAttempts = 16;
+
+std::string TemporaryName(std::mt19937_64& random) {
+  return fmt::format(".pullwire-{:016x}.part", random());
+}
+
+std::mt19937_64 SeededRandom() {
+  std::random_device device;
+  std::seed_seq seed{device(), device(), device(), device()};
+  return std::mt19937_64(seed);
+}
+
+[[noreturn]] void ThrowSystem(const std::string& action, const std::string& path, int error) {
+  throw std::runtime_error(fmt::format("cannot {} {}: {}", action, path, std::strerror(error)));
+}
+
+}  // namespace
+
+bool IsSafeLocalName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '/' || byte < 0x20 || byte == 0x7f) return false;
+  }
+  return true;
+}
+
+bool LocalFileExists(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return false;
+  return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode);
+}
+
+LocalCopy LocalCopy::Create(const std::string& local_folder, const std::string& name, Destination kind) {
+  std::mt19937_64 random = SeededRandom();
+  const std::filesystem::path folder(local_folder);
+  int error = 0;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::filesystem::path temp = folder / TemporaryName(random);
+    if (kind == Destination::kFolder) {
+      if (::mkdir(temp.c_str(), 0700) == 0) return LocalCopy(temp / name, temp);
+    } else {
+      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        ::close(fd);
+        return LocalCopy(temp, {});
+      }
+    }
+    error = errno;
+    if (error != EEXIST) break;
+  }
+  ThrowSystem("create a file in", local_folder, error);
+}
+
+LocalCopy::LocalCopy(LocalCopy&& other) noexcept
+    : written_(std::move(other.written_)), folder_(std::move(other.folder_)) {
+  other.written_.clear();
+  other.folder_.clear();
+}
+
+LocalCopy& LocalCopy::operator=(LocalCopy&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    written_ = std::move(other.written_);
+    folder_ = std::move(other.folder_);
+    other.written_.clear();
+    other.folder_.clear();
+  }
+  return *this;
+}
+
+LocalCopy::~LocalCopy() { Discard(); }
+
+std::string LocalCopy::ComponentDestination() const {
+  return folder_.empty() ? written_.string() : folder_.string();
+}
+
+std::optional<std::int64_t> LocalCopy::Length() const {
+  struct stat info {};
+  if (written_.empty() || ::lstat(written_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+void LocalCopy::PlaceAt(const std::string& final_path) {
+  if (::rename(written_.c_str(), final_path.c_str()) != 0) {
+    ThrowSystem("put the downloaded file in place as", final_path, errno);
+  }
+  written_.clear();
+  if (!folder_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+    folder_.clear();
+  }
+}
+
+void LocalCopy::Discard() noexcept {
+  std::error_code ignored;
+  if (!folder_.empty()) {
+    // Our own 0700 folder: remove_all deletes links inside it, never what they point to.
+    std::filesystem::remove_all(folder_, ignored);
+  } else if (!written_.empty()) {
+    std::filesystem::remove(written_, ignored);
+  }
+  written_.clear();
+  folder_.clear();
+}
+
+}  // namespace pullwire

@@ -1,0 +1,74 @@
+// What the run's tests share: a channel that records messages, a clock that tells the times a
+// test gives it, and command records built from named slots.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "com/variant.h"
+#include "plugin/clock.h"
+#include "plugin/message_channel.h"
+
+namespace pullwire::testing {
+
+struct SentMessage {
+  std::string text;
+  std::int16_t mtype = 0;
+
+  friend bool operator==(const SentMessage&, const SentMessage&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const SentMessage& m) {
+    return out << "{" << m.mtype << ", \"" << m.text << "\"}";
+  }
+};
+
+class RecordingChannel final : public MessageChannel {
+ public:
+  void SendHostMessage(const std::string& message, std::int16_t mtype) override {
+    sent.push_back({message, mtype});
+  }
+  std::vector<SentMessage> sent;
+};
+
+// Answers with the queued times first, then with the last one (or a fixed time) for ever.
+class ScriptedClock final : public Clock {
+ public:
+  std::chrono::system_clock::time_point Now() override {
+    if (!times.empty()) {
+      last = times.front();
+      times.pop_front();
+    }
+    return last;
+  }
+  std::deque<std::chrono::system_clock::time_point> times;
+  std::chrono::system_clock::time_point last = std::chrono::system_clock::time_point(std::chrono::hours(500000));
+};
+
+// Record slot names in order, slot 1 first.
+inline const char* const kSlotNames[24] = {
+    "Host", "Username", "Password", "Port", "TransferMode", "Timeout", "Passive", "RemoteDir",
+    "LocalDir", "AutoDelete", "ProcessAll", "Overwrite", "ProxyType", "ProxyHost", "ProxyPort",
+    "ProxyUsername", "ProxyPassword", "SaveFilename", "VarScope", "VarNumber", "CopySpecific",
+    "SpecificFilename", "Filter", "IncludeSubdir"};
+
+// A flat "all files" record in IMAGE mode, overwrite on, no proxy, no variable; `slots` replaces
+// fields by name. The array's lower bound is 1, as hosts pass it.
+inline com::StringArray MakeRecord(const std::map<std::string, std::string>& slots) {
+  std::map<std::string, std::string> values = {
+      {"Host", "ftp.example.net"}, {"Username", "reader"}, {"Password", "s3cret"}, {"Port", "21"},
+      {"TransferMode", "1"}, {"Timeout", "30"}, {"Passive", "1"}, {"RemoteDir", "/pub"},
+      {"LocalDir", "/nonexistent"}, {"AutoDelete", "0"}, {"ProcessAll", "1"}, {"Overwrite", "1"},
+      {"ProxyType", "0"}, {"ProxyHost", ""}, {"ProxyPort", "0"}, {"ProxyUsername", ""},
+      {"ProxyPassword", ""}, {"SaveFilename", "0"}, {"VarScope", "LOCAL"}, {"VarNumber", "1"},
+      {"CopySpecific", "0"}, {"SpecificFilename", ""}, {"Filter", "*"}, {"IncludeSubdir", "0"}};
+  for (const auto& [name, text] : slots) values.at(name) = text;
+  std::vector<std::string> items;
+  for (const char* name : kSlotNames) items.push_back(values.at(name));
+  return com::StringArray(std::move(items), 1);
+}
+
+}  // namespace pullwire::testing

@@ -1,0 +1,93 @@
+// A scripted FTP component for exact message and call sequences: a remote folder held in
+// memory, every member call logged with its arguments, and hooks that fail a member, change the
+// connection state or fire the failure event at the moment a test needs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "download/ftp_component.h"
+
+namespace pullwire::testing {
+
+class ScriptedListing final : public ComponentListing {
+ public:
+  std::int32_t ListingStyle() const override;
+  std::string UnparsedLines() const override;
+  const std::vector<ListEntry>& Entries() const override;
+
+  std::int32_t style = kListingStyleUnix;
+  std::string unparsed;
+  std::vector<ListEntry> entries;
+  // Entries() throws this on its Nth call (1-based), so a build can fail in either pass.
+  int fail_entries_call = 0;
+  mutable int entries_calls = 0;
+};
+
+// How the GetFile of one remote name goes wrong.
+struct GetFault {
+  std::int64_t bytes_written = 0;  // of the content, written before the fault
+  bool fire_event = false;         // the failure event, as a dropped transfer gives it
+  std::optional<ComponentError> error;  // thrown after the event; none: GetFile returns (a short copy)
+};
+
+class ScriptedComponent final : public FtpComponent {
+ public:
+  void OperationTimeout(std::int32_t milliseconds) override;
+  void TransferType(std::int32_t type) override;
+  void PassiveMode(bool passive) override;
+  void ProxyKind(std::int32_t kind) override;
+  void ProxyServer(const std::string& host) override;
+  void ProxyLoginName(const std::string& name) override;
+  void ProxyLoginPassword(const std::string& password) override;
+  void ProxyServerPort(std::int32_t port) override;
+  std::int32_t ConnectionState() const override;
+  void Login(const std::string& host, const std::string& user, const std::string& password,
+             const std::string& account, std::int32_t port) override;
+  void Logout() override;
+  void WorkingDirectory(const std::string& remote_path) override;
+  void ListDirectory() override;
+  const ComponentListing& Listing() const override;
+  void GetFile(const std::string& remote_file, const std::string& local_destination,
+               std::optional<std::int64_t> restart_offset) override;
+  std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
+  void GetMatching(const std::string& remote_spec, const std::string& local_folder) override;
+  void DeleteFile(const std::string& remote_path) override;
+  void RemoveDirectory(const std::string& remote_path) override;
+  void SetFailureEventHandler(FailureEventHandler handler) override { handler_ = std::move(handler); }
+
+  // Adds a file to the remote folder and a matching listing entry.
+  void AddFile(const std::string& name, const std::string& content);
+  void AddFolder(const std::string& name);
+  void FireFailureEvent();
+
+  // Every member call in order, as "Name(arg,arg)"; ConnectionState calls are left out unless
+  // log_connection_state is set.
+  std::vector<std::string> calls;
+  bool log_connection_state = false;
+  // Called with the member's name before it does anything: throw to fail it.
+  std::function<void(const std::string& member)> before;
+  // ConnectionState answers: nullopt follows Login/Logout; a value overrides.
+  std::optional<std::int32_t> forced_state;
+  std::set<std::string> unenterable;  // WorkingDirectory paths that fail with 11101
+  std::map<std::string, std::string> files;  // remote name -> content, what GetFile serves
+  std::map<std::string, GetFault> get_faults;
+  std::vector<std::string> destinations;  // the local destination of every GetFile
+  ScriptedListing listing;
+  std::int32_t transfer_type = 0;
+  std::string working_directory;
+
+ private:
+  void Log(const std::string& call);
+  std::int32_t state_ = 0;
+  std::int64_t last_transfer_bytes_ = 0;
+  FailureEventHandler handler_;
+};
+
+}  // namespace pullwire::testing

@@ -1,0 +1,60 @@
+// The name filter: how the Filter text splits into pieces and which names pass.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "remote/name_filter.h"
+
+namespace pullwire {
+namespace {
+
+using ::testing::ElementsAre;
+
+std::vector<std::string> Pieces(const std::string& filter) {
+  ModuleState state;
+  state.Settings.Filter = filter;
+  ParseFilter(state);
+  return state.FilterList;
+}
+
+TEST(ParseFilter, KeepsEveryPieceAndAddsAnEmptyOneWithoutSeparator) {
+  EXPECT_THAT(Pieces("a;b;"), ElementsAre("a", "b", ""));
+  EXPECT_THAT(Pieces(";a;;b"), ElementsAre("", "a", "", "b"));
+  EXPECT_THAT(Pieces(";"), ElementsAre("", ""));
+  EXPECT_THAT(Pieces(".txt"), ElementsAre(".txt", ""));
+  EXPECT_THAT(Pieces(""), ElementsAre("", ""));
+  EXPECT_THAT(Pieces("a; b"), ElementsAre("a", " b"));
+}
+
+TEST(NameAccepted, PlainCaseInsensitiveSubstringsWithoutWildcards) {
+  struct Case {
+    std::string filter, name;
+    bool passes;
+  };
+  const std::vector<Case> cases = {
+      {"*", "anything.at.all", true},  {"*", "", true},
+      {".txt", "A.TXT", true},         {".txt", "notes.txt.bak", true}, {".txt", "txt", false},
+      {"log;.zip", "SysLOG.1", true},  {"log;.zip", "a.ZIP", true},     {"log;.zip", "a.rar", false},
+      {"*.txt", "a.txt", false},       {"*.txt", "odd*.txt", true},
+      {"*;.txt", "a.txt", true},       {"*;.txt", "star*name", true},   {"*;.txt", "plain", false},
+      {"a; b", "xb", false},           {"a; b", "x b", true},           {"a; b", "cat", true},
+      {"", "a", false},                {";", "a", false},               {";;", "", false},
+      {".zip", "backup", false},       {"?", "a?b", true},              {"?", "ab", false},
+      {"ÄB", "äb", false},             {"ÄB", "xÄBy", true},  // ASCII letters only fold
+  };
+  for (const Case& c : cases) {
+    ModuleState state;
+    state.Settings.Filter = c.filter;
+    ParseFilter(state);
+    EXPECT_EQ(NameAccepted(state, c.name), c.passes) << "filter \"" << c.filter << "\" name \"" << c.name << "\"";
+  }
+}
+
+TEST(NameAccepted, ASingleStringListPassesEverything) {
+  ModuleState state;
+  state.Settings.Filter = ".zip";
+  state.FilterList = {"nothing-matches"};
+  EXPECT_TRUE(NameAccepted(state, "a.txt"));
+}
+
+}  // namespace
+}  // namespace pullwire
