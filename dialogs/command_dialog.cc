@@ -213,9 +213,9 @@ void frmCommandPullwire::CreateLayout() {
   add_field(2, lblPassword_, Picture4_, txtPassword_);
   grid->addWidget(Picture5_, 0, 3, 3, 1, Qt::AlignCenter);
   grid->addWidget(Label1_, 3, 0);
-  grid->addLayout(Row({txtPort_, Label2_, txtTimeout_, Label4_, nullptr, chkPASV_}), 3, 1, 1, 3);
-  grid->addWidget(Label3_, 4, 0);
-  grid->addLayout(Row({cmbMode_, nullptr, cmdProxySetup_}), 4, 1, 1, 3);
+  grid->addLayout(Row({txtPort_, Label2_, txtTimeout_, Label4_, nullptr}), 3, 1, 1, 3);
+  grid->addWidget(chkPASV_, 4, 0);
+  grid->addLayout(Row({Label3_, cmbMode_, cmdProxySetup_}), 4, 1, 1, 3);
   grid->addWidget(lblRemoteDir_, 5, 0);
   grid->addWidget(picShowPopup2_, 5, 1);
   grid->addWidget(txtRemoteDir_, 5, 2, 1, 2);
@@ -231,7 +231,9 @@ void frmCommandPullwire::CreateLayout() {
   grid->addLayout(Row({txtLocalDir_, cmdBrowseDestination_}), 10, 2, 1, 2);
   txtPort_->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 10);
   txtTimeout_->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 10);
+  // The right-aligned labels take the slack, so they stay next to their boxes.
   Label2_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  Label3_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
   auto* frames = new QHBoxLayout;
   frames->setSpacing(6);

@@ -1,31 +1,46 @@
 // Setup's editor: placement in twips, fill, modal show.
 #include "dialogs/edit_command.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 #include "dialogs/command_dialog.h"
 #include "dialogs/twips.h"
 
 namespace pullwire {
+namespace {
 
-void PositionCommandDialog(QWidget& dialog, ModuleState& state, int dialog_height, int screen_height) {
+// The editor's height with its title bar. The window manager adds the title bar only once the
+// window is shown; the style's title-bar height stands in for it.
+int EditorHeightTwips(const TwipsScale& scale) {
+  return kCommandClientHeightTwips + scale.ToTwipsY(QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight));
+}
+
+}  // namespace
+
+void LowerDialogTop(ModuleState& state) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const TwipsScale scale = TwipsScale::Of(screen);
+  state.DialogTop = PlaceDialogTop(state.DialogTop, EditorHeightTwips(scale),
+                                   scale.ToTwipsY(screen->geometry().height()));
+}
+
+void MoveToDialogPosition(QWidget& dialog, const ModuleState& state) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const TwipsScale scale = TwipsScale::Of(screen);
-  state.DialogTop = PlaceDialogTop(state.DialogTop, dialog_height, screen_height);
   const QPoint origin = screen != nullptr ? screen->geometry().topLeft() : QPoint();
   const int left = state.DialogLeft.value_or(0);
   dialog.move(origin + QPoint(scale.ToPixelsX(left), scale.ToPixelsY(state.DialogTop)));
 }
 
 bool EditCommand(ModuleState& state, UiServices& ui) {
+  LowerDialogTop(state);
   frmCommandPullwire dialog(state, ui);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const TwipsScale scale = TwipsScale::Of(screen);
-    PositionCommandDialog(dialog, state, WindowHeightTwips(dialog, scale),
-                          scale.ToTwipsY(screen->geometry().height()));
-  }
+  MoveToDialogPosition(dialog, state);
   dialog.FillCommandDialog();
   return dialog.exec() == QDialog::Accepted;
 }

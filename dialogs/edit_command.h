@@ -1,5 +1,5 @@
-// What Setup does with the editor once the record is in the settings: place it on the screen,
-// fill it, show it modally, and report whether the user saved.
+// What Setup does with the editor: lower DialogTop so the editor fits the screen, then fill the
+// editor, show it modally at DialogTop/DialogLeft, and report whether the user saved.
 #pragma once
 
 #include "plugin/module_state.h"
@@ -10,15 +10,17 @@ namespace pullwire {
 
 class UiServices;
 
-// Places the editor at DialogTop/DialogLeft (twips, from the primary screen's top-left corner)
-// after lowering DialogTop, in the module state, so that the editor, `dialog_height` twips high
-// with its title bar, ends at least 400 twips above the bottom of a screen `screen_height` high.
-void PositionCommandDialog(QWidget& dialog, ModuleState& state, int dialog_height, int screen_height);
+// Lowers DialogTop, in the module state, so that the editor ends at least 400 twips above the
+// bottom of the primary screen. A QApplication must exist.
+void LowerDialogTop(ModuleState& state);
 
-// Creates the editor on state.Settings, places it on the primary screen, fills it and shows it
-// modally. Returns true when the user saved: EditedRecord holds the record and EditedRecordCount
-// is 24. A cancel, or closing the window, returns false and leaves both as they were. A QApplication
-// must exist (EnsureQtApplication).
+// Moves `dialog` to DialogLeft/DialogTop: twips from the primary screen's top-left corner.
+void MoveToDialogPosition(QWidget& dialog, const ModuleState& state);
+
+// Creates the editor on state.Settings, lowers DialogTop and places the editor there, fills it
+// and shows it modally. Returns true when the user saved: EditedRecord holds the record and
+// EditedRecordCount is 24. A cancel, or closing the window, returns false and leaves both as they
+// were. A QApplication must exist (EnsureQtApplication).
 bool EditCommand(ModuleState& state, UiServices& ui);
 
 }  // namespace pullwire

@@ -6,8 +6,6 @@
 #include <limits>
 
 #include <QScreen>
-#include <QStyle>
-#include <QWidget>
 
 namespace pullwire {
 namespace {
@@ -38,11 +36,6 @@ std::int16_t PlaceDialogTop(std::int16_t dialog_top, int dialog_height, int scre
   const int lowered = limit - dialog_height;
   return static_cast<std::int16_t>(std::clamp<int>(lowered, std::numeric_limits<std::int16_t>::min(),
                                                    std::numeric_limits<std::int16_t>::max()));
-}
-
-int WindowHeightTwips(const QWidget& window, const TwipsScale& scale) {
-  const int title_bar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
-  return scale.ToTwipsY(window.height() + title_bar);
 }
 
 }  // namespace pullwire

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 class QScreen;
-class QWidget;
 
 namespace pullwire {
 
@@ -31,9 +30,5 @@ class TwipsScale {
 // Lowers `dialog_top` so that a dialog `dialog_height` high ends at least 400 twips above the
 // bottom of a screen `screen_height` high; otherwise returns it unchanged. All in twips.
 std::int16_t PlaceDialogTop(std::int16_t dialog_top, int dialog_height, int screen_height);
-
-// The height of `window` in twips including its title bar, which the window manager adds only
-// once the window is shown; the style's title-bar height stands in for it.
-int WindowHeightTwips(const QWidget& window, const TwipsScale& scale);
 
 }  // namespace pullwire

@@ -16,6 +16,7 @@
 #include "dialog_test_support.h"
 #include "dialogs/edit_command.h"
 #include "dialogs/qt_application.h"
+#include "dialogs/qt_command_editor.h"
 #include "dialogs/qt_ui_services.h"
 #include "dialogs/twips.h"
 
@@ -51,21 +52,36 @@ TEST(DialogPlacement, EditorIsLiftedToEnd400TwipsAboveTheScreenBottom) {
   }
 }
 
-TEST(DialogPlacement, LoweredTopIsStoredAndTheDialogMoved) {
-  ModuleState state;
-  state.DialogTop = 9000;
-  state.DialogLeft = 1500;
-  QWidget dialog;
-  PositionCommandDialog(dialog, state, /*dialog_height=*/4000, /*screen_height=*/9600);
-  EXPECT_EQ(state.DialogTop, 5200);
+TEST(DialogPlacement, EditorTopIsLoweredOnThisScreenAndStored) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const TwipsScale scale = TwipsScale::Of(screen);
-  EXPECT_EQ(dialog.pos(), screen->geometry().topLeft() + QPoint(scale.ToPixelsX(1500), scale.ToPixelsY(5200)));
+  const int screen_height = scale.ToTwipsY(screen->geometry().height());
+  ModuleState state;
+  state.DialogTop = static_cast<std::int16_t>(screen_height);
+  LowerDialogTop(state);
+  // The editor is 6855 twips high inside, plus a title bar.
+  const int highest_fit = screen_height - 400 - 6855;
+  EXPECT_LT(state.DialogTop, highest_fit);
+  EXPECT_GT(state.DialogTop, highest_fit - 1000);
+  const std::int16_t stored = state.DialogTop;
+  LowerDialogTop(state);
+  EXPECT_EQ(state.DialogTop, stored);
+  state.DialogTop = 0;
+  LowerDialogTop(state);
+  EXPECT_EQ(state.DialogTop, 0);
+}
 
-  // Later calls start from the stored value; with no Left given the editor sits at the left edge.
-  state.DialogLeft.reset();
-  PositionCommandDialog(dialog, state, 4000, 9600);
-  EXPECT_EQ(state.DialogTop, 5200);
+TEST(DialogPlacement, DialogMovesToLeftAndTopInTwips) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const TwipsScale scale = TwipsScale::Of(screen);
+  ModuleState state;
+  state.DialogTop = 5200;
+  state.DialogLeft = 1500;
+  QWidget dialog;
+  MoveToDialogPosition(dialog, state);
+  EXPECT_EQ(dialog.pos(), screen->geometry().topLeft() + QPoint(scale.ToPixelsX(1500), scale.ToPixelsY(5200)));
+  state.DialogLeft.reset();  // no Left given: the left edge
+  MoveToDialogPosition(dialog, state);
   EXPECT_EQ(dialog.pos().x(), screen->geometry().left());
 }
 
@@ -110,15 +126,39 @@ TEST_F(EditCommandTest, CancelAndClosingReturnFalseWithoutARecord) {
 }
 
 TEST_F(EditCommandTest, EditorOpensAtTheHostsPosition) {
-  state_.DialogTop = 300;
-  state_.DialogLeft = 450;
-  QPoint position;
-  AnswerModal([&](QWidget* editor) { position = editor->pos(); });
-  EditCommand(state_, ui_);
   const QScreen* screen = QGuiApplication::primaryScreen();
   const TwipsScale scale = TwipsScale::Of(screen);
-  EXPECT_EQ(state_.DialogTop, 300);
-  EXPECT_EQ(position, screen->geometry().topLeft() + QPoint(scale.ToPixelsX(450), scale.ToPixelsY(300)));
+  const int screen_height = scale.ToTwipsY(screen->geometry().height());
+  for (const auto top : {std::int16_t{300}, static_cast<std::int16_t>(screen_height)}) {
+    state_.DialogTop = top;
+    state_.DialogLeft = 450;
+    QPoint position;
+    AnswerModal([&](QWidget* editor) { position = editor->pos(); });
+    EditCommand(state_, ui_);
+    if (top == 300) {
+      EXPECT_EQ(state_.DialogTop, 300);
+    } else {
+      EXPECT_LT(state_.DialogTop + 6855 + 400, screen_height);  // lowered to fit the screen
+    }
+    EXPECT_EQ(position, screen->geometry().topLeft() +
+                            QPoint(scale.ToPixelsX(450), scale.ToPixelsY(state_.DialogTop)));
+  }
+}
+
+// Setup through the module's seam: Position before the decode, Edit after it.
+TEST_F(EditCommandTest, ModuleSeamPlacesFillsAndShowsTheEditor) {
+  PluginModule module;
+  module.state().Settings = state_.Settings;
+  module.state().DialogTop = 9000;
+  module.set_ui_factory(MakeQtUiServices);
+  QtCommandEditor editor;
+  editor.Position(module);
+  EXPECT_LT(module.state().DialogTop, 9000);
+  EXPECT_NE(dynamic_cast<QtUiServices*>(&module.ui()), nullptr);
+  AnswerModal([](QWidget* window) { Child<QPushButton>(window, "cmdSave")->click(); });
+  editor.Edit(module);
+  EXPECT_EQ(module.state().EditedRecordCount, 24);
+  EXPECT_EQ((*module.state().EditedRecord)[2], "anna");
 }
 
 TEST(QtApplication, TheHostsApplicationIsUsed) {
