@@ -1,5 +1,8 @@
 // frmCommandPullwire: the control rules that tie the controls to each other and to the settings,
 // the fill, and the proxy, browse and placeholder actions.
+#include <functional>
+#include <utility>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>

@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
+#include <QIcon>
 #include <QLabel>
 #include <QValidator>
 
