@@ -119,6 +119,7 @@ PyFtpd::PyFtpd(PyFtpdOptions options) : options_(std::move(options)), work_("pyf
                              fmt::format("{}-{}", options_.passive_low, options_.passive_high)});
   }
   if (!options_.masquerade.empty()) argv.insert(argv.end(), {"--masquerade", options_.masquerade});
+  if (options_.low_port) argv.push_back("--low-port");
   process_ = std::make_unique<ServerProcess>(ProcessSpec{argv, work_ / "stderr.log"});
 }
 
@@ -144,7 +145,9 @@ Vsftpd::Vsftpd(VsftpdOptions options) : work_("vsftpd") {
   fs::permissions(work_.path(), fs::perms::owner_all | fs::perms::group_read |
                                     fs::perms::group_exec | fs::perms::others_read |
                                     fs::perms::others_exec);
-  process_ = StartWithServe(work_, options.lifetime, {"vsftpd", "--root", root_.string()});
+  std::vector<std::string> server_args = {"vsftpd", "--root", root_.string()};
+  if (options.low_port) server_args.insert(server_args.begin(), "--low-port");
+  process_ = StartWithServe(work_, options.lifetime, std::move(server_args));
 }
 
 Vsftpd::~Vsftpd() = default;

@@ -123,6 +123,8 @@ struct PyFtpdOptions {
   int passive_low = 0;            // passive port range; 0: any free port
   int passive_high = 0;
   std::string masquerade;         // address announced in PASV replies instead of 127.0.0.1
+  bool low_port = false;          // listen on a free port from 10000 to 19999, which a command
+                                  // record's 16-bit signed Port can hold
   std::chrono::seconds lifetime = 300s;
 };
 
@@ -154,6 +156,7 @@ class PyFtpd {
 
 struct VsftpdOptions {
   std::filesystem::path root;  // empty: the fixture's own fresh folder
+  bool low_port = false;       // as PyFtpdOptions::low_port
   std::chrono::seconds lifetime = 300s;
 };
 

@@ -5,6 +5,7 @@ import argparse
 import fnmatch
 import logging
 import os
+import random
 import signal
 import socket
 import stat
@@ -19,6 +20,9 @@ from pyftpdlib.ioloop import IOLoop
 from pyftpdlib.servers import FTPServer
 
 PERMISSIONS = "elradfmwMT"
+# Below vsftpd's passive blocks (20000-31999, serve.py) and the kernel's ephemeral range.
+LOW_PORT_FIRST, LOW_PORT_LAST = 10000, 19999
+LOW_PORT_ATTEMPTS = 200
 RETR_FAULTS = ("none", "426", "silent226", "reset", "hang", "noreply")
 
 EPILOG = """\
@@ -51,6 +55,10 @@ def parse_args(argv):
         epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True, help="folder served as /")
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port (default)")
+    parser.add_argument("--low-port", action="store_true",
+                        help="listen on a free port from %d to %d instead: a command record's "
+                        "Port is a 16-bit signed number, which cannot name the kernel's "
+                        "ephemeral ports (32768 and up)" % (LOW_PORT_FIRST, LOW_PORT_LAST))
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on")
     parser.add_argument("--ipv6", action="store_true", help="also listen on ::1, same port")
     parser.add_argument("--user", default="pullwire")
@@ -380,11 +388,23 @@ def make_handler(args, log_file):
     return handler
 
 
+def candidate_ports(args):
+    if args.low_port:
+        return random.sample(range(LOW_PORT_FIRST, LOW_PORT_LAST + 1), LOW_PORT_ATTEMPTS)
+    return [args.port] * (20 if args.ipv6 and args.port == 0 else 1)
+
+
 def listen(args, handler):
     """Listens on the host (and ::1 on the same port); a port taken on ::1 means another try."""
-    attempts = 20 if args.ipv6 and args.port == 0 else 1
+    candidates = candidate_ports(args)
+    attempts = len(candidates)
     for attempt in range(attempts):
-        first = FTPServer((args.host, args.port), handler)
+        try:
+            first = FTPServer((args.host, candidates[attempt]), handler)
+        except OSError:
+            if args.low_port and attempt + 1 < attempts:
+                continue
+            raise
         port = first.socket.getsockname()[1]
         if not args.ipv6:
             return [first], port

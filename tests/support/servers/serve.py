@@ -53,7 +53,18 @@ def become_subreaper():
     libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
 
 
+# --low-port: control ports below vsftpd's passive blocks and the kernel's ephemeral range, so
+# that a command record's 16-bit signed Port can name them.
+LOW_PORT_FIRST, LOW_PORT_LAST = 10000, 19999
+LOW_PORT = False
+
+
 def free_port():
+    if LOW_PORT:
+        for port in random.sample(range(LOW_PORT_FIRST, LOW_PORT_LAST + 1), 200):
+            if port_is_free(port):
+                return port
+        raise StartError("no free port between %d and %d" % (LOW_PORT_FIRST, LOW_PORT_LAST))
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
@@ -328,6 +339,8 @@ def start_ftp_proxy(args, workdir, facts):
 def start_pyftpd(args, workdir, facts):
     stderr_path = os.path.join(workdir, "server.stderr")
     argv = [PYTHON, os.path.join(HERE, "pyftpd.py"), "--port", "0"] + args.rest
+    if LOW_PORT and "--low-port" not in args.rest:
+        argv.append("--low-port")
     if args.lifetime > 0 and "--lifetime" not in args.rest:
         argv += ["--lifetime", str(args.lifetime + 5)]
     with open(stderr_path, "wb") as err:
@@ -352,6 +365,9 @@ def parse_args(argv):
                         "temporary folder, removed at exit)")
     parser.add_argument("--lifetime", type=float, default=0,
                         help="stop after this many seconds (default 0: until terminated)")
+    parser.add_argument("--low-port", action="store_true",
+                        help="listen on a free port from %d to %d, which a command record's "
+                        "16-bit Port can hold" % (LOW_PORT_FIRST, LOW_PORT_LAST))
     sub = parser.add_subparsers(dest="server", required=True)
     sub.add_parser("pyftpd", help="pyftpd.py; other options go to it (see pyftpd.py --help)")
     vs = sub.add_parser("vsftpd", help="vsftpd chrooted to --root as the local user %s"
@@ -460,7 +476,9 @@ def serve(args, workdir):
 
 
 def main(argv):
+    global LOW_PORT
     args = parse_args(argv)
+    LOW_PORT = args.low_port
     own_workdir = args.workdir is None
     workdir = tempfile.mkdtemp(prefix="pullwire-%s-" % args.server) if own_workdir \
         else os.path.abspath(args.workdir)
