@@ -31,6 +31,12 @@ inline std::vector<std::string> FolderNames(const std::filesystem::path& folder)
   return names;
 }
 
+// `first` followed by `more`.
+inline std::vector<SentMessage> Then(std::vector<SentMessage> first, const std::vector<SentMessage>& more) {
+  first.insert(first.end(), more.begin(), more.end());
+  return first;
+}
+
 class RunFixture : public ::testing::Test {
  protected:
   RunFixture() { state.AutoLog = true; }
@@ -50,10 +56,6 @@ class RunFixture : public ::testing::Test {
   static std::vector<SentMessage> Opening() {
     return {Info("Setup FTP connection ..."), Info("Connecting with [ftp.example.net] ..."), Info("Connected!"),
             Info("Retrieving filelist ...")};
-  }
-  static std::vector<SentMessage> Then(std::vector<SentMessage> first, const std::vector<SentMessage>& more) {
-    first.insert(first.end(), more.begin(), more.end());
-    return first;
   }
 
   ModuleState state;

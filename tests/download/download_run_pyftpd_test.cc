@@ -1,0 +1,233 @@
+// DownloadRun with the engine's component against pyftpdlib: files on disk, the server's
+// remaining files, the messages and the variable slots, with the server's faults.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/download/server_run_fixture.h"
+#include "tests/support/test_servers.h"
+
+namespace pullwire::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+class PyFtpdRun : public ServerRunFixture {
+ protected:
+  // The record's Port is 16-bit: the server listens below 32768.
+  static PyFtpdOptions Options() {
+    PyFtpdOptions options;
+    options.low_port = true;
+    return options;
+  }
+  void Run(PyFtpd& server, std::map<std::string, std::string> slots = {}) {
+    slots.emplace("RemoteDir", "/pub");
+    ServerRunFixture::Run(server.host(), server.port(), server.user(), server.password(), std::move(slots));
+  }
+  static std::filesystem::path Pub(PyFtpd& server) { return server.root() / "pub"; }
+};
+
+TEST_F(PyFtpdRun, TypicalRoadDownloadsTheFirstFileAndStoresItsName) {
+  PyFtpd server(Options());
+  WriteFile(Pub(server) / "a.txt", "hello over ftp");
+  Run(server, {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarScope", "GLOBAL"}, {"VarNumber", "3"}});
+
+  const std::vector<SentMessage> expected = {
+      Info("Number of files & directories found: 1"), Info(Downloading("a.txt", 14)),
+      Info("Downloaded [a.txt] <unknown> kBps"), Info("Number of files downloaded : 1"),
+      Info("Disconnecting from [127.0.0.1] ...")};
+  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening("127.0.0.1"), expected)));
+  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "hello over ftp");
+  EXPECT_EQ(state.GlobalVars[2], (VariableSlot{true, "a.txt"}));
+  EXPECT_EQ(state.LocalVars[2], VariableSlot{});
+  EXPECT_TRUE(std::filesystem::exists(Pub(server) / "a.txt"));
+  EXPECT_FALSE(state.ErrorFlag);
+  EXPECT_EQ(ftp.ConnectionState(), 0);
+}
+
+TEST_F(PyFtpdRun, AllModeWithAutoDeleteLeavesOnlyTheFoldersOnTheServer) {
+  PyFtpd server(Options());
+  std::filesystem::create_directories(Pub(server) / "keep");
+  const std::vector<std::string> names = {"one.bin", "two.bin", "three.bin"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    WriteFile(Pub(server) / names[i], PatternBytes(70'000 + i * 1000, static_cast<std::uint32_t>(i)));
+  }
+  Run(server, {{"AutoDelete", "1"}});
+
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(ReadFile(LocalPath(names[i])), PatternBytes(70'000 + i * 1000, static_cast<std::uint32_t>(i)));
+    EXPECT_THAT(channel.sent, Contains(Info("Deleting remote-file [" + names[i] + "] ...")));
+  }
+  EXPECT_THAT(FolderNames(Pub(server)), ElementsAre("keep"));
+  EXPECT_THAT(FolderNames(local), ElementsAre("one.bin", "three.bin", "two.bin"));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files & directories found: 4")));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 3")));
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+TEST_F(PyFtpdRun, SpecificModeCountsLetterCaseAndSkipRespectsLocalFiles) {
+  PyFtpd server(Options());
+  WriteFile(Pub(server) / "Report.csv", "upper");
+  WriteFile(Pub(server) / "report.csv", "lower");
+  Run(server, {{"CopySpecific", "1"}, {"SpecificFilename", "Report.csv"}});
+  EXPECT_THAT(FolderNames(local), ElementsAre("Report.csv"));
+  EXPECT_EQ(ReadFile(LocalPath("Report.csv")), "upper");
+
+  WriteFile(LocalPath("report.csv"), "mine");
+  channel.sent.clear();
+  Run(server, {{"Overwrite", "0"}});
+  EXPECT_THAT(channel.sent, Contains(Info("Skipped file [Report.csv] - file exists and OVERWRITE=Off")));
+  EXPECT_THAT(channel.sent, Contains(Info("Skipped file [report.csv] - file exists and OVERWRITE=Off")));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 0")));
+  EXPECT_EQ(ReadFile(LocalPath("report.csv")), "mine");
+}
+
+TEST_F(PyFtpdRun, FilterSelectsByPlainSubstring) {
+  PyFtpd server(Options());
+  for (const char* name : {"sys.LOG", "backup.zip", "notes.txt", "catalog.csv", "x.rar"}) {
+    WriteFile(Pub(server) / name, name);
+  }
+  std::filesystem::create_directories(Pub(server) / "logs");
+  Run(server, {{"Filter", "log;.ZIP"}});
+  EXPECT_THAT(FolderNames(local), ElementsAre("backup.zip", "catalog.csv", "sys.LOG"));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files & directories found: 4")));  // with "logs"
+
+  channel.sent.clear();
+  Run(server, {{"Filter", ""}});
+  EXPECT_THAT(channel.sent, Contains(Info("No files found.")));
+}
+
+TEST_F(PyFtpdRun, DropOnTheSecondOfFiveEndsTheRunAndKeepsTheEarlierLocalFile) {
+  PyFtpdOptions options = Options();
+  options.retr_fault = RetrFault::kAbort426;
+  options.fault_nth = 2;
+  PyFtpd server(options);
+  for (int i = 1; i <= 5; ++i) {
+    WriteFile(Pub(server) / ("f" + std::to_string(i)), PatternBytes(200'000, static_cast<std::uint32_t>(i)));
+  }
+  WriteFile(LocalPath("f2"), "the earlier f2");
+  Run(server, {{"AutoDelete", "1"}});
+
+  ASSERT_EQ(channel.sent.size(), 10u);
+  EXPECT_THAT(std::vector<SentMessage>(channel.sent.begin(), channel.sent.end() - 1),
+              ElementsAreArray(Then(Opening("127.0.0.1"), {
+                  Info("Number of files & directories found: 5"), Info(Downloading("f1", 200'000)),
+                  Info("Downloaded [f1] <unknown> kBps"), Info("Deleting remote-file [f1] ..."),
+                  Info(Downloading("f2", 200'000))})));
+  EXPECT_EQ(channel.sent.back().mtype, 2);
+  EXPECT_THAT(channel.sent.back().text, StartsWith("ERROR_PULL-WIRE ["));
+  EXPECT_THAT(channel.sent.back().text, ::testing::HasSubstr("426"));
+  EXPECT_EQ(ReadFile(LocalPath("f1")), PatternBytes(200'000, 1));
+  EXPECT_EQ(ReadFile(LocalPath("f2")), "the earlier f2");
+  EXPECT_THAT(FolderNames(local), ElementsAre("f1", "f2"));
+  EXPECT_THAT(FolderNames(Pub(server)), ElementsAre("f2", "f3", "f4", "f5"));
+  EXPECT_TRUE(state.ErrorFlag);
+  EXPECT_THAT(server.CommandLog(), Contains("QUIT"));
+
+  // Later RETRs succeed: a good run fetches the rest, and Error stays True.
+  channel.sent.clear();
+  Run(server);
+  EXPECT_EQ(ReadFile(LocalPath("f2")), PatternBytes(200'000, 2));
+  EXPECT_EQ(ReadFile(LocalPath("f5")), PatternBytes(200'000, 5));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 4")));
+  EXPECT_TRUE(state.ErrorFlag);
+}
+
+TEST_F(PyFtpdRun, ShortAsciiCopyIsCountedButNeitherKeptNorDeletedRemotely) {
+  PyFtpdOptions options = Options();
+  options.retr_fault = RetrFault::kSilent226;
+  PyFtpd server(options);
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  WriteFile(Pub(server) / "log.txt", text);
+  WriteFile(LocalPath("log.txt"), "yesterday");
+  Run(server, {{"TransferMode", "0"}, {"AutoDelete", "1"}});
+
+  EXPECT_THAT(channel.sent, Contains(Info("Downloaded [log.txt] <unknown> kBps")));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 1")));
+  EXPECT_THAT(channel.sent, ::testing::Not(Contains(Info("Deleting remote-file [log.txt] ..."))));
+  EXPECT_EQ(ReadFile(LocalPath("log.txt")), "yesterday");
+  EXPECT_THAT(FolderNames(local), ElementsAre("log.txt"));
+  EXPECT_TRUE(std::filesystem::exists(Pub(server) / "log.txt"));
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+TEST_F(PyFtpdRun, ShortBinaryCopyFailsTheRunAndKeepsTheRemoteFile) {
+  PyFtpdOptions options = Options();
+  options.retr_fault = RetrFault::kSilent226;
+  PyFtpd server(options);
+  WriteFile(Pub(server) / "data.bin", PatternBytes(100'000));
+  Run(server, {{"AutoDelete", "1"}});
+  EXPECT_THAT(channel.sent.back().text, StartsWith("ERROR_PULL-WIRE ["));
+  EXPECT_THAT(FolderNames(local), IsEmpty());
+  EXPECT_TRUE(std::filesystem::exists(Pub(server) / "data.bin"));
+  EXPECT_TRUE(state.ErrorFlag);
+}
+
+TEST_F(PyFtpdRun, AsciiTransferWritesLineFeedsAndCountsAsComplete) {
+  PyFtpd server(Options());
+  WriteFile(Pub(server) / "crlf.txt", "first\r\nsecond\r\n");
+  Run(server, {{"TransferMode", "0"}, {"AutoDelete", "1"}});
+  EXPECT_EQ(ReadFile(LocalPath("crlf.txt")), "first\nsecond\n");
+  EXPECT_FALSE(std::filesystem::exists(Pub(server) / "crlf.txt"));
+}
+
+TEST_F(PyFtpdRun, DosListingServerIsReadLikeUnix) {
+  PyFtpdOptions options = Options();
+  options.listing = ListingFormat::kDos;
+  PyFtpd server(options);
+  WriteFile(Pub(server) / "a file with blanks.txt", "a");
+  WriteFile(Pub(server) / "b.dat", PatternBytes(5000));
+  std::filesystem::create_directories(Pub(server) / "Sub Folder");
+  Run(server);
+  EXPECT_THAT(FolderNames(local), ElementsAre("a file with blanks.txt", "b.dat"));
+  EXPECT_EQ(ReadFile(LocalPath("b.dat")), PatternBytes(5000));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files & directories found: 3")));
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+TEST_F(PyFtpdRun, HostileListingWritesNothingOutsideTheLocalFolder) {
+  PyFtpdOptions options = Options();
+  options.list_inject = {"-rw-r--r--   1 owner group        4 Jan 01 00:00 ../escape",
+                         "-rw-r--r--   1 owner group        4 Jan 01 00:00 sub/inner",
+                         "-rw-r--r--   1 owner group        4 Jan 01 00:00 ..",
+                         "-rw-r--r--   1 owner group        4 Jan 01 00:00 /etc/passwd"};
+  PyFtpd server(options);
+  WriteFile(Pub(server) / "fine.txt", "fine");
+  WriteFile(server.root() / "escape", "evil");
+  Run(server);
+  EXPECT_THAT(channel.sent, Contains(Warning("Some non-UNIX or non-DOS listing were encountered.")));
+  EXPECT_THAT(channel.sent, Contains(Info("No files found.")));
+  EXPECT_THAT(FolderNames(parent.path()), ElementsAre("local"));
+  EXPECT_THAT(FolderNames(local), IsEmpty());
+  EXPECT_THAT(server.CommandLog(), ::testing::Not(Contains(::testing::StartsWith("RETR"))));
+}
+
+TEST_F(PyFtpdRun, FolderLinkProbeReturnsSoTheListedFilesAreFetched) {
+  PyFtpd server(Options());
+  WriteFile(Pub(server) / "a.txt", "listed in pub");
+  WriteFile(server.root() / "other" / "a.txt", "the wrong a.txt");
+  std::filesystem::create_directory_symlink(server.root() / "other", Pub(server) / "zlink");
+  Run(server, {{"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}});
+  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "listed in pub");
+  EXPECT_THAT(server.CommandLog(), Contains("CWD /pub/zlink"));
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+TEST_F(PyFtpdRun, FailedLoginReportsTheServerAndSetsError) {
+  PyFtpd server(Options());
+  ServerRunFixture::Run(server.host(), server.port(), server.user(), "wrong", {{"RemoteDir", "/pub"}});
+  ASSERT_EQ(channel.sent.size(), 3u);
+  EXPECT_EQ(channel.sent[1], Info("Connecting with [127.0.0.1] ..."));
+  EXPECT_THAT(channel.sent[2].text, StartsWith("ERROR_PULL-WIRE ["));
+  EXPECT_THAT(channel.sent[2].text, ::testing::HasSubstr("530 Authentication failed.]"));
+  EXPECT_EQ(channel.sent[2].mtype, 2);
+  EXPECT_TRUE(state.ErrorFlag);
+  EXPECT_THAT(FolderNames(local), IsEmpty());
+}
+
+}  // namespace
+}  // namespace pullwire::testing
