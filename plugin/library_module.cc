@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "download/module_download_run.h"
 #include "plugin/daemon_channel.h"
 
 namespace pullwire {
@@ -25,6 +26,7 @@ PluginModule& LibraryModule() {
 
 void WireLibraryServices(PluginModule& module) {
   module.set_message_channel(std::make_unique<DaemonChannel>(module.state(), module.clock()));
+  InstallDownloadRun(module);
 }
 
 }  // namespace pullwire

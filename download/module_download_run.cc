@@ -1,0 +1,38 @@
+// The module's one FTP component and the runner that hands it to DownloadRun.
+#include "download/module_download_run.h"
+
+#include <memory>
+
+#include "download/download_run.h"
+#include "download/engine_component.h"
+#include "download/transfer_span.h"
+
+namespace pullwire {
+namespace {
+
+// Holds the component for as long as the module keeps the runner.
+class ModuleComponent {
+ public:
+  FtpComponent& Get(ModuleState& state) {
+    if (!component_) {
+      component_ = std::make_unique<EngineComponent>();
+      InstallIdleFailureHandler(*component_, state);
+    }
+    return *component_;
+  }
+
+ private:
+  std::unique_ptr<EngineComponent> component_;
+};
+
+}  // namespace
+
+void InstallDownloadRun(PluginModule& module) {
+  auto component = std::make_shared<ModuleComponent>();
+  module.set_download_runner([component](PluginModule& m, const com::StringArray& record) {
+    RunContext run{m.state(), component->Get(m.state()), m.messages(), m.clock()};
+    DownloadRun(run, record);
+  });
+}
+
+}  // namespace pullwire
