@@ -20,5 +20,7 @@ void AddTypelibCommand(CLI::App& app, const HostOptions& options);
 void AddRegisterCommands(CLI::App& app, const HostOptions& options);
 // The daemon's own exit status (0 after a signal stopped it) goes to `exit_code`.
 void AddDaemonCommand(CLI::App& app, int& exit_code);
+// `run COMMAND_FILE`: 0 when the run's Error is False, 1 when True, 2 for a bad command file.
+void AddRunCommand(CLI::App& app, const HostOptions& options, int& exit_code);
 
 }  // namespace pullwire::host

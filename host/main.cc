@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   AddTypelibCommand(app, options);
   AddRegisterCommands(app, options);
   AddDaemonCommand(app, exit_code);
+  AddRunCommand(app, options, exit_code);
 
   try {
     app.parse(argc, argv);

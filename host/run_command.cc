@@ -1,0 +1,100 @@
+// `pullwire run COMMAND_FILE`: the host's side of a run. Loads the plug-in through its exports,
+// serves a message daemon under an instance of its own, executes the command and prints every
+// message as it arrives, then the variable slots the run filled.
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "host/command_file.h"
+#include "host/commands.h"
+#include "host/host_error.h"
+#include "host/message_daemon.h"
+#include "host/toolbox_loader.h"
+
+namespace pullwire::host {
+namespace {
+
+constexpr int kPasswordSlot = 3;
+
+struct RunOptions {
+  std::filesystem::path command_file;
+  bool quiet = false;
+  std::string password_env;
+};
+
+com::StringArray RecordOf(const CommandSlots& slots) {
+  return com::StringArray(std::vector<std::string>(slots.begin(), slots.end()), 1);
+}
+
+// The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use.
+void PrintVariables(_Toolbox& box) {
+  for (const bool global : {false, true}) {
+    for (std::int16_t index = 0; index < 16; ++index) {
+      VarType slot;
+      const com::HRESULT hr = global ? box.get_GlobalVar(index, &slot) : box.get_LocalVar(index, &slot);
+      Check(hr, fmt::format("{}({}) failed", global ? "GlobalVar" : "LocalVar", index));
+      if (slot.Use == com::kVariantFalse) continue;
+      fmt::print("{}({}) = {}\n", global ? "GlobalVar" : "LocalVar", index, slot.Value);
+    }
+  }
+}
+
+int Run(const RunOptions& run, const HostOptions& options) {
+  CommandSlots slots = ReadCommandFile(run.command_file);
+  if (!run.password_env.empty()) {
+    const char* password = std::getenv(run.password_env.c_str());
+    if (password == nullptr) {
+      throw CommandFileError(fmt::format("--password-env: the environment variable {} is not set", run.password_env));
+    }
+    slots[kPasswordSlot - 1] = password;
+  }
+
+  LoadedToolbox loaded = LoadToolbox(options.library);
+  _Toolbox& box = *loaded.toolbox.get();
+  MessagePrinter printer(stdout);
+  const std::string instance = fmt::format("pullwire-run-{}", ::getpid());
+  MessageDaemon daemon(instance, [&printer](const HostMessage& message) { printer.Print(message); });
+  Check(daemon.Start(), fmt::format("cannot serve {}", daemon.prog_id()));
+
+  Check(box.Init(), "Init failed");
+  Check(box.put_dInstance(instance), "dInstance failed");
+  Check(box.put_AutoLog(run.quiet ? com::kVariantFalse : com::kVariantTrue), "AutoLog failed");
+  com::Variant result;
+  Check(box.Execute("PULLWIRE", RecordOf(slots), &result), "Execute failed");
+  // SetMessage calls are answered before SendHostMessage returns: every message is printed.
+  daemon.Stop();
+
+  com::VariantBool error = com::kVariantFalse;
+  Check(box.get_Error(&error), "Error failed");
+  std::fflush(stdout);
+  PrintVariables(box);
+  std::fflush(stdout);
+  return error == com::kVariantFalse ? 0 : 1;
+}
+
+}  // namespace
+
+void AddRunCommand(CLI::App& app, const HostOptions& options, int& exit_code) {
+  auto run = std::make_shared<RunOptions>();
+  auto* command = app.add_subcommand(
+      "run", "Execute the command in COMMAND_FILE (JSON: an object keyed by Host ... IncludeSubdir, or an "
+             "array of 24 values), print its messages and variables; exit 1 when Error is True");
+  command->add_option("COMMAND_FILE", run->command_file, "The command file")->required();
+  command->add_flag("--quiet,-q", run->quiet, "AutoLog off: only warnings and errors are sent");
+  command->add_option("--password-env", run->password_env,
+                      "Take the password from this environment variable, not from the file")
+      ->type_name("NAME");
+  command->callback([run, &options, &exit_code] {
+    try {
+      exit_code = Run(*run, options);
+    } catch (const CommandFileError& e) {
+      fmt::print(stderr, "pullwire: {}\n", e.what());
+      exit_code = 2;
+    }
+  });
+}
+
+}  // namespace pullwire::host
