@@ -1,7 +1,6 @@
 // A run over the scripted component with a fresh local folder, recording what it sends.
 #pragma once
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -16,26 +15,6 @@
 #include "tests/support/test_files.h"
 
 namespace pullwire::testing {
-
-inline SentMessage Info(const std::string& text) { return {text, 0}; }
-inline SentMessage Warning(const std::string& text) { return {text, 1}; }
-inline SentMessage Failure(const std::string& text) { return {text, 2}; }
-
-// Names in a folder, sorted, so a leftover temporary file shows up in a comparison.
-inline std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(folder)) {
-    names.push_back(item.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// `first` followed by `more`.
-inline std::vector<SentMessage> Then(std::vector<SentMessage> first, const std::vector<SentMessage>& more) {
-  first.insert(first.end(), more.begin(), more.end());
-  return first;
-}
 
 class RunFixture : public ::testing::Test {
  protected:

@@ -2,9 +2,11 @@
 // test gives it, and command records built from named slots.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
@@ -69,6 +71,26 @@ inline com::StringArray MakeRecord(const std::map<std::string, std::string>& slo
   std::vector<std::string> items;
   for (const char* name : kSlotNames) items.push_back(values.at(name));
   return com::StringArray(std::move(items), 1);
+}
+
+inline SentMessage Info(const std::string& text) { return {text, 0}; }
+inline SentMessage Warning(const std::string& text) { return {text, 1}; }
+inline SentMessage Failure(const std::string& text) { return {text, 2}; }
+
+// Names in a folder, sorted, so a leftover temporary file shows up in a comparison.
+inline std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+    names.push_back(item.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// `first` followed by `more`.
+inline std::vector<SentMessage> Then(std::vector<SentMessage> first, const std::vector<SentMessage>& more) {
+  first.insert(first.end(), more.begin(), more.end());
+  return first;
 }
 
 }  // namespace pullwire::testing
