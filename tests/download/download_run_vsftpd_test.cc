@@ -1,5 +1,5 @@
-// DownloadRun with the engine's component against vsftpd: a second real server's replies and
-// listings, remote deletes, the selection modes and the variable slots.
+// DownloadRun called in C++ with the engine's component against vsftpd: the selection modes and
+// the variable slots over a second real server's replies and listings.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -32,26 +32,6 @@ class VsftpdRun : public ServerRunFixture {
   }
 };
 
-TEST_F(VsftpdRun, AllFilesWithAutoDeleteAndTheExactMessages) {
-  Vsftpd server(Options());
-  WriteFile(server.root() / "pub" / "a.bin", PatternBytes(300'000, 7));
-  WriteFile(server.root() / "pub" / "b.txt", "bee");
-  std::filesystem::create_directories(server.root() / "pub" / "folder");
-  server.GrantTree();
-  Run(server, {{"AutoDelete", "1"}});
-
-  const std::vector<SentMessage> expected = {
-      Info("Number of files & directories found: 3"), Info(Downloading("a.bin", 300'000)),
-      Info("Downloaded [a.bin] <unknown> kBps"), Info("Deleting remote-file [a.bin] ..."),
-      Info(Downloading("b.txt", 3)), Info("Downloaded [b.txt] <unknown> kBps"),
-      Info("Deleting remote-file [b.txt] ..."), Info("Number of files downloaded : 2"),
-      Info("Disconnecting from [127.0.0.1] ...")};
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening("127.0.0.1"), expected)));
-  EXPECT_EQ(ReadFile(LocalPath("a.bin")), PatternBytes(300'000, 7));
-  EXPECT_EQ(ReadFile(LocalPath("b.txt")), "bee");
-  EXPECT_THAT(FolderNames(server.root() / "pub"), ElementsAre("folder"));
-  EXPECT_FALSE(state.ErrorFlag);
-}
 
 TEST_F(VsftpdRun, FirstAndSpecificModesFillTheVariableSlots) {
   Vsftpd server(Options());
