@@ -44,6 +44,9 @@ inline constexpr char kKindFolderClose[] = "FolderClose";
 // listed next to the link are fetched from the folder they were listed in; a failure to go back
 // throws (the session would be in the wrong folder). Entering fails: "File", and the session
 // has not moved. Nothing is reported in either case.
+// The component has no way to ask for the current folder (PWD), so going back is exact for an
+// absolute `return_folder`; a relative one is resolved from the link's target and normally fails,
+// which ends the listing with its error rather than fetching from another folder.
 std::string ProbeLinkKind(FtpComponent& ftp, const std::string& folder, const std::string& name,
                           const std::string& return_folder);
 
