@@ -122,7 +122,9 @@ std::int32_t EngineComponent::ConnectionState() const {
 void EngineComponent::Login(const std::string& host, const std::string& user,
                             const std::string& password, const std::string& account,
                             std::int32_t port) {
-  if (port < 0 || port > 65535) InvalidValue(fmt::format("the port must be 0 to 65535, not {}", port));
+  if (port < 0 || port > 65535) {
+    InvalidValue(fmt::format("the port must be 0 to 65535, not {}", port));
+  }
   ftp::LoginParams login;
   login.host = host;
   login.port = port == 0 ? ftp::kDefaultFtpPort : static_cast<std::uint16_t>(port);
@@ -140,6 +142,8 @@ void EngineComponent::WorkingDirectory(const std::string& remote_path) {
 }
 
 void EngineComponent::ListDirectory() {
+  // A failed listing leaves no stale entries of an earlier folder behind.
+  listing_ = EngineListing();
   Call([&] { listing_ = EngineListing(session_.List()); });
 }
 

@@ -4,6 +4,9 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 namespace pullwire::ftp {
 namespace {
@@ -18,6 +21,25 @@ void ControlConnection::Close() {
   asio::error_code ignored;
   socket_.close(ignored);
   in_.clear();
+  non_blocking_ = false;
+}
+
+void ControlConnection::MakeNonBlocking() {
+  if (non_blocking_) return;
+  asio::error_code ignored;
+  socket_.non_blocking(true, ignored);
+  non_blocking_ = true;
+}
+
+bool ControlConnection::WaitFor(short events) {
+  while (true) {
+    pollfd fd{native_handle(), events, 0};
+    const auto left = std::min<Milliseconds::rep>(deadline_.Left().count(), INT_MAX);
+    const int ready = sys_.Poll(&fd, 1, static_cast<int>(left));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return true;  // the next read or send reports it
+    if (deadline_.Passed()) return false;
+  }
 }
 
 void ControlConnection::Fail(ErrorCode code, const std::string& description) {
@@ -50,14 +72,24 @@ void ControlConnection::Send(const std::string& command, std::string_view shown)
   waiting_for_ = "reply to " + last_verb_;
   Trace('>', shown.empty() ? std::string_view(command) : shown);
   RestartDeadline();
-  const asio::error_code error = net_.WriteAll(socket_, command + "\r\n", deadline_);
-  if (error == asio::error::timed_out) {
-    Fail(ErrorCode::kTimedOut, TimeoutText("cannot send " + last_verb_, deadline_));
-  }
-  if (error) {
+  MakeNonBlocking();
+  const std::string line = command + "\r\n";
+  std::size_t sent = 0;
+  while (sent < line.size()) {
+    const ssize_t done = sys_.Send(native_handle(), line.data() + sent, line.size() - sent);
+    if (done > 0) {
+      sent += static_cast<std::size_t>(done);
+      continue;
+    }
+    if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (!WaitFor(POLLOUT)) {
+        Fail(ErrorCode::kTimedOut, TimeoutText("cannot send " + last_verb_, deadline_));
+      }
+      continue;
+    }
     Fail(ErrorCode::kConnectionLost,
          fmt::format("connection to the server lost while sending {} ({})", last_verb_,
-                     error.message()));
+                     std::strerror(done < 0 ? errno : EPIPE)));
   }
 }
 
@@ -89,26 +121,29 @@ std::optional<Reply> ControlConnection::BufferedReply() {
 
 Reply ControlConnection::Read() {
   std::array<char, 4096> chunk;
+  MakeNonBlocking();
   while (true) {
     if (auto reply = BufferedReply()) return std::move(*reply);
     if (!is_open()) throw FtpError(ErrorCode::kNotConnected, "not connected to a server");
-    std::size_t read = 0;
-    const asio::error_code error =
-        net_.ReadSome(socket_, chunk.data(), chunk.size(), deadline_, read);
-    if (error == asio::error::timed_out) {
-      Fail(ErrorCode::kTimedOut, TimeoutText("no " + waiting_for_, deadline_));
+    const ssize_t read = sys_.Read(native_handle(), chunk.data(), chunk.size());
+    if (read > 0) {
+      in_.append(chunk.data(), static_cast<std::size_t>(read));
+      continue;
     }
-    if (error == asio::error::eof) {
+    if (read == 0) {
       Fail(ErrorCode::kConnectionLost,
            fmt::format("the server closed the connection while the client waited for the {}",
                        waiting_for_));
     }
-    if (error) {
-      Fail(ErrorCode::kConnectionLost,
-           fmt::format("connection to the server lost while the client waited for the {} ({})",
-                       waiting_for_, error.message()));
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      if (!WaitFor(POLLIN)) {
+        Fail(ErrorCode::kTimedOut, TimeoutText("no " + waiting_for_, deadline_));
+      }
+      continue;
     }
-    in_.append(chunk.data(), read);
+    Fail(ErrorCode::kConnectionLost,
+         fmt::format("connection to the server lost while the client waited for the {} ({})",
+                     waiting_for_, std::strerror(errno)));
   }
 }
 
@@ -119,15 +154,17 @@ Reply ControlConnection::Command(const std::string& command, std::string_view sh
 
 bool ControlConnection::TakeAvailable() {
   std::array<char, 4096> chunk;
-  asio::error_code error;
-  socket_.non_blocking(true, error);
-  while (true) {
-    const std::size_t read = socket_.read_some(asio::buffer(chunk), error);
-    if (error == asio::error::would_block || error == asio::error::try_again) return true;
-    if (error) return false;
-    in_.append(chunk.data(), read);
-    if (in_.size() > FrameLimits{}.max_reply + chunk.size()) return true;
+  MakeNonBlocking();
+  while (in_.size() <= FrameLimits{}.max_reply + chunk.size()) {
+    const ssize_t read = sys_.Read(native_handle(), chunk.data(), chunk.size());
+    if (read > 0) {
+      in_.append(chunk.data(), static_cast<std::size_t>(read));
+      continue;
+    }
+    if (read < 0 && errno == EINTR) continue;
+    return read < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   }
+  return true;
 }
 
 }  // namespace pullwire::ftp

@@ -79,7 +79,10 @@ bool Receiver::CheckControl() {
   while (!result_.reply) {
     std::optional<Reply> reply = control_.BufferedReply();
     if (!reply) return false;
-    if (reply->Preliminary()) continue;
+    if (reply->Preliminary()) {
+      if (!result_.preliminary) result_.preliminary = std::move(reply);
+      continue;
+    }
     result_.reply = std::move(reply);
     if (result_.reply->Refusal()) {
       result_.end = ReceiveEnd::kServerRefused;

@@ -50,10 +50,12 @@ struct ReceiveResult {
   ReceiveEnd end = ReceiveEnd::kEof;
   std::int64_t bytes = 0;
   int error_number = 0;
-  std::optional<Reply> reply;  // the final reply if it arrived during the data
+  std::optional<Reply> preliminary;  // the first 1xx reply, if it arrived during the data
+  std::optional<Reply> reply;        // the final reply, if it arrived during the data
 };
 
-// The data socket must be non-blocking. Sink failures propagate as FtpError.
+// The data socket must be non-blocking. The transfer command may still await its 1xx reply:
+// the loop takes it from the control connection as it comes. Sink failures propagate as FtpError.
 ReceiveResult ReceiveData(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
                           Milliseconds idle_timeout, ReceiveBuffers& buffers);
 

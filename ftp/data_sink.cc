@@ -31,10 +31,11 @@ void FileSink::Write(const char* data, std::size_t size) {
 }
 
 void FileSink::Finish() {
-  file_.Begin();
   if (!ascii_) return;
   converted_.clear();
   filter_.Finish(converted_);
+  if (converted_.empty()) return;
+  file_.Begin();
   file_.Write(converted_.data(), converted_.size());
 }
 

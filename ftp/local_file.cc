@@ -18,8 +18,8 @@ namespace {
 
 std::filesystem::path TempPathBeside(const std::filesystem::path& target) {
   static std::atomic<unsigned> counter{0};
-  return target.parent_path() /
-         fmt::format(".pullwire-{}-{}.part", ::getpid(), counter.fetch_add(1));
+  static const pid_t pid = ::getpid();
+  return target.parent_path() / fmt::format(".pullwire-{}-{}.part", pid, counter.fetch_add(1));
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ void Session::set_transfer_type(TransferType type) { core_->type = type; }
 TransferType Session::transfer_type() const { return core_->type; }
 void Session::set_proxy(const ProxySettings& proxy) { core_->proxy = proxy; }
 void Session::set_trace(TraceHandler trace) { core_->control.set_trace(std::move(trace)); }
+void Session::set_zero_copy(bool zero_copy) { core_->buffers.splice_enabled = zero_copy; }
 SysIo& Session::sys() { return core_->sys; }
 
 bool Session::logged_in() const { return core_->logged_in && core_->control.is_open(); }

@@ -38,6 +38,9 @@ class Session {
   void set_proxy(const ProxySettings& proxy);
   // Every command and reply line, passwords masked.
   void set_trace(TraceHandler trace);
+  // Binary downloads move data socket -> pipe -> file with splice(2) (on by default); off, or
+  // where the file system refuses, they go through one large buffer with read/write.
+  void set_zero_copy(bool zero_copy);
 
   bool logged_in() const;
   // Ends a session still open, then connects and logs in.

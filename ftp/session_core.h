@@ -13,7 +13,8 @@
 namespace pullwire::ftp {
 
 struct SessionCore {
-  explicit SessionCore(SysIo& sys_io) : sys(sys_io), control(net), connector(net, control) {}
+  explicit SessionCore(SysIo& sys_io)
+      : sys(sys_io), control(net, sys_io), connector(net, control) {}
 
   SysIo& sys;
   NetIo net;

@@ -82,7 +82,8 @@ void Socks4(NetIo& net, Tcp::socket& socket, const SocksTarget& target, const De
       return;
     case 92:
     case 93:
-      Fail(target, fmt::format("the proxy could not confirm the user id (code {})", Byte(reply, 1)));
+      Fail(target,
+           fmt::format("the proxy could not confirm the user id (code {})", Byte(reply, 1)));
     default:
       Fail(target, fmt::format("request rejected or failed (code {})", Byte(reply, 1)));
   }

@@ -2,6 +2,7 @@
 #include "ftp/sys_io.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace pullwire::ftp {
@@ -10,6 +11,10 @@ ssize_t SysIo::Read(int fd, void* data, std::size_t size) { return ::read(fd, da
 
 ssize_t SysIo::Write(int fd, const void* data, std::size_t size) {
   return ::write(fd, data, size);
+}
+
+ssize_t SysIo::Send(int fd, const void* data, std::size_t size) {
+  return ::send(fd, data, size, MSG_NOSIGNAL);
 }
 
 ssize_t SysIo::Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags) {

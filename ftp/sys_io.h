@@ -15,6 +15,8 @@ class SysIo {
   virtual ~SysIo() = default;
   virtual ssize_t Read(int fd, void* data, std::size_t size);
   virtual ssize_t Write(int fd, const void* data, std::size_t size);
+  // send(2) with MSG_NOSIGNAL: a peer that went away is an error, not a SIGPIPE.
+  virtual ssize_t Send(int fd, const void* data, std::size_t size);
   // splice(2) without offsets.
   virtual ssize_t Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags);
   virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms);

@@ -42,21 +42,45 @@ void Abort(SessionCore& core, Tcp::socket& data) {
   if (!in_step) control.Close();
 }
 
-// Reads past preliminary replies to the transfer's final reply, the deadline restarted.
-Reply AwaitFinal(ControlConnection& control) {
+// What the control connection said about one transfer so far.
+struct Replies {
+  std::optional<Reply> preliminary;  // "150 Opening BINARY mode ... (1024 bytes)."
+  std::optional<Reply> final;        // "226 Transfer complete."
+
+  void Take(std::optional<Reply> reply) {
+    if (!reply) return;
+    if (reply->Preliminary()) {
+      if (!preliminary) preliminary = std::move(reply);
+    } else if (!final) {
+      final = std::move(reply);
+    }
+  }
+};
+
+// Reads replies until the final one, the deadline restarted (it may follow the data's end).
+void AwaitFinal(ControlConnection& control, Replies& replies) {
   control.RestartDeadline();
-  Reply reply = control.Read();
-  while (reply.Preliminary()) reply = control.Read();
-  return reply;
+  while (!replies.final) replies.Take(control.Read());
 }
 
 [[noreturn]] void ThrowFailed(const std::string& subject, const std::string& why) {
   throw FtpError(ErrorCode::kTransferFailed, fmt::format("{} failed: {}", subject, why));
 }
 
-// Sends the command (after REST when continuing) and reads its first reply.
-Reply StartCommand(SessionCore& core, const TransferRequest& request, Tcp::socket& data,
-                   const std::string& subject) {
+// A refusal before the server began the transfer is the command's refusal ("550 No such
+// file" is 11101); after it began, the transfer failed.
+[[noreturn]] void ThrowRefusal(const ControlConnection& control, const Replies& replies,
+                               const std::string& subject) {
+  if (!replies.preliminary) {
+    throw FtpError(RefusalCode(control.last_verb(), *replies.final),
+                   fmt::format("{} refused: {}", subject, replies.final->Quote()));
+  }
+  ThrowFailed(subject, replies.final->Quote());
+}
+
+// Sends REST when continuing (it must be accepted) and the transfer command.
+void SendCommand(SessionCore& core, const TransferRequest& request, Tcp::socket& data,
+                 const std::string& subject) {
   ControlConnection& control = core.control;
   if (request.rest_offset > 0) {
     const Reply rest = control.Command(fmt::format("REST {}", request.rest_offset));
@@ -69,39 +93,58 @@ Reply StartCommand(SessionCore& core, const TransferRequest& request, Tcp::socke
     }
   }
   control.Send(request.command);
-  Reply first = control.Read();
-  if (first.Refusal()) {
+}
+
+// Active mode: the server connects only after its 1xx reply, and not at all after a refusal,
+// so that reply is awaited before accepting.
+void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
+                const std::string& subject) {
+  replies.Take(core.control.Read());
+  if (replies.final && !replies.final->Positive()) {
     CloseData(data);
     core.connector.Cancel();
-    throw FtpError(RefusalCode(control.last_verb(), first),
-                   fmt::format("{} refused: {}", subject, first.Quote()));
+    if (replies.final->Intermediate()) {
+      core.control.Close();
+      throw FtpError(ErrorCode::kProtocolError,
+                     fmt::format("unexpected reply to {}: {}", subject, replies.final->Quote()));
+    }
+    ThrowRefusal(core.control, replies, subject);
   }
-  if (first.Intermediate()) {
-    CloseData(data);
-    control.Close();
-    throw FtpError(ErrorCode::kProtocolError,
-                   fmt::format("unexpected reply to {}: {}", subject, first.Quote()));
+  try {
+    core.connector.Complete(data);
+  } catch (const FtpError&) {
+    Abort(core, data);
+    throw;
   }
-  return first;
 }
 
 // Turns how the data ended into the final reply, or into the error it means.
-Reply Conclude(SessionCore& core, const ReceiveResult& received, Tcp::socket& data,
-               std::optional<Reply> final_reply, const std::string& subject) {
+void Conclude(SessionCore& core, const ReceiveResult& received, Tcp::socket& data,
+              Replies& replies, const std::string& subject) {
   ControlConnection& control = core.control;
+  replies.Take(received.preliminary);
+  replies.Take(received.reply);
   switch (received.end) {
     case ReceiveEnd::kEof:
       CloseData(data);
-      if (!final_reply) final_reply = received.reply;
-      return final_reply ? std::move(*final_reply) : AwaitFinal(control);
+      AwaitFinal(control, replies);
+      return;
     case ReceiveEnd::kIdleTimeout:
+      if (!replies.preliminary && !replies.final) {
+        // The command itself got no answer: the reply stream is in an unknown state.
+        CloseData(data);
+        control.Close();
+        throw FtpError(ErrorCode::kTimedOut,
+                       TimeoutText("no reply to " + control.last_verb(),
+                                   Deadline::After(control.timeout())));
+      }
       Abort(core, data);
       throw FtpError(ErrorCode::kTimedOut,
                      TimeoutText("no data from the server during " + subject,
                                  Deadline::After(control.timeout())));
     case ReceiveEnd::kServerRefused:
       CloseData(data);
-      ThrowFailed(subject, received.reply->Quote());
+      ThrowRefusal(control, replies, subject);
     case ReceiveEnd::kControlLost:
       CloseData(data);
       control.Close();
@@ -113,15 +156,12 @@ Reply Conclude(SessionCore& core, const ReceiveResult& received, Tcp::socket& da
   CloseData(data);
   const std::string why = fmt::format("the data connection broke after {} bytes ({})",
                                       received.bytes, std::strerror(received.error_number));
-  if (!final_reply && !received.reply) {
-    try {
-      final_reply = AwaitFinal(control);
-    } catch (const FtpError&) {
-      ThrowFailed(subject, why);
-    }
+  try {
+    AwaitFinal(control, replies);
+  } catch (const FtpError&) {
+    ThrowFailed(subject, why);
   }
-  const Reply& reply = final_reply ? *final_reply : *received.reply;
-  ThrowFailed(subject, fmt::format("{}; the server said {}", why, reply.Quote()));
+  ThrowFailed(subject, fmt::format("{}; the server said {}", why, replies.final->Quote()));
 }
 
 }  // namespace
@@ -138,32 +178,34 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   const std::string subject = PrintableText(request.command, 300);
   Tcp::socket data(core.net.context());
   core.connector.Prepare(core.passive, data);
-  const Reply first = StartCommand(core, request, data, subject);
-  std::optional<Reply> final_reply;
-  std::optional<std::int64_t> announced;
-  if (first.Positive()) {
-    final_reply = first;  // "226" without a 150: the data may still be on its way
-  } else {
-    announced = ParseAnnouncedSize(first);
+  SendCommand(core, request, data, subject);
+  Replies replies;
+  // Passive mode goes straight to the data: the 1xx reply usually comes with it, and the
+  // receive loop takes it (or a refusal) from the control connection.
+  if (!core.passive) {
+    AwaitStart(core, data, replies, subject);
+    // A connected passive socket is non-blocking already (Asio's connect); an accepted one not.
+    asio::error_code error;
+    data.non_blocking(true, error);
   }
   ReceiveResult received;
   try {
-    core.connector.Complete(data);
-    asio::error_code error;
-    data.non_blocking(true, error);
     received = ReceiveData(core.sys, data.native_handle(), core.control, sink,
                            core.control.timeout(), core.buffers);
   } catch (const FtpError&) {
     Abort(core, data);
     throw;
   }
-  const Reply final = Conclude(core, received, data, std::move(final_reply), subject);
-  if (final.Refusal()) ThrowFailed(subject, final.Quote());
+  Conclude(core, received, data, replies, subject);
+  const Reply& final = *replies.final;
+  if (final.Refusal()) ThrowRefusal(core.control, replies, subject);
   if (!final.Positive()) {
     core.control.Close();
     throw FtpError(ErrorCode::kProtocolError,
                    fmt::format("unexpected reply to {}: {}", subject, final.Quote()));
   }
+  const std::optional<std::int64_t> announced =
+      replies.preliminary ? ParseAnnouncedSize(*replies.preliminary) : std::nullopt;
   const auto expected = request.check_size
                             ? ExpectedBytes(announced, request.known_size, request.rest_offset)
                             : std::nullopt;

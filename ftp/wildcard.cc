@@ -22,7 +22,7 @@ MatchSpec ParseMatchSpec(std::string_view spec) {
     result.folder = std::string(slash == 0 ? spec.substr(0, 1) : spec.substr(0, slash));
     result.pattern = std::string(spec.substr(slash + 1));
   }
-  if (result.pattern.empty()) result.pattern = "*";
+  if (result.pattern.empty()) result.pattern.push_back('*');
   if (result.folder.find_first_of("*?") != std::string::npos) {
     throw FtpError(ErrorCode::kInvalidValue,
                    fmt::format("wildcards are allowed in the last part of the spec only: {}",

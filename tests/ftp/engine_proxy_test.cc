@@ -151,7 +151,8 @@ TEST(EngineProxy, FtpProxyThatCannotReachTheServerSaysSo) {
   login.user = "anna";
   const FtpError error = CatchFtpError([&] { session.Login(login); });
   EXPECT_EQ(error.code(), ErrorCode::kProxyFailed);
-  EXPECT_THAT(error.what(), HasSubstr("the FTP proxy closed the connection after USER anna@127.0.0.1:"));
+  EXPECT_THAT(error.what(),
+              HasSubstr("the FTP proxy closed the connection after USER anna@127.0.0.1:"));
 }
 
 }  // namespace

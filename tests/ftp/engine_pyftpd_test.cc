@@ -79,6 +79,20 @@ TEST(EnginePyFtpd, AsciiTransfersGetLocalLineEnds) {
   EXPECT_EQ(ReadFile(local / "image.txt"), "line one\nline two\n\nend");
 }
 
+TEST(EnginePyFtpd, TypeEIsSentAsAskedAndARefusalQuoted) {
+  PyFtpd server;
+  WriteFile(server.root() / "a.txt", "a");
+  TempDir local;
+  Session session;
+  session.Login(LoginFor(server));
+  session.set_transfer_type(TransferType::kEbcdic);
+  const FtpError error = CatchFtpError([&] { GetFile(session, "a.txt", local.path().string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kCommandFailed);
+  EXPECT_STREQ(error.what(), "the server refused TYPE E: 504 Unsupported type \"E\".");
+  EXPECT_FALSE(fs::exists(local / "a.txt"));
+  EXPECT_TRUE(session.logged_in());
+}
+
 TEST(EnginePyFtpd, ContinuesAPartialCopyWithRestBeforeRetr) {
   PyFtpd server;
   const std::string content = PatternBytes(200000, 3);
@@ -301,8 +315,8 @@ TEST(EnginePyFtpd, DataDroppedHalfwayIsAnErrorAndNothingHangs) {
        "RETR data.bin ended after 100000 of 200000 bytes", true},
       {RetrFault::kReset, ErrorCode::kTransferFailed, "RETR data.bin failed: the data connection",
        true},
-      {RetrFault::kHang, ErrorCode::kTimedOut, "no data from the server during RETR data.bin within 1 s",
-       true},
+      {RetrFault::kHang, ErrorCode::kTimedOut,
+       "no data from the server during RETR data.bin within 1 s", true},
       {RetrFault::kNoReply, ErrorCode::kTimedOut, "no reply to RETR within 1 s", false},
   };
   const std::string content = PatternBytes(200000, 9);
@@ -360,7 +374,8 @@ TEST(EnginePyFtpd, ListsDosLinesGarbageAndHostileNames) {
   PyFtpdOptions options;
   options.listing = ListingFormat::kDos;
   options.list_inject = {"garbage line", "-rw-r--r-- 1 u g 5 Jan 01 00:00 a/b",
-                         std::string("bad\x01name"), "01-01-24  10:00AM                    9 x.txt"};
+                         std::string("bad\x01name"),
+                         "01-01-24  10:00AM                    9 x.txt"};
   PyFtpd server(options);
   WriteFile(server.root() / "file one.txt", "12345");
   fs::create_directory(server.root() / "sub");

@@ -105,7 +105,9 @@ TEST(EngineTranscript, GatewayLoginsSendTheirSequences) {
     traced.session.Logout();
     EXPECT_TRUE(server.WaitFinished()) << server.Failure();
     EXPECT_EQ(server.Transcript(), c.transcript);
-    for (const std::string& line : traced.trace) EXPECT_THAT(line, ::testing::Not(HasSubstr("-pw")));
+    for (const std::string& line : traced.trace) {
+      EXPECT_THAT(line, ::testing::Not(HasSubstr("-pw")));
+    }
   }
 }
 
@@ -236,7 +238,8 @@ TEST(EngineTranscript, GreetingsAndRepliesOfManyLines) {
   EXPECT_EQ(session.CurrentDirectory(), "/pub");
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
-  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "ACCT acc", "PWD", "QUIT"));
+  EXPECT_THAT(server.Transcript(),
+              ElementsAre("USER anna", "PASS anna-pw", "ACCT acc", "PWD", "QUIT"));
 }
 
 TEST(EngineTranscript, AnAccountAskedForButNotGivenFailsTheLogin) {

@@ -112,7 +112,8 @@ TEST(AsciiFilter, TurnsCrLfIntoLfAcrossChunkBoundaries) {
 }
 
 TEST(LocalNames, RefusesNamesThatCouldLeaveTheFolder) {
-  for (const char* bad : {"", ".", "..", "a/b", "/etc", "a\nb", "tab\there", "esc\x1b", "del\x7f"}) {
+  for (const char* bad :
+       {"", ".", "..", "a/b", "/etc", "a\nb", "tab\there", "esc\x1b", "del\x7f"}) {
     EXPECT_FALSE(IsSafeLocalName(bad)) << bad;
   }
   EXPECT_FALSE(IsSafeLocalName(std::string("nul\0x", 5)));

@@ -33,7 +33,8 @@ TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
        {"230-Welcome", "230-Rules", "230 Done"}},
       // RFC 959: inner lines may start with anything, even another code or the same code and
       // a hyphen; only "230 " ends the reply.
-      {"inner lines with other codes", "230-Hello\r\n 220 indented\r\n550 other\r\n230-more\r\n230 End\r\n",
+      {"inner lines with other codes",
+       "230-Hello\r\n 220 indented\r\n550 other\r\n230-more\r\n230 End\r\n",
        FrameStatus::kComplete, 230, 56,
        {"230-Hello", " 220 indented", "550 other", "230-more", "230 End"}},
       {"multi-line not finished", "230-Hello\r\n230-more\r\n", FrameStatus::kIncomplete, 0, 0, {}},

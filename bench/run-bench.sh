@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Compares Pullwire's FTP engine with curl, wget and lftp on a loopback vsftpd: one 1 GiB file,
+# and a tree of 2,000 files of 4 KiB in 20 folders. Each client runs 5 times, round-robin, and
+# the median counts; ratios are taken inside this one run. Peak memory is the largest resident
+# set of the client's processes (getrusage of children).
+#
+# usage: bench/run-bench.sh BUILD_DIR          (as root: vsftpd logs in as the test account)
+#
+# Adding a row: write a function run_<work>_<client> OUT_DIR (it downloads the work's remote data
+# into OUT_DIR and returns non-zero on failure), and append <client> to the work's client list
+# (BIG_CLIENTS or TREE_CLIENTS). A check_<work> function verifies every copy.
+set -euo pipefail
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+build_dir=$(cd "$1" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+serve="$top/tests/support/servers/serve.py"
+engine_fetch="$build_dir/bench/engine_fetch"
+run_measured="$build_dir/bench/run_measured"
+runs=5
+
+BIG_CLIENTS=(engine engine-rw curl wget lftp)
+TREE_CLIENTS=(engine curl wget lftp)
+# Must match tests/support/test_servers.h (prepare-machine.sh creates the account).
+FTP_USER=ftptest
+FTP_PASSWORD=pullwire-ftptest-1
+
+for tool in curl wget lftp md5sum /usr/bin/python3 "$engine_fetch" "$run_measured"; do
+  command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing" >&2; exit 1; }
+done
+if [ "$(id -u)" -ne 0 ]; then
+  echo "run-bench: vsftpd needs root (it switches to the test account)" >&2
+  exit 1
+fi
+
+# Data on tmpfs when it has room for the source, one copy and some slack; else the build folder.
+need_kib=$((3 * 1024 * 1024))
+if [ "$(df -Pk /dev/shm 2>/dev/null | awk 'NR==2 {print $4}')" -gt "$need_kib" ] 2>/dev/null; then
+  base=/dev/shm
+else
+  base=$build_dir
+fi
+work=$(mktemp -d "$base/pullwire-bench.XXXXXX")
+chmod 755 "$work"
+root="$work/root"
+out="$work/out"
+mkdir -p "$root" "$out"
+chmod 755 "$root"
+
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "Preparing data in $work ..."
+head -c 1073741824 /dev/urandom >"$root/big.bin"
+/usr/bin/python3 - "$root/tree" <<'PY'
+import os, sys
+tree = sys.argv[1]
+for d in range(20):
+    folder = os.path.join(tree, "d%02d" % d)
+    os.makedirs(folder)
+    for f in range(100):
+        with open(os.path.join(folder, "f%04d.dat" % f), "wb") as out:
+            out.write(os.urandom(4096))
+PY
+chmod -R a+rX "$root"
+big_sum=$(md5sum <"$root/big.bin" | cut -d' ' -f1)
+tree_sum=$(cd "$root/tree" && find . -type f -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)
+
+# vsftpd on a free port, stopped by PID at the end.
+"$serve" --lifetime 3600 vsftpd --root "$root" >"$work/serve.out" 2>"$work/serve.err" &
+server_pid=$!
+for _ in $(seq 100); do
+  grep -q '^READY' "$work/serve.out" 2>/dev/null && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$work/serve.err" >&2; exit 1; }
+  sleep 0.1
+done
+grep -q '^READY' "$work/serve.out" || { echo "run-bench: vsftpd did not start" >&2; exit 1; }
+port=$(awk '/^PORT/ {print $2}' "$work/serve.out")
+url="ftp://127.0.0.1:$port"
+
+# ---- the clients ------------------------------------------------------------------------------
+export PULLWIRE_BENCH_PASSWORD=$FTP_PASSWORD
+cmd_big_engine() { CMD=("$engine_fetch" --port "$port" --user "$FTP_USER" file /big.bin "$1/big.bin"); }
+cmd_big_engine-rw() {
+  CMD=("$engine_fetch" --no-splice --port "$port" --user "$FTP_USER" file /big.bin "$1/big.bin")
+}
+cmd_big_curl() { CMD=(curl -sS -u "$FTP_USER:$FTP_PASSWORD" "$url/big.bin" -o "$1/big.bin"); }
+cmd_big_wget() {
+  CMD=(wget -q "--user=$FTP_USER" "--password=$FTP_PASSWORD" "$url/big.bin" -O "$1/big.bin")
+}
+cmd_big_lftp() {
+  CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$port"
+       -e "set net:max-retries 1; get /big.bin -o $1/big.bin; quit" 127.0.0.1)
+}
+cmd_tree_engine() { CMD=("$engine_fetch" --port "$port" --user "$FTP_USER" matching "/tree/*" "$1"); }
+# curl has no recursion: one URL glob over the known layout, on one connection.
+cmd_tree_curl() {
+  CMD=(curl -sS -u "$FTP_USER:$FTP_PASSWORD" "$url/tree/d[00-19]/f[0000-0099].dat"
+       -o "$1/d#1/f#2.dat" --create-dirs)
+}
+cmd_tree_wget() {
+  CMD=(wget -q -r -nH --cut-dirs=1 "--user=$FTP_USER" "--password=$FTP_PASSWORD" -P "$1" "$url/tree/")
+}
+cmd_tree_lftp() {
+  CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$port" -e "set net:max-retries 1; mirror /tree $1; quit"
+       127.0.0.1)
+}
+
+check_big() { [ "$(md5sum <"$1/big.bin" | cut -d' ' -f1)" = "$big_sum" ]; }
+check_tree() {
+  [ "$(cd "$1" && find . -type f -name 'f*.dat' -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)" = "$tree_sum" ]
+}
+
+# ---- measuring --------------------------------------------------------------------------------
+declare -A times peaks
+bench_work() {
+  local work_name=$1
+  shift
+  local clients=("$@")
+  for run in $(seq "$runs"); do
+    for client in "${clients[@]}"; do
+      local dest="$out/$client"
+      rm -rf "$dest"
+      mkdir -p "$dest"
+      "cmd_${work_name}_${client}" "$dest"
+      if ! "$run_measured" "$work/result" "${CMD[@]}" >/dev/null; then
+        echo "run-bench: $client failed on $work_name (run $run)" >&2
+        exit 1
+      fi
+      local result
+      result=$(cat "$work/result")
+      if [ "$run" -eq 1 ] && ! "check_${work_name}" "$dest"; then
+        echo "run-bench: $client's copy of $work_name differs from the source" >&2
+        exit 1
+      fi
+      rm -rf "$dest"
+      times[$work_name.$client]+="${result%% *} "
+      local peak=${result##* }
+      [ "${peaks[$work_name.$client]:-0}" -ge "$peak" ] || peaks[$work_name.$client]=$peak
+    done
+  done
+}
+
+median() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+
+report() {
+  local work_name=$1 title=$2 unit=$3 amount=$4
+  shift 4
+  local clients=("$@")
+  local engine_time best_time=0 best_client=
+  engine_time=$(median "${times[$work_name.engine]}")
+  printf '\n%s (median of %d)\n' "$title" "$runs"
+  printf '  %-10s %10s %14s %12s %11s\n' client seconds rate "engine is" "peak RSS"
+  for client in "${clients[@]}"; do
+    local t
+    t=$(median "${times[$work_name.$client]}")
+    local rate
+    rate=$(awk -v a="$amount" -v t="$t" 'BEGIN {printf "%.0f", a / t}')
+    local ratio
+    ratio=$(awk -v e="$engine_time" -v t="$t" 'BEGIN {printf "%.2fx", t / e}')
+    printf '  %-10s %10.3f %9s %-4s %12s %8.1f MiB\n' "$client" "$t" "$rate" "$unit" "$ratio" \
+      "$(awk -v k="${peaks[$work_name.$client]}" 'BEGIN {print k / 1024}')"
+    case $client in engine*) continue ;; esac
+    if [ -z "$best_client" ] || awk -v t="$t" -v b="$best_time" 'BEGIN {exit !(t < b)}'; then
+      best_time=$t
+      best_client=$client
+    fi
+  done
+  awk -v e="$engine_time" -v b="$best_time" -v c="$best_client" \
+    'BEGIN {printf "  engine vs the fastest reference (%s): %.2fx as fast\n", c, b / e}'
+}
+
+echo "Measuring: $runs rounds, round-robin (vsftpd on 127.0.0.1:$port, data on $base)"
+bench_work big "${BIG_CLIENTS[@]}"
+bench_work tree "${TREE_CLIENTS[@]}"
+
+report big "1 GiB file" "MiB/s" 1024 "${BIG_CLIENTS[@]}"
+report tree "2,000 files of 4 KiB in 20 folders" "files/s" 2000 "${TREE_CLIENTS[@]}"
+echo
+echo "\"engine is\": how many times as fast as that client the engine was (client time / engine time)."
+echo "engine-rw: the engine with read/write through a buffer instead of splice(2)."
