@@ -186,3 +186,131 @@ report tree "2,000 files of 4 KiB in 20 folders" "files/s" 2000 "${TREE_CLIENTS[
 echo
 echo "\"engine is\": how many times as fast as that client the engine was (client time / engine time)."
 echo "engine-rw: the engine with read/write through a buffer instead of splice(2)."
+
+# ---- the download run through `pullwire run` ---------------------------------------------------
+# Every file of one folder of 2,000 x 4 KiB, and one 1 GiB file, each as a flat "all files" run of
+# `pullwire run` (the plug-in loaded by the host through its exports, the command record, the
+# message daemon), against curl, wget and lftp on the same server in the same run; the 1 GiB file
+# also against the engine alone. pullwire runs with AutoLog off (--quiet), pullwire-log with it on,
+# so that every file also costs its messages to the daemon. A command record's Port is a 16-bit
+# number, so these rows use a second vsftpd listening below 32768 (serve.py --low-port).
+FLAT_CLIENTS=(pullwire pullwire-log curl wget lftp)
+ONE_CLIENTS=(pullwire engine curl wget lftp)
+pullwire_bin="$build_dir/host/pullwire"
+pullwire_library="$build_dir/plugin/libpullwire.so"
+low_server_pid=
+
+stop_low_server() {
+  if [ -n "$low_server_pid" ]; then
+    kill "$low_server_pid" 2>/dev/null || true
+    wait "$low_server_pid" 2>/dev/null || true
+  fi
+  low_server_pid=
+}
+
+start_low_server() {
+  "$serve" --low-port --lifetime 3600 vsftpd --root "$root" >"$work/serve-low.out" 2>"$work/serve-low.err" &
+  low_server_pid=$!
+  trap 'stop_low_server; cleanup' EXIT
+  for _ in $(seq 100); do
+    grep -q '^READY' "$work/serve-low.out" 2>/dev/null && break
+    kill -0 "$low_server_pid" 2>/dev/null || { cat "$work/serve-low.err" >&2; exit 1; }
+    sleep 0.1
+  done
+  grep -q '^READY' "$work/serve-low.out" || { echo "run-bench: vsftpd (low port) did not start" >&2; exit 1; }
+  low_port=$(awk '/^PORT/ {print $2}' "$work/serve-low.out")
+  low_url="ftp://127.0.0.1:$low_port"
+}
+
+# The command record that downloads every file of REMOTE_DIR into OUT_DIR, as OUT_DIR.json.
+write_pullwire_command() {
+  printf '{"Host": "127.0.0.1", "Port": %s, "Username": "%s", "RemoteDir": "%s", "LocalDir": "%s",
+    "TransferMode": 1, "Timeout": 60, "Passive": true, "ProcessAll": true, "Overwrite": true,
+    "AutoDelete": false, "ProxyType": 0, "ProxyPort": 0, "SaveFilename": false, "VarNumber": 1,
+    "CopySpecific": false, "Filter": "*", "IncludeSubdir": false}\n' \
+    "$low_port" "$FTP_USER" "$2" "$1" >"$1.json"
+}
+pullwire_cmd() {
+  write_pullwire_command "$1" "$2"
+  CMD=("$pullwire_bin" --library "$pullwire_library" run "$1.json" --password-env PULLWIRE_BENCH_PASSWORD)
+}
+cmd_flat_pullwire() { pullwire_cmd "$1" /flat; CMD+=(--quiet); }
+cmd_flat_pullwire-log() { pullwire_cmd "$1" /flat; }
+cmd_flat_curl() { CMD=(curl -sS -u "$FTP_USER:$FTP_PASSWORD" "$low_url/flat/f[0000-1999].dat" -o "$1/f#1.dat"); }
+cmd_flat_wget() {
+  CMD=(wget -q -nH --cut-dirs=1 "--user=$FTP_USER" "--password=$FTP_PASSWORD" -P "$1" "$low_url/flat/*")
+}
+cmd_flat_lftp() {
+  CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$low_port" -e "set net:max-retries 1; mirror /flat $1; quit"
+       127.0.0.1)
+}
+cmd_one_pullwire() { pullwire_cmd "$1" /one; CMD+=(--quiet); }
+cmd_one_engine() { CMD=("$engine_fetch" --port "$low_port" --user "$FTP_USER" file /one/big.bin "$1/big.bin"); }
+cmd_one_curl() { CMD=(curl -sS -u "$FTP_USER:$FTP_PASSWORD" "$low_url/one/big.bin" -o "$1/big.bin"); }
+cmd_one_wget() {
+  CMD=(wget -q "--user=$FTP_USER" "--password=$FTP_PASSWORD" "$low_url/one/big.bin" -O "$1/big.bin")
+}
+cmd_one_lftp() {
+  CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$low_port"
+       -e "set net:max-retries 1; get /one/big.bin -o $1/big.bin; quit" 127.0.0.1)
+}
+check_flat() {
+  [ "$(find "$1" -type f -name 'f*.dat' | wc -l)" -eq 2000 ] &&
+    [ "$(cd "$1" && find . -type f -name 'f*.dat' -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)" = "$flat_sum" ]
+}
+check_one() { check_big "$1"; }
+
+# Like report, with pullwire as the client the others are compared with.
+report_pullwire() {
+  local work_name=$1 title=$2 unit=$3 amount=$4
+  shift 4
+  local clients=("$@") base_time best_time= best_client=
+  base_time=$(median "${times[$work_name.pullwire]}")
+  printf '\n%s (median of %d)\n' "$title" "$runs"
+  printf '  %-12s %10s %14s %12s %11s\n' client seconds rate "pullwire is" "peak RSS"
+  for client in "${clients[@]}"; do
+    local t rate ratio
+    t=$(median "${times[$work_name.$client]}")
+    rate=$(awk -v a="$amount" -v t="$t" 'BEGIN {printf "%.0f", a / t}')
+    ratio=$(awk -v p="$base_time" -v t="$t" 'BEGIN {printf "%.2fx", t / p}')
+    printf '  %-12s %10.3f %9s %-4s %12s %8.1f MiB\n' "$client" "$t" "$rate" "$unit" "$ratio" \
+      "$(awk -v k="${peaks[$work_name.$client]}" 'BEGIN {print k / 1024}')"
+    case $client in pullwire* | engine) continue ;; esac
+    if [ -z "$best_client" ] || awk -v t="$t" -v b="$best_time" 'BEGIN {exit !(t < b)}'; then
+      best_time=$t
+      best_client=$client
+    fi
+  done
+  awk -v p="$base_time" -v b="$best_time" -v c="$best_client" \
+    'BEGIN {printf "  pullwire vs the fastest reference (%s): %.2fx as fast\n", c, b / p}'
+  if [ -n "${times[$work_name.engine]:-}" ]; then
+    awk -v p="$base_time" -v e="$(median "${times[$work_name.engine]}")" \
+      'BEGIN {printf "  pullwire run vs the engine alone: %+.1f%% time\n", (p / e - 1) * 100}'
+  fi
+}
+
+bench_pullwire_run() {
+  [ -x "$pullwire_bin" ] && [ -f "$pullwire_library" ] ||
+    { echo "run-bench: $pullwire_bin and $pullwire_library must be built" >&2; exit 1; }
+  mkdir -p "$root/flat" "$root/one"
+  /usr/bin/python3 - "$root/flat" <<'PY'
+import os, sys
+for f in range(2000):
+    with open(os.path.join(sys.argv[1], "f%04d.dat" % f), "wb") as out:
+        out.write(os.urandom(4096))
+PY
+  ln "$root/big.bin" "$root/one/big.bin"
+  chmod -R a+rX "$root/flat" "$root/one"
+  flat_sum=$(cd "$root/flat" && find . -type f -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)
+  start_low_server
+  echo "Measuring pullwire run: $runs rounds, round-robin (vsftpd on 127.0.0.1:$low_port)"
+  bench_work flat "${FLAT_CLIENTS[@]}"
+  bench_work one "${ONE_CLIENTS[@]}"
+  stop_low_server
+  report_pullwire flat "pullwire run: all files of one folder, 2,000 x 4 KiB" "files/s" 2000 "${FLAT_CLIENTS[@]}"
+  report_pullwire one "pullwire run: one 1 GiB file" "MiB/s" 1024 "${ONE_CLIENTS[@]}"
+  echo
+  echo "\"pullwire is\": how many times as fast as that client pullwire run was (client time / pullwire time)."
+}
+
+bench_pullwire_run
