@@ -21,6 +21,7 @@ void ControlConnection::Close() {
   asio::error_code ignored;
   socket_.close(ignored);
   in_.clear();
+  ahead_.clear();
   non_blocking_ = false;
 }
 
@@ -68,10 +69,30 @@ void ControlConnection::Send(const std::string& command, std::string_view shown)
                                PrintableText(shown.empty() ? command : shown)));
   }
   if (!is_open()) throw FtpError(ErrorCode::kNotConnected, "not connected to a server");
+  if (!ahead_.empty()) TakeAhead();
   last_verb_ = VerbOf(command);
   waiting_for_ = "reply to " + last_verb_;
   Trace('>', shown.empty() ? std::string_view(command) : shown);
   RestartDeadline();
+  WriteLine(command);
+}
+
+void ControlConnection::SendAhead(const std::string& command) {
+  if (!is_open() || !ahead_.empty()) return;
+  Trace('>', command);
+  WriteLine(command);
+  ahead_ = command;
+}
+
+Reply ControlConnection::TakeAhead() {
+  last_verb_ = VerbOf(ahead_);
+  waiting_for_ = "reply to " + last_verb_;
+  ahead_.clear();
+  RestartDeadline();
+  return Read();
+}
+
+void ControlConnection::WriteLine(const std::string& command) {
   MakeNonBlocking();
   const std::string line = command + "\r\n";
   std::size_t sent = 0;
@@ -83,12 +104,12 @@ void ControlConnection::Send(const std::string& command, std::string_view shown)
     }
     if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
       if (!WaitFor(POLLOUT)) {
-        Fail(ErrorCode::kTimedOut, TimeoutText("cannot send " + last_verb_, deadline_));
+        Fail(ErrorCode::kTimedOut, TimeoutText("cannot send " + VerbOf(command), deadline_));
       }
       continue;
     }
     Fail(ErrorCode::kConnectionLost,
-         fmt::format("connection to the server lost while sending {} ({})", last_verb_,
+         fmt::format("connection to the server lost while sending {} ({})", VerbOf(command),
                      std::strerror(done < 0 ? errno : EPIPE)));
   }
 }

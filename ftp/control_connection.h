@@ -43,6 +43,14 @@ class ControlConnection {
   // refused (kInvalidValue): it would smuggle a second command.
   void Send(const std::string& command, std::string_view shown = {});
 
+  // Sends a command before the reply to the previous one has been read (pipelining), for the
+  // passive-mode request of the next file while the last one's 226 is on its way. Its reply is
+  // read with TakeAhead(); any other Send first reads and drops it.
+  void SendAhead(const std::string& command);
+  // The command sent ahead whose reply is still unread, or "".
+  const std::string& ahead() const { return ahead_; }
+  Reply TakeAhead();
+
   // Reads the next complete reply before the reply deadline.
   Reply Read();
   // Send, then Read.
@@ -65,6 +73,7 @@ class ControlConnection {
   // Waits for `events` on the socket until the reply deadline; false when it passed.
   bool WaitFor(short events);
   void MakeNonBlocking();
+  void WriteLine(const std::string& command);
 
   SysIo& sys_;
   Tcp::socket socket_;
@@ -72,6 +81,7 @@ class ControlConnection {
   Deadline deadline_ = Deadline::After(Milliseconds(60000));
   std::string waiting_for_ = "reply";  // "reply to RETR", "greeting from ..."
   std::string last_verb_;
+  std::string ahead_;
   std::string in_;
   TraceHandler trace_;
   bool non_blocking_ = false;

@@ -21,9 +21,16 @@ void DataConnector::Cancel() {
   acceptor_.reset();
 }
 
+void DataConnector::AskAhead() { control_.SendAhead(epsv_refused_ ? "PASV" : "EPSV"); }
+
+Reply DataConnector::Ask(const std::string& command) {
+  if (control_.ahead() == command) return control_.TakeAhead();
+  return control_.Command(command);
+}
+
 std::uint16_t DataConnector::PassivePort() {
   if (!epsv_refused_) {
-    const Reply reply = control_.Command("EPSV");
+    const Reply reply = Ask("EPSV");
     if (reply.code == 229) {
       if (const auto port = ParseEpsvPort(reply)) return *port;
       throw FtpError(ErrorCode::kProtocolError,
@@ -32,7 +39,7 @@ std::uint16_t DataConnector::PassivePort() {
     // "500 EPSV not understood" and kin: PASV from now on, without asking again.
     epsv_refused_ = true;
   }
-  const Reply reply = control_.Command("PASV");
+  const Reply reply = Ask("PASV");
   if (reply.code != 227) {
     throw FtpError(ErrorCode::kDataConnectionFailed,
                    fmt::format("the server refused passive mode: {}", reply.Quote()));

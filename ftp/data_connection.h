@@ -25,11 +25,16 @@ class DataConnector {
   void Complete(Tcp::socket& data);
   // Drops a listener left from a failed transfer.
   void Cancel();
+  // Passive mode: asks for the next transfer's port while the current one's final reply is
+  // still on its way, so that the server answers both without waiting for the client between.
+  void AskAhead();
 
   bool epsv_refused() const { return epsv_refused_; }
 
  private:
   std::uint16_t PassivePort();
+  // The reply to `command`, sent now or already sent ahead.
+  Reply Ask(const std::string& command);
   void ConnectPassive(Tcp::socket& data, std::uint16_t port);
   void Listen();
 

@@ -78,7 +78,8 @@ class Walker {
   bool Wanted(const ListingEntry& entry, int depth) const {
     return depth > 0 || WildcardMatch(pattern_, entry.name);
   }
-  void Fetch(const ListingEntry& entry, const fs::path& local);
+  // `another_follows`: the next step is another Fetch (its EPSV may travel ahead).
+  void Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows = false);
   // Enters `name` (a folder, or a link that may be one) and walks it; false when the server
   // would not let a link be entered (a folder that cannot be entered is a failure).
   bool Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
@@ -100,7 +101,7 @@ void Walker::Record(const FtpError& error) {
   if (!first_error_) first_error_ = error;
 }
 
-void Walker::Fetch(const ListingEntry& entry, const fs::path& local) {
+void Walker::Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows) {
   try {
     if (!IsSafeLocalName(entry.name)) {
       throw FtpError(ErrorCode::kUnsafeName,
@@ -111,7 +112,7 @@ void Walker::Fetch(const ListingEntry& entry, const fs::path& local) {
     FileSink sink(file, ascii_);
     const std::optional<std::int64_t> known =
         entry.type == EntryType::kFile ? std::optional<std::int64_t>(entry.size) : std::nullopt;
-    result_.bytes += session_.Retrieve(entry.name, sink, 0, known).bytes;
+    result_.bytes += session_.Retrieve(entry.name, sink, 0, known, another_follows).bytes;
     file.Commit();
     ++result_.files;
   } catch (const FtpError& error) {
@@ -162,16 +163,18 @@ bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std
 void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
   entered_.insert(here);
   const ParsedListing listing = session_.List();
+  std::vector<const ListingEntry*> files;
   std::vector<const ListingEntry*> folders;
   std::vector<const ListingEntry*> links;
   for (const ListingEntry& entry : listing.entries) {
     if (!Wanted(entry, depth)) continue;
     switch (entry.type) {
-      case EntryType::kFile: Fetch(entry, local); break;
+      case EntryType::kFile: files.push_back(&entry); break;
       case EntryType::kFolder: folders.push_back(&entry); break;
       case EntryType::kLink: links.push_back(&entry); break;
     }
   }
+  for (std::size_t i = 0; i < files.size(); ++i) Fetch(*files[i], local, i + 1 < files.size());
   for (const ListingEntry* folder : folders) {
     if (!IsSafeLocalName(folder->name)) continue;
     Descend(*folder, local, here, depth);

@@ -128,15 +128,15 @@ std::string Session::ListRaw() {
   }
   std::string raw;
   StringSink sink(raw, kListingLimit);
-  RunTransfer(*core_, TransferRequest{"LIST", 0, false, std::nullopt}, sink);
+  RunTransfer(*core_, TransferRequest{"LIST", 0, false, std::nullopt, false}, sink);
   return raw;
 }
 
 ParsedListing Session::List() { return ParseListing(ListRaw()); }
 
 Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
-                                     std::int64_t offset,
-                                     std::optional<std::int64_t> known_size) {
+                                     std::int64_t offset, std::optional<std::int64_t> known_size,
+                                     bool another_follows) {
   RequirePath(remote, "remote file name");
   RequireLogin();
   if (offset < 0) throw FtpError(ErrorCode::kInvalidValue, "the restart offset is negative");
@@ -147,7 +147,7 @@ Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
   }
   ApplyTransferType();
   TransferRequest request{"RETR " + remote, offset, core_->type == TransferType::kImage,
-                          known_size};
+                          known_size, another_follows};
   const TransferOutcome outcome = RunTransfer(*core_, request, sink);
   return {outcome.bytes, outcome.size_checked};
 }

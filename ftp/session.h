@@ -62,9 +62,11 @@ class Session {
   };
   // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST,
   // which must be accepted with 350). `known_size` (from a listing) checks the byte count of a
-  // binary transfer when the server announces none.
+  // binary transfer when the server announces none. `another_follows`: the next call is
+  // another Retrieve, whose passive-mode request may then be sent ahead.
   Retrieved Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
-                     std::optional<std::int64_t> known_size = std::nullopt);
+                     std::optional<std::int64_t> known_size = std::nullopt,
+                     bool another_follows = false);
   // SIZE; nullopt when the server cannot tell (no SIZE command, not a plain file).
   std::optional<std::int64_t> Size(const std::string& path);
 

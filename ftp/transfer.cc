@@ -119,14 +119,17 @@ void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
 }
 
 // Turns how the data ended into the final reply, or into the error it means.
-void Conclude(SessionCore& core, const ReceiveResult& received, Tcp::socket& data,
-              Replies& replies, const std::string& subject) {
+void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveResult& received,
+              Tcp::socket& data, Replies& replies, const std::string& subject) {
   ControlConnection& control = core.control;
   replies.Take(received.preliminary);
   replies.Take(received.reply);
   switch (received.end) {
     case ReceiveEnd::kEof:
       CloseData(data);
+      // The server has closed the data connection: the transfer is over on its side, and the
+      // next file's EPSV can travel with its 226.
+      if (request.another_follows && core.passive) core.connector.AskAhead();
       AwaitFinal(control, replies);
       return;
     case ReceiveEnd::kIdleTimeout:
@@ -196,7 +199,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     Abort(core, data);
     throw;
   }
-  Conclude(core, received, data, replies, subject);
+  Conclude(core, request, received, data, replies, subject);
   const Reply& final = *replies.final;
   if (final.Refusal()) ThrowRefusal(core.control, replies, subject);
   if (!final.Positive()) {

@@ -18,6 +18,7 @@ struct TransferRequest {
   std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command
   bool check_size = false;                 // binary transfers: compare the byte count
   std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
+  bool another_follows = false;            // passive: ask for the next port at the data's end
 };
 
 struct TransferOutcome {

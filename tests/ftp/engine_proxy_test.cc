@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ftp/get_file.h"
+#include "ftp/get_matching.h"
 #include "tests/ftp/engine_test_util.h"
 #include "tests/support/test_servers.h"
 
@@ -118,6 +119,7 @@ TEST(EngineProxy, FtpProxyGatewayWithUserAtHostInBothModes) {
   if (!FtpProxy::Available(&why)) GTEST_SKIP() << why;
   PyFtpd server;
   WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
+  for (const char* name : {"x1", "x2", "x3"}) WriteFile(server.root() / "dir" / name, name);
   FtpProxy gateway(server.port());
   for (const bool passive : {true, false}) {
     SCOPED_TRACE(passive ? "passive" : "active");
@@ -129,6 +131,9 @@ TEST(EngineProxy, FtpProxyGatewayWithUserAtHostInBothModes) {
     traced.session.Login(LoginFor(server));
     GetFile(traced.session, "via.bin", local.path().string());
     EXPECT_TRUE(ReadFile(local / "via.bin") == PatternBytes(100000, 5));
+    // Several files in a row: the next file's passive request travels ahead through the gateway.
+    GetMatching(traced.session, "/dir/*", local.path().string());
+    for (const char* name : {"x1", "x2", "x3"}) EXPECT_EQ(ReadFile(local / name), name);
     traced.session.Delete("via.bin");
     WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
     const std::vector<std::string> commands = traced.Commands();

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ftp/get_file.h"
+#include "ftp/get_matching.h"
 #include "tests/ftp/engine_test_util.h"
 #include "tests/support/test_servers.h"
 
@@ -250,6 +251,42 @@ TEST(EngineTranscript, AnAccountAskedForButNotGivenFailsTheLogin) {
   const FtpError error = CatchFtpError([&] { session.Login(Direct(server)); });
   EXPECT_EQ(error.code(), ErrorCode::kLoginFailed);
   EXPECT_STREQ(error.what(), "login as anna needs an account (332), and none was given");
+}
+
+TEST(EngineTranscript, GetMatchingAsksForTheNextPortBeforeTheLast226) {
+  // This server sends a file's 226 only once the next EPSV has arrived: a client that waited
+  // for the 226 before asking would stall until its time-out.
+  const json epsv = {{"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}};
+  json first_epsv = epsv;
+  first_epsv["expect"] = "EPSV";
+  json ahead_epsv = epsv;
+  ahead_epsv["expect"] = "EPSV";
+  ahead_epsv["reply"] = {"226 Sent a.", "229 Extended (|||{port}|)"};
+  const std::string listing =
+      "-rw-r--r-- 1 u g 1 Jan 01 00:00 a\r\n-rw-r--r-- 1 u g 1 Jan 01 00:00 b\r\n";
+  ScriptedFtp server(WithLogin({
+      Step("PWD", {"257 \"/\" is cwd"}),
+      first_epsv,
+      {{"expect", "LIST"}, {"reply", {"150 Here."}}, {"data", listing}, {"after", {"226 Listed."}}},
+      Step("TYPE I", {"200 Binary."}),
+      first_epsv,
+      {{"expect", "RETR a"}, {"reply", {"150 Sending a (1 bytes)."}}, {"data", "A"}},
+      ahead_epsv,
+      {{"expect", "RETR b"}, {"reply", {"150 Sending b (1 bytes)."}}, {"data", "B"},
+       {"after", {"226 Sent b."}}},
+      Step("CWD /", {"250 Ok."}),
+  }).dump());
+  TempDir local;
+  Session session;
+  session.set_timeout(3s);
+  session.set_transfer_type(TransferType::kImage);
+  session.Login(Direct(server));
+  const MatchingResult result = GetMatching(session, "*", local.path().string());
+  EXPECT_EQ(result.files, 2);
+  EXPECT_EQ(ReadFile(local / "a"), "A");
+  EXPECT_EQ(ReadFile(local / "b"), "B");
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
 }
 
 struct BrokenReplyCase {
