@@ -13,10 +13,6 @@ int g_argc = 1;
 char g_program_name[] = "pullwire";
 char* g_argv[] = {g_program_name, nullptr};
 
-// Not destroyed at exit on purpose: Qt's own globals may be gone by then. ReleaseQtApplication
-// deletes it while Qt is still whole.
-QApplication* g_own_application = nullptr;
-
 bool HasEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
@@ -34,13 +30,9 @@ QApplication* EnsureQtApplication() {
     return qobject_cast<QApplication*>(existing);
   }
   if (!DisplayReachable()) return nullptr;
-  g_own_application = new QApplication(g_argc, g_argv);
-  return g_own_application;
-}
-
-void ReleaseQtApplication() {
-  delete g_own_application;
-  g_own_application = nullptr;
+  // Never destroyed: the dialogs module stays loaded for the life of the process, and at exit
+  // Qt's own globals may already be gone.
+  return new QApplication(g_argc, g_argv);
 }
 
 }  // namespace pullwire

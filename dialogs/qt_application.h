@@ -10,8 +10,4 @@ namespace pullwire {
 // (no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM), where creating one would abort the process.
 QApplication* EnsureQtApplication();
 
-// Deletes the application EnsureQtApplication created, if it created one (before the library is
-// unloaded). The host's own application is never touched.
-void ReleaseQtApplication();
-
 }  // namespace pullwire

@@ -3,24 +3,16 @@
 
 #include <memory>
 
-#include "dialogs/qt_application.h"
-#include "dialogs/qt_command_editor.h"
 #include "download/module_download_run.h"
 #include "plugin/daemon_channel.h"
+#include "plugin/dialogs_loader.h"
 
 namespace pullwire {
 
 namespace {
 
-// The Qt application we may have made for a host without one must not outlive our code; it goes
-// after the module, whose desktop services may still hold widgets.
-struct QtApplicationRelease {
-  ~QtApplicationRelease() { ReleaseQtApplication(); }
-};
-
 struct WiredModule {
   WiredModule() { WireLibraryServices(module); }
-  QtApplicationRelease qt_release;
   PluginModule module;
 };
 
@@ -36,9 +28,8 @@ PluginModule& LibraryModule() {
 void WireLibraryServices(PluginModule& module) {
   module.set_message_channel(std::make_unique<DaemonChannel>(module.state(), module.clock()));
   InstallDownloadRun(module);
-  // Setup's desktop: made only when Setup first needs it, so Execute never touches Qt.
-  module.set_ui_factory(MakeQtUiServices);
-  module.set_command_editor(std::make_unique<QtCommandEditor>());
+  // Setup's desktop: loaded only when Setup first needs it, so Execute never loads Qt.
+  InstallLazyDialogs(module);
 }
 
 }  // namespace pullwire

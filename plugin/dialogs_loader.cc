@@ -1,0 +1,83 @@
+// Lazy loading of the dialogs module.
+#include "plugin/dialogs_loader.h"
+
+#include <dlfcn.h>
+
+#include <string>
+
+#include <fmt/format.h>
+
+#include "com/activation.h"
+#include "plugin/dialogs_entry.h"
+
+namespace pullwire {
+namespace {
+
+struct LoadedDialogs {
+  const DialogsEntryPoints* entry_points = nullptr;
+  std::string error;  // why it could not be loaded
+};
+
+LoadedDialogs& Dialogs() {
+  static LoadedDialogs loaded;
+  return loaded;
+}
+
+const DialogsEntryPoints* LoadDialogs() {
+  LoadedDialogs& loaded = Dialogs();
+  if (loaded.entry_points != nullptr || !loaded.error.empty()) return loaded.entry_points;
+  const auto library =
+      com::LibraryPathContaining(reinterpret_cast<const void*>(&LoadDialogs)).parent_path() / kDialogsLibraryName;
+  // Never unloaded: Qt keeps process-wide registrations that must not point into unmapped code.
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    loaded.error = fmt::format("The command editor cannot be loaded: {}", why != nullptr ? why : library.string());
+    return nullptr;
+  }
+  const auto entry = reinterpret_cast<DialogsEntryPointFn>(dlsym(handle, kDialogsEntryPointName));
+  if (entry == nullptr) {
+    loaded.error = fmt::format("The command editor cannot be loaded: {} lacks {}", library.string(),
+                               kDialogsEntryPointName);
+    return nullptr;
+  }
+  loaded.entry_points = entry();
+  return loaded.entry_points;
+}
+
+// Stands in for the dialogs' editor until the first Setup loads it.
+class LazyCommandEditor final : public CommandEditor {
+ public:
+  void Position(PluginModule& module) override {
+    if (CommandEditor* editor = Editor()) editor->Position(module);
+  }
+  void Edit(PluginModule& module) override {
+    if (CommandEditor* editor = Editor()) {
+      editor->Edit(module);
+    } else {
+      module.ui().ShowMessage(nullptr, Dialogs().error, "Pullwire", MessageIcon::kExclamation);
+    }
+  }
+
+ private:
+  CommandEditor* Editor() {
+    if (!editor_) {
+      if (const DialogsEntryPoints* dialogs = LoadDialogs()) editor_ = dialogs->make_command_editor();
+    }
+    return editor_.get();
+  }
+
+  std::unique_ptr<CommandEditor> editor_;
+};
+
+}  // namespace
+
+void InstallLazyDialogs(PluginModule& module) {
+  module.set_ui_factory([]() -> std::unique_ptr<UiServices> {
+    const DialogsEntryPoints* dialogs = LoadDialogs();
+    return dialogs != nullptr ? dialogs->make_ui_services() : nullptr;
+  });
+  module.set_command_editor(std::make_unique<LazyCommandEditor>());
+}
+
+}  // namespace pullwire
