@@ -1,5 +1,6 @@
 # Test helpers: pullwire_add_gtest(name LABEL label SOURCES ... LIBS ... [ENVIRONMENT ...]).
 find_package(GTest REQUIRED)
+find_package(Qt6 REQUIRED COMPONENTS Test)
 include(GoogleTest)
 
 # Folders the tests may write to and the run-time folder of the local servers they start.

@@ -3,6 +3,10 @@
 
 #include <fmt/format.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -106,6 +110,59 @@ CommandSlots ReadCommandFile(const std::filesystem::path& path) {
   text << in.rdbuf();
   if (in.bad()) throw CommandFileError(fmt::format("cannot read {}", path.string()));
   return ParseCommandFile(text.str(), path.string());
+}
+
+std::string FormatCommandFile(const CommandSlots& slots) {
+  nlohmann::ordered_json document = nlohmann::ordered_json::object();
+  for (int i = 0; i < kCommandSlots; ++i) {
+    document[kCommandFieldNames[static_cast<std::size_t>(i)]] = slots[static_cast<std::size_t>(i)];
+  }
+  try {
+    return document.dump(2) + "\n";
+  } catch (const nlohmann::ordered_json::type_error&) {
+    // JSON holds only UTF-8; the files we read and the editor's Qt texts always are.
+    throw CommandFileError("the command holds text that is not UTF-8 and cannot be written as JSON");
+  }
+}
+
+void WriteCommandFile(const std::filesystem::path& path, const CommandSlots& slots) {
+  const std::string text = FormatCommandFile(slots);
+  const auto fail = [&](std::string_view what) {
+    return CommandFileError(fmt::format("cannot write {}: {}: {}", path.string(), what, std::strerror(errno)));
+  };
+  mode_t mode = S_IRUSR | S_IWUSR;
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) {
+    if (!S_ISREG(existing.st_mode)) {
+      errno = EISDIR;
+      throw fail("not a regular file");
+    }
+    mode = existing.st_mode & 07777;
+  }
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw fail("cannot create a temporary file beside it");
+  bool written = ::fchmod(fd, mode) == 0;
+  for (std::size_t done = 0; written && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += static_cast<std::size_t>(n);
+  }
+  written = written && ::fsync(fd) == 0;
+  const int saved_errno = errno;
+  ::close(fd);
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    const int why = written ? errno : saved_errno;
+    ::unlink(temp.c_str());
+    errno = why;
+    throw fail("the old file is unchanged");
+  }
+  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
+    ::fsync(dir);  // the rename itself survives a crash
+    ::close(dir);
+  }
 }
 
 }  // namespace pullwire::host

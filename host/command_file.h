@@ -28,4 +28,11 @@ class CommandFileError : public std::runtime_error {
 CommandSlots ParseCommandFile(std::string_view json_text, std::string_view source);
 CommandSlots ReadCommandFile(const std::filesystem::path& path);
 
+// The JSON object form, keys in slot order, every value a string.
+std::string FormatCommandFile(const CommandSlots& slots);
+// Replaces `path` atomically (a temporary file beside it, flushed, renamed over it), so a crash
+// leaves the old file or the new one, never half of one. A new file is private to its owner
+// (it holds a password); an existing one keeps its mode. Throws CommandFileError.
+void WriteCommandFile(const std::filesystem::path& path, const CommandSlots& slots);
+
 }  // namespace pullwire::host

@@ -22,5 +22,7 @@ void AddRegisterCommands(CLI::App& app, const HostOptions& options);
 void AddDaemonCommand(CLI::App& app, int& exit_code);
 // `run COMMAND_FILE`: 0 when the run's Error is False, 1 when True, 2 for a bad command file.
 void AddRunCommand(CLI::App& app, const HostOptions& options, int& exit_code);
+// `edit COMMAND_FILE`: 0 when saved, 1 when cancelled, 2 for a file or record that cannot be edited.
+void AddEditCommand(CLI::App& app, const HostOptions& options, int& exit_code);
 
 }  // namespace pullwire::host

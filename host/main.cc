@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   AddRegisterCommands(app, options);
   AddDaemonCommand(app, exit_code);
   AddRunCommand(app, options, exit_code);
+  AddEditCommand(app, options, exit_code);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,207 @@
+// `pullwire edit`: the plug-in's real editor opened through the loaded library, driven like a
+// user, the file written back (or left alone), and `pullwire run` on the result.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <sys/stat.h>
+
+#include "host/command_file.h"
+#include "host/edit_command.h"
+#include "private_environment.h"
+#include "tests/support/test_servers.h"
+
+namespace pullwire {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (bounded) for the modal editor and hands it to `act`. A test whose editor never opens, or
+// that leaves a window open (the editor, or a box `act` did not expect), fails instead of hanging.
+void WhenEditorOpens(std::function<void(QWidget*)> act) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal->objectName() != "frmCommandPullwire" || !modal->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    modal->activateWindow();
+    (void)QTest::qWaitForWindowActive(modal, 5000);
+    act(modal);
+  });
+  poll->start(20);
+  auto* watchdog = new QTimer;
+  watchdog->setSingleShot(true);
+  QObject::connect(watchdog, &QTimer::timeout, [poll, watchdog] {
+    watchdog->deleteLater();
+    bool closed_any = false;
+    for (int i = 0; i < 10 && QApplication::activeModalWidget() != nullptr; ++i) {
+      QWidget* open = QApplication::activeModalWidget();
+      ADD_FAILURE() << "a window was left open: " << open->objectName().toStdString() << " "
+                    << open->windowTitle().toStdString();
+      open->close();
+      closed_any = true;
+    }
+    if (!closed_any && poll->isActive()) ADD_FAILURE() << "the editor never opened";
+    if (poll->isActive()) {
+      poll->stop();
+      poll->deleteLater();
+    }
+  });
+  watchdog->start(20000);
+}
+
+template <class T>
+T* Child(QWidget* editor, const char* name) {
+  T* child = editor->findChild<T*>(QLatin1String(name));
+  if (child == nullptr) throw std::runtime_error(std::string("no control named ") + name);
+  return child;
+}
+
+// Types into a box as a user does: focus in (the box it leaves stores its text), replace all.
+void Type(QWidget* editor, const char* name, const QString& text) {
+  auto* box = Child<QLineEdit>(editor, name);
+  box->setFocus(Qt::TabFocusReason);
+  box->selectAll();
+  QTest::keyClicks(box, text);
+}
+
+class EditCommandTest : public ::testing::Test {
+ protected:
+  host::HostOptions Library() const {
+    host::HostOptions options;
+    options.library = PULLWIRE_LIBRARY_PATH;
+    return options;
+  }
+
+  testing::PrivateEnvironment env_;
+  testing::TempDir dir_{"edit"};
+};
+
+TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_settings) {
+  testing::PyFtpdOptions server_options;
+  server_options.low_port = true;
+  testing::PyFtpd server(server_options);
+  testing::WriteFile(server.root() / "reports" / "jan.csv", "a,b\n1,2\n");
+  testing::WriteFile(server.root() / "reports" / "feb.csv", "a,b\n3,4\n");
+  const auto local = dir_.path() / "in";
+  std::filesystem::create_directory(local);
+  // An existing command supplies the port: the editor's box takes at most 4 digits, the test
+  // server's port has 5.
+  const auto file = dir_.path() / "reports.json";
+  testing::WriteFile(file, "{\"Port\": " + std::to_string(server.port()) + "}");
+
+  WhenEditorOpens([&](QWidget* editor) {
+    Type(editor, "txtHost", "127.0.0.1");
+    Type(editor, "txtUsername", QString::fromStdString(server.user()));
+    Type(editor, "txtPassword", QString::fromStdString(server.password()));
+    Type(editor, "txtTimeout", "20");
+    Type(editor, "txtRemoteDir", "/reports/");
+    Type(editor, "txtLocalDir", QString::fromStdString(local.string()));
+    Child<QComboBox>(editor, "cmbMode")->setCurrentIndex(1);
+    Child<QCheckBox>(editor, "chkPASV")->setChecked(true);
+    Child<QCheckBox>(editor, "chkProcesAll")->setChecked(true);
+    // Straight from the last box to "&Ok": the click moves the focus, so the box is stored first.
+    QTest::mouseClick(Child<QPushButton>(editor, "cmdSave"), Qt::LeftButton);
+  });
+  ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
+
+  const host::CommandSlots saved = host::ReadCommandFile(file);
+  EXPECT_EQ(saved[0], "127.0.0.1");
+  EXPECT_EQ(saved[3], std::to_string(server.port()));
+  EXPECT_EQ(saved[4], "1");
+  EXPECT_EQ(saved[5], "20");
+  EXPECT_EQ(saved[6], "1");
+  EXPECT_EQ(saved[7], "/reports") << "the trailing separator is trimmed";
+  EXPECT_EQ(saved[8], local.string());
+  EXPECT_EQ(saved[10], "1");
+  EXPECT_EQ(saved[22], "*");
+  EXPECT_EQ(saved[23], "0");
+
+  const auto run = testing::RunCommand({PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Number of files downloaded : 2"), std::string::npos) << run.out;
+  EXPECT_EQ(testing::ReadFile(local / "jan.csv"), "a,b\n1,2\n");
+  EXPECT_EQ(testing::ReadFile(local / "feb.csv"), "a,b\n3,4\n");
+}
+
+TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
+  const auto file = dir_.path() / "keep.json";
+  const std::string original = "{\"Host\": \"ftp.example.org\", \"Port\": 2121}\n";
+  testing::WriteFile(file, original);
+  ::chmod(file.c_str(), 0640);
+
+  QString shown_host;
+  WhenEditorOpens([&](QWidget* editor) {
+    shown_host = Child<QLineEdit>(editor, "txtHost")->text();
+    Type(editor, "txtHost", "other.example.org");
+    QTest::mouseClick(Child<QPushButton>(editor, "cmdCancel"), Qt::LeftButton);
+  });
+  EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditCancelled);
+  EXPECT_EQ(shown_host, "ftp.example.org") << "the editor opens on the file's command";
+  EXPECT_EQ(testing::ReadFile(file), original);
+
+  // A save keeps the file's own mode.
+  WhenEditorOpens([&](QWidget* editor) {
+    for (const char* box : {"txtUsername", "txtPassword", "txtRemoteDir", "txtLocalDir"}) {
+      Type(editor, box, "x");
+    }
+    Type(editor, "txtTimeout", "30");
+    Child<QComboBox>(editor, "cmbMode")->setCurrentIndex(0);
+    QTest::mouseClick(Child<QPushButton>(editor, "cmdSave"), Qt::LeftButton);
+  });
+  ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
+  EXPECT_EQ(host::ReadCommandFile(file)[3], "2121");
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(EditCommandTest, a_record_the_editor_cannot_take_is_refused_before_any_window) {
+  const auto file = dir_.path() / "bad.json";
+  const std::string original = "{\"Port\": \"abc\"}";
+  testing::WriteFile(file, original);
+  EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditBadCommand);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(testing::ReadFile(file), original);
+
+  testing::WriteFile(file, "[1, 2]");
+  EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditBadCommand);
+}
+
+TEST(CommandFileWriter, writes_what_the_reader_reads_back) {
+  testing::TempDir dir("writer");
+  host::CommandSlots record;
+  for (int i = 0; i < host::kCommandSlots; ++i) record[static_cast<std::size_t>(i)] = "v" + std::to_string(i);
+  record[2] = "p\"a\\ss \xc3\xa9";  // quotes, a backslash and UTF-8 survive
+  const auto file = dir.path() / "cmd.json";
+  host::WriteCommandFile(file, record);
+  EXPECT_EQ(host::ReadCommandFile(file), record);
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "a new command file holds a password";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+
+  EXPECT_THROW(host::WriteCommandFile(dir.path(), record), host::CommandFileError) << "a folder is not replaced";
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
+  EXPECT_THROW(host::WriteCommandFile(dir.path() / "missing" / "cmd.json", record), host::CommandFileError);
+}
+
+}  // namespace
+}  // namespace pullwire
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("QT_QPA_PLATFORMTHEME", "");
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
