@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Compares Pullwire's FTP engine with curl, wget and lftp on a loopback vsftpd: one 1 GiB file,
-# and a tree of 2,000 files of 4 KiB in 20 folders. Each client runs 5 times, round-robin, and
-# the median counts; ratios are taken inside this one run. Peak memory is the largest resident
-# set of the client's processes (getrusage of children).
+# and a tree of 2,000 files of 4 KiB in 20 folders. Each client runs 5 times, round-robin (each
+# round begins with the next client), and the median counts; ratios are taken inside this one
+# run. Peak memory is the largest resident set among the client's processes (wait4 in
+# BUILD_DIR/bench/run_measured, so the launcher's own memory is not counted).
 #
 # usage: bench/run-bench.sh BUILD_DIR          (as root: vsftpd logs in as the test account)
 #
-# Adding a row: write a function run_<work>_<client> OUT_DIR (it downloads the work's remote data
-# into OUT_DIR and returns non-zero on failure), and append <client> to the work's client list
-# (BIG_CLIENTS or TREE_CLIENTS). A check_<work> function verifies every copy.
+# Adding a row: write a function cmd_<work>_<client> OUT_DIR that sets the array CMD to a command
+# downloading the work's remote data into OUT_DIR (exit status 0 on success), and append <client>
+# to the work's client list. check_<work> OUT_DIR verifies the first round's copy.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -124,8 +125,12 @@ bench_work() {
   local work_name=$1
   shift
   local clients=("$@")
+  local count=${#clients[@]}
   for run in $(seq "$runs"); do
-    for client in "${clients[@]}"; do
+    # Each round starts with another client, so that none always follows the same one (a client
+    # whose server sessions linger after it ends slows whoever runs next).
+    for step in $(seq 0 $((count - 1))); do
+      local client=${clients[$(((run - 1 + step) % count))]}
       local dest="$out/$client"
       rm -rf "$dest"
       mkdir -p "$dest"

@@ -2,6 +2,13 @@
 #include "ftp/data_connection.h"
 
 #include <fmt/format.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <utility>
 
 #include "ftp/errors.h"
 #include "ftp/reply_meaning.h"
@@ -50,19 +57,59 @@ std::uint16_t DataConnector::PassivePort() {
                  fmt::format("unreadable reply to PASV: {}", reply.Quote()));
 }
 
-void DataConnector::ConnectPassive(Tcp::socket& data, std::uint16_t port) {
-  const Deadline deadline = Deadline::After(control_.timeout());
-  std::vector<Tcp::endpoint> endpoints;
-  std::string target;
-  if (route_.through_socks) {
-    endpoints = route_.proxy_endpoints;
-    target = "the SOCKS proxy " + HostPortText(endpoints.front().address().to_string(),
-                                               endpoints.front().port());
-  } else {
-    endpoints = {Tcp::endpoint(route_.peer, port)};
-    target = HostPortText(route_.peer.to_string(), port);
+void DataConnector::StartConnect(Tcp::socket& data, std::uint16_t port) {
+  const Tcp::endpoint endpoint(route_.peer, port);
+  connecting_to_ = HostPortText(route_.peer.to_string(), port);
+  asio::error_code error;
+  data.open(endpoint.protocol(), error);
+  if (!error) data.non_blocking(true, error);
+  if (!error && ::connect(data.native_handle(), endpoint.data(),
+                          static_cast<socklen_t>(endpoint.size())) != 0 &&
+      errno != EINPROGRESS) {
+    error = asio::error_code(errno, asio::system_category());
   }
-  const asio::error_code error = net_.Connect(data, endpoints, deadline);
+  if (error) {
+    connecting_to_.clear();
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("cannot open the data connection to {}: {}",
+                               HostPortText(route_.peer.to_string(), port), error.message()));
+  }
+}
+
+void DataConnector::FinishConnect(Tcp::socket& data) {
+  const std::string target = std::exchange(connecting_to_, {});
+  const Deadline deadline = Deadline::After(control_.timeout());
+  while (true) {
+    pollfd fd{data.native_handle(), POLLOUT, 0};
+    const auto left = std::min<Milliseconds::rep>(deadline.Left().count(), INT_MAX);
+    const int ready = sys_.Poll(&fd, 1, static_cast<int>(left));
+    if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+    if (deadline.Passed()) {
+      throw FtpError(ErrorCode::kTimedOut,
+                     TimeoutText("no data connection to " + target, deadline));
+    }
+  }
+  int error = 0;
+  socklen_t size = sizeof(error);
+  if (::getsockopt(data.native_handle(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error != 0) {
+    throw FtpError(ErrorCode::kDataConnectionFailed,
+                   fmt::format("cannot open the data connection to {}: {}", target,
+                               std::strerror(error)));
+  }
+}
+
+void DataConnector::ConnectPassive(Tcp::socket& data, std::uint16_t port) {
+  if (!route_.through_socks) {
+    StartConnect(data, port);
+    return;
+  }
+  // Through SOCKS: to the proxy, then one CONNECT to the server's data port.
+  const Deadline deadline = Deadline::After(control_.timeout());
+  const Tcp::endpoint& proxy = route_.proxy_endpoints.front();
+  const std::string target =
+      "the SOCKS proxy " + HostPortText(proxy.address().to_string(), proxy.port());
+  const asio::error_code error = net_.Connect(data, route_.proxy_endpoints, deadline);
   if (error == asio::error::timed_out) {
     throw FtpError(ErrorCode::kTimedOut, TimeoutText("no data connection to " + target, deadline));
   }
@@ -71,11 +118,9 @@ void DataConnector::ConnectPassive(Tcp::socket& data, std::uint16_t port) {
                    fmt::format("cannot open the data connection to {}: {}", target,
                                error.message()));
   }
-  if (route_.through_socks) {
-    SocksTarget socks = route_.socks;
-    socks.port = port;
-    SocksConnect(net_, data, socks, deadline);
-  }
+  SocksTarget socks = route_.socks;
+  socks.port = port;
+  SocksConnect(net_, data, socks, deadline);
 }
 
 void DataConnector::Listen() {
@@ -100,6 +145,7 @@ void DataConnector::Listen() {
 
 void DataConnector::Prepare(bool passive, Tcp::socket& data) {
   Cancel();
+  connecting_to_.clear();
   if (passive) {
     ConnectPassive(data, PassivePort());
     return;
@@ -125,6 +171,10 @@ void DataConnector::Prepare(bool passive, Tcp::socket& data) {
 }
 
 void DataConnector::Complete(Tcp::socket& data) {
+  if (!connecting_to_.empty()) {
+    FinishConnect(data);
+    return;
+  }
   if (!acceptor_) return;
   const Deadline deadline = Deadline::After(control_.timeout());
   const asio::error_code error = net_.Accept(*acceptor_, data, deadline);

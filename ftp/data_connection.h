@@ -1,6 +1,8 @@
 // Opening the data connection of one transfer: passive (EPSV, falling back to PASV for the rest
 // of the session; always to the control connection's peer or through SOCKS) or active
-// (PORT/EPRT with a listener on the control connection's local address).
+// (PORT/EPRT with a listener on the control connection's local address). A direct passive
+// connection is only started before the transfer command and finished after it, so that the
+// server reads the command while the connection is being made.
 #pragma once
 
 #include <optional>
@@ -8,20 +10,24 @@
 #include "ftp/control_connection.h"
 #include "ftp/login.h"
 #include "ftp/net_io.h"
+#include "ftp/sys_io.h"
 
 namespace pullwire::ftp {
 
 class DataConnector {
  public:
-  DataConnector(NetIo& net, ControlConnection& control) : net_(net), control_(control) {}
+  DataConnector(NetIo& net, SysIo& sys, ControlConnection& control)
+      : net_(net), sys_(sys), control_(control) {}
 
   // A new session: EPSV is tried again.
   void Reset(const DataRoute& route);
 
-  // Before the transfer command: passive mode asks for a port and connects `data`; active mode
-  // listens and announces the listener with PORT (IPv4) or EPRT (IPv6).
+  // Before the transfer command: passive mode asks for a port and starts connecting `data`
+  // (through SOCKS: connects); active mode listens and announces the listener with PORT (IPv4)
+  // or EPRT (IPv6).
   void Prepare(bool passive, Tcp::socket& data);
-  // After the transfer command's preliminary reply: active mode accepts the server's connection.
+  // After the transfer command (active mode: after its preliminary reply): waits for the passive
+  // connection to stand, or accepts the server's connection. `data` is then non-blocking.
   void Complete(Tcp::socket& data);
   // Drops a listener left from a failed transfer.
   void Cancel();
@@ -36,13 +42,17 @@ class DataConnector {
   // The reply to `command`, sent now or already sent ahead.
   Reply Ask(const std::string& command);
   void ConnectPassive(Tcp::socket& data, std::uint16_t port);
+  void StartConnect(Tcp::socket& data, std::uint16_t port);
+  void FinishConnect(Tcp::socket& data);
   void Listen();
 
   NetIo& net_;
+  SysIo& sys_;
   ControlConnection& control_;
   DataRoute route_;
   bool epsv_refused_ = false;
   std::optional<Tcp::acceptor> acceptor_;
+  std::string connecting_to_;  // a passive connection started and not yet finished
 };
 
 }  // namespace pullwire::ftp

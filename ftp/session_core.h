@@ -14,7 +14,7 @@ namespace pullwire::ftp {
 
 struct SessionCore {
   explicit SessionCore(SysIo& sys_io)
-      : sys(sys_io), control(net, sys_io), connector(net, control) {}
+      : sys(sys_io), control(net, sys_io), connector(net, sys_io, control) {}
 
   SysIo& sys;
   NetIo net;

@@ -185,12 +185,18 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   Replies replies;
   // Passive mode goes straight to the data: the 1xx reply usually comes with it, and the
   // receive loop takes it (or a refusal) from the control connection.
-  if (!core.passive) {
+  if (core.passive) {
+    try {
+      core.connector.Complete(data);
+    } catch (const FtpError&) {
+      Abort(core, data);  // the server got the command and waits for a connection
+      throw;
+    }
+  } else {
     AwaitStart(core, data, replies, subject);
-    // A connected passive socket is non-blocking already (Asio's connect); an accepted one not.
-    asio::error_code error;
-    data.non_blocking(true, error);
   }
+  asio::error_code error;
+  if (!data.non_blocking()) data.non_blocking(true, error);
   ReceiveResult received;
   try {
     received = ReceiveData(core.sys, data.native_handle(), core.control, sink,

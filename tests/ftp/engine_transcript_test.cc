@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
+
+#include <filesystem>
 
 #include "ftp/get_file.h"
 #include "ftp/get_matching.h"
@@ -251,6 +254,34 @@ TEST(EngineTranscript, AnAccountAskedForButNotGivenFailsTheLogin) {
   const FtpError error = CatchFtpError([&] { session.Login(Direct(server)); });
   EXPECT_EQ(error.code(), ErrorCode::kLoginFailed);
   EXPECT_STREQ(error.what(), "login as anna needs an account (332), and none was given");
+}
+
+TEST(EngineTranscript, ARefusedDataConnectionAbortsAndKeepsTheSessionInStep) {
+  // The data connection is made while the server reads RETR; when it is refused, ABOR and NOOP
+  // bring the reply stream back in step.
+  const int dead_port = UnusedPort();
+  ScriptedFtp server(WithLogin({
+      Step("TYPE I", {"200 Binary."}),
+      Step("EPSV", {fmt::format("229 Extended (|||{}|)", dead_port)}),
+      {{"expect", "RETR f.bin"}},
+      Step("ABOR", {"225 No transfer to ABOR."}),
+      Step("NOOP", {"200 NOOP ok."}),
+  }).dump());
+  TempDir local;
+  Session session;
+  session.set_timeout(3s);
+  session.set_transfer_type(TransferType::kImage);
+  session.Login(Direct(server));
+  const FtpError error =
+      CatchFtpError([&] { GetFile(session, "f.bin", local.path().string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kDataConnectionFailed);
+  EXPECT_EQ(std::string(error.what()),
+            fmt::format("cannot open the data connection to 127.0.0.1 port {}: "
+                        "Connection refused", dead_port));
+  EXPECT_TRUE(session.logged_in());
+  EXPECT_FALSE(std::filesystem::exists(local / "f.bin"));
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
 }
 
 TEST(EngineTranscript, GetMatchingAsksForTheNextPortBeforeTheLast226) {
