@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -111,6 +112,15 @@ class PluginRun : public ::testing::Test {
   std::filesystem::path local_ = parent_ / "local";
 };
 
+// Whether a Qt library is mapped into this process.
+bool QtLoaded() {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    if (line.find("libQt6") != std::string::npos) return true;
+  }
+  return false;
+}
+
 TEST_F(PluginRun, TypicalRoadOfOneFile) {
   PyFtpd server(LowPort());
   WriteFile(server.root() / "pub" / "a.txt", "hello");
@@ -125,6 +135,8 @@ TEST_F(PluginRun, TypicalRoadOfOneFile) {
   EXPECT_EQ(GlobalVar(2), Used("a.txt"));
   EXPECT_EQ(LocalVar(2), Unused());
   EXPECT_FALSE(Error());
+  // The dialogs (and Qt with them) are loaded only by Setup: a run must not pay for them.
+  EXPECT_FALSE(QtLoaded());
 }
 
 TEST_F(PluginRun, FirstAllAndSpecificModes) {
