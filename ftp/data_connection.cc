@@ -28,7 +28,10 @@ void DataConnector::Cancel() {
   acceptor_.reset();
 }
 
-void DataConnector::AskAhead() { control_.SendAhead(epsv_refused_ ? "PASV" : "EPSV"); }
+void DataConnector::AskAhead() {
+  if (route_.through_gateway) return;
+  control_.SendAhead(epsv_refused_ ? "PASV" : "EPSV");
+}
 
 Reply DataConnector::Ask(const std::string& command) {
   if (control_.ahead() == command) return control_.TakeAhead();

@@ -33,6 +33,7 @@ class DataConnector {
   void Cancel();
   // Passive mode: asks for the next transfer's port while the current one's final reply is
   // still on its way, so that the server answers both without waiting for the client between.
+  // Not through an FTP gateway, whose own answers may overtake the server's.
   void AskAhead();
 
   bool epsv_refused() const { return epsv_refused_; }

@@ -139,6 +139,7 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
     route.peer = peer.address();
   }
   const bool gateway = proxy.kind != ProxyKind::kNone && !IsSocks(proxy.kind);
+  route.through_gateway = gateway;
   ReadGreeting(control, gateway ? "the FTP proxy " + HostPortText(proxy.host, ProxyPort(proxy))
                                 : HostPortText(login.host, login.port));
   return route;

@@ -15,6 +15,9 @@ namespace pullwire::ftp {
 // control connection's peer, or through the SOCKS proxy with one CONNECT each.
 struct DataRoute {
   bool through_socks = false;
+  // An FTP gateway (proxy kinds 3 to 7) holds the control connection: it answers some commands
+  // itself (ftp-proxy answers PASV before relaying the server's 226), so nothing is sent ahead.
+  bool through_gateway = false;
   asio::ip::address peer;                      // direct: the control connection's peer
   std::vector<Tcp::endpoint> proxy_endpoints;  // SOCKS: the proxy
   SocksTarget socks;                           // SOCKS: the server; port set per connection
