@@ -20,7 +20,32 @@ struct OpState {
   std::size_t bytes = 0;
 };
 
+// The completion handler of every step: connect and accept pass no byte count.
+struct Completion {
+  std::shared_ptr<OpState> state;
+  void operator()(const asio::error_code& error, std::size_t bytes = 0) const {
+    state->done = true;
+    state->error = error;
+    state->bytes = bytes;
+  }
+};
+
 }  // namespace
+
+template <typename Closeable, typename Start>
+asio::error_code NetIo::Await(Closeable& closeable, const Deadline& deadline, std::size_t* bytes,
+                              Start start) {
+  const Completion completion{std::make_shared<OpState>()};
+  start(completion);
+  if (!RunUntil(completion.state->done, deadline)) {
+    asio::error_code ignored;
+    closeable.close(ignored);  // ends the operation; Drain runs its handler now
+    Drain();
+    return asio::error::timed_out;
+  }
+  if (bytes != nullptr) *bytes = completion.state->bytes;
+  return completion.state->error;
+}
 
 std::optional<asio::ip::address> ParseAddress(std::string_view host) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
@@ -85,18 +110,11 @@ asio::error_code NetIo::Connect(Tcp::socket& socket, const std::vector<Tcp::endp
   for (const Tcp::endpoint& endpoint : endpoints) {
     asio::error_code ignored;
     socket.close(ignored);
-    auto state = std::make_shared<OpState>();
-    socket.async_connect(endpoint, [state](const asio::error_code& error) {
-      state->done = true;
-      state->error = error;
+    const asio::error_code error = Await(socket, deadline, nullptr, [&](const Completion& done) {
+      socket.async_connect(endpoint, done);
     });
-    if (!RunUntil(state->done, deadline)) {
-      socket.close(ignored);
-      Drain();
-      return asio::error::timed_out;
-    }
-    if (!state->error) return {};
-    last = state->error;
+    if (!error || error == asio::error::timed_out) return error;
+    last = error;
   }
   return last;
 }
@@ -104,55 +122,23 @@ asio::error_code NetIo::Connect(Tcp::socket& socket, const std::vector<Tcp::endp
 asio::error_code NetIo::ReadSome(Tcp::socket& socket, char* data, std::size_t size,
                                  const Deadline& deadline, std::size_t& read) {
   read = 0;
-  auto state = std::make_shared<OpState>();
-  socket.async_read_some(asio::buffer(data, size),
-                         [state](const asio::error_code& error, std::size_t bytes) {
-                           state->done = true;
-                           state->error = error;
-                           state->bytes = bytes;
-                         });
-  if (!RunUntil(state->done, deadline)) {
-    asio::error_code ignored;
-    socket.close(ignored);
-    Drain();
-    return asio::error::timed_out;
-  }
-  read = state->bytes;
-  return state->error;
+  return Await(socket, deadline, &read, [&](const Completion& done) {
+    socket.async_read_some(asio::buffer(data, size), done);
+  });
 }
 
 asio::error_code NetIo::WriteAll(Tcp::socket& socket, std::string_view data,
                                  const Deadline& deadline) {
-  auto state = std::make_shared<OpState>();
-  asio::async_write(socket, asio::buffer(data.data(), data.size()),
-                    [state](const asio::error_code& error, std::size_t bytes) {
-                      state->done = true;
-                      state->error = error;
-                      state->bytes = bytes;
-                    });
-  if (!RunUntil(state->done, deadline)) {
-    asio::error_code ignored;
-    socket.close(ignored);
-    Drain();
-    return asio::error::timed_out;
-  }
-  return state->error;
+  return Await(socket, deadline, nullptr, [&](const Completion& done) {
+    asio::async_write(socket, asio::buffer(data.data(), data.size()), done);
+  });
 }
 
 asio::error_code NetIo::Accept(Tcp::acceptor& acceptor, Tcp::socket& socket,
                                const Deadline& deadline) {
-  auto state = std::make_shared<OpState>();
-  acceptor.async_accept(socket, [state](const asio::error_code& error) {
-    state->done = true;
-    state->error = error;
+  return Await(acceptor, deadline, nullptr, [&](const Completion& done) {
+    acceptor.async_accept(socket, done);
   });
-  if (!RunUntil(state->done, deadline)) {
-    asio::error_code ignored;
-    acceptor.close(ignored);
-    Drain();
-    return asio::error::timed_out;
-  }
-  return state->error;
 }
 
 }  // namespace pullwire::ftp

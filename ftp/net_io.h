@@ -49,6 +49,10 @@ class NetIo {
   bool RunUntil(const bool& done, const Deadline& deadline);
   // Completes cancelled operations so that no handler outlives the step that started it.
   void Drain();
+  // One step: `start` begins the operation with the given completion handler; this drives it to
+  // completion or the deadline, closing `closeable` on expiry. `bytes` receives the byte count.
+  template <typename Closeable, typename Start>
+  asio::error_code Await(Closeable& closeable, const Deadline& deadline, std::size_t* bytes, Start start);
 
   asio::io_context io_;
 };
