@@ -59,8 +59,7 @@ void ListRemoteFolder(RunContext& run) {
   run.ftp.TransferType(0);
   run.ftp.ListDirectory();
   const ComponentListing& listing = run.ftp.Listing();
-  if (!BuildEntryList(run.state, run.ftp, run.messages, listing, RemoteList::kEntryList, true,
-                      run.state.Settings.RemoteDir)) {
+  if (!BuildEntryList(run.state, run.ftp, run.messages, listing, RemoteList::kEntryList, true)) {
     throw AlreadyReported{};
   }
 }

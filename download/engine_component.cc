@@ -141,6 +141,12 @@ void EngineComponent::WorkingDirectory(const std::string& remote_path) {
   Call([&] { session_.ChangeDirectory(remote_path); });
 }
 
+std::string EngineComponent::CurrentDirectory() {
+  std::string folder;
+  Call([&] { folder = session_.CurrentDirectory(); });
+  return folder;
+}
+
 void EngineComponent::ListDirectory() {
   // A failed listing leaves no stale entries of an earlier folder behind.
   listing_ = EngineListing();

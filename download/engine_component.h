@@ -58,6 +58,7 @@ class EngineComponent : public FtpComponent {
   void Logout() override;
 
   void WorkingDirectory(const std::string& remote_path) override;
+  std::string CurrentDirectory() override;
   void ListDirectory() override;
   const ComponentListing& Listing() const override { return listing_; }
 

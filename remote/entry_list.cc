@@ -2,6 +2,7 @@
 #include "remote/entry_list.h"
 
 #include <exception>
+#include <optional>
 
 #include "remote/name_filter.h"
 
@@ -31,7 +32,7 @@ struct BuildStep {
   FtpComponent& ftp;
   std::vector<RemoteEntry>& list;
   bool apply_filter;
-  const std::string& listed_folder;
+  std::optional<std::string> listed_folder;  // asked for on the first link only
 
   bool Kept(const ListEntry& entry) const {
     return !IsDotEntry(entry.Name) && (!apply_filter || NameAccepted(state, entry.Name));
@@ -53,8 +54,9 @@ struct BuildStep {
       list.push_back(RecordOf(entry));
       if (type != "L") continue;
       const std::size_t index = list.size() - 1;
+      if (!listed_folder) listed_folder = ftp.CurrentDirectory();
       const bool folder_link =
-          ProbeLinkKind(ftp, state.Settings.RemoteDir, entry.Name, listed_folder) != kKindFile;
+          ProbeLinkKind(ftp, state.Settings.RemoteDir, entry.Name, *listed_folder) != kKindFile;
       list[index].IsFolderLink = folder_link;
       list[index].IsFileLink = !folder_link;
     }
@@ -72,8 +74,7 @@ const std::vector<RemoteEntry>& ListOf(const ModuleState& state, RemoteList whic
 }
 
 bool BuildEntryList(ModuleState& state, FtpComponent& ftp, MessageChannel& messages,
-                    const ComponentListing& listing, RemoteList target, bool apply_filter,
-                    const std::string& listed_folder) {
+                    const ComponentListing& listing, RemoteList target, bool apply_filter) {
   std::vector<RemoteEntry>& list = ListOf(state, target);
   list.assign(1, RemoteEntry{});
   if (apply_filter) ParseFilter(state);
@@ -83,7 +84,7 @@ bool BuildEntryList(ModuleState& state, FtpComponent& ftp, MessageChannel& messa
       if (!unparsed.empty()) ReportUnsupportedListing(messages, unparsed);
       return true;
     }
-    BuildStep step{state, ftp, list, apply_filter, listed_folder};
+    BuildStep step{state, ftp, list, apply_filter, std::nullopt};
     step.AddFolders(listing);
     step.AddOthers(listing);
     return true;

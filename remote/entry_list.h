@@ -21,15 +21,14 @@ const std::vector<RemoteEntry>& ListOf(const ModuleState& state, RemoteList whic
 // Replaces the target list with the entries of `listing`: position 0 empty, then every kept
 // folder in listing order, then every other kept entry in listing order. A link is probed with
 // the RemoteDir setting (ProbeLinkKind), and after a successful probe the session goes back to
-// `listed_folder`, the path the caller entered to list it.
+// the folder it listed, asked of the server (PWD) once, before the first probe.
 //
 // A listing with ListingStyle 2 gives the unsupported-listing warnings (when UnparsedLines is
 // not empty), an empty list and true. Any failure while reading the listing, or going back after
 // a probe, sends "ERROR_PULL-WIRE: Error getting remote listing [" + description + "]" (type 2),
 // sets ErrorFlag and returns false; the list keeps what was appended before it.
 bool BuildEntryList(ModuleState& state, FtpComponent& ftp, MessageChannel& messages,
-                    const ComponentListing& listing, RemoteList target, bool apply_filter,
-                    const std::string& listed_folder);
+                    const ComponentListing& listing, RemoteList target, bool apply_filter);
 
 // The four warnings (type 1) for a listing with lines in neither UNIX nor DOS format, the last
 // one holding those lines.
@@ -40,13 +39,11 @@ inline constexpr char kKindFile[] = "File";
 inline constexpr char kKindFolderClose[] = "FolderClose";
 
 // Tries to enter folder + "/" + name (joined as they are, so a folder ending in "/" gives "//").
-// Entering works: "FolderLink", and the session re-enters `return_folder`, so that the files
-// listed next to the link are fetched from the folder they were listed in; a failure to go back
-// throws (the session would be in the wrong folder). Entering fails: "File", and the session
-// has not moved. Nothing is reported in either case.
-// The component has no way to ask for the current folder (PWD), so going back is exact for an
-// absolute `return_folder`; a relative one is resolved from the link's target and normally fails,
-// which ends the listing with its error rather than fetching from another folder.
+// Entering works: "FolderLink", and the session re-enters `return_folder` (an absolute path, as
+// CurrentDirectory gives it), so that the files listed next to the link are fetched from the
+// folder they were listed in; a failure to go back throws (the session would be in the wrong
+// folder). Entering fails: "File", and the session has not moved. Nothing is reported in either
+// case.
 std::string ProbeLinkKind(FtpComponent& ftp, const std::string& folder, const std::string& name,
                           const std::string& return_folder);
 

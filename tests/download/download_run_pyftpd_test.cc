@@ -24,13 +24,13 @@ class PyFtpdRun : public ServerRunFixture {
     options.low_port = true;
     return options;
   }
+  // RemoteDir is /pub unless the slots name another.
   void Run(PyFtpd& server, std::map<std::string, std::string> slots = {}) {
     slots.emplace("RemoteDir", "/pub");
     ServerRunFixture::Run(server.host(), server.port(), server.user(), server.password(), std::move(slots));
   }
   static std::filesystem::path Pub(PyFtpd& server) { return server.root() / "pub"; }
 };
-
 
 TEST_F(PyFtpdRun, AllModeWithAutoDeleteLeavesOnlyTheFoldersOnTheServer) {
   PyFtpd server(Options());
@@ -51,7 +51,6 @@ TEST_F(PyFtpdRun, AllModeWithAutoDeleteLeavesOnlyTheFoldersOnTheServer) {
   EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 3")));
   EXPECT_FALSE(state.ErrorFlag);
 }
-
 
 
 TEST_F(PyFtpdRun, DropOnTheSecondOfFiveEndsTheRunAndKeepsTheEarlierLocalFile) {
@@ -90,7 +89,6 @@ TEST_F(PyFtpdRun, DropOnTheSecondOfFiveEndsTheRunAndKeepsTheEarlierLocalFile) {
   EXPECT_TRUE(state.ErrorFlag);
 }
 
-
 TEST_F(PyFtpdRun, ShortBinaryCopyFailsTheRunAndKeepsTheRemoteFile) {
   PyFtpdOptions options = Options();
   options.retr_fault = RetrFault::kSilent226;
@@ -112,7 +110,6 @@ TEST_F(PyFtpdRun, AsciiTransferWritesLineFeedsAndCountsAsComplete) {
 }
 
 
-
 TEST_F(PyFtpdRun, FolderLinkProbeReturnsSoTheListedFilesAreFetched) {
   PyFtpd server(Options());
   WriteFile(Pub(server) / "a.txt", "listed in pub");
@@ -124,6 +121,17 @@ TEST_F(PyFtpdRun, FolderLinkProbeReturnsSoTheListedFilesAreFetched) {
   EXPECT_FALSE(state.ErrorFlag);
 }
 
-
+// Regression: going back to the relative RemoteDir "." from inside the link's target stayed
+// there, and the a.txt beside the link came from the target folder instead.
+TEST_F(PyFtpdRun, FolderLinkProbeReturnsAlsoForARelativeRemoteDir) {
+  PyFtpd server(Options());
+  WriteFile(server.root() / "a.txt", "listed at the top");
+  WriteFile(server.root() / "other" / "a.txt", "the wrong a.txt");
+  std::filesystem::create_directory_symlink(server.root() / "other", server.root() / "zlink");
+  Run(server, {{"RemoteDir", "."}, {"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}});
+  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "listed at the top");
+  EXPECT_THAT(server.CommandLog(), Contains("CWD ./zlink"));
+  EXPECT_FALSE(state.ErrorFlag);
+}
 }  // namespace
 }  // namespace pullwire::testing

@@ -79,6 +79,12 @@ void ScriptedComponent::WorkingDirectory(const std::string& remote_path) {
   working_directory = remote_path;
 }
 
+std::string ScriptedComponent::CurrentDirectory() {
+  Log("CurrentDirectory");
+  if (before) before("CurrentDirectory");
+  return working_directory;
+}
+
 void ScriptedComponent::ListDirectory() {
   Log("ListDirectory");
   if (before) before("ListDirectory");

@@ -52,6 +52,7 @@ class ScriptedComponent final : public FtpComponent {
              const std::string& account, std::int32_t port) override;
   void Logout() override;
   void WorkingDirectory(const std::string& remote_path) override;
+  std::string CurrentDirectory() override;
   void ListDirectory() override;
   const ComponentListing& Listing() const override;
   void GetFile(const std::string& remote_file, const std::string& local_destination,

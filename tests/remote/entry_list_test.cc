@@ -18,10 +18,11 @@ class EntryListTest : public ::testing::Test {
   EntryListTest() {
     state.Settings.RemoteDir = "/pub";
     state.Settings.Filter = "*";
+    ftp.working_directory = "/pub";  // where the run's WorkingDirectory left the session
   }
 
   bool Build(RemoteList target = RemoteList::kEntryList, bool filter = true) {
-    return BuildEntryList(state, ftp, channel, ftp.listing, target, filter, "/pub");
+    return BuildEntryList(state, ftp, channel, ftp.listing, target, filter);
   }
   std::vector<std::string> Names(RemoteList which = RemoteList::kEntryList) const {
     std::vector<std::string> names;
@@ -85,8 +86,8 @@ TEST_F(EntryListTest, LinksAreProbedAgainstRemoteDirAndTheSessionReturns) {
   ftp.listing.entries = {{"to-dir", "l", 0, 0, ""}, {"to-file", "L", 9, 0, ""}, {"plain", "F", 1, 0, ""}};
   ftp.unenterable = {"/pub//to-file"};
   ASSERT_TRUE(Build());
-  EXPECT_THAT(ftp.calls, ElementsAre("WorkingDirectory(/pub//to-dir)", "WorkingDirectory(/pub)",
-                                     "WorkingDirectory(/pub//to-file)"));
+  EXPECT_THAT(ftp.calls, ElementsAre("CurrentDirectory", "WorkingDirectory(/pub//to-dir)",
+                                     "WorkingDirectory(/pub)", "WorkingDirectory(/pub//to-file)"));
   EXPECT_EQ(ftp.working_directory, "/pub");
   EXPECT_EQ(state.EntryList[1], (RemoteEntry{"to-dir", "0", false, false, true, "", "0"}));
   EXPECT_EQ(state.EntryList[2], (RemoteEntry{"to-file", "9", false, true, false, "", "0"}));
