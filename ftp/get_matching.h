@@ -9,7 +9,7 @@
 namespace pullwire::ftp {
 
 struct MatchingOptions {
-  int max_depth = 32;  // subfolder levels below the spec's folder
+  int max_depth = 32;  // subfolder levels below the wildcard's folder
 };
 
 struct MatchingResult {
@@ -18,7 +18,7 @@ struct MatchingResult {
   std::int64_t folders = 0;  // subfolders entered
 };
 
-// Lists the spec's folder (ParseMatchSpec) and fetches, into `local_folder` (which must exist),
+// Lists the wildcard's folder (ParseMatchSpec) and fetches, into `local_folder` (which must exist),
 // every entry whose name matches the pattern, as a shell's "cp -r /pub/*.txt" would: a matching
 // file is fetched, a matching folder is fetched whole with its subfolders, mirrored as local
 // folders. A link is entered when the server lets it be entered as a folder, unless that

@@ -25,7 +25,7 @@ MatchSpec ParseMatchSpec(std::string_view spec) {
   if (result.pattern.empty()) result.pattern.push_back('*');
   if (result.folder.find_first_of("*?") != std::string::npos) {
     throw FtpError(ErrorCode::kInvalidValue,
-                   fmt::format("wildcards are allowed in the last part of the spec only: {}",
+                   fmt::format("wildcards are allowed in the last part of the path only: {}",
                                PrintableText(spec)));
   }
   return result;

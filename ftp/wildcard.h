@@ -8,10 +8,10 @@ namespace pullwire::ftp {
 
 struct MatchSpec {
   std::string folder;   // remote folder to start in; empty: the working folder
-  std::string pattern;  // the name pattern, "*" when the spec ends in "/"
+  std::string pattern;  // the name pattern, "*" when the wildcard ends in "/"
 };
 
-// Splits a spec at its last "/". Blanks around the spec and one pair of enclosing double
+// Splits a wildcard path at its last "/". Blanks around it and one pair of enclosing double
 // quotation marks are removed. Throws FtpError kInvalidValue for an empty spec or wildcards
 // outside the last part.
 MatchSpec ParseMatchSpec(std::string_view spec);

@@ -84,7 +84,7 @@ TEST(Wildcard, ParsesSpecsQuotedOrNot) {
   ExpectFtpError([] { ParseMatchSpec("\"\""); }, ErrorCode::kInvalidValue,
                  "the remote file spec is empty");
   ExpectFtpError([] { ParseMatchSpec("/pu*/x/*.txt"); }, ErrorCode::kInvalidValue,
-                 "wildcards are allowed in the last part of the spec only");
+                 "wildcards are allowed in the last part of the path only");
 }
 
 TEST(AsciiFilter, TurnsCrLfIntoLfAcrossChunkBoundaries) {
