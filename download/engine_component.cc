@@ -158,8 +158,10 @@ void EngineComponent::GetFile(const std::string& remote_file, const std::string&
   last_transfer_bytes_ = 0;
   Call(
       [&] {
+        // In place (offset 0 without one): the caller already writes to a fresh temporary
+        // file, so the engine's own write-beside-and-rename would only do that work twice.
         last_transfer_bytes_ =
-            ftp::GetFile(session_, remote_file, local_destination, restart_offset).bytes;
+            ftp::GetFile(session_, remote_file, local_destination, restart_offset.value_or(0)).bytes;
       },
       true);
 }

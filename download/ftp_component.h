@@ -89,9 +89,10 @@ class FtpComponent {
   virtual const ComponentListing& Listing() const = 0;
 
   // Downloads one file to `local_destination`: a file path, or an existing folder into which the
-  // file goes under its remote name. With `restart_offset` > 0 the transfer continues a local
-  // copy from that byte. Returns when the transfer has ended; throws when it failed, after
-  // firing the failure event.
+  // file goes under its remote name. The file is written in place, from its first byte or, with
+  // `restart_offset` > 0, continuing a local copy from that byte; putting a complete copy in place
+  // atomically is the caller's business (the flat run writes to a temporary file of its own).
+  // Returns when the transfer has ended; throws when it failed, after firing the failure event.
   virtual void GetFile(const std::string& remote_file, const std::string& local_destination,
                        std::optional<std::int64_t> restart_offset = std::nullopt) = 0;
   // Bytes the last GetFile received on the data connection, before any ASCII line-ending
