@@ -5,11 +5,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "com/error_info.h"
+#include "com/names.h"
 #include "com/ref_counted.h"
 #include "com/runtime_folder.h"
 #include "com/unix_socket.h"
@@ -17,12 +17,6 @@
 
 namespace pullwire::com {
 namespace {
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 class LocalServerProxy final : public RefCounted<IDispatch> {
  public:
@@ -41,7 +35,7 @@ class LocalServerProxy final : public RefCounted<IDispatch> {
     return GuardedCall(prog_id_, [&] {
       if (name.empty()) return DISP_E_UNKNOWNNAME;
       const auto it = std::find_if(names_.begin(), names_.end(),
-                                   [&](const std::string& known) { return SameNameIgnoringCase(known, name); });
+                                   [&](const std::string& known) { return EqualsIgnoringCase(known, name); });
       auto index = static_cast<std::size_t>(it - names_.begin());
       if (it == names_.end()) {
         names_.emplace_back(name);

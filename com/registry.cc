@@ -8,8 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +15,7 @@
 #include <thread>
 
 #include "com/error_info.h"
+#include "com/names.h"
 
 namespace pullwire::com {
 namespace {
@@ -26,12 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSource = "norvik.registry";
 constexpr std::size_t kMaxRegistryBytes = 16 << 20;
-
-bool SameProgId(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string Errno() { return std::strerror(errno); }
 
@@ -259,7 +252,7 @@ HRESULT Registry::Register(const ClassRegistration& entry) {
     json kept = json::array();
     for (std::size_t i = 0; i < classes.size(); ++i) {
       const ClassRegistration old = EntryFrom(classes[i], i);
-      if (!SameProgId(old.prog_id, entry.prog_id) && old.clsid != entry.clsid) kept.push_back(classes[i]);
+      if (!EqualsIgnoringCase(old.prog_id, entry.prog_id) && old.clsid != entry.clsid) kept.push_back(classes[i]);
     }
     kept.push_back(EntryJson(entry));
     classes = std::move(kept);
@@ -271,7 +264,7 @@ HRESULT Registry::Unregister(std::string_view prog_id) {
   return Modify(file_, lock_timeout_, [&](json& classes) {
     json kept = json::array();
     for (std::size_t i = 0; i < classes.size(); ++i) {
-      if (!SameProgId(EntryFrom(classes[i], i).prog_id, prog_id)) kept.push_back(classes[i]);
+      if (!EqualsIgnoringCase(EntryFrom(classes[i], i).prog_id, prog_id)) kept.push_back(classes[i]);
     }
     if (kept.size() == classes.size()) return S_FALSE;
     classes = std::move(kept);
@@ -280,7 +273,7 @@ HRESULT Registry::Unregister(std::string_view prog_id) {
 }
 
 HRESULT Registry::FindByProgId(std::string_view prog_id, ClassRegistration* entry) const {
-  return Find(file_, entry, [&](const ClassRegistration& e) { return SameProgId(e.prog_id, prog_id); },
+  return Find(file_, entry, [&](const ClassRegistration& e) { return EqualsIgnoringCase(e.prog_id, prog_id); },
               std::string(prog_id));
 }
 

@@ -1,22 +1,13 @@
 // The daemon object behind each connection.
 #include "host/message_daemon.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "com/names.h"
 #include "com/ref_counted.h"
 
 namespace pullwire::host {
 namespace {
 
 constexpr com::DispId kSetMessageId = 1;
-
-bool IsSetMessage(std::string_view name) {
-  constexpr std::string_view kName = "SetMessage";
-  return std::equal(name.begin(), name.end(), kName.begin(), kName.end(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  });
-}
 
 class DaemonObject final : public com::RefCounted<com::IDispatch> {
  public:
@@ -28,7 +19,7 @@ class DaemonObject final : public com::RefCounted<com::IDispatch> {
 
   com::HRESULT GetIDsOfNames(std::string_view name, com::DispId* id) override {
     if (id == nullptr) return com::E_POINTER;
-    *id = IsSetMessage(name) ? kSetMessageId : com::kDispIdUnknown;
+    *id = com::EqualsIgnoringCase(name, "SetMessage") ? kSetMessageId : com::kDispIdUnknown;
     return *id == kSetMessageId ? com::S_OK : com::DISP_E_UNKNOWNNAME;
   }
 

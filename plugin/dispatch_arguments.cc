@@ -1,11 +1,9 @@
 // Argument coercion for Invoke.
 #include "plugin/dispatch_arguments.h"
 
-#include <algorithm>
-#include <cctype>
 #include <limits>
-#include <string_view>
 
+#include "com/names.h"
 #include "plugin/command_record.h"
 #include "plugin/vb_error.h"
 
@@ -18,12 +16,6 @@ template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
 [[noreturn]] void TypeMismatch() { throw VbError(com::kVbTypeMismatch); }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
 
 }  // namespace
 
@@ -66,8 +58,8 @@ com::VariantBool ArgumentToBool(const com::Variant& value) {
                         [](std::int16_t i) { return com::VariantBool::From(i != 0); },
                         [](std::int32_t i) { return com::VariantBool::From(i != 0); },
                         [](const std::string& s) {
-                          if (EqualsIgnoringCase(s, "True")) return com::kVariantTrue;
-                          if (EqualsIgnoringCase(s, "False")) return com::kVariantFalse;
+                          if (com::EqualsIgnoringCase(s, "True")) return com::kVariantTrue;
+                          if (com::EqualsIgnoringCase(s, "False")) return com::kVariantFalse;
                           const std::optional<double> number = ParseNumber(s);
                           if (!number) TypeMismatch();
                           return com::VariantBool::From(*number != 0);

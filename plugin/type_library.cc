@@ -1,9 +1,7 @@
 // The static table of the type library.
 #include "plugin/type_library.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "com/names.h"
 #include "pullwire/records.h"
 #include "pullwire/toolbox.h"
 
@@ -96,12 +94,6 @@ com::TypeLibraryInfo BuildTypeLibrary() {
   return library;
 }
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 }  // namespace
 
 const com::TypeLibraryInfo& PullwireTypeLibrary() {
@@ -124,7 +116,7 @@ const com::MemberInfo* FindToolboxMember(com::DispId id, com::InvokeKind kind) {
 
 com::DispId FindToolboxDispId(std::string_view name) {
   for (const MemberInfo& member : ToolboxInterfaceInfo().members) {
-    if (SameNameIgnoringCase(member.name, name)) return member.id;
+    if (com::EqualsIgnoringCase(member.name, name)) return member.id;
   }
   return com::kDispIdUnknown;
 }

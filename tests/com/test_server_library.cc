@@ -1,11 +1,10 @@
 // A tiny in-process server library for the activation tests: the four exports and one class,
 // "PullwireTest.Calc", whose IDispatch adds numbers and raises an error on request.
-#include <algorithm>
-#include <cctype>
 #include <string>
 
 #include "com/activation.h"
 #include "com/class_factory.h"
+#include "com/names.h"
 #include "com/registry.h"
 #include "com/server_exports.h"
 
@@ -29,9 +28,10 @@ class Calc final : public RefCounted<IDispatch> {
   }
 
   HRESULT GetIDsOfNames(std::string_view name, DispId* id) override {
-    std::string lower(name);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    *id = lower == "add" ? 1 : lower == "fail" ? 2 : lower == "throw" ? 3 : kDispIdUnknown;
+    *id = EqualsIgnoringCase(name, "Add")    ? 1
+          : EqualsIgnoringCase(name, "Fail")  ? 2
+          : EqualsIgnoringCase(name, "Throw") ? 3
+                                              : kDispIdUnknown;
     return *id == kDispIdUnknown ? DISP_E_UNKNOWNNAME : S_OK;
   }
 
