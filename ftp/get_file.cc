@@ -5,30 +5,17 @@
 
 #include "ftp/data_sink.h"
 #include "ftp/errors.h"
+#include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
-#include "ftp/local_name.h"
 
 namespace pullwire::ftp {
-
-std::filesystem::path ResolveDestination(const std::string& remote,
-                                         const std::string& local_destination) {
-  if (remote.empty()) throw FtpError(ErrorCode::kInvalidValue, "the remote file name is empty");
-  if (local_destination.empty()) {
-    throw FtpError(ErrorCode::kInvalidValue, "the local destination is empty");
-  }
-  std::error_code error;
-  const std::filesystem::path destination(local_destination);
-  if (!std::filesystem::is_directory(destination, error)) return destination;
-  const std::string_view base = RemoteBaseName(remote);
-  if (!IsSafeLocalName(base)) {
-    throw FtpError(ErrorCode::kUnsafeName,
-                   fmt::format("the remote name \"{}\" cannot be used as a file name in {}",
-                               PrintableText(base), PrintableText(local_destination)));
-  }
-  return destination / std::string(base);
-}
-
 namespace {
+
+// The last part of a remote path ("/pub/a.txt" -> "a.txt"); empty when the path ends in "/".
+std::string_view RemoteBaseName(std::string_view remote_path) {
+  const std::size_t slash = remote_path.rfind('/');
+  return slash == std::string_view::npos ? remote_path : remote_path.substr(slash + 1);
+}
 
 // A server that announced no size in its 150 reply (pyftpdlib) is asked with SIZE once the
 // transfer has ended, so that a connection closed early with "226" anyway is not taken for a
@@ -44,6 +31,24 @@ void CheckSizeAfter(Session& session, const std::string& remote, std::int64_t ha
 }
 
 }  // namespace
+
+std::filesystem::path ResolveDestination(const std::string& remote,
+                                         const std::string& local_destination) {
+  if (remote.empty()) throw FtpError(ErrorCode::kInvalidValue, "the remote file name is empty");
+  if (local_destination.empty()) {
+    throw FtpError(ErrorCode::kInvalidValue, "the local destination is empty");
+  }
+  std::error_code error;
+  const std::filesystem::path destination(local_destination);
+  if (!std::filesystem::is_directory(destination, error)) return destination;
+  const std::string_view base = RemoteBaseName(remote);
+  if (!IsSafeEntryName(base)) {
+    throw FtpError(ErrorCode::kUnsafeName,
+                   fmt::format("the remote name \"{}\" cannot be used as a file name in {}",
+                               PrintableText(base), PrintableText(local_destination)));
+  }
+  return destination / std::string(base);
+}
 
 FetchResult GetFile(Session& session, const std::string& remote,
                     const std::string& local_destination,

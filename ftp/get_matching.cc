@@ -11,8 +11,8 @@
 
 #include "ftp/data_sink.h"
 #include "ftp/errors.h"
+#include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
-#include "ftp/local_name.h"
 #include "ftp/wildcard.h"
 
 namespace pullwire::ftp {
@@ -103,7 +103,7 @@ void Walker::Record(const FtpError& error) {
 
 void Walker::Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows) {
   try {
-    if (!IsSafeLocalName(entry.name)) {
+    if (!IsSafeEntryName(entry.name)) {
       throw FtpError(ErrorCode::kUnsafeName,
                      fmt::format("the remote name \"{}\" cannot be used as a local file name",
                                  PrintableText(entry.name)));
@@ -176,11 +176,11 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
   }
   for (std::size_t i = 0; i < files.size(); ++i) Fetch(*files[i], local, i + 1 < files.size());
   for (const ListingEntry* folder : folders) {
-    if (!IsSafeLocalName(folder->name)) continue;
+    if (!IsSafeEntryName(folder->name)) continue;
     Descend(*folder, local, here, depth);
   }
   for (const ListingEntry* link : links) {
-    if (!IsSafeLocalName(link->name)) continue;
+    if (!IsSafeEntryName(link->name)) continue;
     if (!Descend(*link, local, here, depth)) Fetch(*link, local);
   }
 }

@@ -1,4 +1,4 @@
-// Pure engine rules: wildcard specs, ASCII conversion, local names and destinations, byte-count
+// Pure engine rules: wildcard specs, ASCII conversion, local destinations, byte-count
 // expectations, time-out wording, and local files under injected system-call faults.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #include "ftp/errors.h"
 #include "ftp/get_file.h"
 #include "ftp/local_file.h"
-#include "ftp/local_name.h"
 #include "ftp/transfer.h"
 #include "ftp/wildcard.h"
 #include "tests/support/test_files.h"
@@ -109,20 +108,6 @@ TEST(AsciiFilter, TurnsCrLfIntoLfAcrossChunkBoundaries) {
     filter.Finish(out);
     EXPECT_EQ(out, c.expected);
   }
-}
-
-TEST(LocalNames, RefusesNamesThatCouldLeaveTheFolder) {
-  for (const char* bad :
-       {"", ".", "..", "a/b", "/etc", "a\nb", "tab\there", "esc\x1b", "del\x7f"}) {
-    EXPECT_FALSE(IsSafeLocalName(bad)) << bad;
-  }
-  EXPECT_FALSE(IsSafeLocalName(std::string("nul\0x", 5)));
-  for (const char* good : {"a", "...", " .", "My File.txt", "-rf", "naïve.txt", "a\\b"}) {
-    EXPECT_TRUE(IsSafeLocalName(good)) << good;
-  }
-  EXPECT_EQ(RemoteBaseName("/pub/a.txt"), "a.txt");
-  EXPECT_EQ(RemoteBaseName("a.txt"), "a.txt");
-  EXPECT_EQ(RemoteBaseName("/pub/"), "");
 }
 
 TEST(LocalNames, ResolvesFileAndFolderDestinations) {

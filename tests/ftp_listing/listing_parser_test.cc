@@ -428,11 +428,13 @@ TEST(list_parser, twenty_thousand_entries) {
 }
 
 TEST(list_parser, safe_entry_name) {
-  for (const char* safe : {"a", " ", " .", "...", "..a", "a..", "a\\b", "\xC3\xA9", "~"}) {
+  for (const char* safe : {"a", " ", " .", "...", "..a", "a..", "a\\b", "\xC3\xA9", "~",
+                           "My File.txt", "-rf", "naïve.txt"}) {
     EXPECT_TRUE(IsSafeEntryName(safe)) << safe;
   }
   for (const std::string& unsafe :
-       {""s, "."s, ".."s, "/"s, "a/"s, "/a"s, "a\0b"s, "a\nb"s, "a\rb"s, "\x1f"s, "\x7f"s}) {
+       {""s, "."s, ".."s, "/"s, "a/"s, "/a"s, "a/b"s, "/etc"s, "a\0b"s, "a\nb"s, "a\rb"s,
+        "tab\there"s, "esc\x1b"s, "\x1f"s, "\x7f"s}) {
     EXPECT_FALSE(IsSafeEntryName(unsafe)) << testing::PrintToString(unsafe);
   }
 }
