@@ -212,12 +212,6 @@ HRESULT Find(const fs::path& file, ClassRegistration* entry, Match&& match, cons
                                                         file.string()), kSource);
 }
 
-bool ValidProgId(std::string_view prog_id) {
-  return !prog_id.empty() && prog_id.front() != '.' && prog_id.size() <= 200 &&
-         prog_id.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") ==
-             std::string_view::npos;
-}
-
 }  // namespace
 
 Registry::Registry(std::filesystem::path file) : file_(std::move(file)) {}
@@ -240,7 +234,7 @@ std::filesystem::path Registry::DefaultPath() {
 }
 
 HRESULT Registry::Register(const ClassRegistration& entry) {
-  if (!ValidProgId(entry.prog_id)) {
+  if (!IsPlainProgId(entry.prog_id)) {
     return ReportFailure(E_INVALIDARG, fmt::format("ProgID \"{}\" is not valid: use letters, digits, '.', '_', '-'",
                                                    entry.prog_id), kSource);
   }

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "com/error_info.h"
+#include "com/names.h"
 
 namespace pullwire::com {
 namespace {
@@ -89,10 +90,7 @@ HRESULT LocalServerFolder(bool create, std::filesystem::path* folder) {
 
 HRESULT LocalServerSocketPath(std::string_view prog_id, bool create_folder, std::filesystem::path* socket) {
   if (socket == nullptr) return E_POINTER;
-  const bool plain = !prog_id.empty() && prog_id.front() != '.' && prog_id.size() <= 200 &&
-                     prog_id.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") ==
-                         std::string_view::npos;
-  if (!plain) {
+  if (!IsPlainProgId(prog_id)) {
     return ReportFailure(E_INVALIDARG,
                          fmt::format("ProgID \"{}\" cannot name a local server: use letters, digits, '.', '_', '-'",
                                      prog_id),
