@@ -8,19 +8,16 @@
 #include <QPushButton>
 
 #include "dialogs/command_dialog.h"
+#include "dialogs/dialog_messages.h"
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/focus_steps.h"
 #include "plugin/command_record.h"
-#include "plugin/ui_services.h"
 
 namespace pullwire {
 namespace {
 
-constexpr char kIncorrectValueTitle[] = "Incorrect Value";
 constexpr char kPortMessage[] = "<Port> must be a positive numerical value!";
 constexpr char kTimeoutMessage[] = "<Timeout> must be between 1 and 999!";
-constexpr char kMissingDataMessage[] = "ATTENTION: Missing required data!";
-constexpr char kMissingDataTitle[] = "MISSING DATA";
 constexpr double kMaxTimeoutSeconds = 999;
 
 // A port is a number of at least 1 that fits the 16-bit field: "9e9" is short enough to type.
@@ -82,18 +79,14 @@ void frmCommandPullwire::OnRemoteDirLeft() {
 
 void frmCommandPullwire::OnPortLeft() {
   if (!IsValidPort(txtPort_->text())) {
-    ui_.ShowMessage(this, kPortMessage, kIncorrectValueTitle, MessageIcon::kInformation);
-    txtPort_->setText(QStringLiteral("21"));
-    focus_steps_->RefuseValue(txtPort_);
+    RefuseEntry(ui_, *focus_steps_, txtPort_, kPortMessage, QStringLiteral("21"));
   }
   settings_.Port = ConvertToInt16(ToStdString(txtPort_->text()));
 }
 
 void frmCommandPullwire::OnTimeoutLeft() {
   if (!IsValidTimeout(txtTimeout_->text())) {
-    ui_.ShowMessage(this, kTimeoutMessage, kIncorrectValueTitle, MessageIcon::kInformation);
-    txtTimeout_->setText(QStringLiteral("30"));
-    focus_steps_->RefuseValue(txtTimeout_);
+    RefuseEntry(ui_, *focus_steps_, txtTimeout_, kTimeoutMessage, QStringLiteral("30"));
   }
   settings_.Timeout = ConvertToInt32(ToStdString(txtTimeout_->text()));
 }
@@ -113,8 +106,7 @@ bool frmCommandPullwire::HasRequiredData() const {
 void frmCommandPullwire::OnSaveClicked() {
   if (!focus_steps_->ActivateButton(cmdSave_)) return;
   if (!HasRequiredData()) {
-    ui_.Beep();
-    ui_.ShowMessage(this, kMissingDataMessage, kMissingDataTitle, MessageIcon::kInformation);
+    ShowMissingData(ui_, this);
     return;
   }
   // The record comes from the settings, not from the boxes.

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/dialog_messages.h"
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/focus_steps.h"
 #include "dialogs/icons.h"
@@ -29,11 +30,8 @@ const std::array<const char*, kProxyTypeCount> kProxyTypeCaptions = {
 namespace {
 
 constexpr int kPortTypedLength = 5;
-constexpr char kIncorrectValueTitle[] = "Incorrect Value";
 constexpr char kPortMessage[] = "<ProxyPort> must be a positive numerical value!";
 constexpr char kPortRangeMessage[] = "<ProxyPort> must be between 1 and 32767!";
-constexpr char kMissingDataMessage[] = "ATTENTION: Missing required data!";
-constexpr char kMissingDataTitle[] = "MISSING DATA";
 constexpr int kVbOverflow = 6;
 
 // Which fields each proxy type shows and requires: host, port, user name, password.
@@ -204,9 +202,7 @@ void frmProxySetup::OnProxyPortLeft() {
   QLineEdit* port = fields_[kPort].box;
   const std::optional<double> value = ParseNumber(ToStdString(port->text()));
   if (value && *value >= 1) return;
-  ui_.ShowMessage(this, kPortMessage, kIncorrectValueTitle, MessageIcon::kInformation);
-  port->setText(QString::number(kDefaultProxyPort));
-  focus_steps_->RefuseValue(port);
+  RefuseEntry(ui_, *focus_steps_, port, kPortMessage, QString::number(kDefaultProxyPort));
 }
 
 bool frmProxySetup::HasRequiredData(int proxy_type) const {
@@ -240,8 +236,7 @@ void frmProxySetup::OnSaveClicked() {
   if (!focus_steps_->ActivateButton(cmdSave_)) return;
   const int type = cboProxyType_->currentIndex();
   if (!HasRequiredData(type)) {
-    ui_.Beep();
-    ui_.ShowMessage(this, kMissingDataMessage, kMissingDataTitle, MessageIcon::kInformation);
+    ShowMissingData(ui_, this);
     return;
   }
   std::int16_t port = 0;
