@@ -6,7 +6,7 @@
 #include "com/activation.h"
 #include "com/com_ptr.h"
 #include "com/error_info.h"
-#include "com/unknown.h"
+#include "com/late_binding.h"
 
 namespace pullwire {
 namespace {
@@ -14,12 +14,9 @@ namespace {
 void Deliver(const std::string& prog_id, const std::string& message, std::int16_t mtype, Clock& clock) {
   com::ComPtr<com::IDispatch> daemon;
   if (com::Failed(com::CreateObject(prog_id, com::IID_IDispatch, daemon.ReceiveVoid())) || !daemon) return;
-  const std::string timestamp = FormatMessageTimestamp(clock.Now());
-  com::DispId set_message = com::kDispIdUnknown;
-  if (com::Failed(daemon->GetIDsOfNames("SetMessage", &set_message))) return;
-  std::array<com::Variant, 3> args{com::Variant(mtype), com::Variant(message), com::Variant(timestamp)};
-  com::Variant ignored;
-  daemon->Invoke(set_message, com::InvokeKind::kMethod, args, &ignored);
+  std::array<com::Variant, 3> args{com::Variant(mtype), com::Variant(message),
+                                   com::Variant(FormatMessageTimestamp(clock.Now()))};
+  com::InvokeByName(*daemon, "SetMessage", com::InvokeKind::kMethod, args, nullptr);
 }
 
 }  // namespace
