@@ -15,79 +15,60 @@ namespace {
 constexpr std::int32_t kVbMemberNotFound = 438;
 constexpr std::int32_t kVbWrongArgumentCount = 450;
 
-// Calls a get accessor `(this->*get)(out)` and hands the value back as a Variant.
-template <typename T, typename Get>
-com::HRESULT ReadInto(Get&& get, com::Variant* result) {
+com::Variant AsVariant(std::string value) { return com::Variant(std::move(value)); }
+com::Variant AsVariant(std::int16_t value) { return com::Variant(value); }
+com::Variant AsVariant(com::VariantBool value) { return com::Variant(value); }
+template <typename Record>
+com::Variant AsVariant(const Record& record) {
+  return com::Variant(ToRecord(record));
+}
+
+// Calls a get accessor and hands its value back as a Variant.
+template <typename T>
+com::HRESULT Read(Toolbox& box, com::HRESULT (Toolbox::*get)(T*), com::Variant* result) {
   T value{};
-  const com::HRESULT hr = get(&value);
-  if (com::Succeeded(hr) && result != nullptr) {
-    if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::int16_t> ||
-                  std::is_same_v<T, com::VariantBool>) {
-      *result = com::Variant(std::move(value));
-    } else {
-      *result = com::Variant(ToRecord(value));
-    }
-  }
+  const com::HRESULT hr = (box.*get)(&value);
+  if (com::Succeeded(hr) && result != nullptr) *result = AsVariant(std::move(value));
   return hr;
 }
 
-// Init, the puts and the gets without an index.
-com::HRESULT CallSimple(Toolbox& box, ToolboxDispId id, com::InvokeKind kind, std::span<com::Variant> args,
+// The same for an indexed get, with the index converted from `index`.
+template <typename T>
+com::HRESULT Read(Toolbox& box, com::HRESULT (Toolbox::*get)(const std::int16_t&, T*), const com::Variant& index,
+                  com::Variant* result) {
+  const std::int16_t i = ArgumentToInt16(index);
+  T value{};
+  const com::HRESULT hr = (box.*get)(i, &value);
+  if (com::Succeeded(hr) && result != nullptr) *result = AsVariant(std::move(value));
+  return hr;
+}
+
+// Calls the vtable member `id` (its put accessor when `put`) with the converted arguments;
+// `args` has the count the type library gives the member.
+com::HRESULT CallMember(Toolbox& box, ToolboxDispId id, bool put, std::span<com::Variant> args,
                         com::Variant* result) {
   using D = ToolboxDispId;
-  const bool put = kind == com::InvokeKind::kPropertyPut;
   switch (id) {
-    case D::kGInfo:
-      if (put) return box.put_gInfo(ArgumentToString(args[0]));
-      return ReadInto<std::string>([&](std::string* v) { return box.get_gInfo(v); }, result);
+    case D::kGInfo: return put ? box.put_gInfo(ArgumentToString(args[0])) : Read(box, &Toolbox::get_gInfo, result);
     case D::kGAuthor:
-      if (put) return box.put_gAuthor(ArgumentToString(args[0]));
-      return ReadInto<std::string>([&](std::string* v) { return box.get_gAuthor(v); }, result);
+      return put ? box.put_gAuthor(ArgumentToString(args[0])) : Read(box, &Toolbox::get_gAuthor, result);
     case D::kInit: return box.Init();
     case D::kLeft: return box.put_Left(ArgumentToInt16(args[0]));
     case D::kTop: return box.put_Top(ArgumentToInt16(args[0]));
     case D::kAutoLog: return box.put_AutoLog(ArgumentToBool(args[0]));
     case D::kDInstance: return box.put_dInstance(ArgumentToString(args[0]));
-    case D::kInfo: return ReadInto<std::string>([&](std::string* v) { return box.get_Info(v); }, result);
-    case D::kAuthor: return ReadInto<std::string>([&](std::string* v) { return box.get_Author(v); }, result);
-    case D::kError: return ReadInto<com::VariantBool>([&](com::VariantBool* v) { return box.get_Error(v); }, result);
-    case D::kVersion: return ReadInto<std::string>([&](std::string* v) { return box.get_Version(v); }, result);
-    case D::kMessageCount:
-      return ReadInto<std::int16_t>([&](std::int16_t* v) { return box.get_MessageCount(v); }, result);
-    case D::kModuleCount:
-      return ReadInto<std::int16_t>([&](std::int16_t* v) { return box.get_ModuleCount(v); }, result);
-    case D::kDataCount:
-      return ReadInto<std::int16_t>([&](std::int16_t* v) { return box.get_DataCount(v); }, result);
-    default: break;
-  }
-  return com::E_UNEXPECTED;
-}
-
-// The indexed gets and the methods with arguments.
-com::HRESULT CallWithArguments(Toolbox& box, ToolboxDispId id, std::span<com::Variant> args,
-                               com::Variant* result) {
-  using D = ToolboxDispId;
-  switch (id) {
-    case D::kMessage: {
-      const std::int16_t index = ArgumentToInt16(args[0]);
-      return ReadInto<MessageType>([&](MessageType* v) { return box.get_Message(index, v); }, result);
-    }
-    case D::kModuleInfo: {
-      const std::int16_t index = ArgumentToInt16(args[0]);
-      return ReadInto<ModType>([&](ModType* v) { return box.get_ModuleInfo(index, v); }, result);
-    }
-    case D::kData: {
-      const std::int16_t index = ArgumentToInt16(args[0]);
-      return ReadInto<std::string>([&](std::string* v) { return box.get_Data(index, v); }, result);
-    }
-    case D::kLocalVar: {
-      const std::int16_t index = ArgumentToInt16(args[0]);
-      return ReadInto<VarType>([&](VarType* v) { return box.get_LocalVar(index, v); }, result);
-    }
-    case D::kGlobalVar: {
-      const std::int16_t index = ArgumentToInt16(args[0]);
-      return ReadInto<VarType>([&](VarType* v) { return box.get_GlobalVar(index, v); }, result);
-    }
+    case D::kInfo: return Read(box, &Toolbox::get_Info, result);
+    case D::kAuthor: return Read(box, &Toolbox::get_Author, result);
+    case D::kError: return Read(box, &Toolbox::get_Error, result);
+    case D::kVersion: return Read(box, &Toolbox::get_Version, result);
+    case D::kMessageCount: return Read(box, &Toolbox::get_MessageCount, result);
+    case D::kMessage: return Read(box, &Toolbox::get_Message, args[0], result);
+    case D::kModuleCount: return Read(box, &Toolbox::get_ModuleCount, result);
+    case D::kModuleInfo: return Read(box, &Toolbox::get_ModuleInfo, args[0], result);
+    case D::kDataCount: return Read(box, &Toolbox::get_DataCount, result);
+    case D::kData: return Read(box, &Toolbox::get_Data, args[0], result);
+    case D::kLocalVar: return Read(box, &Toolbox::get_LocalVar, args[0], result);
+    case D::kGlobalVar: return Read(box, &Toolbox::get_GlobalVar, args[0], result);
     case D::kSetLocalConstants: return box.SetLocalConstants(ArgumentToStringArray(args[0]), result);
     case D::kSetGlobalConstants: return box.SetGlobalConstants(ArgumentToStringArray(args[0]), result);
     case D::kSetup: {
@@ -98,7 +79,6 @@ com::HRESULT CallWithArguments(Toolbox& box, ToolboxDispId id, std::span<com::Va
       const std::string module = ArgumentToString(args[0]);
       return box.Execute(module, ArgumentToStringArray(args[1]), result);
     }
-    default: break;
   }
   return com::E_UNEXPECTED;
 }
@@ -132,11 +112,8 @@ com::HRESULT Toolbox::Invoke(com::DispId id, com::InvokeKind kind, std::span<com
                       kToolboxProgId);
       return com::DISP_E_BADPARAMCOUNT;
     }
-    const auto member_id = static_cast<ToolboxDispId>(member->id);
-    if (member->kind != com::InvokeKind::kPropertyPut && !member->params.empty()) {
-      return CallWithArguments(*this, member_id, args, result);
-    }
-    return CallSimple(*this, member_id, member->kind, args, result);
+    return CallMember(*this, static_cast<ToolboxDispId>(member->id), member->kind == com::InvokeKind::kPropertyPut,
+                      args, result);
   });
 }
 
