@@ -273,7 +273,7 @@ void frmCommandPullwire::ConnectPlaceholderPictures() {
   };
   for (const auto& [picture, box] : pictures) {
     QLineEdit* target = box;
-    picture->SetPressHandler([this, target](const QPoint& position) { ShowPlaceholderMenu(target, position); });
+    picture->SetPressHandler([this, target](const QPoint& position) { popup_.PopUpFor(ui_, target, position); });
   }
 }
 

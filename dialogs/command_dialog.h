@@ -82,7 +82,6 @@ class frmCommandPullwire final : public QDialog {
   void OnSaveClicked();
   void OnCancelClicked();
   bool HasRequiredData() const;
-  void ShowPlaceholderMenu(QLineEdit* box, const QPoint& position);
 
   ModuleState& state_;
   CommandSettings& settings_;

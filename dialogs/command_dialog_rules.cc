@@ -1,5 +1,5 @@
 // frmCommandPullwire: the control rules that tie the controls to each other and to the settings,
-// the fill, and the proxy, browse and placeholder actions.
+// the fill, and the proxy and browse actions.
 #include <functional>
 #include <utility>
 
@@ -195,11 +195,6 @@ void frmCommandPullwire::OnBrowseDestinationClicked() {
     }
   }
   settings_.LocalDir = ToStdString(txtLocalDir_->text());
-}
-
-void frmCommandPullwire::ShowPlaceholderMenu(QLineEdit* box, const QPoint& position) {
-  box->setFocus(Qt::MouseFocusReason);
-  popup_.PopUp(ui_, this, position);
 }
 
 void frmCommandPullwire::FillCommandDialog() {

@@ -132,7 +132,9 @@ void frmPopUp::UpdateConstantCaptions() {
   }
 }
 
-void frmPopUp::PopUp(UiServices& ui, QWidget* owner, const QPoint& position) {
+void frmPopUp::PopUpFor(UiServices& ui, QLineEdit* box, const QPoint& position) {
+  box->setFocus(Qt::MouseFocusReason);
+  QWidget* owner = box->window();
   UpdateConstantCaptions();
   const QAction* picked = ui.PopupMenu(owner, mnuCommand_, position);
   const QString text = PlaceholderText(picked);

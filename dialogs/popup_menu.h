@@ -10,6 +10,7 @@
 #include "plugin/module_state.h"
 
 class QAction;
+class QLineEdit;
 class QMenu;
 
 namespace pullwire {
@@ -26,10 +27,11 @@ class frmPopUp final : public QWidget {
   // The root item; its sub-items form the pop-up.
   QMenu* mnuCommand() const { return mnuCommand_; }
 
-  // Shows the menu at `position` (global pixels) for `owner` through `ui`; the text of the picked
-  // item is typed into the box of `owner` that has the focus, replacing its selected text or at
-  // its caret. Picking nothing changes nothing.
-  void PopUp(UiServices& ui, QWidget* owner, const QPoint& position);
+  // The menu of the placeholder picture beside `box`: gives `box` the focus, as a click would (so
+  // the focus steps of the box left and of `box` run), then shows the menu at `position` (global
+  // pixels) for the box's dialog through `ui`. The picked item's text is typed into the focused
+  // box, replacing its selected text or at its caret; picking nothing changes nothing.
+  void PopUpFor(UiServices& ui, QLineEdit* box, const QPoint& position);
 
   // Sets the captions of the constant items from the module state: "<LC1> value" once the host
   // gave the constants, "<LC1>" before.

@@ -154,7 +154,7 @@ void frmProxySetup::ConnectRules() {
         box, [box](Qt::FocusReason reason) { SelectWholeText(box, reason); },
         i == kPort ? FocusSteps::LossStep([this] { OnProxyPortLeft(); }) : FocusSteps::LossStep());
     fields_[i].picture->SetPressHandler(
-        [this, box](const QPoint& position) { ShowPlaceholderMenu(box, position); });
+        [this, box](const QPoint& position) { popup_.PopUpFor(ui_, box, position); });
   }
   focus_steps_->WatchButton(cmdSave_);
   focus_steps_->WatchButton(cmdCancel_);
@@ -253,11 +253,6 @@ void frmProxySetup::OnSaveClicked() {
 void frmProxySetup::OnCancelClicked() {
   focus_steps_->ActivateButton(cmdCancel_);
   reject();
-}
-
-void frmProxySetup::ShowPlaceholderMenu(QLineEdit* box, const QPoint& position) {
-  box->setFocus(Qt::MouseFocusReason);
-  popup_.PopUp(ui_, this, position);
 }
 
 }  // namespace pullwire

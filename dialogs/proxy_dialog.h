@@ -53,7 +53,6 @@ class frmProxySetup final : public QDialog {
   void OnCancelClicked();
   bool HasRequiredData(int proxy_type) const;
   bool RefusePortOverflow(std::int16_t* port /*out*/);
-  void ShowPlaceholderMenu(QLineEdit* box, const QPoint& position);
 
   CommandSettings& settings_;
   UiServices& ui_;
