@@ -13,7 +13,6 @@
 
 #include "dialogs/command_dialog.h"
 #include "dialogs/dialog_widgets.h"
-#include "dialogs/folder_chooser.h"
 #include "dialogs/proxy_dialog.h"
 #include "plugin/ui_services.h"
 
@@ -182,17 +181,13 @@ void frmCommandPullwire::OnProxySetupClicked() {
   proxy.exec();
 }
 
+// A cancel keeps the box as it was. An empty box starts the chooser at the home folder, which it
+// fills in only when the user chooses it.
 void frmCommandPullwire::OnBrowseDestinationClicked() {
-  if (!txtLocalDir_->text().isEmpty()) {
-    txtLocalDir_->setText(ToQString(
-        ChooseFolder(ui_, this, kBrowseDirectoryTitle, ToStdString(txtLocalDir_->text()))));
-  } else {
-    // An empty box starts the chooser at the home folder; a cancel leaves the box empty, while
-    // choosing the home folder itself fills it in.
-    std::string chosen;
-    if (ui_.ChooseFolder(this, kBrowseDirectoryTitle, ToStdString(QDir::homePath()), &chosen)) {
-      txtLocalDir_->setText(ToQString(chosen));
-    }
+  const QString start = txtLocalDir_->text().isEmpty() ? QDir::homePath() : txtLocalDir_->text();
+  std::string chosen;
+  if (ui_.ChooseFolder(this, "Browse Directory", ToStdString(start), &chosen)) {
+    txtLocalDir_->setText(ToQString(chosen));
   }
   settings_.LocalDir = ToStdString(txtLocalDir_->text());
 }
