@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace pullwire::ftp {
@@ -33,14 +32,9 @@ void ControlConnection::MakeNonBlocking() {
 }
 
 bool ControlConnection::WaitFor(short events) {
-  while (true) {
-    pollfd fd{native_handle(), events, 0};
-    const auto left = std::min<Milliseconds::rep>(deadline_.Left().count(), INT_MAX);
-    const int ready = sys_.Poll(&fd, 1, static_cast<int>(left));
-    if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) return true;  // the next read or send reports it
-    if (deadline_.Passed()) return false;
-  }
+  pollfd fd{native_handle(), events, 0};
+  // A failed poll counts as ready: the next read or send reports the failure.
+  return PollUntil(sys_, &fd, 1, deadline_) != 0;
 }
 
 void ControlConnection::Fail(ErrorCode code, const std::string& description) {

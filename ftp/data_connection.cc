@@ -4,9 +4,7 @@
 #include <fmt/format.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -82,15 +80,9 @@ void DataConnector::StartConnect(Tcp::socket& data, std::uint16_t port) {
 void DataConnector::FinishConnect(Tcp::socket& data) {
   const std::string target = std::exchange(connecting_to_, {});
   const Deadline deadline = Deadline::After(control_.timeout());
-  while (true) {
-    pollfd fd{data.native_handle(), POLLOUT, 0};
-    const auto left = std::min<Milliseconds::rep>(deadline.Left().count(), INT_MAX);
-    const int ready = sys_.Poll(&fd, 1, static_cast<int>(left));
-    if (ready > 0 || (ready < 0 && errno != EINTR)) break;
-    if (deadline.Passed()) {
-      throw FtpError(ErrorCode::kTimedOut,
-                     TimeoutText("no data connection to " + target, deadline));
-    }
+  pollfd fd{data.native_handle(), POLLOUT, 0};
+  if (PollUntil(sys_, &fd, 1, deadline) == 0) {
+    throw FtpError(ErrorCode::kTimedOut, TimeoutText("no data connection to " + target, deadline));
   }
   int error = 0;
   socklen_t size = sizeof(error);

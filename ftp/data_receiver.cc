@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 
 namespace pullwire::ftp {
 namespace {
@@ -93,21 +92,15 @@ bool Receiver::CheckControl() {
 }
 
 Woken Receiver::Wait() {
-  const Deadline& idle = idle_;
-  while (true) {
-    pollfd fds[2] = {{data_fd_, POLLIN, 0}, {control_.native_handle(), POLLIN, 0}};
-    const bool watch_control = !result_.reply && !control_closed_;
-    const auto left = std::min<Milliseconds::rep>(idle.Left().count(), INT_MAX);
-    const int ready = sys_.Poll(fds, watch_control ? 2 : 1, static_cast<int>(left));
-    if (ready < 0 && errno != EINTR) return Woken::kData;  // let the next read report it
-    if (ready == 0 && idle.Passed()) return Woken::kTimeout;
-    if (ready <= 0) continue;
-    if (watch_control && fds[1].revents != 0) {
-      if (!control_.TakeAvailable()) control_closed_ = true;
-      return Woken::kData;
-    }
-    if (fds[0].revents != 0) return Woken::kData;
+  pollfd fds[2] = {{data_fd_, POLLIN, 0}, {control_.native_handle(), POLLIN, 0}};
+  const bool watch_control = !result_.reply && !control_closed_;
+  const int ready = PollUntil(sys_, fds, watch_control ? 2 : 1, idle_);
+  if (ready == 0) return Woken::kTimeout;
+  // Data or a reply is there, or the poll failed and the next read reports it.
+  if (ready > 0 && watch_control && fds[1].revents != 0 && !control_.TakeAvailable()) {
+    control_closed_ = true;
   }
+  return Woken::kData;
 }
 
 ReceiveResult Receiver::Run() {

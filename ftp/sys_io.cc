@@ -5,6 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
 namespace pullwire::ftp {
 
 ssize_t SysIo::Read(int fd, void* data, std::size_t size) { return ::read(fd, data, size); }
@@ -28,6 +32,15 @@ int SysIo::Poll(pollfd* fds, nfds_t count, int timeout_ms) {
 SysIo& DefaultSysIo() {
   static SysIo sys_io;
   return sys_io;
+}
+
+int PollUntil(SysIo& sys, pollfd* fds, nfds_t count, const Deadline& deadline) {
+  while (true) {
+    const auto left = std::min<Milliseconds::rep>(deadline.Left().count(), INT_MAX);
+    const int ready = sys.Poll(fds, count, static_cast<int>(left));
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return ready;
+    if (deadline.Passed()) return 0;
+  }
 }
 
 }  // namespace pullwire::ftp

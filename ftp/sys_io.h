@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "ftp/deadline.h"
+
 namespace pullwire::ftp {
 
 // Each call behaves like the system call of its name: -1 with errno set on failure.
@@ -23,5 +25,9 @@ class SysIo {
 };
 
 SysIo& DefaultSysIo();
+
+// Polls until one of `fds` is ready or `deadline` passes, EINTR retried: > 0 ready, 0 when the
+// deadline passed, -1 (errno set) for another failure.
+int PollUntil(SysIo& sys, pollfd* fds, nfds_t count, const Deadline& deadline);
 
 }  // namespace pullwire::ftp
