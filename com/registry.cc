@@ -62,11 +62,18 @@ json EntryJson(const ClassRegistration& entry) {
               {"description", entry.description}};
 }
 
-// Reads the document; a missing file is an empty registry.
-json Load(const fs::path& file) {
+// The registry as read: the whole document (a rewrite keeps the keys this version does not know)
+// and its classes in file order.
+struct Document {
+  json doc;
+  std::vector<ClassRegistration> entries;
+};
+
+// Reads and checks the document; a missing file is an empty registry.
+Document Load(const fs::path& file) {
   const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) return json{{"norvik_registry", 1}, {"classes", json::array()}};
+    if (errno == ENOENT) return Document{json{{"norvik_registry", 1}, {"classes", json::array()}}, {}};
     throw LoadError{E_FAIL, fmt::format("cannot read registry file {}: {}", file.string(), Errno())};
   }
   std::string text;
@@ -83,7 +90,8 @@ json Load(const fs::path& file) {
     text.append(buffer, static_cast<std::size_t>(n));
   }
   close(fd);
-  json doc = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  Document loaded{json::parse(text, nullptr, /*allow_exceptions=*/false), {}};
+  const json& doc = loaded.doc;
   const auto corrupt = [&](const std::string& why) {
     return LoadError{E_FAIL, fmt::format("registry file {} is not valid: {}; fix or remove it", file.string(), why)};
   };
@@ -92,11 +100,12 @@ json Load(const fs::path& file) {
     throw corrupt("no \"classes\" list");
   }
   try {
-    for (std::size_t i = 0; i < doc["classes"].size(); ++i) EntryFrom(doc["classes"][i], i);
+    const json& classes = doc["classes"];
+    for (std::size_t i = 0; i < classes.size(); ++i) loaded.entries.push_back(EntryFrom(classes[i], i));
   } catch (const std::runtime_error& e) {
     throw corrupt(e.what());
   }
-  return doc;
+  return loaded;
 }
 
 // Writes a complete temporary beside `file`, syncs it, renames it over `file` and syncs the
@@ -169,7 +178,8 @@ fs::path ChangeTarget(const fs::path& file) {
   return file;
 }
 
-// Runs `change` on the document under the lock and stores it when `change` returns true.
+// Runs `change` on the document's class list under the lock and stores the document when
+// `change` returns S_OK.
 template <typename Change>
 HRESULT Modify(const fs::path& file, std::chrono::milliseconds timeout, Change&& change) {
   try {
@@ -181,9 +191,9 @@ HRESULT Modify(const fs::path& file, std::chrono::milliseconds timeout, Change&&
                                                ec.message()), kSource);
     }
     ChangeLock lock(target, timeout);
-    json doc = Load(target);
-    const HRESULT hr = change(doc["classes"]);
-    if (hr == S_OK) Store(target, doc);
+    Document loaded = Load(target);
+    const HRESULT hr = change(loaded.doc["classes"], loaded.entries);
+    if (hr == S_OK) Store(target, loaded.doc);
     return hr;
   } catch (const LoadError& e) {
     return ReportFailure(e.hr, e.description, kSource);
@@ -196,10 +206,7 @@ template <typename Match>
 HRESULT Find(const fs::path& file, ClassRegistration* entry, Match&& match, const std::string& wanted) {
   if (entry == nullptr) return E_POINTER;
   try {
-    const json doc = Load(file);
-    const json& classes = doc["classes"];
-    for (std::size_t i = 0; i < classes.size(); ++i) {
-      ClassRegistration candidate = EntryFrom(classes[i], i);
+    for (ClassRegistration& candidate : Load(file).entries) {
       if (match(candidate)) {
         *entry = std::move(candidate);
         return S_OK;
@@ -242,11 +249,12 @@ HRESULT Registry::Register(const ClassRegistration& entry) {
     return ReportFailure(E_INVALIDARG, fmt::format("library path \"{}\" is not absolute", entry.library.string()),
                          kSource);
   }
-  return Modify(file_, lock_timeout_, [&](json& classes) {
+  return Modify(file_, lock_timeout_, [&](json& classes, const std::vector<ClassRegistration>& old) {
     json kept = json::array();
     for (std::size_t i = 0; i < classes.size(); ++i) {
-      const ClassRegistration old = EntryFrom(classes[i], i);
-      if (!EqualsIgnoringCase(old.prog_id, entry.prog_id) && old.clsid != entry.clsid) kept.push_back(classes[i]);
+      if (!EqualsIgnoringCase(old[i].prog_id, entry.prog_id) && old[i].clsid != entry.clsid) {
+        kept.push_back(classes[i]);
+      }
     }
     kept.push_back(EntryJson(entry));
     classes = std::move(kept);
@@ -255,10 +263,10 @@ HRESULT Registry::Register(const ClassRegistration& entry) {
 }
 
 HRESULT Registry::Unregister(std::string_view prog_id) {
-  return Modify(file_, lock_timeout_, [&](json& classes) {
+  return Modify(file_, lock_timeout_, [&](json& classes, const std::vector<ClassRegistration>& old) {
     json kept = json::array();
     for (std::size_t i = 0; i < classes.size(); ++i) {
-      if (!EqualsIgnoringCase(EntryFrom(classes[i], i).prog_id, prog_id)) kept.push_back(classes[i]);
+      if (!EqualsIgnoringCase(old[i].prog_id, prog_id)) kept.push_back(classes[i]);
     }
     if (kept.size() == classes.size()) return S_FALSE;
     classes = std::move(kept);
@@ -279,9 +287,7 @@ HRESULT Registry::List(std::vector<ClassRegistration>* entries) const {
   if (entries == nullptr) return E_POINTER;
   entries->clear();
   try {
-    const json doc = Load(file_);
-    const json& classes = doc["classes"];
-    for (std::size_t i = 0; i < classes.size(); ++i) entries->push_back(EntryFrom(classes[i], i));
+    *entries = Load(file_).entries;
     return S_OK;
   } catch (const LoadError& e) {
     return ReportFailure(e.hr, e.description, kSource);
