@@ -250,13 +250,13 @@ InvokeReply LocalServer::Impl::Answer(IDispatch& object, std::string_view body, 
     reply = InvokeReply{hr, {}, {}, GetErrorInfo().value_or(ErrorRecord{hr, std::move(fallback), prog_id})};
     return reply;
   };
+  GetErrorInfo();  // a record left over from an earlier call must not pass for this one's
   InvokeRequest request;
   try {
     request = DecodeRequest(body);
   } catch (const ProtocolError& e) {
     return fail(E_INVALIDARG, fmt::format("malformed request: {}", e.what()));
   }
-  GetErrorInfo();  // a record left over from an earlier call must not pass for this one's
   DispId id = kDispIdUnknown;
   HRESULT hr = object.GetIDsOfNames(request.member, &id);
   if (Failed(hr)) return fail(hr, fmt::format("{} has no member {}", prog_id, request.member));

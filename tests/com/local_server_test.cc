@@ -40,7 +40,7 @@ struct Journal {
 };
 
 // SetMessage(type, text, timestamp) is recorded and answered with "ok"; Twice(n) doubles its
-// by-reference argument; Fail() raises 9.
+// by-reference argument; Fail() raises 9; Stray() succeeds but leaves an error record behind.
 class Daemon final : public RefCounted<IDispatch> {
  public:
   explicit Daemon(Journal* journal) : journal_(journal) { ++journal_->live; }
@@ -50,7 +50,7 @@ class Daemon final : public RefCounted<IDispatch> {
     return QueryInterfaceFrom(iid, object, {Expose<IDispatch>(this, IID_IDispatch)});
   }
   HRESULT GetIDsOfNames(std::string_view name, DispId* id) override {
-    *id = name == "SetMessage" ? 1 : name == "Twice" ? 2 : name == "Fail" ? 3 : kDispIdUnknown;
+    *id = name == "SetMessage" ? 1 : name == "Twice" ? 2 : name == "Fail" ? 3 : name == "Stray" ? 4 : kDispIdUnknown;
     return *id == kDispIdUnknown ? DISP_E_UNKNOWNNAME : S_OK;
   }
   HRESULT Invoke(DispId id, InvokeKind, std::span<Variant> args, Variant* result) override {
@@ -62,6 +62,10 @@ class Daemon final : public RefCounted<IDispatch> {
     }
     if (id == 2) {
       args[0] = Variant(*args[0].Get<std::int32_t>() * 2);
+      return S_OK;
+    }
+    if (id == 4) {
+      SetErrorInfo(ErrorRecord{1, "left over", kProgId});
       return S_OK;
     }
     return RaiseError(kVbSubscriptOutOfRange, "Subscript out of range", kProgId);
@@ -230,13 +234,17 @@ TEST_F(LocalServerTest, ServerAnswersMalformedRequestsAndDropsOversizedFrames) {
   address.sun_family = AF_UNIX;
   strcpy(address.sun_path, SocketPath().c_str());
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  const std::string bad = Frame("{\"v\":1,\"member\":\"SetMessage\"}");
-  ASSERT_EQ(send(fd, bad.data(), bad.size(), 0), static_cast<ssize_t>(bad.size()));
   char buffer[4096];
-  const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
-  ASSERT_GT(n, 4);
-  const InvokeReply reply = DecodeReply(std::string_view(buffer + 4, static_cast<std::size_t>(n - 4)));
+  const auto exchange = [&](const std::string& frame) {
+    EXPECT_EQ(send(fd, frame.data(), frame.size(), 0), static_cast<ssize_t>(frame.size()));
+    const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+    return n > 4 ? DecodeReply(std::string_view(buffer + 4, static_cast<std::size_t>(n - 4))) : InvokeReply{};
+  };
+  // The record a successful call left behind must not pass for the malformed request's.
+  EXPECT_EQ(exchange(Frame(EncodeRequest({"Stray", InvokeKind::kMethod, {}}))).hr, S_OK);
+  const InvokeReply reply = exchange(Frame("{\"v\":1,\"member\":\"SetMessage\"}"));
   EXPECT_EQ(reply.hr, E_INVALIDARG);
+  ASSERT_TRUE(reply.error.has_value());
   EXPECT_THAT(reply.error->description, HasSubstr("malformed request: \"kind\" is missing"));
 
   ASSERT_EQ(send(fd, "\x7f\xff\xff\xff", 4, 0), 4);
