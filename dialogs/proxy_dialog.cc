@@ -68,6 +68,8 @@ void KeepPlaceWhenHidden(QWidget* widget) {
 
 }  // namespace
 
+std::array<QWidget*, 3> frmProxySetup::FieldControls::Widgets() const { return {label, picture, box}; }
+
 frmProxySetup::frmProxySetup(CommandSettings& settings, UiServices& ui, frmPopUp& popup, QWidget* parent)
     : QDialog(parent), settings_(settings), ui_(ui), popup_(popup) {
   setObjectName(QStringLiteral("frmProxySetup"));
@@ -97,10 +99,7 @@ void frmProxySetup::CreateControls() {
     field.picture = new PlaceholderPicture(QLatin1String(design.picture_name), this);
     field.box = new QLineEdit(this);
     field.box->setObjectName(QLatin1String(design.box_name));
-    for (QWidget* widget : {static_cast<QWidget*>(field.label), static_cast<QWidget*>(field.picture),
-                            static_cast<QWidget*>(field.box)}) {
-      KeepPlaceWhenHidden(widget);
-    }
+    for (QWidget* widget : field.Widgets()) KeepPlaceWhenHidden(widget);
   }
   fields_[kPort].box->setText(QString::number(kDefaultProxyPort));
   LimitTypedLength(fields_[kPort].box, kPortTypedLength);
@@ -185,16 +184,8 @@ void frmProxySetup::Load() {
 
 void frmProxySetup::OnProxyTypeChanged(int index) {
   if (index < 0 || index >= kProxyTypeCount) return;
-  for (FieldControls& field : fields_) {
-    field.label->hide();
-    field.picture->hide();
-    field.box->hide();
-  }
   for (int i = 0; i < kFieldCount; ++i) {
-    if (!kFieldsOfType[static_cast<std::size_t>(index)][static_cast<std::size_t>(i)]) continue;
-    fields_[i].label->show();
-    fields_[i].picture->show();
-    fields_[i].box->show();
+    for (QWidget* widget : fields_[i].Widgets()) widget->setVisible(kFieldsOfType[index][i]);
   }
 }
 
@@ -208,8 +199,7 @@ void frmProxySetup::OnProxyPortLeft() {
 bool frmProxySetup::HasRequiredData(int proxy_type) const {
   if (proxy_type < 1 || proxy_type >= kProxyTypeCount) return true;
   for (int i = 0; i < kFieldCount; ++i) {
-    const bool required = kFieldsOfType[static_cast<std::size_t>(proxy_type)][static_cast<std::size_t>(i)];
-    if (required && fields_[i].box->text().isEmpty()) return false;
+    if (kFieldsOfType[proxy_type][i] && fields_[i].box->text().isEmpty()) return false;
   }
   return true;
 }

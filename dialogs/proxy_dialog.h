@@ -37,10 +37,12 @@ class frmProxySetup final : public QDialog {
 
  private:
   enum Field : int { kHost = 0, kPort, kUsername, kPassword, kFieldCount };
+  // A field is its label, its picture and its box, shown and hidden together.
   struct FieldControls {
     QLabel* label = nullptr;
     PlaceholderPicture* picture = nullptr;
     QLineEdit* box = nullptr;
+    std::array<QWidget*, 3> Widgets() const;
   };
 
   void CreateControls();
