@@ -13,9 +13,15 @@ const QColor kInk(0x1f, 0x4e, 0x79);
 const QColor kAccent(0x2e, 0x8b, 0x57);
 const QColor kPaper(0xf4, 0xf8, 0xfb);
 
-QPixmap Blank(int size) {
+// A transparent `size` x `size` picture that `draw` paints with antialiasing.
+template <typename Draw>
+QPixmap Paint(int size, Draw draw) {
   QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  draw(painter);
+  painter.end();
   return pixmap;
 }
 
@@ -37,63 +43,55 @@ QIcon StandardIcon(QStyle::StandardPixmap which) { return QApplication::style()-
 }  // namespace
 
 QIcon PlaceholderIcon() {
-  QPixmap pixmap = Blank(kPlaceholderIconSize);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(QPen(kInk, 1));
-  painter.setBrush(kPaper);
-  painter.drawRoundedRect(QRectF(0.5, 2.5, 15, 11), 2.5, 2.5);
-  painter.setPen(QPen(kAccent, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  painter.drawPolyline(QPolygonF({QPointF(6, 5), QPointF(3.5, 8), QPointF(6, 11)}));
-  painter.drawPolyline(QPolygonF({QPointF(10, 5), QPointF(12.5, 8), QPointF(10, 11)}));
-  return QIcon(pixmap);
+  return QIcon(Paint(kPlaceholderIconSize, [](QPainter& painter) {
+    painter.setPen(QPen(kInk, 1));
+    painter.setBrush(kPaper);
+    painter.drawRoundedRect(QRectF(0.5, 2.5, 15, 11), 2.5, 2.5);
+    painter.setPen(QPen(kAccent, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(QPolygonF({QPointF(6, 5), QPointF(3.5, 8), QPointF(6, 11)}));
+    painter.drawPolyline(QPolygonF({QPointF(10, 5), QPointF(12.5, 8), QPointF(10, 11)}));
+  }));
 }
 
 QIcon WindowIcon() {
-  QPixmap pixmap = Blank(kWindowIconSize);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  DrawDownArrow(painter, QPointF(8, 1.5), 9, 3.5, kAccent);
-  DrawTray(painter, QRectF(2, 10, 12, 4.5), kInk, 1.6);
-  return QIcon(pixmap);
+  return QIcon(Paint(kWindowIconSize, [](QPainter& painter) {
+    DrawDownArrow(painter, QPointF(8, 1.5), 9, 3.5, kAccent);
+    DrawTray(painter, QRectF(2, 10, 12, 4.5), kInk, 1.6);
+  }));
 }
 
 QPixmap CommandPicture() {
-  QPixmap pixmap = Blank(kCommandPictureSize);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  // A server box with two drive slots.
-  painter.setPen(QPen(kInk, 1.5));
-  painter.setBrush(kPaper);
-  painter.drawRoundedRect(QRectF(6, 1.5, 20, 12), 2, 2);
-  painter.drawLine(QPointF(9, 5.5), QPointF(19, 5.5));
-  painter.drawLine(QPointF(9, 9.5), QPointF(19, 9.5));
-  painter.setBrush(kAccent);
-  painter.drawEllipse(QPointF(22.5, 5.5), 1.2, 1.2);
-  // The wire down into the tray.
-  DrawDownArrow(painter, QPointF(16, 14), 11, 4.5, kAccent);
-  DrawTray(painter, QRectF(4, 21, 24, 8.5), kInk, 2);
-  return pixmap;
+  return Paint(kCommandPictureSize, [](QPainter& painter) {
+    // A server box with two drive slots.
+    painter.setPen(QPen(kInk, 1.5));
+    painter.setBrush(kPaper);
+    painter.drawRoundedRect(QRectF(6, 1.5, 20, 12), 2, 2);
+    painter.drawLine(QPointF(9, 5.5), QPointF(19, 5.5));
+    painter.drawLine(QPointF(9, 9.5), QPointF(19, 9.5));
+    painter.setBrush(kAccent);
+    painter.drawEllipse(QPointF(22.5, 5.5), 1.2, 1.2);
+    // The wire down into the tray.
+    DrawDownArrow(painter, QPointF(16, 14), 11, 4.5, kAccent);
+    DrawTray(painter, QRectF(4, 21, 24, 8.5), kInk, 2);
+  });
 }
 
 QPixmap EngineLogo() {
-  QPixmap pixmap = Blank(kEngineLogoSize);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(QPen(kInk, 1.5));
-  painter.setBrush(kPaper);
-  painter.drawEllipse(QRectF(1, 1, 26, 26));
-  // A wire pulled through a ring: the engine's mark.
-  QPainterPath wire;
-  wire.moveTo(5, 19);
-  wire.cubicTo(10, 19, 10, 9, 14, 9);
-  wire.cubicTo(18, 9, 18, 19, 23, 19);
-  painter.setBrush(Qt::NoBrush);
-  painter.setPen(QPen(kAccent, 2.2, Qt::SolidLine, Qt::RoundCap));
-  painter.drawPath(wire);
-  painter.setPen(QPen(kInk, 1.6));
-  painter.drawEllipse(QPointF(14, 9), 3, 3);
-  return pixmap;
+  return Paint(kEngineLogoSize, [](QPainter& painter) {
+    painter.setPen(QPen(kInk, 1.5));
+    painter.setBrush(kPaper);
+    painter.drawEllipse(QRectF(1, 1, 26, 26));
+    // A wire pulled through a ring: the engine's mark.
+    QPainterPath wire;
+    wire.moveTo(5, 19);
+    wire.cubicTo(10, 19, 10, 9, 14, 9);
+    wire.cubicTo(18, 9, 18, 19, 23, 19);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(kAccent, 2.2, Qt::SolidLine, Qt::RoundCap));
+    painter.drawPath(wire);
+    painter.setPen(QPen(kInk, 1.6));
+    painter.drawEllipse(QPointF(14, 9), 3, 3);
+  });
 }
 
 QIcon OkIcon() { return StandardIcon(QStyle::SP_DialogOkButton); }
