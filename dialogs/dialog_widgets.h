@@ -66,7 +66,7 @@ void MakePasswordBox(QLineEdit* box);
 QPushButton* MakePictureButton(const QString& object_name, const QString& caption, const QIcon& icon,
                                const QString& tool_tip, QWidget* parent);
 
-// Makes `box` a bold-captioned frame whose contents keep the normal font.
+// Makes `frame` bold-captioned while its contents keep the normal font.
 void MakeCaptionBold(QWidget* frame);
 
 }  // namespace pullwire
