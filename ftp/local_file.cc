@@ -42,9 +42,11 @@ LocalFile LocalFile::Replace(const std::filesystem::path& target, SysIo& sys) {
 }
 
 int LocalFile::OpenInPlace(const std::filesystem::path& target, std::int64_t offset,
-                           int flags) {
-  const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | flags, 0666);
+                           bool create) {
+  const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0);
+  const int fd = ::open(target.c_str(), flags, 0666);
   if (fd >= 0) return fd;
+  if (errno == ENOENT && offset == 0 && !create) return -1;
   if (errno == ELOOP) {
     throw FtpError(ErrorCode::kLocalFileError,
                    fmt::format("cannot continue {}: it is a symbolic link, which is not "
@@ -61,10 +63,7 @@ int LocalFile::OpenInPlace(const std::filesystem::path& target, std::int64_t off
 
 LocalFile LocalFile::Continue(const std::filesystem::path& target, std::int64_t offset,
                               SysIo& sys) {
-  int fd = -1;
-  if (offset > 0 || ::access(target.c_str(), F_OK) == 0 || errno != ENOENT) {
-    fd = OpenInPlace(target, offset, 0);
-  }
+  const int fd = OpenInPlace(target, offset, false);
   LocalFile file(target, {}, fd, sys);
   file.begun_ = false;
   file.offset_ = offset;
@@ -83,9 +82,12 @@ LocalFile LocalFile::Continue(const std::filesystem::path& target, std::int64_t 
 void LocalFile::Begin() {
   if (begun_) return;
   begun_ = true;
-  if (fd_ < 0) fd_ = OpenInPlace(target_, offset_, O_CREAT);
+  if (fd_ < 0) fd_ = OpenInPlace(target_, offset_, true);
   if (::ftruncate(fd_, offset_) != 0) ThrowLocalError("shorten", target_, errno);
-  if (::lseek(fd_, offset_, SEEK_SET) < 0) ThrowLocalError("seek in", target_, errno);
+  // A file opened here stands at byte 0 already.
+  if (offset_ > 0 && ::lseek(fd_, offset_, SEEK_SET) < 0) {
+    ThrowLocalError("seek in", target_, errno);
+  }
 }
 
 LocalFile::LocalFile(LocalFile&& other) noexcept

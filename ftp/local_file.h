@@ -48,7 +48,9 @@ class LocalFile {
   LocalFile(std::filesystem::path target, std::filesystem::path temp, int fd, SysIo& sys)
       : target_(std::move(target)), temp_(std::move(temp)), fd_(fd), sys_(&sys) {}
 
-  static int OpenInPlace(const std::filesystem::path& target, std::int64_t offset, int flags);
+  // Opens `target` for writing, never through a symbolic link; without `create`, a missing file
+  // gives -1 when there is nothing to continue (`offset` 0) and an error otherwise.
+  static int OpenInPlace(const std::filesystem::path& target, std::int64_t offset, bool create);
 
   std::filesystem::path target_;
   std::filesystem::path temp_;  // empty when writing in place
