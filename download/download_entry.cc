@@ -112,7 +112,7 @@ std::optional<std::int64_t> ParseListedSize(const std::string& text) {
 void DownloadEntry(RunContext& run, TransferSpan& span, bool storeName) {
   ModuleState& state = run.state;
   const CommandSettings& settings = state.Settings;
-  const RemoteEntry entry = CurrentEntry(state);
+  const RemoteEntry& entry = CurrentEntry(state);
   const std::string& name = entry.Name;
   state.CurrentLocalPath = settings.LocalDir + "/" + name;
   RequireSafeDestination(settings.LocalDir, name);

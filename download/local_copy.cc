@@ -24,10 +24,14 @@ std::string TemporaryName(std::mt19937_64& random) {
   return fmt::format(".pullwire-{:016x}.part", random());
 }
 
-std::mt19937_64 SeededRandom() {
-  std::random_device device;
-  std::seed_seq seed{device(), device(), device(), device()};
-  return std::mt19937_64(seed);
+// Seeded once per thread: seeding for every file would read the entropy source per download.
+std::mt19937_64& Random() {
+  thread_local std::mt19937_64 random = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }();
+  return random;
 }
 
 [[noreturn]] void ThrowSystem(const std::string& action, const std::string& path, int error) {
@@ -52,7 +56,7 @@ bool LocalFileExists(const std::string& path) {
 }
 
 LocalCopy LocalCopy::Create(const std::string& local_folder, const std::string& name, Destination kind) {
-  std::mt19937_64 random = SeededRandom();
+  std::mt19937_64& random = Random();
   const std::filesystem::path folder(local_folder);
   int error = 0;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
