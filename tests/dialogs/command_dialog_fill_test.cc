@@ -13,8 +13,6 @@
 namespace pullwire::testing {
 namespace {
 
-constexpr char kZipWarning[] = "NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!";
-
 QString CaptionOf(const QWidget* widget) {
   if (auto* box = qobject_cast<const QLineEdit*>(widget)) return box->text();
   if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text();
@@ -204,10 +202,7 @@ TEST_F(CommandDialogTest, ZipWithIncludeSubdirectoriesWarnsOnceAndComesUpImage) 
   settings_.TransferMode = 3;
   settings_.IncludeSubdir = true;
   Open();
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].text, kZipWarning);
-  EXPECT_EQ(ui_.messages[0].title, "Warning");
-  EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kExclamation);
+  ASSERT_THAT(ui_.messages, ::testing::ElementsAre(ZipWarning()));
   EXPECT_EQ(ui_.messages[0].owner, dialog_.get());
   EXPECT_EQ(Get<QComboBox>("cmbMode")->currentText(), "IMAGE");
   EXPECT_EQ(settings_.TransferMode, 1);

@@ -12,6 +12,8 @@
 namespace pullwire::testing {
 namespace {
 
+using ::testing::ElementsAre;
+
 constexpr char kPortMessage[] = "<Port> must be a positive numerical value!";
 constexpr char kTimeoutMessage[] = "<Timeout> must be between 1 and 999!";
 
@@ -68,10 +70,7 @@ TEST_F(CommandDialogFocusTest, PortIsCheckedWhenLeft) {
     EXPECT_EQ(port->text(), c.text_after);
     EXPECT_EQ(settings_.Port, c.port);
     if (c.refused) {
-      ASSERT_EQ(ui_.messages.size(), 1u);
-      EXPECT_EQ(ui_.messages[0].text, kPortMessage);
-      EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
-      EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+      EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kPortMessage)));
       EXPECT_EQ(QApplication::focusWidget(), port);
       EXPECT_EQ(port->selectedText(), "21");
       // The time-out box only flickered through the focus: its loss step did not run.
@@ -101,10 +100,7 @@ TEST_F(CommandDialogFocusTest, TimeoutIsCheckedWhenLeft) {
     EnterAndLeave("txtTimeout", c.typed);
     EXPECT_EQ(settings_.Timeout, c.timeout);
     if (c.refused) {
-      ASSERT_EQ(ui_.messages.size(), 1u);
-      EXPECT_EQ(ui_.messages[0].text, kTimeoutMessage);
-      EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
-      EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+      EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kTimeoutMessage)));
       EXPECT_EQ(Get<QLineEdit>("txtTimeout")->text(), "30");
       EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtTimeout"));
     } else {
@@ -214,8 +210,7 @@ TEST_F(CommandDialogFocusTest, OkWithARefusedPortShowsTheCorrectedBoxFirst) {
     } else {
       QTest::mouseClick(Get<QPushButton>("cmdSave"), Qt::LeftButton);
     }
-    ASSERT_EQ(ui_.messages.size(), 1u);
-    EXPECT_EQ(ui_.messages[0].text, kPortMessage);
+    EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kPortMessage)));
     EXPECT_TRUE(dialog_->isVisible());
     EXPECT_EQ(state_.EditedRecordCount, 0);
     EXPECT_EQ(port->text(), "21");
@@ -253,10 +248,7 @@ TEST_F(CommandDialogFocusTest, MissingRequiredDataBeepsAndKeepsTheDialogOpen) {
     const CommandSettings before = settings_;
     Get<QPushButton>("cmdSave")->click();
     EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
-    ASSERT_EQ(ui_.messages.size(), 1u);
-    EXPECT_EQ(ui_.messages[0].text, "ATTENTION: Missing required data!");
-    EXPECT_EQ(ui_.messages[0].title, "MISSING DATA");
-    EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+    EXPECT_THAT(ui_.messages, ElementsAre(MissingData()));
     EXPECT_TRUE(dialog_->isVisible());
     EXPECT_EQ(state_.EditedRecordCount, 0);
     EXPECT_FALSE(state_.EditedRecord.has_value());

@@ -16,7 +16,7 @@
 namespace pullwire::testing {
 namespace {
 
-constexpr char kZipWarning[] = "NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!";
+using ::testing::ElementsAre;
 
 TEST_F(CommandDialogTest, CopySpecificDisablesTheOtherSelectionsAndClearingEmptiesTheName) {
   settings_.ProcessAll = true;
@@ -93,17 +93,12 @@ TEST_F(CommandDialogTest, ZipAndIncludeSubdirectoriesExcludeEachOther) {
   mode->setCurrentIndex(3);
   EXPECT_EQ(settings_.TransferMode, 3);
   Get<QCheckBox>("chkIncludeSubdir")->setChecked(true);
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].text, kZipWarning);
-  EXPECT_EQ(ui_.messages[0].title, "Warning");
-  EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kExclamation);
+  EXPECT_THAT(ui_.messages, ElementsAre(ZipWarning()));
   EXPECT_EQ(mode->currentIndex(), 1);
   EXPECT_EQ(settings_.TransferMode, 1);
 
   mode->setCurrentIndex(3);
-  ASSERT_EQ(ui_.messages.size(), 2u);
-  EXPECT_EQ(ui_.messages[1].text, kZipWarning);
-  EXPECT_EQ(ui_.messages[1].icon, MessageIcon::kExclamation);
+  EXPECT_THAT(ui_.messages, ElementsAre(ZipWarning(), ZipWarning()));
   EXPECT_EQ(mode->currentText(), "IMAGE");
   EXPECT_EQ(settings_.TransferMode, 1);
 

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "dialogs/command_dialog.h"
@@ -24,6 +25,12 @@ class QLineEdit;
 // Readable QStrings in gtest failure messages (found by argument-dependent lookup).
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
+namespace pullwire {
+inline void PrintTo(MessageIcon icon, std::ostream* out) {
+  *out << (icon == MessageIcon::kExclamation ? "exclamation" : "information");
+}
+}  // namespace pullwire
+
 namespace pullwire::testing {
 
 struct ShownMessage {
@@ -32,6 +39,30 @@ struct ShownMessage {
   MessageIcon icon;
   QWidget* owner;
 };
+
+inline void PrintTo(const ShownMessage& message, std::ostream* out) {
+  *out << '"' << message.text << "\" titled \"" << message.title << '"';
+}
+
+// A message box with this text, title and icon.
+inline auto MessageIs(const std::string& text, const std::string& title, MessageIcon icon) {
+  return ::testing::AllOf(::testing::Field("text", &ShownMessage::text, text),
+                          ::testing::Field("title", &ShownMessage::title, title),
+                          ::testing::Field("icon", &ShownMessage::icon, icon));
+}
+// The box of a refused port or time-out.
+inline auto IncorrectValue(const std::string& text) {
+  return MessageIs(text, "Incorrect Value", MessageIcon::kInformation);
+}
+// The editor's warning when ZIP meets "Include Subdirectories".
+inline auto ZipWarning() {
+  return MessageIs("NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!",
+                   "Warning", MessageIcon::kExclamation);
+}
+// The box of "&Ok" without the required data (after a beep).
+inline auto MissingData() {
+  return MessageIs("ATTENTION: Missing required data!", "MISSING DATA", MessageIcon::kInformation);
+}
 
 struct FolderRequest {
   QWidget* owner;

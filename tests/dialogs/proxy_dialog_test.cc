@@ -16,6 +16,8 @@
 namespace pullwire::testing {
 namespace {
 
+using ::testing::ElementsAre;
+
 constexpr char kPortMessage[] = "<ProxyPort> must be a positive numerical value!";
 
 class ProxyDialogTest : public ::testing::Test {
@@ -49,10 +51,7 @@ class ProxyDialogTest : public ::testing::Test {
   }
   void ExpectMissingData() {
     EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
-    ASSERT_EQ(ui_.messages.size(), 1u);
-    EXPECT_EQ(ui_.messages[0].text, "ATTENTION: Missing required data!");
-    EXPECT_EQ(ui_.messages[0].title, "MISSING DATA");
-    EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+    EXPECT_THAT(ui_.messages, ElementsAre(MissingData()));
   }
 
   ModuleState state_;
@@ -199,10 +198,7 @@ TEST_F(ProxyDialogTest, PortThatIsNotPositiveIsRefusedWhenLeft) {
     auto* port = Get<QLineEdit>("txtProxyPort");
     TypeReplacing(port, typed);
     PressTab();
-    ASSERT_EQ(ui_.messages.size(), 1u);
-    EXPECT_EQ(ui_.messages[0].text, kPortMessage);
-    EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
-    EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+    EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kPortMessage)));
     EXPECT_EQ(port->text(), "1080");
     EXPECT_EQ(QApplication::focusWidget(), port);
   }
@@ -218,10 +214,7 @@ TEST_F(ProxyDialogTest, PortAbove32767IsRefusedOnOk) {
   PressTab();
   EXPECT_TRUE(ui_.messages.empty());  // a positive number passes the focus check
   Get<QPushButton>("cmdSave")->click();
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].text, "<ProxyPort> must be between 1 and 32767!");
-  EXPECT_EQ(ui_.messages[0].title, "Incorrect Value");
-  EXPECT_EQ(ui_.messages[0].icon, MessageIcon::kInformation);
+  EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue("<ProxyPort> must be between 1 and 32767!")));
   EXPECT_TRUE(dialog_->isVisible());
   EXPECT_EQ(settings_.ProxyPort, 2000);
   EXPECT_EQ(QApplication::focusWidget(), port);
