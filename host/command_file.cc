@@ -112,6 +112,10 @@ CommandSlots ReadCommandFile(const std::filesystem::path& path) {
   return ParseCommandFile(text.str(), path.string());
 }
 
+com::StringArray RecordArray(const CommandSlots& slots) {
+  return com::StringArray(std::vector<std::string>(slots.begin(), slots.end()), 1);
+}
+
 std::string FormatCommandFile(const CommandSlots& slots) {
   nlohmann::ordered_json document = nlohmann::ordered_json::object();
   for (int i = 0; i < kCommandSlots; ++i) {

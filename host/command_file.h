@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "com/variant.h"
+
 namespace pullwire::host {
 
 inline constexpr int kCommandSlots = 24;
@@ -27,6 +29,9 @@ class CommandFileError : public std::runtime_error {
 // or null (empty). `source` names the file in messages.
 CommandSlots ParseCommandFile(std::string_view json_text, std::string_view source);
 CommandSlots ReadCommandFile(const std::filesystem::path& path);
+
+// The slots as the record array a host hands to Setup and Execute: slot 1 at index 1.
+com::StringArray RecordArray(const CommandSlots& slots);
 
 // The JSON object form, keys in slot order, every value a string.
 std::string FormatCommandFile(const CommandSlots& slots);

@@ -50,8 +50,7 @@ int EditCommandFile(const EditOptions& edit, const HostOptions& options) {
   if (edit.top) Check(box.put_Top(*edit.top), "Top failed");
 
   com::Variant result;
-  const com::HRESULT hr =
-      box.Setup("PULLWIRE", com::StringArray(std::vector<std::string>(slots.begin(), slots.end()), 1), &result);
+  const com::HRESULT hr = box.Setup("PULLWIRE", RecordArray(slots), &result);
   if (com::Failed(hr)) {
     fmt::print(stderr, "pullwire: {}\n",
                FailureText(fmt::format("{} cannot be edited", edit.command_file.string()), hr));

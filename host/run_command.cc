@@ -25,10 +25,6 @@ struct RunOptions {
   std::string password_env;
 };
 
-com::StringArray RecordOf(const CommandSlots& slots) {
-  return com::StringArray(std::vector<std::string>(slots.begin(), slots.end()), 1);
-}
-
 // The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use.
 void PrintVariables(_Toolbox& box) {
   for (const bool global : {false, true}) {
@@ -63,7 +59,7 @@ int Run(const RunOptions& run, const HostOptions& options) {
   Check(box.put_dInstance(instance), "dInstance failed");
   Check(box.put_AutoLog(run.quiet ? com::kVariantFalse : com::kVariantTrue), "AutoLog failed");
   com::Variant result;
-  Check(box.Execute("PULLWIRE", RecordOf(slots), &result), "Execute failed");
+  Check(box.Execute("PULLWIRE", RecordArray(slots), &result), "Execute failed");
   // SetMessage calls are answered before SendHostMessage returns: every message is printed.
   daemon.Stop();
 
