@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "download/engine_component.h"
-#include "ftp/errors.h"
+#include "tests/ftp/engine_test_util.h"
 #include "tests/support/test_servers.h"
 
 namespace pullwire {
@@ -17,20 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pullwire::testing;
+using ftp::test::CatchError;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-template <typename Body>
-ComponentError CatchComponentError(Body body) {
-  try {
-    body();
-  } catch (const ComponentError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no ComponentError was thrown";
-  return ComponentError(0, "<none>");
-}
 
 void LoginTo(EngineComponent& component, const PyFtpd& server) {
   component.OperationTimeout(5000);
@@ -55,7 +45,7 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
       {[&] { component.GetMatching("", local.path().string()); }, "the remote file spec is empty"},
   };
   for (const auto& [call, text] : cases) {
-    const ComponentError error = CatchComponentError(call);
+    const ComponentError error = CatchError<ComponentError>(call);
     EXPECT_EQ(error.number(), kComponentInvalidValue) << text;
     EXPECT_EQ(std::string(error.what()), text);
   }
@@ -128,13 +118,13 @@ TEST(EngineComponent, NumbersMissingFilesAndFoldersWith11101) {
   component.SetFailureEventHandler(
       [&](std::int32_t number, const std::string&) { events.push_back(number); });
 
-  const ComponentError cwd = CatchComponentError([&] { component.WorkingDirectory("/nothing"); });
-  const ComponentError dele = CatchComponentError([&] { component.DeleteFile("nothing.txt"); });
-  const ComponentError rmd = CatchComponentError([&] { component.RemoveDirectory("nothing"); });
+  const ComponentError cwd = CatchError<ComponentError>([&] { component.WorkingDirectory("/nothing"); });
+  const ComponentError dele = CatchError<ComponentError>([&] { component.DeleteFile("nothing.txt"); });
+  const ComponentError rmd = CatchError<ComponentError>([&] { component.RemoveDirectory("nothing"); });
   const ComponentError get =
-      CatchComponentError([&] { component.GetFile("nothing.txt", local.path().string()); });
+      CatchError<ComponentError>([&] { component.GetFile("nothing.txt", local.path().string()); });
   const ComponentError not_empty =
-      CatchComponentError([&] { component.RemoveDirectory("full"); });
+      CatchError<ComponentError>([&] { component.RemoveDirectory("full"); });
 
   EXPECT_EQ(cwd.number(), kComponentNoSuchFile);
   EXPECT_THAT(cwd.what(), HasSubstr("cannot enter the folder /nothing: 550"));

@@ -12,9 +12,7 @@ namespace pullwire::ftp {
 namespace {
 
 using namespace pullwire::testing;
-using test::CatchFtpError;
-using test::LoginFor;
-using test::TracedSession;
+using namespace test;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 

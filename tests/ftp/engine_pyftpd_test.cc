@@ -3,15 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <chrono>
 #include <filesystem>
 
 #include "ftp/data_sink.h"
 #include "ftp/get_file.h"
 #include "ftp/get_matching.h"
-#include "ftp/sys_io.h"
 #include "tests/ftp/engine_test_util.h"
 #include "tests/support/test_servers.h"
 
@@ -20,9 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pullwire::testing;
-using test::CatchFtpError;
-using test::LoginFor;
-using test::TracedSession;
+using namespace test;
 using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -372,41 +367,6 @@ TEST(EnginePyFtpd, PasvAddressesAreIgnoredOnceEpsvIsRefused) {
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "PASV"), 2);
   EXPECT_THAT(traced.trace, Contains(HasSubstr("(10,99,98,97,")));
 }
-
-// System calls that fail as the test says: splice into the file refused (a file system without
-// splice support) or the disk full after some bytes, and reads interrupted by signals.
-class FaultySysIo : public SysIo {
- public:
-  int splice_into_file_error = 0;  // errno for splices whose source is our pipe
-  std::int64_t disk_room = -1;     // bytes the "disk" takes before ENOSPC; -1: unlimited
-  int interrupted_reads = 0;
-
-  ssize_t Read(int fd, void* data, std::size_t size) override {
-    if (interrupted_reads > 0) {
-      --interrupted_reads;
-      errno = EINTR;
-      return -1;
-    }
-    return SysIo::Read(fd, data, size);
-  }
-  ssize_t Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags) override {
-    const bool into_file = (flags & SPLICE_F_NONBLOCK) == 0;
-    if (into_file && splice_into_file_error != 0) {
-      errno = splice_into_file_error;
-      return -1;
-    }
-    if (into_file && disk_room >= 0) {
-      if (disk_room == 0) {
-        errno = ENOSPC;
-        return -1;
-      }
-      size = std::min<std::size_t>(size, static_cast<std::size_t>(disk_room));
-    }
-    const ssize_t moved = SysIo::Splice(fd_in, fd_out, size, flags);
-    if (into_file && disk_room >= 0 && moved > 0) disk_room -= moved;
-    return moved;
-  }
-};
 
 TEST(EnginePyFtpd, FallsBackToReadWriteAndReportsAFullDisk) {
   PyFtpd server;

@@ -1,30 +1,49 @@
-// Helpers shared by the engine's integration tests: logging in to a fixture, catching errors.
+// Helpers shared by the engine's tests: catching errors, logging in to a fixture, a traced
+// session, and system calls that fail on purpose.
 #pragma once
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "ftp/errors.h"
 #include "ftp/session.h"
+#include "ftp/sys_io.h"
 
 namespace pullwire::ftp::test {
 
 using namespace std::chrono_literals;
 
-// Runs `body` and returns the FtpError it threw; a body that does not throw fails the test.
-template <typename Body>
-FtpError CatchFtpError(Body body) {
+// Runs `body` and returns the `Error` it threw; a body that does not throw fails the test.
+template <typename Error, typename Body>
+Error CatchError(Body body) {
   try {
     body();
-  } catch (const FtpError& error) {
+  } catch (const Error& error) {
     return error;
   }
-  ADD_FAILURE() << "no FtpError was thrown";
-  return FtpError(ErrorCode::kInvalidValue, "<none>");
+  ADD_FAILURE() << "nothing was thrown";
+  return Error({}, "<none>");
+}
+
+template <typename Body>
+FtpError CatchFtpError(Body body) {
+  return CatchError<FtpError>(body);
+}
+
+// Runs `body`, expecting an FtpError with `code` whose text contains `text`.
+template <typename Body>
+void ExpectFtpError(Body body, ErrorCode code, const std::string& text) {
+  const FtpError error = CatchFtpError(body);
+  EXPECT_EQ(error.code(), code) << error.what();
+  EXPECT_THAT(error.what(), ::testing::HasSubstr(text));
 }
 
 template <typename Server>
@@ -55,6 +74,58 @@ class TracedSession {
 
   Session session;
   std::vector<std::string> trace;
+};
+
+// System calls that fail as the test says: reads and writes interrupted by signals, short
+// writes, a disk that is full after some bytes (written or spliced into the file), and splices
+// into the file refused (a file system without splice support).
+class FaultySysIo : public SysIo {
+ public:
+  int interrupted_reads = 0;
+  int interrupted_writes = 0;
+  std::size_t max_write = SIZE_MAX;
+  std::int64_t disk_room = -1;     // bytes the "disk" takes before ENOSPC; -1: unlimited
+  int splice_into_file_error = 0;  // errno for splices whose source is our pipe
+
+  ssize_t Read(int fd, void* data, std::size_t size) override {
+    if (Interrupted(interrupted_reads)) return -1;
+    return SysIo::Read(fd, data, size);
+  }
+  ssize_t Write(int fd, const void* data, std::size_t size) override {
+    if (Interrupted(interrupted_writes) || !Fits(size)) return -1;
+    return Used(SysIo::Write(fd, data, std::min(size, max_write)));
+  }
+  ssize_t Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags) override {
+    if ((flags & SPLICE_F_NONBLOCK) != 0) return SysIo::Splice(fd_in, fd_out, size, flags);
+    if (splice_into_file_error != 0) {
+      errno = splice_into_file_error;
+      return -1;
+    }
+    if (!Fits(size)) return -1;
+    return Used(SysIo::Splice(fd_in, fd_out, size, flags));
+  }
+
+ private:
+  static bool Interrupted(int& count) {
+    if (count == 0) return false;
+    --count;
+    errno = EINTR;
+    return true;
+  }
+  // Cuts `size` to the room left; false with ENOSPC when there is none.
+  bool Fits(std::size_t& size) {
+    if (disk_room < 0) return true;
+    if (disk_room == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    size = std::min<std::size_t>(size, static_cast<std::size_t>(disk_room));
+    return true;
+  }
+  ssize_t Used(ssize_t done) {
+    if (disk_room >= 0 && done > 0) disk_room -= done;
+    return done;
+  }
 };
 
 }  // namespace pullwire::ftp::test

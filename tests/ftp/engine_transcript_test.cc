@@ -19,8 +19,7 @@ namespace {
 
 using namespace pullwire::testing;
 using json = nlohmann::json;
-using test::CatchFtpError;
-using test::TracedSession;
+using namespace test;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 

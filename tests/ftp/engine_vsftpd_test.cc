@@ -17,9 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pullwire::testing;
-using test::CatchFtpError;
-using test::LoginFor;
-using test::TracedSession;
+using namespace test;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "ftp/local_file.h"
 #include "ftp/transfer.h"
 #include "ftp/wildcard.h"
+#include "tests/ftp/engine_test_util.h"
 #include "tests/support/test_files.h"
 
 namespace pullwire::ftp {
@@ -25,19 +25,7 @@ namespace fs = std::filesystem;
 using pullwire::testing::ReadFile;
 using pullwire::testing::TempDir;
 using pullwire::testing::WriteFile;
-using ::testing::HasSubstr;
-
-// Runs `body`, expecting an FtpError with `code` whose text contains `text`.
-template <typename Body>
-void ExpectFtpError(Body body, ErrorCode code, const std::string& text) {
-  try {
-    body();
-    ADD_FAILURE() << "no FtpError thrown";
-  } catch (const FtpError& error) {
-    EXPECT_EQ(error.code(), code) << error.what();
-    EXPECT_THAT(error.what(), HasSubstr(text));
-  }
-}
+using namespace test;
 
 TEST(Wildcard, MatchesStarAndQuestionMarkWithCaseCounting) {
   struct Case {
@@ -144,38 +132,13 @@ TEST(Deadlines, SayWhatTimedOutAndHowLong) {
   EXPECT_EQ(ErrorTitle(ErrorCode::kInvalidValue), "Invalid argument or property value");
 }
 
-// Write() fails the way the test says: short writes, EINTR, or a full disk after `room` bytes.
-class FaultySysIo : public SysIo {
- public:
-  std::size_t room = SIZE_MAX;
-  std::size_t max_write = SIZE_MAX;
-  int interrupts = 0;
-  std::size_t written = 0;
-
-  ssize_t Write(int fd, const void* data, std::size_t size) override {
-    if (interrupts > 0) {
-      --interrupts;
-      errno = EINTR;
-      return -1;
-    }
-    if (written >= room) {
-      errno = ENOSPC;
-      return -1;
-    }
-    size = std::min({size, max_write, room - written});
-    const ssize_t done = SysIo::Write(fd, data, size);
-    if (done > 0) written += static_cast<std::size_t>(done);
-    return done;
-  }
-};
-
 TEST(LocalFiles, ReplaceWritesBesideTheTargetAndRenamesOnCommit) {
   TempDir dir;
   const fs::path target = dir / "a.bin";
   WriteFile(target, "old");
   FaultySysIo sys;
   sys.max_write = 3;
-  sys.interrupts = 2;
+  sys.interrupted_writes = 2;
   {
     LocalFile file = LocalFile::Replace(target, sys);
     file.Write("new content", 11);
@@ -191,7 +154,7 @@ TEST(LocalFiles, AFullDiskIsReportedAndLeavesTheEarlierFile) {
   const fs::path target = dir / "a.bin";
   WriteFile(target, "old");
   FaultySysIo sys;
-  sys.room = 4;
+  sys.disk_room = 4;
   {
     LocalFile file = LocalFile::Replace(target, sys);
     ExpectFtpError([&] { file.Write("0123456789", 10); }, ErrorCode::kLocalFileError,
