@@ -1,5 +1,7 @@
 // The command editor's focus entry and loss steps, the port and time-out checks, the required-data
 // test, the save and the cancel, driven through a shown, active window.
+#include <string_view>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,20 +28,6 @@ bool WaitFor(Condition condition) {
 
 class CommandDialogFocusTest : public CommandDialogTest {
  protected:
-  // A command that passes the required-data test.
-  void FillComplete() {
-    settings_ = CommandSettings{};
-    settings_.Host = "ftp.example.org";
-    settings_.Username = "anna";
-    settings_.Password = "s3cret";
-    settings_.TransferMode = 1;
-    settings_.RemoteDir = "/pub";
-    settings_.LocalDir = "/srv/in";
-  }
-  void OpenActive() {
-    Open();
-    ASSERT_TRUE(ShowActive(dialog_.get()));
-  }
   // Types `text` into the box and leaves it with Tab.
   void EnterAndLeave(const char* box, const QString& text) {
     TypeReplacing(Get<QLineEdit>(box), text);
@@ -47,64 +35,46 @@ class CommandDialogFocusTest : public CommandDialogTest {
   }
 };
 
-TEST_F(CommandDialogFocusTest, PortIsCheckedWhenLeft) {
+TEST_F(CommandDialogFocusTest, PortAndTimeoutAreCheckedWhenLeft) {
   struct Case {
+    const char* box;
     const char* typed;
     bool refused;
     const char* text_after;
-    std::int16_t port;
+    std::int32_t stored;  // Port or Timeout afterwards
   };
   const Case cases[] = {
-      {"", true, "21", 21},        {"0", true, "21", 21},         {"-5", true, "21", 21},
-      {"abc", true, "21", 21},     {"0.5", true, "21", 21},       {"9e9", true, "21", 21},
-      {"21.5", false, "21.5", 22}, {"1.4", false, "1.4", 1},      {"999", false, "999", 999},
-      {" 80 ", false, " 80 ", 80}, {"2121", false, "2121", 2121},
+      {"txtPort", "", true, "21", 21},          {"txtPort", "0", true, "21", 21},
+      {"txtPort", "-5", true, "21", 21},        {"txtPort", "abc", true, "21", 21},
+      {"txtPort", "0.5", true, "21", 21},       {"txtPort", "9e9", true, "21", 21},
+      {"txtPort", "21.5", false, "21.5", 22},   {"txtPort", "1.4", false, "1.4", 1},
+      {"txtPort", "999", false, "999", 999},    {"txtPort", " 80 ", false, " 80 ", 80},
+      {"txtPort", "2121", false, "2121", 2121},
+      {"txtTimeout", "", true, "30", 30},       {"txtTimeout", "0", true, "30", 30},
+      {"txtTimeout", "-5", true, "30", 30},     {"txtTimeout", "abc", true, "30", 30},
+      {"txtTimeout", "0.5", true, "30", 30},    {"txtTimeout", "1e3", true, "30", 30},
+      {"txtTimeout", "999", false, "999", 999}, {"txtTimeout", "1.4", false, "1.4", 1},
+      {"txtTimeout", "1", false, "1", 1},       {"txtTimeout", "2.5", false, "2.5", 2},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.typed);
-    ui_ = ScriptedUiServices{};
-    settings_ = CommandSettings{};
-    OpenActive();
-    EnterAndLeave("txtPort", c.typed);
-    auto* port = Get<QLineEdit>("txtPort");
-    EXPECT_EQ(port->text(), c.text_after);
-    EXPECT_EQ(settings_.Port, c.port);
+    const bool port = std::string_view(c.box) == "txtPort";
+    SCOPED_TRACE(std::string(c.box) + " '" + c.typed + "'");
+    Restart();
+    EnterAndLeave(c.box, c.typed);
+    auto* box = Get<QLineEdit>(c.box);
+    EXPECT_EQ(box->text(), c.text_after);
+    EXPECT_EQ(port ? settings_.Port : settings_.Timeout, c.stored);
     if (c.refused) {
-      EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kPortMessage)));
-      EXPECT_EQ(QApplication::focusWidget(), port);
-      EXPECT_EQ(port->selectedText(), "21");
-      // The time-out box only flickered through the focus: its loss step did not run.
-      EXPECT_EQ(settings_.Timeout, 0);
+      EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(port ? kPortMessage : kTimeoutMessage)));
+      EXPECT_EQ(QApplication::focusWidget(), box);
+      EXPECT_EQ(box->selectedText(), c.text_after);
+      if (port) {
+        // The time-out box only flickered through the focus: its loss step did not run.
+        EXPECT_EQ(settings_.Timeout, 0);
+      }
     } else {
       EXPECT_TRUE(ui_.messages.empty());
-      EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtTimeout"));
-    }
-  }
-}
-
-TEST_F(CommandDialogFocusTest, TimeoutIsCheckedWhenLeft) {
-  struct Case {
-    const char* typed;
-    bool refused;
-    std::int32_t timeout;
-  };
-  const Case cases[] = {
-      {"", true, 30},     {"0", true, 30},   {"-5", true, 30},   {"abc", true, 30}, {"0.5", true, 30},
-      {"1e3", true, 30},  {"999", false, 999}, {"1.4", false, 1}, {"1", false, 1},   {"2.5", false, 2},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.typed);
-    ui_ = ScriptedUiServices{};
-    settings_ = CommandSettings{};
-    OpenActive();
-    EnterAndLeave("txtTimeout", c.typed);
-    EXPECT_EQ(settings_.Timeout, c.timeout);
-    if (c.refused) {
-      EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kTimeoutMessage)));
-      EXPECT_EQ(Get<QLineEdit>("txtTimeout")->text(), "30");
-      EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtTimeout"));
-    } else {
-      EXPECT_TRUE(ui_.messages.empty());
+      EXPECT_EQ(QApplication::focusWidget(), Get<QWidget>(port ? "txtTimeout" : "cmbMode"));
     }
   }
 }
@@ -175,9 +145,7 @@ TEST_F(CommandDialogFocusTest, FirstBoxIsEnteredWhenTheDialogOpens) {
 TEST_F(CommandDialogFocusTest, OkRightAfterTypingTakesTheTypedText) {
   for (const bool by_access_key : {true, false}) {
     SCOPED_TRACE(by_access_key ? "Alt+O" : "mouse");
-    state_ = ModuleState{};
-    FillComplete();
-    OpenActive();
+    Restart(CompleteCommand());
     TypeReplacing(Get<QLineEdit>("txtHost"), "typed.example.org");
     ASSERT_EQ(settings_.Host, "ftp.example.org");
     if (by_access_key) {
@@ -198,10 +166,7 @@ TEST_F(CommandDialogFocusTest, OkRightAfterTypingTakesTheTypedText) {
 TEST_F(CommandDialogFocusTest, OkWithARefusedPortShowsTheCorrectedBoxFirst) {
   for (const bool by_access_key : {true, false}) {
     SCOPED_TRACE(by_access_key ? "Alt+O" : "mouse");
-    state_ = ModuleState{};
-    ui_ = ScriptedUiServices{};
-    FillComplete();
-    OpenActive();
+    Restart(CompleteCommand());
     auto* port = Get<QLineEdit>("txtPort");
     TypeReplacing(port, "0");
     if (by_access_key) {
@@ -228,23 +193,21 @@ TEST_F(CommandDialogFocusTest, OkWithARefusedPortShowsTheCorrectedBoxFirst) {
 TEST_F(CommandDialogFocusTest, MissingRequiredDataBeepsAndKeepsTheDialogOpen) {
   struct Case {
     const char* what;
-    std::function<void()> spoil;
+    std::function<void(CommandSettings&)> spoil;
   };
   const Case cases[] = {
-      {"empty password", [this] { settings_.Password.clear(); }},
-      {"empty host", [this] { settings_.Host.clear(); }},
-      {"empty local folder", [this] { settings_.LocalDir.clear(); }},
-      {"no transfer type", [this] { settings_.TransferMode = 9; }},
-      {"variable without number", [this] { settings_.SaveFilename = true; }},
-      {"specific file without name", [this] { settings_.CopySpecific = true; }},
+      {"empty password", [](CommandSettings& s) { s.Password.clear(); }},
+      {"empty host", [](CommandSettings& s) { s.Host.clear(); }},
+      {"empty local folder", [](CommandSettings& s) { s.LocalDir.clear(); }},
+      {"no transfer type", [](CommandSettings& s) { s.TransferMode = 9; }},
+      {"variable without number", [](CommandSettings& s) { s.SaveFilename = true; }},
+      {"specific file without name", [](CommandSettings& s) { s.CopySpecific = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    state_ = ModuleState{};
-    ui_ = ScriptedUiServices{};
-    FillComplete();
-    c.spoil();
-    OpenActive();
+    CommandSettings spoilt = CompleteCommand();
+    c.spoil(spoilt);
+    Restart(spoilt);
     const CommandSettings before = settings_;
     Get<QPushButton>("cmdSave")->click();
     EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
@@ -257,7 +220,7 @@ TEST_F(CommandDialogFocusTest, MissingRequiredDataBeepsAndKeepsTheDialogOpen) {
 }
 
 TEST_F(CommandDialogFocusTest, BlanksCountAsDataAndThePortBoxIsRead) {
-  FillComplete();
+  settings_ = CompleteCommand();
   settings_.Password = " ";
   OpenActive();
   Get<QLineEdit>("txtPort")->setText("");
@@ -270,7 +233,7 @@ TEST_F(CommandDialogFocusTest, BlanksCountAsDataAndThePortBoxIsRead) {
 }
 
 TEST_F(CommandDialogFocusTest, SaveWritesTheRecordFromTheSettingsNotTheBoxes) {
-  FillComplete();
+  settings_ = CompleteCommand();
   settings_.Passive = true;
   settings_.VarScope = "LOCAL";
   OpenActive();
@@ -292,9 +255,7 @@ TEST_F(CommandDialogFocusTest, SaveWritesTheRecordFromTheSettingsNotTheBoxes) {
 TEST_F(CommandDialogFocusTest, CancelAndClosingLeaveTheRecordAlone) {
   for (const char* how : {"button", "Alt+C", "close", "Escape"}) {
     SCOPED_TRACE(how);
-    state_ = ModuleState{};
-    FillComplete();
-    OpenActive();
+    Restart(CompleteCommand());
     TypeReplacing(Get<QLineEdit>("txtHost"), "changed.example.org");
     const std::string_view way(how);
     if (way == "button") {

@@ -14,6 +14,17 @@
 
 namespace pullwire::testing {
 
+CommandSettings CompleteCommand() {
+  CommandSettings settings;
+  settings.Host = "ftp.example.org";
+  settings.Username = "anna";
+  settings.Password = "s3cret";
+  settings.TransferMode = 1;
+  settings.RemoteDir = "/pub";
+  settings.LocalDir = "/srv/in";
+  return settings;
+}
+
 void ScriptedUiServices::ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
                                      MessageIcon icon) {
   messages.push_back({text, title, icon, owner});

@@ -114,16 +114,13 @@ void PressTab();
 // window that never comes leaves nothing behind and a test never hangs on one that does.
 void AnswerModal(std::function<void(QWidget*)> answer, bool popup = false, int timeout_ms = 5000);
 
-// A command editor on its own module state, answered by a scripted UiServices.
-class CommandDialogTest : public ::testing::Test {
+// A command that passes the editor's required-data test.
+CommandSettings CompleteCommand();
+
+// A dialog on its own module state, answered by a scripted UiServices.
+template <class Dialog>
+class DialogTest : public ::testing::Test {
  protected:
-  // Creates the editor without filling it (the initial state).
-  void Create() { dialog_ = std::make_unique<frmCommandPullwire>(state_, ui_); }
-  // Creates and fills it from state_.Settings, as Setup does.
-  void Open() {
-    Create();
-    dialog_->FillCommandDialog();
-  }
   template <class T>
   T* Get(const char* name) const {
     return Child<T>(dialog_.get(), name);
@@ -132,7 +129,32 @@ class CommandDialogTest : public ::testing::Test {
   ModuleState state_;
   CommandSettings& settings_ = state_.Settings;
   ScriptedUiServices ui_;
-  std::unique_ptr<frmCommandPullwire> dialog_;
+  std::unique_ptr<Dialog> dialog_;
+};
+
+class CommandDialogTest : public DialogTest<frmCommandPullwire> {
+ protected:
+  // Creates the editor without filling it (the initial state).
+  void Create() { dialog_ = std::make_unique<frmCommandPullwire>(state_, ui_); }
+  // Creates and fills it from state_.Settings, as Setup does.
+  void Open() {
+    Create();
+    dialog_->FillCommandDialog();
+  }
+  // Opens it shown and active, so that focus moves send their events.
+  void OpenActive() {
+    Open();
+    ASSERT_TRUE(ShowActive(dialog_.get()));
+  }
+  // Starts over for the next case of a table: the editor closed, a fresh module state holding
+  // `settings`, nothing answered yet, the editor open and active again.
+  void Restart(const CommandSettings& settings = {}) {
+    dialog_.reset();
+    state_ = ModuleState{};
+    ui_ = ScriptedUiServices{};
+    settings_ = settings;
+    OpenActive();
+  }
 };
 
 }  // namespace pullwire::testing

@@ -87,15 +87,7 @@ TEST(DialogPlacement, DialogMovesToLeftAndTopInTwips) {
 
 class EditCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    CommandSettings& s = state_.Settings;
-    s.Host = "ftp.example.org";
-    s.Username = "anna";
-    s.Password = "s3cret";
-    s.TransferMode = 1;
-    s.RemoteDir = "/pub";
-    s.LocalDir = "/srv/in";
-  }
+  void SetUp() override { state_.Settings = CompleteCommand(); }
   ModuleState state_;
   ScriptedUiServices ui_;
 };

@@ -1,5 +1,6 @@
 // The proxy dialog: its types and the fields each shows, load, the port check, Ok and cancel.
 #include <memory>
+#include <string_view>
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,33 +20,34 @@ namespace {
 using ::testing::ElementsAre;
 
 constexpr char kPortMessage[] = "<ProxyPort> must be a positive numerical value!";
+// The boxes of host, port, user name and password, and the letters ShownFields gives them.
+constexpr const char* kBoxes[] = {"txtProxyHost", "txtProxyPort", "txtProxyUsername",
+                                  "txtProxyPassword"};
+constexpr char kFieldLetters[] = "HPUW";
+// The fields each proxy type shows and requires, by type index.
+constexpr const char* kFieldsOfType[] = {"", "HPU", "HPUW", "HPUW", "HPUW", "HP", "HP", "HP"};
 
-class ProxyDialogTest : public ::testing::Test {
+class ProxyDialogTest : public DialogTest<frmProxySetup> {
  protected:
   void Open() { dialog_ = std::make_unique<frmProxySetup>(state_.Settings, ui_, popup_); }
   void OpenActive() {
     Open();
     ASSERT_TRUE(ShowActive(dialog_.get()));
   }
-  template <class T>
-  T* Get(const char* name) const {
-    return Child<T>(dialog_.get(), name);
-  }
   QComboBox* Types() const { return Get<QComboBox>("cboProxyType"); }
-  // Which of host, port, user name, password show, as "HPUW" letters; label, picture and box agree.
+  // Which fields show, as kFieldLetters; label, picture and box agree.
   std::string ShownFields() const {
-    const char* const fields[][4] = {
-        {"lblProxyHost", "Picture3", "txtProxyHost", "H"},
-        {"lblProxyPort", "Picture1", "txtProxyPort", "P"},
-        {"lblProxyUsername", "Picture2", "txtProxyUsername", "U"},
-        {"lblProxyPassword", "Picture4", "txtProxyPassword", "W"},
-    };
+    const char* const others[][2] = {{"lblProxyHost", "Picture3"},
+                                     {"lblProxyPort", "Picture1"},
+                                     {"lblProxyUsername", "Picture2"},
+                                     {"lblProxyPassword", "Picture4"}};
     std::string shown;
-    for (const auto& field : fields) {
-      const bool label = !Get<QWidget>(field[0])->isHidden();
-      EXPECT_EQ(!Get<QWidget>(field[1])->isHidden(), label) << field[1];
-      EXPECT_EQ(!Get<QWidget>(field[2])->isHidden(), label) << field[2];
-      if (label) shown += field[3];
+    for (int field = 0; field < 4; ++field) {
+      const bool box = !Get<QWidget>(kBoxes[field])->isHidden();
+      for (const char* other : others[field]) {
+        EXPECT_EQ(!Get<QWidget>(other)->isHidden(), box) << other;
+      }
+      if (box) shown += kFieldLetters[field];
     }
     return shown;
   }
@@ -54,11 +56,7 @@ class ProxyDialogTest : public ::testing::Test {
     EXPECT_THAT(ui_.messages, ElementsAre(MissingData()));
   }
 
-  ModuleState state_;
-  CommandSettings& settings_ = state_.Settings;
-  ScriptedUiServices ui_;
   frmPopUp popup_{state_};
-  std::unique_ptr<frmProxySetup> dialog_;
 };
 
 TEST_F(ProxyDialogTest, DesignCaptionsAndLimits) {
@@ -92,10 +90,9 @@ TEST_F(ProxyDialogTest, DesignCaptionsAndLimits) {
 
 TEST_F(ProxyDialogTest, EachTypeShowsItsFields) {
   Open();
-  const char* const expected[] = {"", "HPU", "HPUW", "HPUW", "HPUW", "HP", "HP", "HP"};
   for (int type = 7; type >= 0; --type) {
     Types()->setCurrentIndex(type);
-    EXPECT_EQ(ShownFields(), expected[type]) << "type " << type;
+    EXPECT_EQ(ShownFields(), kFieldsOfType[type]) << "type " << type;
   }
 }
 
@@ -155,17 +152,15 @@ TEST_F(ProxyDialogTest, SocksV4RequiresAUserNameButNoPassword) {
 }
 
 TEST_F(ProxyDialogTest, EveryTypeRefusesAnEmptyRequiredField) {
-  const char* const boxes[] = {"txtProxyHost", "txtProxyPort", "txtProxyUsername", "txtProxyPassword"};
-  const char* const required[] = {"", "HPU", "HPUW", "HPUW", "HPUW", "HP", "HP", "HP"};
   for (int type = 1; type < 8; ++type) {
     for (int field = 0; field < 4; ++field) {
-      if (std::string(required[type]).find("HPUW"[field]) == std::string::npos) continue;
-      SCOPED_TRACE(std::to_string(type) + " " + boxes[field]);
+      if (std::string_view(kFieldsOfType[type]).find(kFieldLetters[field]) == std::string::npos) continue;
+      SCOPED_TRACE(std::to_string(type) + " " + kBoxes[field]);
       ui_ = ScriptedUiServices{};
       Open();
       Types()->setCurrentIndex(type);
-      for (const char* box : boxes) Get<QLineEdit>(box)->setText("x1");
-      Get<QLineEdit>(boxes[field])->setText("");
+      for (const char* box : kBoxes) Get<QLineEdit>(box)->setText("x1");
+      Get<QLineEdit>(kBoxes[field])->setText("");
       Get<QPushButton>("cmdSave")->click();
       ExpectMissingData();
     }
