@@ -28,7 +28,7 @@ TEST_F(RunDriver, TypicalRoadSendsEveryStepAndCallsTheComponentInOrder) {
                                      "TransferType(0)", "ListDirectory", "TransferType(1)", "GetFile(a.txt)",
                                      "Logout"));
   EXPECT_EQ(ReadFile(LocalPath("a.txt")), "hello");
-  EXPECT_THAT(FolderNames(local.path()), ElementsAre("a.txt"));
+  EXPECT_THAT(FolderNames(local), ElementsAre("a.txt"));
   EXPECT_FALSE(state.ErrorFlag);
   EXPECT_EQ(state.DownloadedCount, 1);
 }
@@ -94,14 +94,14 @@ TEST_F(RunDriver, AllModeWalksEveryFileAndStoresNoName) {
   EXPECT_THAT(ftp.calls, ::testing::Contains("GetFile(b.txt)"));
   EXPECT_EQ(channel.sent[channel.sent.size() - 2], Info("Number of files downloaded : 2"));
   EXPECT_FALSE(state.LocalVars[0].Use);
-  EXPECT_THAT(FolderNames(local.path()), ElementsAre("a.txt", "b.txt"));
+  EXPECT_THAT(FolderNames(local), ElementsAre("a.txt", "b.txt"));
 }
 
 TEST_F(RunDriver, SpecificModeMatchesTheExactNameAndWinsOverAll) {
   ftp.AddFile("report.csv", "lower");
   ftp.AddFile("Report.csv", "upper");
   Run({{"CopySpecific", "1"}, {"SpecificFilename", "Report.csv"}, {"SaveFilename", "1"}, {"VarNumber", "2"}});
-  EXPECT_THAT(FolderNames(local.path()), ElementsAre("Report.csv"));
+  EXPECT_THAT(FolderNames(local), ElementsAre("Report.csv"));
   EXPECT_EQ(ReadFile(LocalPath("Report.csv")), "upper");
   EXPECT_EQ(state.LocalVars[1], (VariableSlot{true, "Report.csv"}));
 
@@ -140,7 +140,7 @@ TEST_F(RunDriver, UnsupportedListingWarnsThenFindsNothing) {
       Warning("Here are some of the lines that failed:"), Warning("garbage line one\ngarbage two"),
       Info("No files found."), Info("Number of files downloaded : 0"),
       Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_THAT(FolderNames(local.path()), IsEmpty());
+  EXPECT_THAT(FolderNames(local), IsEmpty());
 }
 
 TEST_F(RunDriver, NotConnectedBeforeTheListingEndsWithAnEmptyDescription) {
@@ -244,7 +244,7 @@ TEST_F(RunDriver, FailureEventOutsideATransferOnlySetsTheErrorFlag) {
 
   // Between runs the event still counts, and touches nothing.
   ftp.FireFailureEvent();
-  EXPECT_THAT(FolderNames(local.path()), ElementsAre("a.txt", "old.txt"));
+  EXPECT_THAT(FolderNames(local), ElementsAre("a.txt", "old.txt"));
 }
 
 TEST_F(RunDriver, ErrorFlagStaysTrueAfterALaterGoodRun) {
@@ -310,7 +310,7 @@ TEST_F(RunDriver, FolderModeWithoutItsRoutinesSaysWhatIsMissing) {
         "ERROR_PULL-WIRE [folder mode (Include Subdirectories) is not available in this build]")})))
         << slot24;
     EXPECT_EQ(ftp.calls.back(), "Logout");
-    EXPECT_THAT(FolderNames(local.path()), IsEmpty());
+    EXPECT_THAT(FolderNames(local), IsEmpty());
   }
   EXPECT_TRUE(state.ErrorFlag);
 }

@@ -50,16 +50,11 @@ class PluginRun : public ::testing::Test {
   // Executes a flat "all files" record against `server` (RemoteDir /pub); returns the messages
   // this Execute sent.
   template <typename Server>
-  std::vector<SentMessage> Execute(Server& server, std::map<std::string, std::string> slots = {}) {
-    slots.emplace("Host", server.host());
-    slots.emplace("Port", std::to_string(server.port()));
-    slots.emplace("Username", server.user());
-    slots.emplace("Password", server.password());
-    slots.emplace("RemoteDir", "/pub");
-    slots.emplace("LocalDir", local_.string());
+  std::vector<SentMessage> Execute(const Server& server, std::map<std::string, std::string> slots = {}) {
     const std::size_t before = daemon_.log().Calls().size();
     com::Variant result;
-    EXPECT_EQ(box_->Execute("PULLWIRE", MakeRecord(slots), &result), com::S_OK);
+    EXPECT_EQ(box_->Execute("PULLWIRE", MakeRecord(ServerSlots(server, local_, std::move(slots))), &result),
+              com::S_OK);
     const std::vector<DaemonCall> calls = daemon_.log().Calls();
     std::vector<SentMessage> sent;
     static const std::regex kTimestamp(R"(\d\d-[A-Z][a-z][a-z]-\d{4} \d\d:\d\d\.\d\d)");
@@ -94,12 +89,9 @@ class PluginRun : public ::testing::Test {
   }
   std::string LocalPath(const std::string& name) const { return local_.string() + "/" + name; }
   std::string Downloading(const std::string& name, std::size_t size) const {
-    return "Downloading [" + name + "] to [" + LocalPath(name) + "] (" + std::to_string(size) + " Bytes) ...";
+    return DownloadingText(local_, name, size);
   }
-  static std::vector<SentMessage> Opening() {
-    return {Info("Setup FTP connection ..."), Info("Connecting with [127.0.0.1] ..."), Info("Connected!"),
-            Info("Retrieving filelist ...")};
-  }
+  static std::vector<SentMessage> Opening() { return OpeningFor("127.0.0.1"); }
   static VarType Used(const std::string& value) { return VarType{com::kVariantTrue, value}; }
   static VarType Unused() { return VarType{com::kVariantFalse, ""}; }
 

@@ -1,4 +1,5 @@
-// A run over the scripted component with a fresh local folder, recording what it sends.
+// Download runs with a fresh local folder, recording what they send: the shared fixture, and
+// the one over the scripted component.
 #pragma once
 
 #include <filesystem>
@@ -16,33 +17,37 @@
 
 namespace pullwire::testing {
 
-class RunFixture : public ::testing::Test {
+// A run over `Component` with `RunClock` whose local folder is `local`.
+template <typename Component, typename RunClock>
+class RunFixtureOf : public ::testing::Test {
  protected:
-  RunFixture() { state.AutoLog = true; }
-
-  // Runs a record whose LocalDir is the fixture's folder unless `slots` names another.
-  void Run(std::map<std::string, std::string> slots = {}, FolderModeRoutines* folder_mode = nullptr) {
-    slots.emplace("LocalDir", local.path().string());
-    DownloadRun(run, MakeRecord(slots), folder_mode);
+  RunFixtureOf() {
+    state.AutoLog = true;
+    std::filesystem::create_directory(local);
   }
 
-  std::string LocalPath(const std::string& name) const { return local.path().string() + "/" + name; }
+  std::string LocalPath(const std::string& name) const { return local.string() + "/" + name; }
   std::string Downloading(const std::string& name, std::size_t size) const {
-    return "Downloading [" + name + "] to [" + LocalPath(name) + "] (" + std::to_string(size) + " Bytes) ...";
-  }
-
-  // The messages every run that logs in sends first.
-  static std::vector<SentMessage> Opening() {
-    return {Info("Setup FTP connection ..."), Info("Connecting with [ftp.example.net] ..."), Info("Connected!"),
-            Info("Retrieving filelist ...")};
+    return DownloadingText(local, name, size);
   }
 
   ModuleState state;
-  ScriptedComponent ftp;
+  Component ftp;
   RecordingChannel channel;
-  ScriptedClock clock;
-  TempDir local{"run"};
+  RunClock clock;
+  TempDir parent{"run"};  // holds `local` and nothing else, so a write beside it shows
+  std::filesystem::path local = parent / "local";
   RunContext run{state, ftp, channel, clock};
+};
+
+class RunFixture : public RunFixtureOf<ScriptedComponent, ScriptedClock> {
+ protected:
+  // Runs a record whose LocalDir is the fixture's folder unless `slots` names another.
+  void Run(std::map<std::string, std::string> slots = {}, FolderModeRoutines* folder_mode = nullptr) {
+    slots.emplace("LocalDir", local.string());
+    DownloadRun(run, MakeRecord(slots), folder_mode);
+  }
+  static std::vector<SentMessage> Opening() { return OpeningFor("ftp.example.net"); }
 };
 
 }  // namespace pullwire::testing

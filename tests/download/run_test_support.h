@@ -73,6 +73,20 @@ inline com::StringArray MakeRecord(const std::map<std::string, std::string>& slo
   return com::StringArray(std::move(items), 1);
 }
 
+// The slots that point a flat run at `server`'s /pub and at the local folder `local`; `slots`
+// names the fields that differ.
+template <typename Server>
+std::map<std::string, std::string> ServerSlots(const Server& server, const std::filesystem::path& local,
+                                               std::map<std::string, std::string> slots) {
+  slots.emplace("Host", server.host());
+  slots.emplace("Port", std::to_string(server.port()));
+  slots.emplace("Username", server.user());
+  slots.emplace("Password", server.password());
+  slots.emplace("RemoteDir", "/pub");
+  slots.emplace("LocalDir", local.string());
+  return slots;
+}
+
 inline SentMessage Info(const std::string& text) { return {text, 0}; }
 inline SentMessage Warning(const std::string& text) { return {text, 1}; }
 inline SentMessage Failure(const std::string& text) { return {text, 2}; }
@@ -85,6 +99,18 @@ inline std::vector<std::string> FolderNames(const std::filesystem::path& folder)
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The messages every run that logs in to `host` sends first.
+inline std::vector<SentMessage> OpeningFor(const std::string& host) {
+  return {Info("Setup FTP connection ..."), Info("Connecting with [" + host + "] ..."), Info("Connected!"),
+          Info("Retrieving filelist ...")};
+}
+
+// The message before the transfer of `name` into the local folder `local`.
+inline std::string DownloadingText(const std::filesystem::path& local, const std::string& name, std::size_t size) {
+  return "Downloading [" + name + "] to [" + local.string() + "/" + name + "] (" + std::to_string(size) +
+         " Bytes) ...";
 }
 
 // `first` followed by `more`.
