@@ -12,43 +12,20 @@
 #include "com/error_info.h"
 #include "com/registry.h"
 #include "com/type_info.h"
+#include "host_view.h"
 #include "loaded_library.h"
 #include "private_environment.h"
-#include "pullwire/record_variants.h"
 
 namespace pullwire {
 namespace {
 
+using com::StringArray;
+using testing::CallByName;
+using testing::ExpectRaised;
+using testing::Read;
+using testing::Get;
 using testing::LoadedLibrary;
 using testing::PrivateEnvironment;
-
-void ExpectRaised(com::HRESULT hr, std::int32_t number, const std::string& description) {
-  EXPECT_EQ(hr, com::VbErrorResult(number));
-  const auto record = com::GetErrorInfo();
-  ASSERT_TRUE(record.has_value());
-  EXPECT_EQ(record->number, number);
-  EXPECT_EQ(record->description, description);
-  EXPECT_EQ(record->source, "Pullwire.Toolbox");
-}
-
-// Late binding the way a script host does it: the name first, then Invoke.
-com::HRESULT CallByName(com::IDispatch& object, std::string_view name, com::InvokeKind kind,
-                        std::vector<com::Variant> args, com::Variant* result = nullptr) {
-  com::DispId id = com::kDispIdUnknown;
-  const com::HRESULT hr = object.GetIDsOfNames(name, &id);
-  if (com::Failed(hr)) return hr;
-  return object.Invoke(id, kind, args, result);
-}
-
-com::Variant Get(com::IDispatch& object, std::string_view name, std::vector<com::Variant> args = {}) {
-  com::Variant result;
-  EXPECT_EQ(CallByName(object, name, com::InvokeKind::kPropertyGet, std::move(args), &result), com::S_OK) << name;
-  return result;
-}
-
-com::StringArray Strings(std::vector<std::string> items, std::int32_t lower_bound) {
-  return com::StringArray(std::move(items), lower_bound);
-}
 
 class LibraryTest : public ::testing::Test {
  protected:
@@ -98,25 +75,7 @@ TEST_F(LibraryTest, a_host_session_by_vtable) {
   ASSERT_EQ(box->put_AutoLog(com::kVariantTrue), com::S_OK);
   ASSERT_EQ(box->put_dInstance("none-here"), com::S_OK);
   ASSERT_EQ(box->Init(), com::S_OK);
-  std::string text;
-  box->get_Info(&text);
-  EXPECT_EQ(text, "Norvik Plugin: Pullwire");
-  box->get_Author(&text);
-  EXPECT_EQ(text, "Maren Holt, Quenlo");
-  box->get_Version(&text);
-  EXPECT_EQ(text, "4.5.0");
-  std::int16_t count = 0;
-  box->get_ModuleCount(&count);
-  EXPECT_EQ(count, 1);
-  ModType info;
-  ASSERT_EQ(box->get_ModuleInfo(1, &info), com::S_OK);
-  EXPECT_EQ(info.Name, "Pullwire");
-  EXPECT_EQ(info.CatIconSmall, "ics_network.ico");
-  com::VariantBool error = com::kVariantTrue;
-  box->get_Error(&error);
-  EXPECT_EQ(error, com::kVariantFalse);
-  box->get_DataCount(&count);
-  EXPECT_EQ(count, 0);
+  testing::ExpectAfterInit(testing::ReadByVtable(*box));
   VarType slot;
   ASSERT_EQ(box->get_LocalVar(15, &slot), com::S_OK);
   EXPECT_EQ(slot, VarType{});
@@ -141,19 +100,7 @@ TEST_F(LibraryTest, every_member_by_name_through_invoke) {
   }
 
   ASSERT_EQ(CallByName(d, "init", com::InvokeKind::kMethod, {}), com::S_OK);
-  EXPECT_EQ(Get(d, "Info"), com::Variant("Norvik Plugin: Pullwire"));
-  EXPECT_EQ(Get(d, "Author"), com::Variant("Maren Holt, Quenlo"));
-  EXPECT_EQ(Get(d, "Version"), com::Variant("4.5.0"));
-  EXPECT_EQ(Get(d, "ModuleCount"), com::Variant(std::int16_t{1}));
-  EXPECT_EQ(Get(d, "MessageCount"), com::Variant(std::int16_t{0}));
-  EXPECT_EQ(Get(d, "DataCount"), com::Variant(std::int16_t{0}));
-  EXPECT_EQ(Get(d, "Error"), com::Variant(com::kVariantFalse));
-  const com::Variant module = Get(d, "ModuleInfo", {std::int16_t{1}});
-  ASSERT_NE(module.Get<com::Record>(), nullptr);
-  EXPECT_EQ(ModTypeFromRecord(*module.Get<com::Record>())->IconLarge, "il_pullwire.ico");
-  const com::Variant message = Get(d, "Message", {std::int16_t{0}});
-  ASSERT_NE(message.Get<com::Record>(), nullptr);
-  EXPECT_EQ(MessageTypeFromRecord(*message.Get<com::Record>()), MessageType{});
+  testing::ExpectAfterInit(testing::ReadByName(d));
 
   ASSERT_EQ(CallByName(d, "gInfo", com::InvokeKind::kPropertyPut, {"by name"}), com::S_OK);
   EXPECT_EQ(Get(d, "gInfo"), com::Variant("by name"));
@@ -163,12 +110,12 @@ TEST_F(LibraryTest, every_member_by_name_through_invoke) {
 
   std::vector<std::string> constants(15, "x");
   com::Variant result = "not empty";
-  ASSERT_EQ(CallByName(d, "SetLocalConstants", com::InvokeKind::kMethod, {Strings(constants, 1)}, &result),
+  ASSERT_EQ(CallByName(d, "SetLocalConstants", com::InvokeKind::kMethod, {StringArray(constants, 1)}, &result),
             com::S_OK);
   EXPECT_TRUE(result.IsEmpty());
-  ASSERT_EQ(CallByName(d, "SetGlobalConstants", com::InvokeKind::kMethod, {Strings(constants, 1)}, &result),
+  ASSERT_EQ(CallByName(d, "SetGlobalConstants", com::InvokeKind::kMethod, {StringArray(constants, 1)}, &result),
             com::S_OK);
-  ASSERT_EQ(CallByName(d, "Execute", com::InvokeKind::kMethod, {"Other", Strings({}, 1)}, &result), com::S_OK);
+  ASSERT_EQ(CallByName(d, "Execute", com::InvokeKind::kMethod, {"Other", StringArray({}, 1)}, &result), com::S_OK);
   EXPECT_TRUE(result.IsEmpty());
   const com::Variant slot = Get(d, "GlobalVar", {std::int16_t{3}});
   EXPECT_EQ(VarTypeFromRecord(*slot.Get<com::Record>()), VarType{});
@@ -184,18 +131,10 @@ TEST_F(LibraryTest, every_index_out_of_range_raises_9_by_vtable_and_by_name) {
   ExpectRaised(box->get_ModuleInfo(1, &module), 9, "Subscript out of range");
   ExpectRaised(box->get_Data(0, &data), 9, "Subscript out of range");
   box->Init();
-  VarType slot;
-  ExpectRaised(box->get_Message(2, &message), 9, "Subscript out of range");
-  ExpectRaised(box->get_Message(-1, &message), 9, "Subscript out of range");
-  ExpectRaised(box->get_ModuleInfo(3, &module), 9, "Subscript out of range");
-  ExpectRaised(box->get_ModuleInfo(-1, &module), 9, "Subscript out of range");
-  ExpectRaised(box->get_LocalVar(16, &slot), 9, "Subscript out of range");
-  ExpectRaised(box->get_LocalVar(-1, &slot), 9, "Subscript out of range");
-  ExpectRaised(box->get_GlobalVar(16, &slot), 9, "Subscript out of range");
-  ExpectRaised(box->get_GlobalVar(-32768, &slot), 9, "Subscript out of range");
-  ExpectRaised(box->SetLocalConstants(Strings(std::vector<std::string>(14), 1), nullptr), 9,
+  testing::ExpectIndexesOutsideTheTablesRaise(*box);
+  ExpectRaised(box->SetLocalConstants(StringArray(std::vector<std::string>(14), 1), nullptr), 9,
                "Subscript out of range");
-  ExpectRaised(box->SetGlobalConstants(Strings(std::vector<std::string>(15), 2), nullptr), 9,
+  ExpectRaised(box->SetGlobalConstants(StringArray(std::vector<std::string>(15), 2), nullptr), 9,
                "Subscript out of range");
 
   const struct {
@@ -204,7 +143,7 @@ TEST_F(LibraryTest, every_index_out_of_range_raises_9_by_vtable_and_by_name) {
   } by_name[] = {
       {"Message", {std::int16_t{2}}},       {"ModuleInfo", {std::int32_t{3}}}, {"Data", {std::int16_t{0}}},
       {"LocalVar", {"16"}},                 {"GlobalVar", {std::int16_t{-1}}},
-      {"SetLocalConstants", {Strings({"a"}, 1)}}, {"SetGlobalConstants", {Strings({}, 0)}},
+      {"SetLocalConstants", {StringArray({"a"}, 1)}}, {"SetGlobalConstants", {StringArray({}, 0)}},
   };
   for (const auto& call : by_name) {
     const auto kind = std::string(call.name).starts_with("Set") ? com::InvokeKind::kMethod : com::InvokeKind::kPropertyGet;
@@ -225,7 +164,7 @@ TEST_F(LibraryTest, invoke_converts_arguments_and_raises_mismatch_and_overflow) 
   ExpectRaised(CallByName(d, "ModuleInfo", com::InvokeKind::kPropertyGet, {"32768"}), 6, "Overflow");
   ExpectRaised(CallByName(d, "AutoLog", com::InvokeKind::kPropertyPut, {"maybe"}), 13, "Type mismatch");
   ExpectRaised(CallByName(d, "Setup", com::InvokeKind::kMethod, {"PULLWIRE", "not an array"}), 13, "Type mismatch");
-  ExpectRaised(CallByName(d, "dInstance", com::InvokeKind::kPropertyPut, {Strings({"a"}, 0)}), 13, "Type mismatch");
+  ExpectRaised(CallByName(d, "dInstance", com::InvokeKind::kPropertyPut, {StringArray({"a"}, 0)}), 13, "Type mismatch");
 
   EXPECT_EQ(CallByName(d, "Info", com::InvokeKind::kPropertyGet, {std::int16_t{1}}), com::DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(com::GetErrorInfo()->number, 450);
@@ -245,15 +184,15 @@ TEST_F(LibraryTest, setup_raises_record_faults_to_the_host) {
   auto box = library_.NewToolbox();
   std::vector<std::string> record(24, "");
   record[3] = "32768";
-  ExpectRaised(box->Setup("PULLWIRE", Strings(record, 1), nullptr), 6, "Overflow");
+  ExpectRaised(box->Setup("PULLWIRE", StringArray(record, 1), nullptr), 6, "Overflow");
   record[3] = "abc";
-  ExpectRaised(box->Setup("PULLWIRE", Strings(record, 1), nullptr), 13, "Type mismatch");
+  ExpectRaised(box->Setup("PULLWIRE", StringArray(record, 1), nullptr), 13, "Type mismatch");
   record[3] = "21";
-  ExpectRaised(box->Setup("PULLWIRE", Strings(std::vector<std::string>(23), 1), nullptr), 9, "Subscript out of range");
-  ExpectRaised(box->Setup("PULLWIRE", com::StringArray::WithBounds({{0, 25}, {0, 2}}), nullptr), 9,
+  ExpectRaised(box->Setup("PULLWIRE", StringArray(std::vector<std::string>(23), 1), nullptr), 9, "Subscript out of range");
+  ExpectRaised(box->Setup("PULLWIRE", StringArray::WithBounds({{0, 25}, {0, 2}}), nullptr), 9,
                "Subscript out of range");
   // Through Invoke the host sees the same error.
-  ExpectRaised(CallByName(*box.get(), "Setup", com::InvokeKind::kMethod, {"pullwire", Strings({"h"}, 1)}), 9,
+  ExpectRaised(CallByName(*box.get(), "Setup", com::InvokeKind::kMethod, {"pullwire", StringArray({"h"}, 1)}), 9,
                "Subscript out of range");
 }
 
@@ -278,40 +217,27 @@ TEST_F(LibraryTest, a_reloaded_library_starts_from_the_load_time_state) {
   {
     auto box = library_.NewToolbox();
     box->Init();
-    box->Execute("PULLWIRE", Strings({"only one slot"}, 1), nullptr);  // a failed run: Error is sticky
-    com::VariantBool error;
-    box->get_Error(&error);
-    ASSERT_EQ(error, com::kVariantTrue);
+    box->Execute("PULLWIRE", StringArray({"only one slot"}, 1), nullptr);  // a failed run: Error is sticky
+    ASSERT_EQ(Read(*box, &_Toolbox::get_Error), com::kVariantTrue);
     box->Init();
-    box->get_Error(&error);
-    EXPECT_EQ(error, com::kVariantTrue) << "Init leaves the error flag";
+    EXPECT_EQ(Read(*box, &_Toolbox::get_Error), com::kVariantTrue) << "Init leaves the error flag";
   }
   ASSERT_EQ(library_.can_unload_now(), com::S_OK);
   ASSERT_TRUE(library_.Unload()) << "nothing keeps the library in the process";
   library_.Load();
   auto box = library_.NewToolbox();
-  com::VariantBool error = com::kVariantTrue;
-  box->get_Error(&error);
-  EXPECT_EQ(error, com::kVariantFalse);
-  std::int16_t count = -1;
-  box->get_ModuleCount(&count);
-  EXPECT_EQ(count, 0);
+  EXPECT_EQ(Read(*box, &_Toolbox::get_Error), com::kVariantFalse);
+  EXPECT_EQ(Read(*box, &_Toolbox::get_ModuleCount), 0);
 }
 
 TEST_F(LibraryTest, a_second_object_sees_the_first_objects_state) {
   auto first = library_.NewToolbox();
   auto second = library_.NewToolbox();
   first->Init();
-  first->Execute("pullwire", Strings({}, 1), nullptr);
-  com::VariantBool error = com::kVariantFalse;
-  second->get_Error(&error);
-  EXPECT_EQ(error, com::kVariantTrue);
-  std::int16_t count = 0;
-  second->get_ModuleCount(&count);
-  EXPECT_EQ(count, 1);
-  std::string info;
-  second->get_Info(&info);
-  EXPECT_EQ(info, "") << "gInfo is the object's own";
+  first->Execute("pullwire", StringArray({}, 1), nullptr);
+  EXPECT_EQ(Read(*second, &_Toolbox::get_Error), com::kVariantTrue);
+  EXPECT_EQ(Read(*second, &_Toolbox::get_ModuleCount), 1);
+  EXPECT_EQ(Read(*second, &_Toolbox::get_Info), "") << "gInfo is the object's own";
 }
 
 TEST_F(LibraryTest, the_type_library_describes_five_types_and_the_members_in_order) {
@@ -411,9 +337,7 @@ TEST_F(LibraryTest, register_and_unregister_through_the_exports_twice) {
   library_.NewToolbox()->Init();
   com::ComPtr<_Toolbox> box;
   ASSERT_EQ(com::CreateObject("pullwire.toolbox", IID__Toolbox, box.ReceiveVoid()), com::S_OK);
-  std::int16_t count = 0;
-  box->get_ModuleCount(&count);
-  EXPECT_EQ(count, 1);
+  EXPECT_EQ(Read(*box, &_Toolbox::get_ModuleCount), 1);
   box.Reset();
 
   ASSERT_TRUE(com::Succeeded(library_.unregister_server()));

@@ -14,6 +14,7 @@
 #include "com/activation.h"
 #include "com/error_info.h"
 #include "com/runtime_folder.h"
+#include "host_view.h"
 #include "loaded_library.h"
 #include "private_environment.h"
 #include "recording_daemon.h"
@@ -22,14 +23,12 @@ namespace pullwire {
 namespace {
 
 using namespace std::chrono_literals;
+using com::StringArray;
 using testing::DaemonCall;
 using testing::LoadedLibrary;
 using testing::PrivateEnvironment;
+using testing::Read;
 using testing::RecordingDaemon;
-
-com::StringArray Strings(std::vector<std::string> items, std::int32_t lower_bound) {
-  return com::StringArray(std::move(items), lower_bound);
-}
 
 // Seconds between the timestamp "dd-mmm-yyyy hh:nn.ss" (local time) and now; a large value when
 // the text does not have that shape.
@@ -99,8 +98,8 @@ TEST_F(LibraryMessagesTest, messages_reach_the_daemon_of_the_instance_with_type_
 
   box_->put_dInstance("2");
   box_->Init();
-  ASSERT_EQ(box_->Execute("other", Strings({}, 1), nullptr), com::S_OK);
-  ASSERT_EQ(box_->Execute("PULLWIRE", Strings({"only the host"}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(box_->Execute("other", StringArray({}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(box_->Execute("PULLWIRE", StringArray({"only the host"}, 1), nullptr), com::S_OK);
 
   const auto calls = daemon.log().Calls();
   ASSERT_EQ(calls.size(), 2u);
@@ -116,24 +115,22 @@ TEST_F(LibraryMessagesTest, an_empty_instance_reaches_nrvd_ipcdaemon_and_state_i
   RecordingDaemon daemon("nrvd.IPCdaemon");
   ASSERT_EQ(daemon.Start(), com::S_OK);
   auto second = library_.NewToolbox();
-  second->Execute("Pullwire2", Strings({}, 0), nullptr);
+  second->Execute("Pullwire2", StringArray({}, 0), nullptr);
   ASSERT_EQ(daemon.log().Calls().size(), 1u);
   ExpectMessage(daemon.log().Calls()[0], 1, "WARNING: Module [PULLWIRE2] is unknown!");
 
   RecordingDaemon seven("nrvd7.IPCdaemon");
   ASSERT_EQ(seven.Start(), com::S_OK);
   box_->put_dInstance("7");
-  second->Execute("x", Strings({}, 0), nullptr);
+  second->Execute("x", StringArray({}, 0), nullptr);
   ASSERT_EQ(seven.log().Calls().size(), 1u) << "the second object uses the instance the first one set";
   ExpectMessage(seven.log().Calls()[0], 1, "WARNING: Module [X] is unknown!");
 }
 
 TEST_F(LibraryMessagesTest, without_a_daemon_messages_are_dropped_silently) {
   box_->put_dInstance("absent");
-  ASSERT_EQ(box_->Execute("other", Strings({}, 1), nullptr), com::S_OK);
-  com::VariantBool error = com::kVariantTrue;
-  box_->get_Error(&error);
-  EXPECT_EQ(error, com::kVariantFalse) << "a lost message is not a failure";
+  ASSERT_EQ(box_->Execute("other", StringArray({}, 1), nullptr), com::S_OK);
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantFalse) << "a lost message is not a failure";
   EXPECT_FALSE(com::GetErrorInfo().has_value());
 }
 
@@ -143,14 +140,12 @@ TEST_F(LibraryMessagesTest, a_daemon_that_never_answers_costs_one_bounded_wait) 
   SilentServer silent("nrvdmute.IPCdaemon");
   box_->put_dInstance("mute");
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(box_->Execute("other", Strings({}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(box_->Execute("other", StringArray({}, 1), nullptr), com::S_OK);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   com::SetLocalServerTimeout(saved);
   // Connecting and the reply each wait at most the bound; a hang would exceed this by far.
   EXPECT_LT(elapsed, 3s);
-  com::VariantBool error = com::kVariantTrue;
-  box_->get_Error(&error);
-  EXPECT_EQ(error, com::kVariantFalse);
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantFalse);
   EXPECT_FALSE(com::GetErrorInfo().has_value());
 }
 
@@ -159,16 +154,14 @@ TEST_F(LibraryMessagesTest, a_daemon_without_set_message_or_failing_in_it_is_ign
   ASSERT_EQ(daemon.Start(), com::S_OK);
   box_->put_dInstance("odd");
   daemon.log().no_set_message = true;
-  ASSERT_EQ(box_->Execute("one", Strings({}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(box_->Execute("one", StringArray({}, 1), nullptr), com::S_OK);
   EXPECT_TRUE(daemon.log().Calls().empty());
   daemon.log().no_set_message = false;
   daemon.log().fail_set_message = true;
-  ASSERT_EQ(box_->Execute("two", Strings({}, 1), nullptr), com::S_OK);
+  ASSERT_EQ(box_->Execute("two", StringArray({}, 1), nullptr), com::S_OK);
   ASSERT_EQ(daemon.log().Calls().size(), 1u);
   ExpectMessage(daemon.log().Calls()[0], 1, "WARNING: Module [TWO] is unknown!");
-  com::VariantBool error = com::kVariantTrue;
-  box_->get_Error(&error);
-  EXPECT_EQ(error, com::kVariantFalse);
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantFalse);
   EXPECT_FALSE(com::GetErrorInfo().has_value()) << "the daemon's raised error does not reach the host";
 }
 
