@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Compares Pullwire's FTP engine with curl, wget and lftp on a loopback vsftpd: one 1 GiB file,
-# and a tree of 2,000 files of 4 KiB in 20 folders. Each client runs 5 times, round-robin (each
-# round begins with the next client), and the median counts; ratios are taken inside this one
-# run. Peak memory is the largest resident set among the client's processes (wait4 in
-# BUILD_DIR/bench/run_measured, so the launcher's own memory is not counted).
+# Compares Pullwire's FTP engine with curl, wget and lftp on a loopback vsftpd (one 1 GiB file,
+# and a tree of 2,000 files of 4 KiB in 20 folders), then `pullwire run` the same way (see its
+# section below). Each client runs 5 times, round-robin (each round begins with the next
+# client), and the median counts; ratios are taken inside this one run. Peak memory is the
+# largest resident set among the client's processes (wait4 in BUILD_DIR/bench/run_measured, so
+# the launcher's own memory is not counted).
 #
 # usage: bench/run-bench.sh BUILD_DIR          (as root: vsftpd logs in as the test account)
 #
@@ -51,39 +52,65 @@ out="$work/out"
 mkdir -p "$root" "$out"
 chmod 755 "$root"
 
-server_pid=
+server_pids=()
+stop_server() {
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+  local kept=() pid
+  for pid in "${server_pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+  server_pids=("${kept[@]}")
+}
 cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  for pid in "${server_pids[@]}"; do stop_server "$pid"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-echo "Preparing data in $work ..."
-head -c 1073741824 /dev/urandom >"$root/big.bin"
-/usr/bin/python3 - "$root/tree" <<'PY'
+# start_vsftpd LABEL [SERVE_OPTIONS...]: vsftpd serving $root on a free port, stopped by PID at the
+# end; sets started_pid and started_port.
+start_vsftpd() {
+  local label=$1
+  shift
+  "$serve" "$@" --lifetime 3600 vsftpd --root "$root" >"$work/serve-$label.out" 2>"$work/serve-$label.err" &
+  started_pid=$!
+  server_pids+=("$started_pid")
+  for _ in $(seq 100); do
+    grep -q '^READY' "$work/serve-$label.out" 2>/dev/null && break
+    kill -0 "$started_pid" 2>/dev/null || { cat "$work/serve-$label.err" >&2; exit 1; }
+    sleep 0.1
+  done
+  grep -q '^READY' "$work/serve-$label.out" || { echo "run-bench: vsftpd ($label) did not start" >&2; exit 1; }
+  started_port=$(awk '/^PORT/ {print $2}' "$work/serve-$label.out")
+}
+
+# make_small_files COUNT FOLDER...: COUNT random 4 KiB files f0000.dat ... in each FOLDER.
+make_small_files() {
+  /usr/bin/python3 - "$@" <<'PY'
 import os, sys
-tree = sys.argv[1]
-for d in range(20):
-    folder = os.path.join(tree, "d%02d" % d)
-    os.makedirs(folder)
-    for f in range(100):
+for folder in sys.argv[2:]:
+    os.makedirs(folder, exist_ok=True)
+    for f in range(int(sys.argv[1])):
         with open(os.path.join(folder, "f%04d.dat" % f), "wb") as out:
             out.write(os.urandom(4096))
 PY
+}
+
+# One checksum over the names and contents of the f*.dat files below a folder.
+files_sum() {
+  (cd "$1" && find . -type f -name 'f*.dat' -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)
+}
+
+echo "Preparing data in $work ..."
+head -c 1073741824 /dev/urandom >"$root/big.bin"
+tree_folders=()
+for d in $(seq 0 19); do tree_folders+=("$(printf '%s/tree/d%02d' "$root" "$d")"); done
+make_small_files 100 "${tree_folders[@]}"
 chmod -R a+rX "$root"
 big_sum=$(md5sum <"$root/big.bin" | cut -d' ' -f1)
-tree_sum=$(cd "$root/tree" && find . -type f -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)
+tree_sum=$(files_sum "$root/tree")
 
-# vsftpd on a free port, stopped by PID at the end.
-"$serve" --lifetime 3600 vsftpd --root "$root" >"$work/serve.out" 2>"$work/serve.err" &
-server_pid=$!
-for _ in $(seq 100); do
-  grep -q '^READY' "$work/serve.out" 2>/dev/null && break
-  kill -0 "$server_pid" 2>/dev/null || { cat "$work/serve.err" >&2; exit 1; }
-  sleep 0.1
-done
-grep -q '^READY' "$work/serve.out" || { echo "run-bench: vsftpd did not start" >&2; exit 1; }
-port=$(awk '/^PORT/ {print $2}' "$work/serve.out")
+start_vsftpd main
+port=$started_port
 url="ftp://127.0.0.1:$port"
 
 # ---- the clients ------------------------------------------------------------------------------
@@ -115,9 +142,7 @@ cmd_tree_lftp() {
 }
 
 check_big() { [ "$(md5sum <"$1/big.bin" | cut -d' ' -f1)" = "$big_sum" ]; }
-check_tree() {
-  [ "$(cd "$1" && find . -type f -name 'f*.dat' -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)" = "$tree_sum" ]
-}
+check_tree() { [ "$(files_sum "$1")" = "$tree_sum" ]; }
 
 # ---- measuring --------------------------------------------------------------------------------
 declare -A times peaks
@@ -155,39 +180,42 @@ bench_work() {
 
 median() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
+# report MAIN WORK TITLE UNIT AMOUNT CLIENT...: each client's median time, rate and peak memory,
+# how many times as fast MAIN was, and MAIN against the fastest reference (curl, wget, lftp).
 report() {
-  local work_name=$1 title=$2 unit=$3 amount=$4
-  shift 4
-  local clients=("$@")
-  local engine_time best_time=0 best_client=
-  engine_time=$(median "${times[$work_name.engine]}")
+  local main=$1 work_name=$2 title=$3 unit=$4 amount=$5
+  shift 5
+  local clients=("$@") base_time best_time= best_client=
+  base_time=$(median "${times[$work_name.$main]}")
   printf '\n%s (median of %d)\n' "$title" "$runs"
-  printf '  %-10s %10s %14s %12s %11s\n' client seconds rate "engine is" "peak RSS"
+  printf '  %-12s %10s %14s %12s %11s\n' client seconds rate "$main is" "peak RSS"
   for client in "${clients[@]}"; do
-    local t
+    local t rate ratio
     t=$(median "${times[$work_name.$client]}")
-    local rate
     rate=$(awk -v a="$amount" -v t="$t" 'BEGIN {printf "%.0f", a / t}')
-    local ratio
-    ratio=$(awk -v e="$engine_time" -v t="$t" 'BEGIN {printf "%.2fx", t / e}')
-    printf '  %-10s %10.3f %9s %-4s %12s %8.1f MiB\n' "$client" "$t" "$rate" "$unit" "$ratio" \
+    ratio=$(awk -v p="$base_time" -v t="$t" 'BEGIN {printf "%.2fx", t / p}')
+    printf '  %-12s %10.3f %9s %-4s %12s %8.1f MiB\n' "$client" "$t" "$rate" "$unit" "$ratio" \
       "$(awk -v k="${peaks[$work_name.$client]}" 'BEGIN {print k / 1024}')"
-    case $client in engine*) continue ;; esac
+    case $client in engine* | pullwire*) continue ;; esac
     if [ -z "$best_client" ] || awk -v t="$t" -v b="$best_time" 'BEGIN {exit !(t < b)}'; then
       best_time=$t
       best_client=$client
     fi
   done
-  awk -v e="$engine_time" -v b="$best_time" -v c="$best_client" \
-    'BEGIN {printf "  engine vs the fastest reference (%s): %.2fx as fast\n", c, b / e}'
+  awk -v p="$base_time" -v b="$best_time" -v c="$best_client" -v n="$main" \
+    'BEGIN {printf "  %s vs the fastest reference (%s): %.2fx as fast\n", n, c, b / p}'
+  if [ "$main" != engine ] && [ -n "${times[$work_name.engine]:-}" ]; then
+    awk -v p="$base_time" -v e="$(median "${times[$work_name.engine]}")" \
+      'BEGIN {printf "  pullwire run vs the engine alone: %+.1f%% time\n", (p / e - 1) * 100}'
+  fi
 }
 
 echo "Measuring: $runs rounds, round-robin (vsftpd on 127.0.0.1:$port, data on $base)"
 bench_work big "${BIG_CLIENTS[@]}"
 bench_work tree "${TREE_CLIENTS[@]}"
 
-report big "1 GiB file" "MiB/s" 1024 "${BIG_CLIENTS[@]}"
-report tree "2,000 files of 4 KiB in 20 folders" "files/s" 2000 "${TREE_CLIENTS[@]}"
+report engine big "1 GiB file" "MiB/s" 1024 "${BIG_CLIENTS[@]}"
+report engine tree "2,000 files of 4 KiB in 20 folders" "files/s" 2000 "${TREE_CLIENTS[@]}"
 echo
 echo "\"engine is\": how many times as fast as that client the engine was (client time / engine time)."
 echo "engine-rw: the engine with read/write through a buffer instead of splice(2)."
@@ -203,29 +231,6 @@ FLAT_CLIENTS=(pullwire pullwire-log curl wget lftp)
 ONE_CLIENTS=(pullwire engine curl wget lftp)
 pullwire_bin="$build_dir/host/pullwire"
 pullwire_library="$build_dir/plugin/libpullwire.so"
-low_server_pid=
-
-stop_low_server() {
-  if [ -n "$low_server_pid" ]; then
-    kill "$low_server_pid" 2>/dev/null || true
-    wait "$low_server_pid" 2>/dev/null || true
-  fi
-  low_server_pid=
-}
-
-start_low_server() {
-  "$serve" --low-port --lifetime 3600 vsftpd --root "$root" >"$work/serve-low.out" 2>"$work/serve-low.err" &
-  low_server_pid=$!
-  trap 'stop_low_server; cleanup' EXIT
-  for _ in $(seq 100); do
-    grep -q '^READY' "$work/serve-low.out" 2>/dev/null && break
-    kill -0 "$low_server_pid" 2>/dev/null || { cat "$work/serve-low.err" >&2; exit 1; }
-    sleep 0.1
-  done
-  grep -q '^READY' "$work/serve-low.out" || { echo "run-bench: vsftpd (low port) did not start" >&2; exit 1; }
-  low_port=$(awk '/^PORT/ {print $2}' "$work/serve-low.out")
-  low_url="ftp://127.0.0.1:$low_port"
-}
 
 # The command record that downloads every file of REMOTE_DIR into OUT_DIR, as OUT_DIR.json.
 write_pullwire_command() {
@@ -259,61 +264,26 @@ cmd_one_lftp() {
   CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$low_port"
        -e "set net:max-retries 1; get /one/big.bin -o $1/big.bin; quit" 127.0.0.1)
 }
-check_flat() {
-  [ "$(find "$1" -type f -name 'f*.dat' | wc -l)" -eq 2000 ] &&
-    [ "$(cd "$1" && find . -type f -name 'f*.dat' -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)" = "$flat_sum" ]
-}
+check_flat() { [ "$(find "$1" -type f -name 'f*.dat' | wc -l)" -eq 2000 ] && [ "$(files_sum "$1")" = "$flat_sum" ]; }
 check_one() { check_big "$1"; }
-
-# Like report, with pullwire as the client the others are compared with.
-report_pullwire() {
-  local work_name=$1 title=$2 unit=$3 amount=$4
-  shift 4
-  local clients=("$@") base_time best_time= best_client=
-  base_time=$(median "${times[$work_name.pullwire]}")
-  printf '\n%s (median of %d)\n' "$title" "$runs"
-  printf '  %-12s %10s %14s %12s %11s\n' client seconds rate "pullwire is" "peak RSS"
-  for client in "${clients[@]}"; do
-    local t rate ratio
-    t=$(median "${times[$work_name.$client]}")
-    rate=$(awk -v a="$amount" -v t="$t" 'BEGIN {printf "%.0f", a / t}')
-    ratio=$(awk -v p="$base_time" -v t="$t" 'BEGIN {printf "%.2fx", t / p}')
-    printf '  %-12s %10.3f %9s %-4s %12s %8.1f MiB\n' "$client" "$t" "$rate" "$unit" "$ratio" \
-      "$(awk -v k="${peaks[$work_name.$client]}" 'BEGIN {print k / 1024}')"
-    case $client in pullwire* | engine) continue ;; esac
-    if [ -z "$best_client" ] || awk -v t="$t" -v b="$best_time" 'BEGIN {exit !(t < b)}'; then
-      best_time=$t
-      best_client=$client
-    fi
-  done
-  awk -v p="$base_time" -v b="$best_time" -v c="$best_client" \
-    'BEGIN {printf "  pullwire vs the fastest reference (%s): %.2fx as fast\n", c, b / p}'
-  if [ -n "${times[$work_name.engine]:-}" ]; then
-    awk -v p="$base_time" -v e="$(median "${times[$work_name.engine]}")" \
-      'BEGIN {printf "  pullwire run vs the engine alone: %+.1f%% time\n", (p / e - 1) * 100}'
-  fi
-}
 
 bench_pullwire_run() {
   [ -x "$pullwire_bin" ] && [ -f "$pullwire_library" ] ||
     { echo "run-bench: $pullwire_bin and $pullwire_library must be built" >&2; exit 1; }
-  mkdir -p "$root/flat" "$root/one"
-  /usr/bin/python3 - "$root/flat" <<'PY'
-import os, sys
-for f in range(2000):
-    with open(os.path.join(sys.argv[1], "f%04d.dat" % f), "wb") as out:
-        out.write(os.urandom(4096))
-PY
+  make_small_files 2000 "$root/flat"
+  mkdir -p "$root/one"
   ln "$root/big.bin" "$root/one/big.bin"
   chmod -R a+rX "$root/flat" "$root/one"
-  flat_sum=$(cd "$root/flat" && find . -type f -print0 | sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1)
-  start_low_server
+  flat_sum=$(files_sum "$root/flat")
+  start_vsftpd low --low-port
+  low_port=$started_port
+  low_url="ftp://127.0.0.1:$low_port"
   echo "Measuring pullwire run: $runs rounds, round-robin (vsftpd on 127.0.0.1:$low_port)"
   bench_work flat "${FLAT_CLIENTS[@]}"
   bench_work one "${ONE_CLIENTS[@]}"
-  stop_low_server
-  report_pullwire flat "pullwire run: all files of one folder, 2,000 x 4 KiB" "files/s" 2000 "${FLAT_CLIENTS[@]}"
-  report_pullwire one "pullwire run: one 1 GiB file" "MiB/s" 1024 "${ONE_CLIENTS[@]}"
+  stop_server "$started_pid"
+  report pullwire flat "pullwire run: all files of one folder, 2,000 x 4 KiB" "files/s" 2000 "${FLAT_CLIENTS[@]}"
+  report pullwire one "pullwire run: one 1 GiB file" "MiB/s" 1024 "${ONE_CLIENTS[@]}"
   echo
   echo "\"pullwire is\": how many times as fast as that client pullwire run was (client time / pullwire time)."
 }
