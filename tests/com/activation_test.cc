@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "com/com_ptr.h"
-#include "com/late_binding.h"
 #include "com/registry.h"
 #include "com_test_support.h"
 
@@ -15,9 +14,9 @@ namespace pullwire::com {
 namespace {
 
 using ::testing::HasSubstr;
+using testing::CallMethod;
 using testing::ScopedEnv;
 using testing::TakeErrorText;
-using testing::TempFolder;
 
 constexpr Guid kClsidCalc{0x5B0E7A11, 0x2C3D, 0x4E5F, {0x80, 0x91, 0xA2, 0xB3, 0xC4, 0xD5, 0xE6, 0xF7}};
 const std::filesystem::path kServer = PULLWIRE_COM_TEST_SERVER;
@@ -28,16 +27,7 @@ bool ServerLoaded() {
   return handle != nullptr;
 }
 
-HRESULT CallByName(IDispatch& object, std::string_view name, std::vector<Variant> args, Variant* result) {
-  return InvokeByName(object, name, InvokeKind::kMethod, args, result);
-}
-
-class Activation : public ::testing::Test {
- protected:
-  TempFolder folder_;
-  ScopedEnv registry_{"NORVIK_REGISTRY", (folder_ / "registry.json").string()};
-  ScopedEnv runtime_{"XDG_RUNTIME_DIR", folder_.path().string()};
-};
+using Activation = testing::PrivateRuntime;
 
 TEST_F(Activation, RegisteredClassIsCreatedByProgIdAndCalledByName) {
   ASSERT_EQ(RegisterServerLibrary(kServer), S_OK) << TakeErrorText();
@@ -50,14 +40,15 @@ TEST_F(Activation, RegisteredClassIsCreatedByProgIdAndCalledByName) {
   ComPtr<IDispatch> calc;
   ASSERT_EQ(CreateObject("pullwiretest.CALC", IID_IDispatch, calc.ReceiveVoid()), S_OK) << TakeErrorText();
   Variant sum;
-  ASSERT_EQ(CallByName(*calc.get(), "Add", {Variant(std::int32_t{2}), Variant(std::int32_t{40})}, &sum), S_OK);
+  std::vector<Variant> operands{Variant(std::int32_t{2}), Variant(std::int32_t{40})};
+  ASSERT_EQ(CallMethod(*calc.get(), "Add", operands, &sum), S_OK);
   EXPECT_EQ(sum, Variant(std::int32_t{42}));
 
-  EXPECT_EQ(CallByName(*calc.get(), "Fail", {}, nullptr), VbErrorResult(9));
+  EXPECT_EQ(CallMethod(*calc.get(), "Fail", {}, nullptr), VbErrorResult(9));
   EXPECT_EQ(GetErrorInfo(), (ErrorRecord{9, "Subscript out of range", "PullwireTest.Calc"}));
-  EXPECT_EQ(CallByName(*calc.get(), "Throw", {}, nullptr), E_FAIL);
+  EXPECT_EQ(CallMethod(*calc.get(), "Throw", {}, nullptr), E_FAIL);
   EXPECT_EQ(TakeErrorText(), "calculator on fire");
-  EXPECT_EQ(CallByName(*calc.get(), "Missing", {}, nullptr), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(CallMethod(*calc.get(), "Missing", {}, nullptr), DISP_E_UNKNOWNNAME);
 
   ASSERT_EQ(UnregisterServerLibrary(kServer), S_OK) << TakeErrorText();
   ASSERT_EQ(UnregisterServerLibrary(kServer), S_OK) << TakeErrorText();

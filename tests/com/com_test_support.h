@@ -1,40 +1,25 @@
-// Helpers for the runtime tests: private temporary folders and environment overrides.
+// Helpers for the runtime tests: private temporary folders, environment overrides, a private
+// registry and run-time folder per test, and calls by name.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "com/error_info.h"
+#include "com/late_binding.h"
+#include "tests/support/test_files.h"
 
 namespace pullwire::com::testing {
 
-// A fresh 0700 folder under /tmp (short, so socket paths fit), removed with its contents.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = "/tmp/pwcom-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using pullwire::testing::ReadFile;
+using pullwire::testing::TempDir;
+using pullwire::testing::WriteFile;
 
 // Sets (or with nullopt, unsets) an environment variable for the scope of one test.
 class ScopedEnv {
@@ -61,6 +46,20 @@ class ScopedEnv {
   const char* name_;
   std::optional<std::string> old_;
 };
+
+// A test of its own registry file and run-time folder (one 0700 folder for both), set in the
+// environment for the test's span.
+class PrivateRuntime : public ::testing::Test {
+ protected:
+  TempDir folder_{"com"};
+  ScopedEnv registry_{"NORVIK_REGISTRY", (folder_ / "registry.json").string()};
+  ScopedEnv runtime_{"XDG_RUNTIME_DIR", folder_.path().string()};
+};
+
+// A method call by name; by-reference arguments come back in `args`.
+inline HRESULT CallMethod(IDispatch& object, std::string_view name, std::span<Variant> args, Variant* result) {
+  return InvokeByName(object, name, InvokeKind::kMethod, args, result);
+}
 
 // The description of the calling thread's error record, or "<no record>".
 inline std::string TakeErrorText() {

@@ -17,7 +17,6 @@
 
 #include "com/activation.h"
 #include "com/error_info.h"
-#include "com/late_binding.h"
 #include "com/ref_counted.h"
 #include "com/wire_protocol.h"
 #include "com_test_support.h"
@@ -26,9 +25,9 @@ namespace pullwire::com {
 namespace {
 
 using ::testing::HasSubstr;
+using testing::CallMethod;
 using testing::ScopedEnv;
 using testing::TakeErrorText;
-using testing::TempFolder;
 
 constexpr const char* kProgId = "nrvd2.IPCdaemon";
 
@@ -75,7 +74,7 @@ class Daemon final : public RefCounted<IDispatch> {
   Journal* journal_;
 };
 
-class LocalServerTest : public ::testing::Test {
+class LocalServerTest : public testing::PrivateRuntime {
  protected:
   void SetUp() override { chmod(folder_.path().c_str(), 0700); }
   void TearDown() override { SetLocalServerTimeout(kDefaultLocalServerTimeout); }
@@ -98,15 +97,8 @@ class LocalServerTest : public ::testing::Test {
     return fd;
   }
 
-  TempFolder folder_;
-  ScopedEnv runtime_{"XDG_RUNTIME_DIR", folder_.path().string()};
-  ScopedEnv registry_{"NORVIK_REGISTRY", (folder_ / "registry.json").string()};
   Journal journal_;
 };
-
-HRESULT Call(IDispatch& object, std::string_view name, std::span<Variant> args, Variant* result) {
-  return InvokeByName(object, name, InvokeKind::kMethod, args, result);
-}
 
 // Bounded wait for the server thread to catch up with something the client did.
 template <typename Condition>
@@ -125,7 +117,7 @@ TEST_F(LocalServerTest, InvokeByNameCarriesArgumentsResultsAndErrors) {
   std::vector<Variant> args{Variant(std::int16_t{1}), Variant("WARNING: Module [OTHER] is unknown!"),
                             Variant("04-Mar-2026 09:05.07")};
   Variant result;
-  ASSERT_EQ(Call(*daemon.get(), "SetMessage", args, &result), S_OK) << TakeErrorText();
+  ASSERT_EQ(CallMethod(*daemon.get(), "SetMessage", args, &result), S_OK) << TakeErrorText();
   EXPECT_EQ(result, Variant("ok"));
   {
     std::lock_guard lock(journal_.mutex);
@@ -134,20 +126,20 @@ TEST_F(LocalServerTest, InvokeByNameCarriesArgumentsResultsAndErrors) {
   }
 
   std::vector<Variant> by_ref{Variant(std::int32_t{21})};
-  ASSERT_EQ(Call(*daemon.get(), "Twice", by_ref, nullptr), S_OK);
+  ASSERT_EQ(CallMethod(*daemon.get(), "Twice", by_ref, nullptr), S_OK);
   EXPECT_EQ(by_ref[0], Variant(std::int32_t{42}));
 
-  EXPECT_EQ(Call(*daemon.get(), "Fail", {}, &result), VbErrorResult(9));
+  EXPECT_EQ(CallMethod(*daemon.get(), "Fail", {}, &result), VbErrorResult(9));
   EXPECT_EQ(GetErrorInfo(), (ErrorRecord{9, "Subscript out of range", kProgId}));
   EXPECT_TRUE(result.IsEmpty());
-  EXPECT_EQ(Call(*daemon.get(), "NoSuchMember", {}, nullptr), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(CallMethod(*daemon.get(), "NoSuchMember", {}, nullptr), DISP_E_UNKNOWNNAME);
   EXPECT_THAT(TakeErrorText(), HasSubstr("has no member NoSuchMember"));
   EXPECT_EQ(daemon->Invoke(99, InvokeKind::kMethod, {}, nullptr), DISP_E_MEMBERNOTFOUND);
 
   // One object per connection, released when the proxy goes.
   ComPtr<IDispatch> second;
   ASSERT_EQ(CreateObject(kProgId, IID_IUnknown, second.ReceiveVoid()), S_OK);
-  ASSERT_EQ(Call(*second.get(), "Twice", by_ref, nullptr), S_OK);
+  ASSERT_EQ(CallMethod(*second.get(), "Twice", by_ref, nullptr), S_OK);
   EXPECT_EQ(journal_.live.load(), 2);
   daemon.Reset();
   EXPECT_TRUE(Eventually([&] { return journal_.live.load() == 1; }));
@@ -157,7 +149,7 @@ TEST_F(LocalServerTest, InvokeByNameCarriesArgumentsResultsAndErrors) {
   server.Stop();
   EXPECT_EQ(journal_.live.load(), 0);
   EXPECT_FALSE(std::filesystem::exists(SocketPath()));
-  EXPECT_EQ(Call(*second.get(), "Twice", by_ref, nullptr), RPC_E_DISCONNECTED);
+  EXPECT_EQ(CallMethod(*second.get(), "Twice", by_ref, nullptr), RPC_E_DISCONNECTED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("closed the connection"));
 }
 
@@ -176,10 +168,10 @@ TEST_F(LocalServerTest, SilentServerFailsTheCallWithinItsBound) {
   const int accepted = accept(listener, nullptr, nullptr);  // accepted, never answered
   ASSERT_GE(accepted, 0);
   std::vector<Variant> args{Variant(std::int16_t{0}), Variant("Connected!"), Variant("t")};
-  EXPECT_EQ(Call(*daemon.get(), "SetMessage", args, nullptr), RPC_E_TIMEOUT);
+  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", args, nullptr), RPC_E_TIMEOUT);
   EXPECT_THAT(TakeErrorText(),
               HasSubstr("call SetMessage on nrvd2.IPCdaemon: timed out waiting for the reply (limit 100 ms)"));
-  EXPECT_EQ(Call(*daemon.get(), "SetMessage", args, nullptr), RPC_E_DISCONNECTED);
+  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", args, nullptr), RPC_E_DISCONNECTED);
   close(accepted);
   close(listener);
 }
@@ -198,7 +190,7 @@ TEST_F(LocalServerTest, BrokenRepliesDisconnectTheProxy) {
     const int accepted = accept(listener, nullptr, nullptr);
     ASSERT_EQ(send(accepted, reply.data(), reply.size(), MSG_NOSIGNAL), static_cast<ssize_t>(reply.size()));
     if (reply.size() < 7) shutdown(accepted, SHUT_WR);
-    EXPECT_EQ(Call(*daemon.get(), "SetMessage", {}, nullptr), RPC_E_DISCONNECTED);
+    EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, nullptr), RPC_E_DISCONNECTED);
     EXPECT_THAT(TakeErrorText(), HasSubstr(reason));
     close(accepted);
   }
@@ -219,7 +211,7 @@ TEST_F(LocalServerTest, ReplySplitAcrossWritesIsReassembled) {
     send(accepted, reply.data() + 3, reply.size() - 3, MSG_NOSIGNAL);
   });
   Variant result;
-  EXPECT_EQ(Call(*daemon.get(), "SetMessage", {}, &result), S_OK) << TakeErrorText();
+  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, &result), S_OK) << TakeErrorText();
   EXPECT_EQ(result, Variant("late"));
   writer.join();
   close(accepted);
@@ -269,7 +261,7 @@ TEST_F(LocalServerTest, StaleSocketIsReplacedAndALiveOneRefused) {
   EXPECT_THAT(TakeErrorText(), HasSubstr("already serving"));
   second.Stop();  // never started: nothing to do, and the first keeps its socket
   std::vector<Variant> by_ref{Variant(std::int32_t{1})};
-  EXPECT_EQ(Call(*daemon.get(), "Twice", by_ref, nullptr), S_OK);
+  EXPECT_EQ(CallMethod(*daemon.get(), "Twice", by_ref, nullptr), S_OK);
 
   first.Stop();
   std::filesystem::remove(SocketPath());

@@ -9,10 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "com/error_info.h"
 #include "com_test_support.h"
@@ -21,21 +19,14 @@ namespace pullwire::com {
 namespace {
 
 using ::testing::HasSubstr;
+using testing::ReadFile;
 using testing::ScopedEnv;
 using testing::TakeErrorText;
-using testing::TempFolder;
+using testing::TempDir;
+using testing::WriteFile;
 
 constexpr Guid kClsidA{0xA0000001, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
 constexpr Guid kClsidB{0xB0000002, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-
-std::string ReadText(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::filesystem::path& file, const std::string& text) { std::ofstream(file) << text; }
 
 std::vector<std::string> ProgIds(const Registry& registry) {
   std::vector<ClassRegistration> entries;
@@ -61,7 +52,7 @@ TEST(Registry, DefaultPathFollowsTheEnvironment) {
 }
 
 TEST(Registry, RegisterTwiceIsOneEntryAndLookupsIgnoreProgIdCase) {
-  TempFolder folder;
+  TempDir folder("com");
   Registry registry(folder / "sub/norvik/registry.json");  // folders are created
   const ClassRegistration entry{"Pullwire.Toolbox", kClsidA, "/usr/lib/libpullwire.so", "Norvik Toolbox: Pullwire"};
   ASSERT_EQ(registry.Register(entry), S_OK) << TakeErrorText();
@@ -81,7 +72,7 @@ TEST(Registry, RegisterTwiceIsOneEntryAndLookupsIgnoreProgIdCase) {
 }
 
 TEST(Registry, UnregisterTwiceIsFineAndAbsentClassesAreNotRegistered) {
-  TempFolder folder;
+  TempDir folder("com");
   Registry registry(folder / "registry.json");
   ASSERT_EQ(registry.Register({"A.One", kClsidA, "/a.so", ""}), S_OK);
   ASSERT_EQ(registry.Register({"B.Two", kClsidB, "/b.so", ""}), S_OK);
@@ -102,7 +93,7 @@ TEST(Registry, UnregisterTwiceIsFineAndAbsentClassesAreNotRegistered) {
 }
 
 TEST(Registry, RefusesBadEntries) {
-  TempFolder folder;
+  TempDir folder("com");
   Registry registry(folder / "registry.json");
   EXPECT_EQ(registry.Register({"Pullwire.Toolbox", kClsidA, "relative/lib.so", ""}), E_INVALIDARG);
   EXPECT_THAT(TakeErrorText(), HasSubstr("library path \"relative/lib.so\" is not absolute"));
@@ -114,7 +105,7 @@ TEST(Registry, RefusesBadEntries) {
 }
 
 TEST(Registry, CorruptFileIsReportedAndNeverOverwritten) {
-  TempFolder folder;
+  TempDir folder("com");
   const auto file = folder / "registry.json";
   Registry registry(file);
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -125,7 +116,7 @@ TEST(Registry, CorruptFileIsReportedAndNeverOverwritten) {
       {R"({"classes": [{"prog_id": "X", "clsid": "nope", "library": "/a"}]})", "class 1 has a malformed \"clsid\""},
   };
   for (const auto& [text, reason] : cases) {
-    WriteText(file, text);
+    WriteFile(file, text);
     EXPECT_EQ(registry.Register({"Pullwire.Toolbox", kClsidA, "/lib.so", ""}), E_FAIL);
     const std::string error = TakeErrorText();
     EXPECT_THAT(error, HasSubstr(reason)) << text;
@@ -133,7 +124,7 @@ TEST(Registry, CorruptFileIsReportedAndNeverOverwritten) {
     EXPECT_EQ(registry.Unregister("X"), E_FAIL);
     ClassRegistration found;
     EXPECT_EQ(registry.FindByProgId("X", &found), E_FAIL);
-    EXPECT_EQ(ReadText(file), text);
+    EXPECT_EQ(ReadFile(file), text);
   }
   std::filesystem::remove(file);
   std::filesystem::create_directory(file);  // unreadable as a file
@@ -142,22 +133,22 @@ TEST(Registry, CorruptFileIsReportedAndNeverOverwritten) {
 }
 
 TEST(Registry, RewriteKeepsUnknownKeysAndALinkedFile) {
-  TempFolder folder;
-  WriteText(folder / "real.json",
+  TempDir folder("com");
+  WriteFile(folder / "real.json",
             R"({"norvik_registry":1,"owner":"me","classes":[{"prog_id":"Old.One",)"
             R"("clsid":"{B0000002-0001-0002-0304-05060708090A}","library":"/o.so","extra":true}]})");
   std::filesystem::create_symlink(folder / "real.json", folder / "registry.json");
   Registry registry(folder / "registry.json");
   ASSERT_EQ(registry.Register({"New.One", kClsidA, "/n.so", "new"}), S_OK) << TakeErrorText();
   EXPECT_TRUE(std::filesystem::is_symlink(folder / "registry.json"));
-  const auto doc = nlohmann::json::parse(ReadText(folder / "real.json"));
+  const auto doc = nlohmann::json::parse(ReadFile(folder / "real.json"));
   EXPECT_EQ(doc["owner"], "me");
   EXPECT_EQ(doc["classes"][0]["extra"], true);
   EXPECT_EQ(doc["classes"][1]["prog_id"], "New.One");
 }
 
 TEST(Registry, ChangesWaitForTheLockWithinTheirBound) {
-  TempFolder folder;
+  TempDir folder("com");
   Registry registry(folder / "registry.json");
   const int held = open((folder / "registry.json.lock").c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
@@ -172,7 +163,7 @@ TEST(Registry, ChangesWaitForTheLockWithinTheirBound) {
 // this process keeps reading. A lost update would drop or resurrect entries; a torn write
 // would make a read fail.
 TEST(Registry, TwoProcessesChangingAtOnceLoseNothing) {
-  TempFolder folder;
+  TempDir folder("com");
   const auto file = folder / "registry.json";
   constexpr int kCount = 40;
   std::vector<pid_t> children;
