@@ -78,30 +78,14 @@ TEST(number_conversion, parse_number_keeps_the_fraction) {
 TEST(decode_for_editing, takes_every_slot_of_a_full_record) {
   CommandSettings s;
   DecodeForEditing(Record(FullTexts()), s);
-  EXPECT_EQ(s.Host, "ftp.example.net");
-  EXPECT_EQ(s.Username, "anna");
-  EXPECT_EQ(s.Password, "secret");
-  EXPECT_EQ(s.Port, 2121);
-  EXPECT_EQ(s.TransferMode, 3);
-  EXPECT_EQ(s.Timeout, 45);
-  EXPECT_TRUE(s.Passive);
-  EXPECT_EQ(s.RemoteDir, "/pub");
-  EXPECT_EQ(s.LocalDir, "/tmp/in");
-  EXPECT_FALSE(s.AutoDelete);
-  EXPECT_TRUE(s.ProcessAll);
-  EXPECT_FALSE(s.Overwrite);
-  EXPECT_EQ(s.ProxyType, 2);
-  EXPECT_EQ(s.ProxyHost, "proxy.lan");
-  EXPECT_EQ(s.ProxyPort, 1080);
-  EXPECT_EQ(s.ProxyUsername, "puser");
-  EXPECT_EQ(s.ProxyPassword, "ppass");
-  EXPECT_TRUE(s.SaveFilename);
-  EXPECT_EQ(s.VarScope, "GLOBAL");
-  EXPECT_EQ(s.VarNumber, 3);
-  EXPECT_TRUE(s.CopySpecific);
-  EXPECT_EQ(s.SpecificFilename, "a.txt");
-  EXPECT_EQ(s.Filter, "*.txt;*.csv");
-  EXPECT_FALSE(s.IncludeSubdir);
+  const CommandSettings expected{
+      .Host = "ftp.example.net", .Username = "anna", .Password = "secret", .Port = 2121, .TransferMode = 3,
+      .Timeout = 45, .Passive = true, .RemoteDir = "/pub", .LocalDir = "/tmp/in", .AutoDelete = false,
+      .ProcessAll = true, .Overwrite = false, .ProxyType = 2, .ProxyHost = "proxy.lan", .ProxyPort = 1080,
+      .ProxyUsername = "puser", .ProxyPassword = "ppass", .SaveFilename = true, .VarScope = "GLOBAL",
+      .VarNumber = 3, .CopySpecific = true, .SpecificFilename = "a.txt", .Filter = "*.txt;*.csv",
+      .IncludeSubdir = false};
+  EXPECT_EQ(s, expected);
 }
 
 TEST(decode_for_editing, empty_slots_keep_fields_except_the_transfer_mode) {
