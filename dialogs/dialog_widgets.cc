@@ -5,10 +5,26 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QValidator>
 
 #include "dialogs/icons.h"
 
 namespace pullwire {
+namespace {
+
+// A validator only checks what is typed or inserted, never what setText puts into the box.
+class TypedLengthValidator final : public QValidator {
+ public:
+  TypedLengthValidator(int max_length, QObject* parent) : QValidator(parent), max_length_(max_length) {}
+  State validate(QString& input, int& /*position*/) const override {
+    return input.size() > max_length_ ? Invalid : Acceptable;
+  }
+
+ private:
+  int max_length_;
+};
+
+}  // namespace
 
 QFont DialogFont() {
   QFont font(QStringLiteral("DejaVu Sans Condensed"));
@@ -28,10 +44,6 @@ PlaceholderPicture::PlaceholderPicture(const QString& object_name, QWidget* pare
 void PlaceholderPicture::mousePressEvent(QMouseEvent* event) {
   event->accept();
   if (on_press_) on_press_(event->globalPosition().toPoint());
-}
-
-QValidator::State TypedLengthValidator::validate(QString& input, int& /*position*/) const {
-  return input.size() > max_length_ ? Invalid : Acceptable;
 }
 
 void LimitTypedLength(QLineEdit* box, int max_length) {

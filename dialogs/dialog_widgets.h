@@ -8,7 +8,6 @@
 
 #include <QIcon>
 #include <QLabel>
-#include <QValidator>
 
 class QLineEdit;
 class QPushButton;
@@ -39,19 +38,8 @@ class PlaceholderPicture final : public QLabel {
   PressHandler on_press_;
 };
 
-// A limit on what the user types, not on what a program puts into the box: Qt's maxLength would
-// also cut a longer stored value ("32767" in a 4-character port box) when it is filled in.
-class TypedLengthValidator final : public QValidator {
- public:
-  TypedLengthValidator(int max_length, QObject* parent) : QValidator(parent), max_length_(max_length) {}
-  State validate(QString& input, int& position) const override;
-  int max_length() const { return max_length_; }
-
- private:
-  int max_length_;
-};
-
-// Limits typing in `box` to `max_length` characters.
+// Limits typing in `box` to `max_length` characters. Only typing: Qt's maxLength would also cut
+// a longer stored value ("32767" in a 4-character port box) when it is filled in.
 void LimitTypedLength(QLineEdit* box, int max_length);
 
 // The entry step of boxes whose typing replaces their text: select it all (start 0, length the
