@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   app.add_option("mode", mode, "file | matching")
       ->required()
       ->check(CLI::IsMember({"file", "matching"}));
-  app.add_option("remote", remote, "remote file, or wildcard spec")->required();
+  app.add_option("remote", remote, "remote file, or wildcard path")->required();
   app.add_option("local", local, "local file or folder")->required();
   CLI11_PARSE(app, argc, argv);
 

@@ -166,9 +166,9 @@ void EngineComponent::GetFile(const std::string& remote_file, const std::string&
       true);
 }
 
-void EngineComponent::GetMatching(const std::string& remote_spec,
+void EngineComponent::GetMatching(const std::string& remote_wildcard,
                                   const std::string& local_folder) {
-  Call([&] { ftp::GetMatching(session_, remote_spec, local_folder); }, true);
+  Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder); }, true);
 }
 
 void EngineComponent::DeleteFile(const std::string& remote_path) {

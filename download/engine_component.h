@@ -65,7 +65,7 @@ class EngineComponent : public FtpComponent {
   void GetFile(const std::string& remote_file, const std::string& local_destination,
                std::optional<std::int64_t> restart_offset = std::nullopt) override;
   std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
-  void GetMatching(const std::string& remote_spec, const std::string& local_folder) override;
+  void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) override;
 
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;

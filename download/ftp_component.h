@@ -100,9 +100,9 @@ class FtpComponent {
   // LF endings is legitimately shorter on disk than the server's CRLF bytes.
   virtual std::int64_t LastTransferBytes() const = 0;
 
-  // Downloads every file matching a wildcard spec ("/pub/*", or quoted: "\"/pub/My Files/*\"")
+  // Downloads every file matching a wildcard path ("/pub/*", or quoted: "\"/pub/My Files/*\"")
   // into `local_folder`, descending into subfolders.
-  virtual void GetMatching(const std::string& remote_spec, const std::string& local_folder) = 0;
+  virtual void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) = 0;
 
   virtual void DeleteFile(const std::string& remote_path) = 0;
   virtual void RemoveDirectory(const std::string& remote_path) = 0;

@@ -187,9 +187,9 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
 
 }  // namespace
 
-MatchingResult GetMatching(Session& session, const std::string& spec,
+MatchingResult GetMatching(Session& session, const std::string& wildcard,
                            const std::string& local_folder, const MatchingOptions& options) {
-  const MatchSpec match = ParseMatchSpec(spec);
+  const WildcardPath match = ParseWildcardPath(wildcard);
   if (local_folder.empty()) throw FtpError(ErrorCode::kInvalidValue, "the local folder is empty");
   std::error_code error;
   if (!fs::is_directory(local_folder, error)) {

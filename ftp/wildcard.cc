@@ -1,4 +1,4 @@
-// Spec parsing and wildcard matching for GetMatching.
+// Wildcard paths and wildcard matching for GetMatching.
 #include "ftp/wildcard.h"
 
 #include <fmt/format.h>
@@ -7,26 +7,26 @@
 
 namespace pullwire::ftp {
 
-MatchSpec ParseMatchSpec(std::string_view spec) {
-  while (!spec.empty() && spec.front() == ' ') spec.remove_prefix(1);
-  while (!spec.empty() && spec.back() == ' ') spec.remove_suffix(1);
-  if (spec.size() >= 2 && spec.front() == '"' && spec.back() == '"') {
-    spec = spec.substr(1, spec.size() - 2);
+WildcardPath ParseWildcardPath(std::string_view wildcard) {
+  while (!wildcard.empty() && wildcard.front() == ' ') wildcard.remove_prefix(1);
+  while (!wildcard.empty() && wildcard.back() == ' ') wildcard.remove_suffix(1);
+  if (wildcard.size() >= 2 && wildcard.front() == '"' && wildcard.back() == '"') {
+    wildcard = wildcard.substr(1, wildcard.size() - 2);
   }
-  if (spec.empty()) throw FtpError(ErrorCode::kInvalidValue, "the remote file spec is empty");
-  MatchSpec result;
-  const std::size_t slash = spec.rfind('/');
+  if (wildcard.empty()) throw FtpError(ErrorCode::kInvalidValue, "the wildcard path is empty");
+  WildcardPath result;
+  const std::size_t slash = wildcard.rfind('/');
   if (slash == std::string_view::npos) {
-    result.pattern = std::string(spec);
+    result.pattern = std::string(wildcard);
   } else {
-    result.folder = std::string(slash == 0 ? spec.substr(0, 1) : spec.substr(0, slash));
-    result.pattern = std::string(spec.substr(slash + 1));
+    result.folder = std::string(slash == 0 ? wildcard.substr(0, 1) : wildcard.substr(0, slash));
+    result.pattern = std::string(wildcard.substr(slash + 1));
   }
   if (result.pattern.empty()) result.pattern.push_back('*');
   if (result.folder.find_first_of("*?") != std::string::npos) {
     throw FtpError(ErrorCode::kInvalidValue,
                    fmt::format("wildcards are allowed in the last part of the path only: {}",
-                               PrintableText(spec)));
+                               PrintableText(wildcard)));
   }
   return result;
 }

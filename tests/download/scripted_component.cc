@@ -121,8 +121,8 @@ void ScriptedComponent::GetFile(const std::string& remote_file, const std::strin
   if (fault->second.error) throw *fault->second.error;
 }
 
-void ScriptedComponent::GetMatching(const std::string& remote_spec, const std::string& local_folder) {
-  Log("GetMatching(" + remote_spec + "," + local_folder + ")");
+void ScriptedComponent::GetMatching(const std::string& remote_wildcard, const std::string& local_folder) {
+  Log("GetMatching(" + remote_wildcard + "," + local_folder + ")");
 }
 
 void ScriptedComponent::DeleteFile(const std::string& remote_path) {

@@ -58,7 +58,7 @@ class ScriptedComponent final : public FtpComponent {
   void GetFile(const std::string& remote_file, const std::string& local_destination,
                std::optional<std::int64_t> restart_offset) override;
   std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
-  void GetMatching(const std::string& remote_spec, const std::string& local_folder) override;
+  void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) override;
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;
   void SetFailureEventHandler(FailureEventHandler handler) override { handler_ = std::move(handler); }

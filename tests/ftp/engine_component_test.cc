@@ -42,7 +42,7 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
        "the port must be 0 to 65535, not 70000"},
       {[&] { component.GetFile("", local.path().string()); }, "the remote file name is empty"},
       {[&] { component.GetFile("a.txt", ""); }, "the local destination is empty"},
-      {[&] { component.GetMatching("", local.path().string()); }, "the remote file spec is empty"},
+      {[&] { component.GetMatching("", local.path().string()); }, "the wildcard path is empty"},
   };
   for (const auto& [call, text] : cases) {
     const ComponentError error = CatchError<ComponentError>(call);

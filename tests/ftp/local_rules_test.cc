@@ -1,4 +1,4 @@
-// Pure engine rules: wildcard specs, ASCII conversion, local destinations, byte-count
+// Pure engine rules: wildcard paths, ASCII conversion, local destinations, byte-count
 // expectations, time-out wording, and local files under injected system-call faults.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -46,9 +46,9 @@ TEST(Wildcard, MatchesStarAndQuestionMarkWithCaseCounting) {
   }
 }
 
-TEST(Wildcard, ParsesSpecsQuotedOrNot) {
+TEST(Wildcard, ParsesPathsQuotedOrNot) {
   struct Case {
-    const char* spec;
+    const char* wildcard;
     const char* folder;
     const char* pattern;
   };
@@ -62,15 +62,15 @@ TEST(Wildcard, ParsesSpecsQuotedOrNot) {
       {"sub/a?.bin", "sub", "a?.bin"},
   };
   for (const Case& c : cases) {
-    const MatchSpec spec = ParseMatchSpec(c.spec);
-    EXPECT_EQ(spec.folder, c.folder) << c.spec;
-    EXPECT_EQ(spec.pattern, c.pattern) << c.spec;
+    const WildcardPath path = ParseWildcardPath(c.wildcard);
+    EXPECT_EQ(path.folder, c.folder) << c.wildcard;
+    EXPECT_EQ(path.pattern, c.pattern) << c.wildcard;
   }
-  ExpectFtpError([] { ParseMatchSpec("  "); }, ErrorCode::kInvalidValue,
-                 "the remote file spec is empty");
-  ExpectFtpError([] { ParseMatchSpec("\"\""); }, ErrorCode::kInvalidValue,
-                 "the remote file spec is empty");
-  ExpectFtpError([] { ParseMatchSpec("/pu*/x/*.txt"); }, ErrorCode::kInvalidValue,
+  ExpectFtpError([] { ParseWildcardPath("  "); }, ErrorCode::kInvalidValue,
+                 "the wildcard path is empty");
+  ExpectFtpError([] { ParseWildcardPath("\"\""); }, ErrorCode::kInvalidValue,
+                 "the wildcard path is empty");
+  ExpectFtpError([] { ParseWildcardPath("/pu*/x/*.txt"); }, ErrorCode::kInvalidValue,
                  "wildcards are allowed in the last part of the path only");
 }
 
