@@ -1,11 +1,13 @@
-// A test's own temporary folder, run-time folder and registry file, set in the environment
-// for as long as the object lives, so parallel tests never meet each other's servers.
+// A test's own temporary folder, run-time folder, registry file and locale, set in the
+// environment for as long as the object lives, so parallel tests never meet each other's servers.
 #pragma once
 
+#include <locale.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -39,6 +41,39 @@ class PrivateEnvironment {
   std::filesystem::path root_;
   std::filesystem::path runtime_;
   std::filesystem::path registry_;
+};
+
+// The locale whose conventions differ from English in every way the plug-in follows: "Mär",
+// "21,5". tests/support/prepare-machine.sh generates it.
+inline constexpr char kGermanLocale[] = "de_DE.UTF-8";
+inline constexpr char kGermanLocaleMissing[] =
+    "de_DE.UTF-8 is not installed: run tests/support/prepare-machine.sh as root";
+
+// LC_ALL naming `name` while the object lives (ctest runs every test under C.UTF-8).
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const char* name) {
+    if (const char* old = getenv("LC_ALL")) old_ = old;
+    setenv("LC_ALL", name, 1);
+  }
+  ~ScopedLocale() {
+    if (old_) {
+      setenv("LC_ALL", old_->c_str(), 1);
+    } else {
+      unsetenv("LC_ALL");
+    }
+  }
+  ScopedLocale(const ScopedLocale&) = delete;
+  ScopedLocale& operator=(const ScopedLocale&) = delete;
+
+  static bool Installed(const char* name) {
+    const locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
+    if (locale != nullptr) freelocale(locale);
+    return locale != nullptr;
+  }
+
+ private:
+  std::optional<std::string> old_;
 };
 
 }  // namespace pullwire::testing
