@@ -17,8 +17,9 @@ class SystemClock final : public Clock {
   std::chrono::system_clock::time_point Now() override { return std::chrono::system_clock::now(); }
 };
 
-// "dd-mmm-yyyy hh:nn.ss" in local time with English month abbreviations, for example
-// "04-Mar-2026 09:05.07": the seconds follow a literal ".", the minutes the time separator ":".
+// "dd-mmm-yyyy hh:nn.ss" in local time, with the abbreviated month name and the time separator
+// (between hours and minutes) of the host's LC_TIME: "04-Mar-2026 09:05.07" under C or English,
+// "04-Mär-2026 09:05.07" under German. The dashes and the "." before the seconds are literal.
 std::string FormatMessageTimestamp(std::chrono::system_clock::time_point time);
 
 }  // namespace pullwire

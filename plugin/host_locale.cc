@@ -1,0 +1,157 @@
+// Host locale conventions through newlocale and nl_langinfo_l, and Unicode upper-casing.
+#include "plugin/host_locale.h"
+
+#include <langinfo.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <locale>
+#include <memory>
+#include <new>
+#include <optional>
+#include <type_traits>
+
+namespace pullwire {
+namespace {
+
+constexpr char kDefaultTimeSeparator[] = ":";
+constexpr std::u32string_view kConversionFlags = U"_-0^#";
+constexpr std::u32string_view kAsciiPunctuation = U"!\"#$&'()*+,-./:;<=>?@[\\]^_`{|}~";  // no "%"
+
+struct LocaleFree {
+  void operator()(locale_t locale) const { freelocale(locale); }
+};
+using OwnedLocale = std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleFree>;
+
+using Utf8Codec = std::codecvt<char32_t, char8_t, std::mbstate_t>;
+
+const Utf8Codec& Codec() { return std::use_facet<Utf8Codec>(std::locale::classic()); }
+
+std::string ToUtf8(std::u32string_view text) {
+  std::u8string bytes(text.size() * static_cast<std::size_t>(Codec().max_length()), u8'\0');
+  std::mbstate_t state{};
+  const char32_t* from_next = nullptr;
+  char8_t* to_next = nullptr;
+  Codec().out(state, text.data(), text.data() + text.size(), from_next, bytes.data(),
+              bytes.data() + bytes.size(), to_next);
+  return std::string(bytes.data(), to_next);
+}
+
+// Nothing for text that is not UTF-8 as a whole.
+std::optional<std::u32string> FromUtf8(std::string_view text) {
+  const std::u8string bytes(text.begin(), text.end());
+  std::u32string wide(bytes.size(), U'\0');
+  std::mbstate_t state{};
+  const char8_t* from_next = nullptr;
+  char32_t* to_next = nullptr;
+  const auto result = Codec().in(state, bytes.data(), bytes.data() + bytes.size(), from_next,
+                                 wide.data(), wide.data() + wide.size(), to_next);
+  if (result != std::codecvt_base::ok || from_next != bytes.data() + bytes.size()) {
+    return std::nullopt;
+  }
+  wide.resize(static_cast<std::size_t>(to_next - wide.data()));
+  return wide;
+}
+
+// One of glibc's wide items (_NL_WABMON_1, _NL_WT_FMT): whatever the locale's codeset, they hold
+// UCS-4, which is what its wchar_t is.
+std::u32string WideItem(locale_t locale, nl_item item) {
+  static_assert(sizeof(wchar_t) == sizeof(char32_t));
+  const auto* text = reinterpret_cast<const wchar_t*>(nl_langinfo_l(item, locale));
+  std::u32string wide;
+  for (; *text != L'\0'; ++text) wide.push_back(static_cast<char32_t>(*text));
+  return wide;
+}
+
+// Where the strftime conversion whose "%" is at `pos` ends, and its letter. Flags, a width and
+// an E or O modifier may come between ("%-H", "%OH").
+std::size_t ConversionEnd(std::u32string_view format, std::size_t pos, char32_t* letter) {
+  std::size_t i = pos + 1;
+  while (i < format.size() && kConversionFlags.find(format[i]) != std::u32string_view::npos) ++i;
+  while (i < format.size() && format[i] >= U'0' && format[i] <= U'9') ++i;
+  if (i < format.size() && (format[i] == U'E' || format[i] == U'O')) ++i;
+  *letter = i < format.size() ? format[i] : U'\0';
+  return std::min(i + 1, format.size());
+}
+
+bool IsHourConversion(char32_t letter) {
+  return letter == U'H' || letter == U'I' || letter == U'k' || letter == U'l';
+}
+
+// The literal text from `pos` up to a minutes conversion, when it is punctuation.
+std::string SeparatorBeforeMinutes(std::u32string_view format, std::size_t pos) {
+  const std::size_t next = format.find(U'%', pos);
+  if (next == std::u32string_view::npos) return kDefaultTimeSeparator;
+  char32_t letter = U'\0';
+  ConversionEnd(format, next, &letter);
+  const std::u32string_view between = format.substr(pos, next - pos);
+  const bool punctuation =
+      !between.empty() && std::all_of(between.begin(), between.end(), [](char32_t c) {
+        return kAsciiPunctuation.find(c) != std::u32string_view::npos;
+      });
+  return letter == U'M' && punctuation ? ToUtf8(between) : kDefaultTimeSeparator;
+}
+
+std::string AsciiUpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+}  // namespace
+
+HostLocale::HostLocale(int category_mask) : locale_(newlocale(category_mask, "", nullptr)) {
+  if (locale_ == nullptr) locale_ = newlocale(category_mask, "C", nullptr);
+  if (locale_ == nullptr) throw std::bad_alloc();
+}
+
+HostLocale::~HostLocale() { freelocale(locale_); }
+
+std::string HostLocale::MonthAbbreviation(int month) const {
+  return ToUtf8(WideItem(locale_, static_cast<nl_item>(_NL_WABMON_1 + std::clamp(month, 0, 11))));
+}
+
+std::string HostLocale::TimeSeparator() const {
+  return TimeSeparatorOf(WideItem(locale_, _NL_WT_FMT), WideItem(locale_, _NL_WT_FMT_AMPM));
+}
+
+std::string HostLocale::DecimalSign() const {
+  const std::string_view sign = nl_langinfo_l(RADIXCHAR, locale_);
+  const std::string_view codeset = nl_langinfo_l(_NL_NUMERIC_CODESET, locale_);
+  // The sign is spelt in the locale's own codeset: beyond ASCII, only a UTF-8 locale's matches
+  // the host's text.
+  const bool ascii = std::all_of(sign.begin(), sign.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (sign.empty() || (!ascii && codeset != "UTF-8")) return ".";
+  return std::string(sign);
+}
+
+std::string TimeSeparatorOf(std::u32string_view time_format, std::u32string_view ampm_format) {
+  for (std::size_t pos = time_format.find(U'%'); pos != std::u32string_view::npos;
+       pos = time_format.find(U'%', pos)) {
+    char32_t letter = U'\0';
+    const std::size_t end = ConversionEnd(time_format, pos, &letter);
+    if (letter == U'T' || letter == U'R') return kDefaultTimeSeparator;  // %H:%M:%S and %H:%M
+    if (letter == U'r') return TimeSeparatorOf(ampm_format, {});
+    if (IsHourConversion(letter)) return SeparatorBeforeMinutes(time_format, end);
+    pos = end;
+  }
+  return kDefaultTimeSeparator;
+}
+
+std::string UpperCaseText(std::string_view text) {
+  // C.UTF-8 carries Unicode's default mapping. The user's own LC_CTYPE is no use here: a
+  // Turkish one turns "i" into "İ", and "pullwire" would no longer name this module.
+  const OwnedLocale unicode(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr));
+  std::optional<std::u32string> wide = FromUtf8(text);
+  if (!unicode || !wide) return AsciiUpperCase(text);
+  for (char32_t& c : *wide) {
+    c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode.get()));
+  }
+  return ToUtf8(*wide);
+}
+
+}  // namespace pullwire
