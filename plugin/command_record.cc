@@ -7,6 +7,8 @@
 #include <limits>
 #include <variant>
 
+#include "plugin/host_locale.h"
+
 namespace pullwire {
 namespace {
 
@@ -63,6 +65,19 @@ const std::string& SlotText(const com::StringArray& record, int slot) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The host locale's decimal sign turned into "." ("21,5" under German reads as "21.5"); "." itself
+// stays a decimal point everywhere, as records and the dialogs' boxes have always written it.
+std::string WithDecimalPoint(std::string_view text) {
+  std::string normalised(text);
+  const std::string sign = HostLocale(LC_NUMERIC_MASK).DecimalSign();
+  if (sign == ".") return normalised;
+  for (std::size_t at = normalised.find(sign); at != std::string::npos;
+       at = normalised.find(sign, at + 1)) {
+    normalised.replace(at, sign.size(), ".");
+  }
+  return normalised;
+}
+
 // Rounds half to even, then checks the target range, as the host's integer conversion does.
 template <typename Int>
 Int ConvertToInteger(std::string_view text) {
@@ -79,7 +94,9 @@ Int ConvertToInteger(std::string_view text) {
 
 }  // namespace
 
-std::optional<double> ParseNumber(std::string_view text) {
+std::optional<double> ParseNumber(std::string_view host_text) {
+  const std::string normalised = WithDecimalPoint(host_text);
+  std::string_view text = normalised;
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   bool negative = false;

@@ -36,6 +36,8 @@ void EncodeEditedRecord(const CommandSettings& settings, ModuleState& state);
 // Number text to integer: blanks around, a sign, digits with one decimal point, an exponent;
 // rounded to the nearest whole number, halves to even. Throws RecordError 13 for text that is not
 // a number and 6 for a value outside the type's range.
+// The decimal point is "." or the decimal sign of the host's LC_NUMERIC ("," in German), read
+// from the environment on each call; digit grouping is not taken.
 std::int16_t ConvertToInt16(std::string_view text);
 std::int32_t ConvertToInt32(std::string_view text);
 // The same reading without rounding or range: nullopt when the text is not a number.

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "private_environment.h"
+
 namespace pullwire {
 namespace {
 
@@ -73,6 +75,29 @@ TEST(number_conversion, values_beyond_the_type_overflow) {
 TEST(number_conversion, parse_number_keeps_the_fraction) {
   EXPECT_DOUBLE_EQ(*ParseNumber(" -1.25e1 "), -12.5);
   EXPECT_DOUBLE_EQ(*ParseNumber("30"), 30.0);
+}
+
+// The conversion reads the environment's LC_NUMERIC on every call; "." stays a decimal point.
+TEST(number_conversion, takes_the_decimal_sign_of_the_host_s_numeric_locale) {
+  if (!testing::ScopedLocale::Installed(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
+  const char* const german = testing::kGermanLocale;
+  const struct {
+    const char* locale;
+    const char* text;
+    std::int16_t expected;
+    std::int32_t failure;
+  } cases[] = {
+      {german, "21,5", 22, 0},    {german, "22,5", 22, 0},     {german, " -2,15e1 ", -22, 0},
+      {german, "21.5", 22, 0},    {german, "1.234", 1, 0},     {german, "1,2,3", 0, 13},
+      {german, "1.5,5", 0, 13},   {german, "32767,5", 0, 6},   {"C", "21,5", 0, 13},
+      {"C", "21.5", 22, 0},       {"no_SUCH.UTF-8", "21,5", 0, 13},
+  };
+  for (const auto& c : cases) {
+    testing::ScopedLocale locale(c.locale);
+    std::int16_t value = 0;
+    EXPECT_EQ(FailureNumber([&] { value = ConvertToInt16(c.text); }), c.failure) << c.locale << " " << c.text;
+    EXPECT_EQ(value, c.expected) << c.locale << " " << c.text;
+  }
 }
 
 TEST(decode_for_editing, takes_every_slot_of_a_full_record) {
