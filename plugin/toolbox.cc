@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "plugin/command_record.h"
+#include "plugin/host_locale.h"
 #include "plugin/module_init.h"
 #include "plugin/toolbox_call.h"
 #include "plugin/type_library.h"
@@ -42,13 +43,7 @@ VarType ToVarType(const VariableSlot& slot) { return VarType{com::VariantBool::F
 
 }  // namespace
 
-std::string UpperCaseModuleId(const std::string& module) {
-  std::string upper = module;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
+std::string UpperCaseModuleId(const std::string& module) { return UpperCaseText(module); }
 
 Toolbox::Toolbox(PluginModule& module) : RefCounted(&module.objects()), module_(module) {}
 

@@ -65,7 +65,8 @@ class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary>
   std::string gAuthor_;
 };
 
-// Upper-cases ASCII letters, as the module id comparison needs; other bytes stay as they are.
+// The module id as Setup and Execute compare and report it: upper-cased like the host's UCase,
+// beyond ASCII too ("pullwiré" gives "PULLWIRÉ").
 std::string UpperCaseModuleId(const std::string& module);
 
 }  // namespace pullwire

@@ -7,6 +7,7 @@
 #include "plugin/command_record.h"
 #include "plugin/variable_slots.h"
 #include "host_view.h"
+#include "private_environment.h"
 #include "test_services.h"
 
 namespace pullwire {
@@ -250,6 +251,16 @@ TEST_F(ToolboxTest, setup_matches_the_module_id_in_any_letter_case) {
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(module_.state().EditedRecordCount, 0) << "a cancel leaves the count 0";
   EXPECT_EQ(module_.state().DialogTop, 5200) << "the editor may lower DialogTop for later calls";
+}
+
+// As the host's UCase does, beyond ASCII, and alike under every locale (here plain C).
+TEST(module_id, is_upper_cased_beyond_ascii) {
+  testing::ScopedLocale c_locale("C");
+  const std::pair<const char*, const char*> cases[] = {
+      {"pullwire", "PULLWIRE"}, {"pUlLwIrE", "PULLWIRE"}, {"é", "É"},       {"pullwiré2", "PULLWIRÉ2"},
+      {"привет", "ПРИВЕТ"},     {"", ""},                 {"a\xff\xc3", "A\xff\xc3"},  // not UTF-8: ASCII only
+  };
+  for (const auto& [id, upper] : cases) EXPECT_EQ(UpperCaseModuleId(id), upper) << id;
 }
 
 TEST_F(ToolboxTest, setup_without_an_editor_decodes_and_returns) {
