@@ -177,7 +177,8 @@ void frmCommandPullwire::OnSpecificFilenameChanged(const QString& text) {
 }
 
 void frmCommandPullwire::OnProxySetupClicked() {
-  frmProxySetup proxy(settings_, ui_, popup_, this);
+  // No owner window: the proxy setup is a window of its own, modal for the whole application.
+  frmProxySetup proxy(settings_, ui_, popup_);
   proxy.exec();
 }
 

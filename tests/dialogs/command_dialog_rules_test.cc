@@ -197,21 +197,24 @@ TEST_F(CommandDialogTest, BrowseWithAFilledBoxStartsThereAndCancelKeepsIt) {
   EXPECT_EQ(settings_.LocalDir, "/");
 }
 
-TEST_F(CommandDialogTest, ProxySetupOpensTheProxyDialogModallyOverTheEditor) {
+TEST_F(CommandDialogTest, ProxySetupOpensTheProxyDialogModallyWithoutAnOwner) {
   Open();
   QString seen_name;
   QString seen_title;
-  QWidget* seen_parent = nullptr;
+  QWidget* seen_parent = dialog_.get();
+  Qt::WindowModality seen_modality = Qt::NonModal;
   AnswerModal([&](QWidget* modal) {
     seen_name = modal->objectName();
     seen_title = modal->windowTitle();
     seen_parent = modal->parentWidget();
+    seen_modality = modal->windowModality();
     Child<QPushButton>(modal, "cmdCancel")->click();
   });
   Get<QPushButton>("cmdProxySetup")->click();
   EXPECT_EQ(seen_name, "frmProxySetup");
   EXPECT_EQ(seen_title, "Proxy Setup");
-  EXPECT_EQ(seen_parent, dialog_.get());
+  EXPECT_EQ(seen_parent, nullptr);
+  EXPECT_EQ(seen_modality, Qt::ApplicationModal);
   // Its load proposes 1080 even though the user cancelled.
   EXPECT_EQ(settings_.ProxyPort, 1080);
 }
