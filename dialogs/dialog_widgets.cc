@@ -1,6 +1,8 @@
 // Placeholder pictures, typed-length limits, "*" password boxes and picture buttons.
 #include "dialogs/dialog_widgets.h"
 
+#include <algorithm>
+
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -12,16 +14,36 @@
 namespace pullwire {
 namespace {
 
-// A validator only checks what is typed or inserted, never what setText puts into the box.
+// Cuts what the user types, pastes or picks to the limit. Qt validates setText as well, but that
+// is no user edit (isModified is false then), so a longer value the program puts in stays whole;
+// the user may shorten it, not lengthen it.
 class TypedLengthValidator final : public QValidator {
  public:
-  TypedLengthValidator(int max_length, QObject* parent) : QValidator(parent), max_length_(max_length) {}
-  State validate(QString& input, int& /*position*/) const override {
-    return input.size() > max_length_ ? Invalid : Acceptable;
+  TypedLengthValidator(int max_length, QLineEdit* box)
+      : QValidator(box), max_length_(max_length), box_(box), last_(box->text()) {}
+
+  State validate(QString& input, int& position) const override {
+    if (box_->isModified() && input.size() > max_length_ && input.size() > last_.size()) {
+      // The insertion ends at the caret; what follows it and what precedes it are kept from the
+      // text before (where the insertion starts is the end of their common beginning). As in a
+      // classic edit box, it gets the room the kept text leaves, and none at all is a refusal.
+      const qsizetype after = input.size() - position;
+      const qsizetype start_limit = std::min<qsizetype>(position, last_.size() - after);
+      qsizetype start = 0;
+      while (start < start_limit && input[start] == last_[start]) ++start;
+      const qsizetype room = max_length_ - start - after;
+      if (room <= 0) return Invalid;  // which also keeps the undo history
+      input = input.left(start + room) + input.mid(position);
+      position = static_cast<int>(start + room);
+    }
+    last_ = input;
+    return Acceptable;
   }
 
  private:
   int max_length_;
+  QLineEdit* box_;
+  mutable QString last_;  // the box's text before the change being validated
 };
 
 }  // namespace

@@ -38,8 +38,10 @@ class PlaceholderPicture final : public QLabel {
   PressHandler on_press_;
 };
 
-// Limits typing in `box` to `max_length` characters. Only typing: Qt's maxLength would also cut
-// a longer stored value ("32767" in a 4-character port box) when it is filled in.
+// Limits what the user enters into `box` (typing, pasting, a picked placeholder) to `max_length`
+// characters: a longer insertion is cut to fit ("123456" pasted into a 4-character port box gives
+// "1234"). Only the user's edits: Qt's maxLength would also cut a longer stored value ("32767" in
+// a 4-character port box) when it is filled in.
 void LimitTypedLength(QLineEdit* box, int max_length);
 
 // The entry step of boxes whose typing replaces their text: select it all (start 0, length the

@@ -1,5 +1,7 @@
 // The command editor's initial state and its fill from the settings.
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -135,15 +137,43 @@ TEST_F(CommandDialogTest, TabOrderFollowsTheForm) {
   EXPECT_EQ(order, expected);
 }
 
-TEST_F(CommandDialogTest, TypingStopsAtThePortAndTimeoutLimits) {
+// What the user types or pastes is cut to the limit, at the end of the insertion; a longer text the
+// fill put there may shrink but not grow.
+TEST_F(CommandDialogTest, TypedAndPastedTextIsCutToThePortAndTimeoutLimits) {
   Create();
   ASSERT_TRUE(ShowActive(dialog_.get()));
-  auto* port = Get<QLineEdit>("txtPort");
-  TypeReplacing(port, "123456");
-  EXPECT_EQ(port->text(), "1234");
-  auto* timeout = Get<QLineEdit>("txtTimeout");
-  TypeReplacing(timeout, "98765");
-  EXPECT_EQ(timeout->text(), "987");
+  constexpr int kAll = -1;  // the whole text selected
+  const struct {
+    const char* box;
+    const char* before;
+    int caret;
+    bool paste;
+    const char* entered;
+    const char* after;
+  } cases[] = {
+      {"txtPort", "21", kAll, false, "123456", "1234"},   {"txtTimeout", "30", kAll, false, "98765", "987"},
+      {"txtPort", "21", kAll, true, "123456", "1234"},    {"txtTimeout", "30", kAll, true, "98765", "987"},
+      {"txtPort", "21", 1, true, "3456", "2341"},         {"txtPort", "1234", 4, false, "5", "1234"},
+      {"txtPort", "1234", 2, true, "99", "1234"},         {"txtPort", "32000", 5, false, "1", "32000"},
+      {"txtPort", "32000", 0, true, "1", "32000"},        {"txtPort", "32000", kAll, true, "987654", "9876"},
+  };
+  for (const auto& c : cases) {
+    auto* box = Get<QLineEdit>(c.box);
+    box->setFocus(Qt::TabFocusReason);
+    box->setText(c.before);
+    if (c.caret == kAll) {
+      box->selectAll();
+    } else {
+      box->setCursorPosition(c.caret);
+    }
+    if (c.paste) {
+      QApplication::clipboard()->setText(c.entered);
+      QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    } else {
+      QTest::keyClicks(box, c.entered);
+    }
+    EXPECT_EQ(box->text(), c.after) << c.box << " " << c.before << (c.paste ? " pasted " : " typed ") << c.entered;
+  }
 }
 
 TEST_F(CommandDialogTest, NewCommandShowsProposedPortAndTimeoutButKeepsZeroSettings) {

@@ -188,6 +188,9 @@ TEST(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
   auto* host = Child<QLineEdit>(&dialog, "txtProxyHost");
   EXPECT_EQ(host->text(), "<FileName>");
   EXPECT_EQ(ui.menu_owner, &dialog);
+  // The port box takes 5 characters: the pick is cut to them.
+  QTest::mousePress(Child<QWidget>(&dialog, "Picture1"), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyPort")->text(), "<File");
 }
 
 }  // namespace
