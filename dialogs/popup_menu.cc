@@ -135,6 +135,9 @@ void frmPopUp::UpdateConstantCaptions() {
 void frmPopUp::PopUpFor(UiServices& ui, QLineEdit* box, const QPoint& position) {
   box->setFocus(Qt::MouseFocusReason);
   QWidget* owner = box->window();
+  // The box left may refuse its value and pull the focus back (a bad port): then no menu, or the
+  // pick would be typed into the refused box.
+  if (owner->focusWidget() != box) return;
   UpdateConstantCaptions();
   const QAction* picked = ui.PopupMenu(owner, mnuCommand_, position);
   const QString text = PlaceholderText(picked);

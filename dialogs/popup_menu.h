@@ -30,7 +30,8 @@ class frmPopUp final : public QWidget {
   // The menu of the placeholder picture beside `box`: gives `box` the focus, as a click would (so
   // the focus steps of the box left and of `box` run), then shows the menu at `position` (global
   // pixels) for the box's dialog through `ui`. The picked item's text is typed into the focused
-  // box, replacing its selected text or at its caret; picking nothing changes nothing.
+  // box, replacing its selected text or at its caret; picking nothing changes nothing. When the
+  // box left refuses its value and keeps the focus, no menu opens.
   void PopUpFor(UiServices& ui, QLineEdit* box, const QPoint& position);
 
   // Sets the captions of the constant items from the module state: "<LC1> value" once the host

@@ -167,12 +167,22 @@ TEST_F(EditorPlaceholderTest, EachPictureServesItsBox) {
   EXPECT_EQ(settings_.SpecificFilename, "<LC3>");
 }
 
-TEST_F(EditorPlaceholderTest, DisabledPictureOpensNoMenu) {
+TEST_F(EditorPlaceholderTest, NoMenuOpensWhenTheBoxCannotTakeTheFocus) {
   Open();
   ASSERT_TRUE(ShowActive(dialog_.get()));
-  Pick("Picture6", "mnuVariablesFileName");
+  Pick("Picture6", "mnuVariablesFileName");  // disabled while "Copy Specific File" is cleared
   EXPECT_TRUE(ui_.events.empty());
   EXPECT_EQ(Get<QLineEdit>("txtSpecificFilename")->text(), "");
+
+  // Leaving a bad port refuses the move and pulls the focus back: nothing is typed anywhere.
+  auto* port = Get<QLineEdit>("txtPort");
+  TypeReplacing(port, "abc");
+  Pick("Picture2", "mnuVariablesFileName");
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message"}));
+  EXPECT_THAT(ui_.messages, ::testing::ElementsAre(IncorrectValue("<Port> must be a positive numerical value!")));
+  EXPECT_EQ(port->text(), "21");
+  EXPECT_EQ(Get<QLineEdit>("txtHost")->text(), "");
+  EXPECT_EQ(QApplication::focusWidget(), port);
 }
 
 TEST(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
