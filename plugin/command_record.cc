@@ -69,7 +69,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // stays a decimal point everywhere, as records and the dialogs' boxes have always written it.
 std::string WithDecimalPoint(std::string_view text) {
   std::string normalised(text);
-  const std::string sign = HostLocale(LC_NUMERIC_MASK).DecimalSign();
+  const std::string sign = HostLocale(LocaleCategory::kNumeric).DecimalSign();
   if (sign == ".") return normalised;
   for (std::size_t at = normalised.find(sign); at != std::string::npos;
        at = normalised.find(sign, at + 1)) {

@@ -5,12 +5,10 @@
 #include <wctype.h>
 
 #include <algorithm>
-#include <cwchar>
+#include <cstdlib>
 #include <locale>
-#include <memory>
 #include <new>
 #include <optional>
-#include <type_traits>
 
 namespace pullwire {
 namespace {
@@ -19,10 +17,40 @@ constexpr char kDefaultTimeSeparator[] = ":";
 constexpr std::u32string_view kConversionFlags = U"_-0^#";
 constexpr std::u32string_view kAsciiPunctuation = U"!\"#$&'()*+,-./:;<=>?@[\\]^_`{|}~";  // no "%"
 
-struct LocaleFree {
-  void operator()(locale_t locale) const { freelocale(locale); }
+// The locale last made for one use and the name it was made from. glibc reads a locale that is
+// not in its archive (C.UTF-8 is not) from disk again for every newlocale, a hundred times the
+// cost of a lookup here. Everything runs on the host's calling thread, so no lock.
+struct CachedLocale {
+  std::string name;
+  locale_t locale = nullptr;
+  ~CachedLocale() {
+    if (locale != nullptr) freelocale(locale);
+  }
 };
-using OwnedLocale = std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleFree>;
+CachedLocale time_locale;
+CachedLocale numeric_locale;
+CachedLocale unicode_locale;
+
+// The locale `name` names for the categories of `mask`, "C" when the machine does not have it.
+locale_t LocaleNamed(CachedLocale& cache, int mask, const std::string& name) {
+  if (cache.locale != nullptr && cache.name == name) return cache.locale;
+  locale_t made = newlocale(mask, name.c_str(), nullptr);
+  if (made == nullptr) made = newlocale(mask, "C", nullptr);
+  if (made == nullptr) throw std::bad_alloc();
+  if (cache.locale != nullptr) freelocale(cache.locale);
+  cache.name = name;
+  cache.locale = made;
+  return made;
+}
+
+// The name newlocale(mask, "", ...) would take: POSIX's order, an empty variable counting as unset.
+std::string EnvironmentLocaleName(const char* category_variable) {
+  for (const char* variable : {"LC_ALL", category_variable, "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "C";
+}
 
 using Utf8Codec = std::codecvt<char32_t, char8_t, std::mbstate_t>;
 
@@ -103,12 +131,13 @@ std::string AsciiUpperCase(std::string_view text) {
 
 }  // namespace
 
-HostLocale::HostLocale(int category_mask) : locale_(newlocale(category_mask, "", nullptr)) {
-  if (locale_ == nullptr) locale_ = newlocale(category_mask, "C", nullptr);
-  if (locale_ == nullptr) throw std::bad_alloc();
+HostLocale::HostLocale(LocaleCategory category) {
+  if (category == LocaleCategory::kTime) {
+    locale_ = LocaleNamed(time_locale, LC_TIME_MASK, EnvironmentLocaleName("LC_TIME"));
+  } else {
+    locale_ = LocaleNamed(numeric_locale, LC_NUMERIC_MASK, EnvironmentLocaleName("LC_NUMERIC"));
+  }
 }
-
-HostLocale::~HostLocale() { freelocale(locale_); }
 
 std::string HostLocale::MonthAbbreviation(int month) const {
   return ToUtf8(WideItem(locale_, static_cast<nl_item>(_NL_WABMON_1 + std::clamp(month, 0, 11))));
@@ -143,14 +172,13 @@ std::string TimeSeparatorOf(std::u32string_view time_format, std::u32string_view
 }
 
 std::string UpperCaseText(std::string_view text) {
-  // C.UTF-8 carries Unicode's default mapping. The user's own LC_CTYPE is no use here: a
-  // Turkish one turns "i" into "İ", and "pullwire" would no longer name this module.
-  const OwnedLocale unicode(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr));
   std::optional<std::u32string> wide = FromUtf8(text);
-  if (!unicode || !wide) return AsciiUpperCase(text);
-  for (char32_t& c : *wide) {
-    c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode.get()));
-  }
+  if (!wide) return AsciiUpperCase(text);
+  // C.UTF-8 carries Unicode's default mapping (without it, "C" maps ASCII only). The user's own
+  // LC_CTYPE is no use here: a Turkish one turns "i" into "İ", and "pullwire" would no longer
+  // name this module.
+  const locale_t unicode = LocaleNamed(unicode_locale, LC_CTYPE_MASK, "C.UTF-8");
+  for (char32_t& c : *wide) c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode));
   return ToUtf8(*wide);
 }
 

@@ -9,17 +9,16 @@
 
 namespace pullwire {
 
+enum class LocaleCategory { kTime, kNumeric };
+
 // The locale the environment names for one category: LC_ALL, else the category's own variable
-// (LC_TIME, LC_NUMERIC), else LANG. Read anew for each object; neither the process's nor the
-// thread's locale is touched, so a host that never calls setlocale still gets its user's
-// conventions. A locale the machine does not have reads as "C".
+// (LC_TIME, LC_NUMERIC), else LANG. The environment is read for each object, so a change takes
+// effect at the next use; neither the process's nor the thread's locale is touched, and a host
+// that never calls setlocale still gets its user's conventions. A locale the machine does not
+// have reads as "C".
 class HostLocale {
  public:
-  // `category_mask`: LC_TIME_MASK or LC_NUMERIC_MASK.
-  explicit HostLocale(int category_mask);
-  ~HostLocale();
-  HostLocale(const HostLocale&) = delete;
-  HostLocale& operator=(const HostLocale&) = delete;
+  explicit HostLocale(LocaleCategory category);
 
   // LC_TIME: the abbreviated name of `month` (0 is January) in UTF-8: "Mar", "Mär".
   std::string MonthAbbreviation(int month) const;
@@ -30,7 +29,7 @@ class HostLocale {
   std::string DecimalSign() const;
 
  private:
-  locale_t locale_;
+  locale_t locale_;  // kept by a module-wide cache, one per category
 };
 
 // The time separator of a strftime time format (`ampm_format` stands in for %r). Only
