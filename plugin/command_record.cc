@@ -9,8 +9,6 @@
 #include <limits>
 #include <variant>
 
-#include "pullwire/record_fields.h"
-
 namespace pullwire {
 namespace {
 
@@ -50,7 +48,6 @@ const SlotField kSlots[kRecordSlots] = {
     FlagField{&CommandSettings::IncludeSubdir},
 };
 constexpr int kTransferModeSlot = 5;
-static_assert(kRecordFieldCount == kRecordSlots);
 
 template <class... Ts>
 struct Overloaded : Ts... { using Ts::operator()...; };
