@@ -171,6 +171,16 @@ void EngineComponent::GetMatching(const std::string& remote_wildcard,
   Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder); }, true);
 }
 
+void EngineComponent::SetProgressEventHandler(ProgressEventHandler handler) {
+  if (!handler) {
+    session_.set_progress_handler({});
+    return;
+  }
+  session_.set_progress_handler([handler = std::move(handler)](const ftp::TransferProgress& p) {
+    handler(ComponentProgress{p.name, p.bytes, p.total, p.start, p.elapsed.count(), p.finished});
+  });
+}
+
 void EngineComponent::DeleteFile(const std::string& remote_path) {
   Call([&] { session_.Delete(remote_path); });
 }

@@ -73,6 +73,7 @@ class EngineComponent : public FtpComponent {
   void SetFailureEventHandler(FailureEventHandler handler) override {
     failure_handler_ = std::move(handler);
   }
+  void SetProgressEventHandler(ProgressEventHandler handler) override;
 
   // The control connection's lines, passwords masked, for diagnostics.
   void SetTrace(ftp::TraceHandler trace) { session_.set_trace(std::move(trace)); }

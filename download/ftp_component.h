@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pullwire {
@@ -59,6 +60,17 @@ class ComponentListing {
 // Arguments of the failure event: a number and a text.
 using FailureEventHandler = std::function<void(std::int32_t number, const std::string& text)>;
 
+// One download's progress, as the progress event tells it.
+struct ComponentProgress {
+  std::string_view name;              // the remote file as GetFile or GetMatching fetches it
+  std::int64_t bytes = 0;             // of the file so far
+  std::optional<std::int64_t> total;  // its size, when the component knows it
+  std::int64_t start = 0;             // where this transfer began (> 0 when continuing a copy)
+  std::int64_t elapsed_ms = 0;        // since this transfer's data began
+  bool finished = false;              // the last event of this file
+};
+using ProgressEventHandler = std::function<void(const ComponentProgress&)>;
+
 class FtpComponent {
  public:
   virtual ~FtpComponent() = default;
@@ -109,6 +121,10 @@ class FtpComponent {
 
   // Called on the calling thread while a transfer fails, before the member throws.
   virtual void SetFailureEventHandler(FailureEventHandler handler) = 0;
+  // Called on the calling thread a few times a second while a download of GetFile or
+  // GetMatching runs long, and once with `finished` after it. Optional: a component that cannot
+  // tell keeps this one, which never calls.
+  virtual void SetProgressEventHandler(ProgressEventHandler handler) { (void)handler; }
 };
 
 }  // namespace pullwire

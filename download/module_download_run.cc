@@ -5,6 +5,7 @@
 
 #include "download/download_run.h"
 #include "download/engine_component.h"
+#include "download/progress_relay.h"
 #include "download/transfer_span.h"
 
 namespace pullwire {
@@ -31,6 +32,7 @@ void InstallDownloadRun(PluginModule& module) {
   auto component = std::make_shared<ModuleComponent>();
   module.set_download_runner([component](PluginModule& m, const com::StringArray& record) {
     RunContext run{m.state(), component->Get(m.state()), m.messages(), m.clock()};
+    const ProgressRelay progress(run.ftp, m.state(), m.progress_sink());
     DownloadRun(run, record);
   });
 }

@@ -15,9 +15,9 @@ enum class Woken { kData, kTimeout };
 class Receiver {
  public:
   Receiver(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
-           Milliseconds idle_timeout, ReceiveBuffers& buffers)
+           Milliseconds idle_timeout, ReceiveBuffers& buffers, ProgressMeter* progress)
       : sys_(sys), data_fd_(data_fd), control_(control), sink_(sink),
-        idle_timeout_(idle_timeout), buffers_(buffers) {}
+        idle_timeout_(idle_timeout), buffers_(buffers), progress_(progress) {}
 
   ReceiveResult Run();
 
@@ -34,6 +34,7 @@ class Receiver {
   DataSink& sink_;
   Milliseconds idle_timeout_;
   ReceiveBuffers& buffers_;
+  ProgressMeter* progress_;
   bool splicing_ = false;
   bool control_closed_ = false;
   Deadline idle_;  // restarted by every byte that arrives, not by control chatter
@@ -115,7 +116,9 @@ ReceiveResult Receiver::Run() {
         sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
       }
       result_.bytes += got;
-      idle_ = Deadline::After(idle_timeout_);
+      const Clock::time_point now = Clock::now();
+      idle_ = Deadline{now + idle_timeout_, idle_timeout_};
+      if (progress_ != nullptr) progress_->Advance(result_.bytes, now, result_.preliminary);
       continue;
     }
     if (got == 0) {
@@ -175,8 +178,9 @@ void ReceiveBuffers::ClosePipe() {
 }
 
 ReceiveResult ReceiveData(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
-                          Milliseconds idle_timeout, ReceiveBuffers& buffers) {
-  Receiver receiver(sys, data_fd, control, sink, idle_timeout, buffers);
+                          Milliseconds idle_timeout, ReceiveBuffers& buffers,
+                          ProgressMeter* progress) {
+  Receiver receiver(sys, data_fd, control, sink, idle_timeout, buffers, progress);
   try {
     return receiver.Run();
   } catch (...) {

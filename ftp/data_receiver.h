@@ -11,6 +11,7 @@
 #include "ftp/control_connection.h"
 #include "ftp/data_sink.h"
 #include "ftp/sys_io.h"
+#include "ftp/transfer_progress.h"
 
 namespace pullwire::ftp {
 
@@ -56,7 +57,9 @@ struct ReceiveResult {
 
 // The data socket must be non-blocking. The transfer command may still await its 1xx reply:
 // the loop takes it from the control connection as it comes. Sink failures propagate as FtpError.
+// `progress`, when given, hears of every chunk with the clock reading the loop makes anyway.
 ReceiveResult ReceiveData(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
-                          Milliseconds idle_timeout, ReceiveBuffers& buffers);
+                          Milliseconds idle_timeout, ReceiveBuffers& buffers,
+                          ProgressMeter* progress = nullptr);
 
 }  // namespace pullwire::ftp

@@ -45,6 +45,9 @@ TransferType Session::transfer_type() const { return core_->type; }
 void Session::set_proxy(const ProxySettings& proxy) { core_->proxy = proxy; }
 void Session::set_trace(TraceHandler trace) { core_->control.set_trace(std::move(trace)); }
 void Session::set_zero_copy(bool zero_copy) { core_->buffers.splice_enabled = zero_copy; }
+void Session::set_progress_handler(ProgressHandler handler) {
+  core_->progress = std::move(handler);
+}
 SysIo& Session::sys() { return core_->sys; }
 
 bool Session::logged_in() const { return core_->logged_in && core_->control.is_open(); }
@@ -147,7 +150,7 @@ Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
   }
   ApplyTransferType();
   TransferRequest request{"RETR " + remote, offset, core_->type == TransferType::kImage,
-                          known_size, another_follows};
+                          known_size, another_follows, remote};
   const TransferOutcome outcome = RunTransfer(*core_, request, sink);
   return {outcome.bytes, outcome.size_checked};
 }

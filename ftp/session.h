@@ -13,6 +13,7 @@
 #include "ftp/session_options.h"
 #include "ftp/sys_io.h"
 #include "ftp/trace.h"
+#include "ftp/transfer_progress.h"
 
 namespace pullwire::ftp {
 
@@ -41,6 +42,9 @@ class Session {
   // Binary downloads move data socket -> pipe -> file with splice(2) (on by default); off, or
   // where the file system refuses, they go through one large buffer with read/write.
   void set_zero_copy(bool zero_copy);
+  // Every download (Retrieve, so GetFile and GetMatching alike) reports its progress to
+  // `handler` under the remote name it was asked for; an empty handler costs nothing.
+  void set_progress_handler(ProgressHandler handler);
 
   bool logged_in() const;
   // Ends a session still open, then connects and logs in.

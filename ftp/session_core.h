@@ -9,6 +9,7 @@
 #include "ftp/net_io.h"
 #include "ftp/session_options.h"
 #include "ftp/sys_io.h"
+#include "ftp/transfer_progress.h"
 
 namespace pullwire::ftp {
 
@@ -28,6 +29,7 @@ struct SessionCore {
   bool logged_in = false;
   std::optional<char> server_type;  // the TYPE last accepted by the server ('A', 'I', 'E')
   bool size_unsupported = false;     // SIZE answered 500/502 once: not asked again
+  ProgressHandler progress;          // downloads report to it while set
 };
 
 }  // namespace pullwire::ftp

@@ -197,10 +197,19 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   }
   asio::error_code error;
   if (!data.non_blocking()) data.non_blocking(true, error);
+  std::optional<ProgressMeter> progress;
+  if (core.progress && !request.progress_name.empty()) {
+    // Active mode has its 1xx reply already; passive mode's comes during the data.
+    const auto announced = replies.preliminary ? ParseAnnouncedSize(*replies.preliminary)
+                                               : std::nullopt;
+    progress.emplace(core.progress, request.progress_name, request.rest_offset,
+                     request.known_size ? request.known_size : announced);
+  }
   ReceiveResult received;
   try {
     received = ReceiveData(core.sys, data.native_handle(), core.control, sink,
-                           core.control.timeout(), core.buffers);
+                           core.control.timeout(), core.buffers,
+                           progress ? &*progress : nullptr);
   } catch (const FtpError&) {
     Abort(core, data);
     throw;

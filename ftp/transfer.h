@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ftp/data_sink.h"
 #include "ftp/session_core.h"
@@ -19,6 +20,7 @@ struct TransferRequest {
   bool check_size = false;                 // binary transfers: compare the byte count
   std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
   bool another_follows = false;            // passive: ask for the next port at the data's end
+  std::string_view progress_name;          // non-empty: report progress under this name
 };
 
 struct TransferOutcome {

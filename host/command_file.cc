@@ -1,4 +1,4 @@
-// Reading command files into the 24 text slots of a command record.
+// Command files: bounded reading, the two JSON forms into the 24 record slots, and writing.
 #include "host/command_file.h"
 
 #include <fmt/format.h>
@@ -7,27 +7,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace pullwire::host {
-
-const std::array<const char*, kCommandSlots> kCommandFieldNames = {
-    "Host",          "Username",      "Password",     "Port",         "TransferMode",     "Timeout",
-    "Passive",       "RemoteDir",     "LocalDir",     "AutoDelete",   "ProcessAll",       "Overwrite",
-    "ProxyType",     "ProxyHost",     "ProxyPort",    "ProxyUsername", "ProxyPassword",   "SaveFilename",
-    "VarScope",      "VarNumber",     "CopySpecific", "SpecificFilename", "Filter",       "IncludeSubdir"};
-
 namespace {
 
 using Json = nlohmann::json;
 
-// `where` is "key \"Port\"" or "element 4".
-std::string SlotText(const Json& value, std::string_view source, const std::string& where) {
+// An array element as the slot text a host would pass: `where` is "element 4 (Port)".
+std::string ElementText(const Json& value, std::string_view source, const std::string& where) {
   switch (value.type()) {
     case Json::value_t::string:
       return value.get<std::string>();
@@ -40,30 +33,37 @@ std::string SlotText(const Json& value, std::string_view source, const std::stri
     case Json::value_t::null:
       return {};
     default:
-      throw CommandFileError(fmt::format("{}: {}: expected a string, a number or true/false, not {}", source,
-                                         where, value.type_name()));
+      throw CommandFileError(
+          fmt::format("{}: {}: expected a string, a number or true/false, not {}", source, where,
+                      value.type_name()));
   }
-}
-
-int SlotOfField(const std::string& key) {
-  for (int i = 0; i < kCommandSlots; ++i) {
-    if (key == kCommandFieldNames[static_cast<std::size_t>(i)]) return i;
-  }
-  return -1;
 }
 
 std::string FieldList() {
   std::string names;
-  for (const char* name : kCommandFieldNames) names += (names.empty() ? "" : ", ") + std::string(name);
+  for (const CommandField& field : kCommandFields) {
+    names += fmt::format("{}{}", names.empty() ? "" : ", ", field.name);
+  }
   return names;
 }
 
-}  // namespace
-
-CommandSlots ParseCommandFile(std::string_view json_text, std::string_view source) {
-  Json document;
+// Parses the whole text, refusing a key written twice in the top object (the JSON reader
+// would otherwise keep the last one without a word).
+Json ParseJson(std::string_view json_text, std::string_view source) {
+  std::vector<std::string> keys;
+  const Json::parser_callback_t refuse_repeats = [&](int depth, Json::parse_event_t event,
+                                                     Json& parsed) {
+    if (event == Json::parse_event_t::key && depth == 1) {
+      const std::string& key = parsed.get_ref<const std::string&>();
+      if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+        throw CommandFileError(fmt::format("{}: the key \"{}\" is written twice", source, key));
+      }
+      keys.push_back(key);
+    }
+    return true;
+  };
   try {
-    document = Json::parse(json_text);
+    return Json::parse(json_text, refuse_repeats);
   } catch (const Json::parse_error& e) {
     // "[json.exception.parse_error.101] parse error at line 2, column 1: ..." without the tag.
     std::string text = e.what();
@@ -71,45 +71,112 @@ CommandSlots ParseCommandFile(std::string_view json_text, std::string_view sourc
     if (tag_end != std::string::npos) text.erase(0, tag_end + 2);
     throw CommandFileError(fmt::format("{} is not valid JSON: {}", source, text));
   }
-  CommandSlots slots;
-  if (document.is_object()) {
+}
+
+CommandFile FromObject(const Json& document, std::string_view source) {
+  CommandFile file = DefaultCommandFile();
+  try {
     for (const auto& [key, value] : document.items()) {
-      const int slot = SlotOfField(key);
-      if (slot < 0) {
-        throw CommandFileError(fmt::format("{}: unknown key \"{}\" (the keys are {})", source, key, FieldList()));
+      const int index = FieldIndex(key);
+      if (index < 0) {
+        const std::string_view close = ClosestFieldName(key);
+        throw CommandFileError(
+            close.empty() ? fmt::format("unknown key \"{}\" (the keys are {})", key, FieldList())
+                          : fmt::format("unknown key \"{}\" (did you mean \"{}\"?)", key, close));
       }
-      slots[static_cast<std::size_t>(slot)] = SlotText(value, source, fmt::format("key \"{}\"", key));
+      const auto i = static_cast<std::size_t>(index);
+      file.record[i] = CheckedSlotText(kCommandFields[i], value);
+      file.written[i] = !value.is_null();
     }
-    return slots;
+    CheckCombination(file.record);
+  } catch (const CommandFileError& e) {
+    throw CommandFileError(fmt::format("{}: {}", source, e.what()));
   }
-  if (document.is_array()) {
-    if (document.size() != kCommandSlots) {
-      throw CommandFileError(fmt::format("{}: the array has {} elements; a command record has {}", source,
-                                         document.size(), kCommandSlots));
-    }
-    for (int i = 0; i < kCommandSlots; ++i) {
-      slots[static_cast<std::size_t>(i)] =
-          SlotText(document[static_cast<std::size_t>(i)], source,
-                   fmt::format("element {} ({})", i + 1, kCommandFieldNames[static_cast<std::size_t>(i)]));
-    }
-    return slots;
+  return file;
+}
+
+CommandFile FromArray(const Json& document, std::string_view source) {
+  if (document.size() != kCommandSlots) {
+    throw CommandFileError(fmt::format("{}: the array has {} elements; a command record has {}",
+                                       source, document.size(), kCommandSlots));
   }
+  CommandFile file;
+  file.form = CommandForm::kArray;
+  for (std::size_t i = 0; i < kCommandSlots; ++i) {
+    const std::string where = fmt::format("element {} ({})", i + 1, kCommandFields[i].name);
+    file.record[i] = ElementText(document[i], source, where);
+    const std::string_view problem = UnsafeTextProblem(file.record[i]);
+    if (!problem.empty()) throw CommandFileError(fmt::format("{}: {} {}", source, where, problem));
+  }
+  return file;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string ReadBounded(const std::filesystem::path& path) {
+  const auto fail = [&](std::string_view why) {
+    return CommandFileError(fmt::format("cannot read {}: {}", path.string(), why));
+  };
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throw fail(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) throw fail("it is a folder");
+  std::string text(kMaxCommandFileBytes + 1, '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw fail(std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got > kMaxCommandFileBytes) {
+    throw fail("it is larger than 1 MiB, and a command file is a few hundred bytes");
+  }
+  text.resize(got);
+  return text;
+}
+
+}  // namespace
+
+CommandFile ParseCommandFile(std::string_view json_text, std::string_view source) {
+  const Json document = ParseJson(json_text, source);
+  if (document.is_object()) return FromObject(document, source);
+  if (document.is_array()) return FromArray(document, source);
   throw CommandFileError(fmt::format(
       "{}: expected a JSON object keyed by field names or an array of 24 values, not {}", source,
       document.type_name()));
 }
 
-CommandSlots ReadCommandFile(const std::filesystem::path& path) {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) {
-    throw CommandFileError(fmt::format("cannot read {}: it is a folder", path.string()));
+CommandFile ReadCommandFile(const std::filesystem::path& path) {
+  return ParseCommandFile(ReadBounded(path), path.string());
+}
+
+CommandFile DefaultCommandFile() {
+  CommandFile file;
+  for (std::size_t i = 0; i < kCommandSlots; ++i) file.record[i] = kCommandFields[i].default_text;
+  return file;
+}
+
+void RequireRunnable(const CommandFile& file, std::string_view source) {
+  if (file.form != CommandForm::kObject) return;  // a host's record runs as it is
+  for (const std::string_view name : {"Host", "RemoteDir", "LocalDir"}) {
+    if (file.record[static_cast<std::size_t>(FieldIndex(name))].empty()) {
+      throw CommandFileError(fmt::format("{}: {} is missing; a run needs it", source, name));
+    }
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CommandFileError(fmt::format("cannot read {}: {}", path.string(), std::strerror(errno)));
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw CommandFileError(fmt::format("cannot read {}", path.string()));
-  return ParseCommandFile(text.str(), path.string());
 }
 
 com::StringArray RecordArray(const CommandSlots& slots) {
@@ -118,8 +185,8 @@ com::StringArray RecordArray(const CommandSlots& slots) {
 
 std::string FormatCommandFile(const CommandSlots& slots) {
   nlohmann::ordered_json document = nlohmann::ordered_json::object();
-  for (int i = 0; i < kCommandSlots; ++i) {
-    document[kCommandFieldNames[static_cast<std::size_t>(i)]] = slots[static_cast<std::size_t>(i)];
+  for (std::size_t i = 0; i < kCommandSlots; ++i) {
+    document[std::string(kCommandFields[i].name)] = slots[i];
   }
   try {
     return document.dump(2) + "\n";

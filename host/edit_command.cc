@@ -14,10 +14,13 @@
 namespace pullwire::host {
 namespace {
 
-CommandSlots LoadOrStartEmpty(const std::filesystem::path& file) {
+// A new command starts from the defaults a hand-written file gets for the keys it leaves out.
+CommandSlots LoadOrStartNew(const std::filesystem::path& file) {
   std::error_code ignored;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(file, ignored))) return CommandSlots{};
-  return ReadCommandFile(file);
+  if (!std::filesystem::exists(std::filesystem::symlink_status(file, ignored))) {
+    return DefaultCommandFile().record;
+  }
+  return ReadCommandFile(file).record;
 }
 
 // The edited record, or nothing when the user cancelled.
@@ -37,7 +40,7 @@ std::optional<CommandSlots> EditedRecord(_Toolbox& box) {
 int EditCommandFile(const EditOptions& edit, const HostOptions& options) {
   CommandSlots slots;
   try {
-    slots = LoadOrStartEmpty(edit.command_file);
+    slots = LoadOrStartNew(edit.command_file);
   } catch (const CommandFileError& e) {
     fmt::print(stderr, "pullwire: {}\n", e.what());
     return kEditBadCommand;

@@ -11,7 +11,7 @@
 namespace pullwire::host {
 
 struct EditOptions {
-  std::filesystem::path command_file;  // a missing file starts a new, empty command
+  std::filesystem::path command_file;  // a missing file starts a new command at the defaults
   std::optional<std::int16_t> left;    // the editor's position in twips, as a host passes it
   std::optional<std::int16_t> top;
 };

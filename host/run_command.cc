@@ -1,28 +1,31 @@
 // `pullwire run COMMAND_FILE`: the host's side of a run. Loads the plug-in through its exports,
 // serves a message daemon under an instance of its own, executes the command and prints every
-// message as it arrives, then the variable slots the run filled.
+// message as it arrives, then the variable slots the run filled. On a terminal a long download
+// also shows a progress line on stderr; --dry-run only tells what the run would do.
 #include <unistd.h>
 
 #include <fmt/format.h>
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "host/command_file.h"
 #include "host/commands.h"
+#include "host/dry_run.h"
 #include "host/host_error.h"
 #include "host/message_daemon.h"
+#include "host/progress_line.h"
 #include "host/toolbox_loader.h"
 
 namespace pullwire::host {
 namespace {
 
-constexpr int kPasswordSlot = 3;
-
 struct RunOptions {
   std::filesystem::path command_file;
   bool quiet = false;
-  std::string password_env;
+  bool dry_run = false;
+  std::optional<std::string> password_env;
 };
 
 // The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use.
@@ -38,30 +41,60 @@ void PrintVariables(_Toolbox& box) {
   }
 }
 
-int Run(const RunOptions& run, const HostOptions& options) {
-  CommandSlots slots = ReadCommandFile(run.command_file);
-  if (!run.password_env.empty()) {
-    const char* password = std::getenv(run.password_env.c_str());
-    if (password == nullptr) {
-      throw CommandFileError(fmt::format("--password-env: the environment variable {} is not set", run.password_env));
+// The command file with the password from the environment when asked; every refusal happens
+// here, before anything is loaded or connected.
+CommandFile LoadCommand(const RunOptions& run) {
+  CommandFile file = ReadCommandFile(run.command_file);
+  RequireRunnable(file, run.command_file.string());
+  if (run.password_env) {
+    if (run.password_env->empty()) {
+      throw CommandFileError("--password-env: the variable name is empty");
     }
-    slots[kPasswordSlot - 1] = password;
+    const char* password = std::getenv(run.password_env->c_str());
+    if (password == nullptr) {
+      throw CommandFileError(
+          fmt::format("--password-env: the environment variable {} is not set", *run.password_env));
+    }
+    if (const std::string_view problem = UnsafeTextProblem(password); !problem.empty()) {
+      throw CommandFileError(fmt::format("--password-env: the environment variable {} {}",
+                                         *run.password_env, problem));
+    }
+    file.record[static_cast<std::size_t>(FieldIndex("Password"))] = password;
+  }
+  return file;
+}
+
+int Run(const RunOptions& run, const HostOptions& options) {
+  const CommandFile file = LoadCommand(run);
+  if (run.dry_run) {
+    fmt::print("{}", DescribeRun(file, run.command_file.string(), run.password_env.value_or("")));
+    return 0;
   }
 
   LoadedToolbox loaded = LoadToolbox(options.library);
   _Toolbox& box = *loaded.toolbox.get();
+  // Progress only for a person watching: never into a pipe, a file or the host's messages.
+  const com::ComPtr<ProgressLine> progress =
+      !run.quiet && ::isatty(STDERR_FILENO) == 1 ? AttachProgressLine(box) : nullptr;
   MessagePrinter printer(stdout);
   const std::string instance = fmt::format("pullwire-run-{}", ::getpid());
-  MessageDaemon daemon(instance, [&printer](const HostMessage& message) { printer.Print(message); });
+  MessageDaemon daemon(instance, [&printer, &progress](const HostMessage& message) {
+    if (progress) progress->Clear();  // a message starts at the left margin
+    printer.Print(message);
+  });
   Check(daemon.Start(), fmt::format("cannot serve {}", daemon.prog_id()));
 
   Check(box.Init(), "Init failed");
   Check(box.put_dInstance(instance), "dInstance failed");
   Check(box.put_AutoLog(run.quiet ? com::kVariantFalse : com::kVariantTrue), "AutoLog failed");
   com::Variant result;
-  Check(box.Execute("PULLWIRE", RecordArray(slots), &result), "Execute failed");
+  Check(box.Execute("PULLWIRE", RecordArray(file.record), &result), "Execute failed");
   // SetMessage calls are answered before SendHostMessage returns: every message is printed.
   daemon.Stop();
+  if (progress) {
+    progress->Clear();
+    DetachProgressLine(box);
+  }
 
   com::VariantBool error = com::kVariantFalse;
   Check(box.get_Error(&error), "Error failed");
@@ -76,10 +109,13 @@ int Run(const RunOptions& run, const HostOptions& options) {
 void AddRunCommand(CLI::App& app, const HostOptions& options, int& exit_code) {
   auto run = std::make_shared<RunOptions>();
   auto* command = app.add_subcommand(
-      "run", "Execute the command in COMMAND_FILE (JSON: an object keyed by Host ... IncludeSubdir, or an "
-             "array of 24 values), print its messages and variables; exit 1 when Error is True");
+      "run", "Execute the command in COMMAND_FILE (JSON: an object keyed by Host ... IncludeSubdir, "
+             "or an array of 24 values), print its messages and variables; exit 1 when Error is "
+             "True, 2 for a command file it cannot use");
   command->add_option("COMMAND_FILE", run->command_file, "The command file")->required();
   command->add_flag("--quiet,-q", run->quiet, "AutoLog off: only warnings and errors are sent");
+  command->add_flag("--dry-run,-n", run->dry_run,
+                    "Check the command file and tell what the run would do, without running it");
   command->add_option("--password-env", run->password_env,
                       "Take the password from this environment variable, not from the file")
       ->type_name("NAME");

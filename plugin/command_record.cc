@@ -2,6 +2,8 @@
 // number conversion the record, the editor and the run share.
 #include "plugin/command_record.h"
 
+#include <fmt/format.h>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -92,6 +94,35 @@ Int ConvertToInteger(std::string_view text) {
   return static_cast<Int>(rounded);
 }
 
+// The slot's text as a failure quotes it: control bytes as "?", at most 40 bytes.
+std::string QuotedSlotText(std::string_view text) {
+  constexpr std::size_t kShown = 40;
+  std::string quoted = "\"";
+  for (const char c : text.substr(0, kShown)) {
+    quoted += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  }
+  return quoted + (text.size() > kShown ? "...\"" : "\"");
+}
+
+// A run's number slot: the failure names the slot, its field and its text, so that a person can
+// find it in the command; the number (13 or 6) stays the conversion's.
+template <typename Int, typename Convert>
+Int RunNumber(int slot, const std::string& text, Convert convert) {
+  try {
+    return convert(text);
+  } catch (const RecordError& e) {
+    const std::string field = fmt::format("slot {} ({}): {}", slot,
+                                          kRecordFieldNames[static_cast<std::size_t>(slot - 1)],
+                                          QuotedSlotText(text));
+    if (e.vb_number() != com::kVbOverflow) {
+      throw RecordError(e.vb_number(), field + " is not a number");
+    }
+    throw RecordError(e.vb_number(), fmt::format("{} is outside {}..{}", field,
+                                                 std::numeric_limits<Int>::min(),
+                                                 std::numeric_limits<Int>::max()));
+  }
+}
+
 }  // namespace
 
 std::optional<double> ParseNumber(std::string_view host_text) {
@@ -172,9 +203,15 @@ void DecodeForRun(const com::StringArray& record, CommandSettings& settings) {
     const std::string& text = SlotText(record, slot);
     std::visit(Overloaded{
                    [&](StringField f) { settings.*f.member = text; },
-                   [&](Int16Field f) { settings.*f.member = ConvertToInt16(text); },
-                   [&](Int16Into32Field f) { settings.*f.member = ConvertToInt16(text); },
-                   [&](Int32Field f) { settings.*f.member = ConvertToInt32(text); },
+                   [&](Int16Field f) {
+                     settings.*f.member = RunNumber<std::int16_t>(slot, text, ConvertToInt16);
+                   },
+                   [&](Int16Into32Field f) {
+                     settings.*f.member = RunNumber<std::int16_t>(slot, text, ConvertToInt16);
+                   },
+                   [&](Int32Field f) {
+                     settings.*f.member = RunNumber<std::int32_t>(slot, text, ConvertToInt32);
+                   },
                    [&](FlagField f) { settings.*f.member = text != "0"; },
                },
                kSlots[slot - 1]);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "pullwire/record_fields.h"
+
 namespace pullwire {
 
 // Flags are 16-bit automation Booleans in memory (True is -1); here a plain bool, converted at
@@ -38,6 +40,7 @@ struct CommandSettings {
   friend bool operator==(const CommandSettings&, const CommandSettings&) = default;
 };
 
-inline constexpr int kRecordSlots = 24;
+// Slot n holds the field kRecordFieldNames[n - 1].
+inline constexpr int kRecordSlots = kRecordFieldCount;
 
 }  // namespace pullwire

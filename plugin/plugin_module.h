@@ -11,6 +11,7 @@
 #include "plugin/message_channel.h"
 #include "plugin/module_state.h"
 #include "plugin/ui_services.h"
+#include "pullwire/toolbox.h"
 
 namespace pullwire {
 
@@ -56,6 +57,11 @@ class PluginModule {
   // fallback that writes message boxes to stderr and has no folder chooser.
   UiServices& ui();
 
+  // Where the running Execute's transfer progress goes: the sink of the Toolbox that runs it,
+  // null when its host did not ask. Set by the Toolbox for the length of one Execute.
+  ITransferProgressSink* progress_sink() const { return progress_sink_; }
+  void set_progress_sink(ITransferProgressSink* sink) { progress_sink_ = sink; }
+
   // Null while none is installed.
   CommandEditor* command_editor() { return command_editor_.get(); }
   // Always callable: without an installed run, one that decodes the record and reports that
@@ -77,6 +83,7 @@ class PluginModule {
   std::unique_ptr<UiServices> ui_;
   std::unique_ptr<CommandEditor> command_editor_;
   DownloadRunner download_runner_;
+  ITransferProgressSink* progress_sink_ = nullptr;
 };
 
 // The run used while no download run is linked in: the record is decoded by the run rules (a

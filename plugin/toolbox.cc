@@ -51,11 +51,17 @@ com::HRESULT Toolbox::QueryInterface(const com::Guid& iid, void** object) {
   return com::QueryInterfaceFrom(iid, object,
                                  {com::Expose<_Toolbox>(this, IID__Toolbox),
                                   com::Expose<com::IDispatch>(this, com::IID_IDispatch),
-                                  com::Expose<com::IProvideTypeLibrary>(this, com::IID_IProvideTypeLibrary)});
+                                  com::Expose<com::IProvideTypeLibrary>(this, com::IID_IProvideTypeLibrary),
+                                  com::Expose<IToolboxProgress>(this, IID_IToolboxProgress)});
 }
 
 com::HRESULT Toolbox::GetTypeLibrary(const com::TypeLibraryInfo** library) {
   return Return(library, [] { return &PullwireTypeLibrary(); });
+}
+
+com::HRESULT Toolbox::putref_ProgressSink(ITransferProgressSink* sink) {
+  progress_sink_ = com::ComPtr<ITransferProgressSink>::Shared(sink);
+  return com::S_OK;
 }
 
 com::HRESULT Toolbox::get_gInfo(std::string* value) {
@@ -217,12 +223,15 @@ com::HRESULT Toolbox::Execute(const std::string& Module, const com::StringArray&
   try {
     const std::string module_id = UpperCaseModuleId(Module);
     if (module_id == kModuleId) {
+      // This object's sink, for this run only: another object's Execute reports to its own.
+      module_.set_progress_sink(progress_sink_.get());
       module_.download_runner()(module_, Data);
     } else {
       module_.messages().SendHostMessage("WARNING: Module [" + module_id + "] is unknown!", kWarningMessage);
     }
   } catch (...) {
   }
+  module_.set_progress_sink(nullptr);
   return com::S_OK;
 }
 

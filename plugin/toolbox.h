@@ -14,7 +14,7 @@ namespace pullwire {
 inline constexpr const char* kAuthorCredit = "Maren Holt, Quenlo";
 inline constexpr const char* kToolboxInfo = "Norvik Plugin: Pullwire";
 
-class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary> {
+class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary, IToolboxProgress> {
  public:
   // Counts itself in module.objects() while alive; the module must outlive it.
   explicit Toolbox(PluginModule& module);
@@ -27,6 +27,9 @@ class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary>
                       com::Variant* result /*out*/) override;
 
   com::HRESULT GetTypeLibrary(const com::TypeLibraryInfo** library /*out*/) override;
+
+  // IToolboxProgress: the sink this object's Execute reports transfer progress to.
+  com::HRESULT putref_ProgressSink(ITransferProgressSink* sink) override;
 
   com::HRESULT get_gInfo(std::string* value) override;
   com::HRESULT put_gInfo(const std::string& value) override;
@@ -63,6 +66,7 @@ class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary>
   PluginModule& module_;
   std::string gInfo_;
   std::string gAuthor_;
+  com::ComPtr<ITransferProgressSink> progress_sink_;
 };
 
 // The module id as Setup and Execute compare and report it: upper-cased like the host's UCase,

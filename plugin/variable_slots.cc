@@ -1,10 +1,15 @@
 // Variable slots and constant captions.
 #include "plugin/variable_slots.h"
 
+#include <fmt/format.h>
+
 #include "plugin/vb_error.h"
+#include "pullwire/record_fields.h"
 
 namespace pullwire {
 namespace {
+
+constexpr int kVarNumberSlot = 20;
 
 const char* Prefix(ConstantScope scope) { return scope == ConstantScope::kLocal ? "<LC" : "<GC"; }
 
@@ -30,7 +35,12 @@ void StoreVariable(ModuleState& state, std::string_view var_scope, std::int32_t 
                    const std::string& value) {
   auto& slots = var_scope == "GLOBAL" ? state.GlobalVars : state.LocalVars;
   const std::int32_t index = var_number - 1;
-  if (index < 0 || index >= kVariableSlots) throw VbError(com::kVbSubscriptOutOfRange);
+  if (index < 0 || index >= kVariableSlots) {
+    // Named after the record's field, so that a person finds what to change.
+    throw VbError(com::kVbSubscriptOutOfRange,
+                  fmt::format("slot {} ({}): {} is outside 1..{}", kVarNumberSlot,
+                              kRecordFieldNames[kVarNumberSlot - 1], var_number, kVariableSlots));
+  }
   VariableSlot& slot = slots[static_cast<std::size_t>(index)];
   slot.Use = true;
   slot.Value = value;

@@ -20,7 +20,7 @@ void ResetVariableSlots(ModuleState& state);
 
 // The run's write of a downloaded file's name: variable `var_number` (1..16) lives in slot
 // var_number - 1, in GlobalVars for exactly "GLOBAL" and in LocalVars for any other scope.
-// Throws VbError 9 when the slot index is invalid.
+// Throws VbError 9, naming the record's VarNumber, when the slot index is invalid.
 void StoreVariable(ModuleState& state, std::string_view var_scope, std::int32_t var_number,
                    const std::string& value);
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "com/guid.h"
 #include "com/hresult.h"
@@ -57,6 +58,47 @@ class _Toolbox : public com::IDispatch {
 
  protected:
   ~_Toolbox() = default;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Transfer progress: a second, optional interface of Toolbox (QueryInterface with
+// IID_IToolboxProgress), outside _Toolbox and its type library. A host that shows progress hands
+// the object a sink of its own; a host that does not ask is never called.
+
+// One file's download while Execute runs.
+struct TransferProgress {
+  std::string_view name;        // the remote file as the run fetches it; valid during the call
+  std::int64_t bytes = 0;       // of the file so far (a continued copy's first part included)
+  std::int64_t total = -1;      // the file's size as listed or announced; -1 when unknown
+  std::int64_t start = 0;       // where this transfer began; the rate is over bytes - start
+  std::int64_t elapsed_ms = 0;  // since this transfer began
+  bool finished = false;        // the last report of this file: a line showing it can go
+};
+
+inline constexpr com::Guid IID_ITransferProgressSink{
+    0xC26295A6, 0x378A, 0x40AA, {0xA8, 0x92, 0x20, 0xEB, 0xE2, 0x68, 0xA6, 0xE5}};
+inline constexpr com::Guid IID_IToolboxProgress{
+    0x060D87AC, 0xE388, 0x4DEA, {0xB9, 0x50, 0xCF, 0xF3, 0x49, 0x38, 0x19, 0x57}};
+
+// Implemented by the host. Called on the thread that called Execute, inside it: from the
+// moment a download has run a quarter of a second at most four times a second, then once with
+// `finished`. Returns quickly and calls nothing of the Toolbox; its result is ignored.
+class ITransferProgressSink : public com::IUnknown {
+ public:
+  virtual com::HRESULT OnTransferProgress(const TransferProgress& progress /*in*/) = 0;
+
+ protected:
+  ~ITransferProgressSink() = default;
+};
+
+class IToolboxProgress : public com::IUnknown {
+ public:
+  // Every later Execute of this object reports to `sink` (null: to nobody). The object holds a
+  // reference until the sink is replaced or the object goes.
+  virtual com::HRESULT putref_ProgressSink(ITransferProgressSink* sink /*in*/) = 0;
+
+ protected:
+  ~IToolboxProgress() = default;
 };
 
 }  // namespace pullwire

@@ -181,7 +181,7 @@ TEST_F(FileTransfer, VarNumberZeroFailsAfterTheDownloadAndTheRemoteDelete) {
   EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
       Info("Number of files & directories found: 1"), Info(Downloading("a.txt", 1)),
       Info("Downloaded [a.txt] <unknown> kBps"), Info("Deleting remote-file [a.txt] ..."),
-      Failure("ERROR_PULL-WIRE [Subscript out of range]")})));
+      Failure("ERROR_PULL-WIRE [slot 20 (VarNumber): 0 is outside 1..16]")})));
   EXPECT_EQ(ReadFile(LocalPath("a.txt")), "x");
   EXPECT_EQ(ftp.calls.back(), "Logout");
   EXPECT_TRUE(state.ErrorFlag);

@@ -185,8 +185,8 @@ TEST_F(RunDriver, FailuresOfEarlyStepsEndTheRunWithTheirDescription) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {{{"Port", "twenty-one"}}, "", "ERROR_PULL-WIRE [Type mismatch]"},
-      {{{"Port", "70000"}}, "", "ERROR_PULL-WIRE [Overflow]"},
+      {{{"Port", "twenty-one"}}, "", "ERROR_PULL-WIRE [slot 4 (Port): \"twenty-one\" is not a number]"},
+      {{{"Port", "70000"}}, "", "ERROR_PULL-WIRE [slot 4 (Port): \"70000\" is outside -32768..32767]"},
       {{}, "WorkingDirectory", "ERROR_PULL-WIRE [550 /pub: No such file or directory.]"},
       {{}, "ListDirectory", "ERROR_PULL-WIRE [425 Can't open data connection.]"},
   };

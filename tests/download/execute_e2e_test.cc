@@ -264,7 +264,8 @@ TEST_F(PluginRun, VarNumberSixteenAndZero) {
   const auto sent = Execute(server, {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarNumber", "0"}});
   EXPECT_THAT(sent, ElementsAreArray(Then(Opening(), {
       Info("Number of files & directories found: 1"), Info(Downloading("a.txt", 1)),
-      Info("Downloaded [a.txt] <unknown> kBps"), Failure("ERROR_PULL-WIRE [Subscript out of range]")})));
+      Info("Downloaded [a.txt] <unknown> kBps"),
+      Failure("ERROR_PULL-WIRE [slot 20 (VarNumber): 0 is outside 1..16]")})));
   EXPECT_TRUE(Error());
 }
 

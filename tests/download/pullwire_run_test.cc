@@ -1,174 +1,223 @@
-// `pullwire run COMMAND_FILE`: command files read into records, and the program run as a user
-// runs it against pyftpdlib (messages as they arrive, variables, exit codes, --quiet,
-// --password-env, bad command files).
+// `pullwire run` as a user runs it against pyftpdlib: the README's command files from examples/
+// (and its minimal C++ host), refusals before any connection, a failing quiet run, and the
+// progress line that shows on a terminal and nowhere else.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <regex>
 
-#include "host/command_file.h"
+#include "private_environment.h"
 #include "tests/support/test_servers.h"
 
 namespace pullwire::testing {
 namespace {
 
-using host::CommandFileError;
-using host::ParseCommandFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using Json = nlohmann::json;
 
-TEST(CommandFile, ObjectKeysFillTheirSlotsAndMissingKeysStayEmpty) {
-  const auto slots = ParseCommandFile(
-      R"({"Host": "ftp.lan", "Port": 2121, "Passive": true, "AutoDelete": false, "Filter": "*.log",
-          "Timeout": 29.5, "ProxyHost": null, "IncludeSubdir": "0"})", "cmd.json");
-  EXPECT_EQ(slots[0], "ftp.lan");
-  EXPECT_EQ(slots[3], "2121");
-  EXPECT_EQ(slots[5], "29.5");
-  EXPECT_EQ(slots[6], "1");
-  EXPECT_EQ(slots[9], "0");
-  EXPECT_EQ(slots[13], "");
-  EXPECT_EQ(slots[22], "*.log");
-  EXPECT_EQ(slots[23], "0");
-  EXPECT_EQ(slots[1], "");
-}
-
-TEST(CommandFile, ArrayOfTwentyFourValuesInSlotOrder) {
-  std::string json = "[";
-  for (int i = 1; i <= 24; ++i) json += (i > 1 ? "," : "") + ("\"s" + std::to_string(i) + "\"");
-  const auto slots = ParseCommandFile(json + "]", "cmd.json");
-  EXPECT_EQ(slots[0], "s1");
-  EXPECT_EQ(slots[23], "s24");
-}
-
-TEST(CommandFile, ProblemsAreOneLineNamingTheKey) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {R"({"Hots": "x"})", "cmd.json: unknown key \"Hots\" (the keys are Host, Username,"},
-      {R"({"Port": [21]})", "cmd.json: key \"Port\": expected a string, a number or true/false, not array"},
-      {R"(["a", "b"])", "cmd.json: the array has 2 elements; a command record has 24"},
-      {"42", "cmd.json: expected a JSON object keyed by field names or an array of 24 values, not number"},
-      {"{\"Host\": ", "cmd.json is not valid JSON: parse error at line 1, column 10"},
-  };
-  for (const auto& [json, message] : cases) {
-    try {
-      ParseCommandFile(json, "cmd.json");
-      ADD_FAILURE() << json;
-    } catch (const CommandFileError& e) {
-      EXPECT_THAT(e.what(), ::testing::StartsWith(message)) << json;
-      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
-    }
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
-  std::string array = "[{}";
-  for (int i = 2; i <= 24; ++i) array += ",\"\"";
-  EXPECT_THROW(
-      {
-        try {
-          ParseCommandFile(array + "]", "f");
-        } catch (const CommandFileError& e) {
-          EXPECT_STREQ(e.what(), "f: element 1 (Host): expected a string, a number or true/false, not object");
-          throw;
-        }
-      },
-      CommandFileError);
+  return lines;
+}
+
+// The message texts of printed lines ("04-Mar-2026 09:05.07  INFO  Connected!" -> "Connected!").
+std::vector<std::string> InfoTexts(const std::vector<std::string>& lines) {
+  const std::regex line(R"(\d\d-[A-Z][a-z][a-z]-\d{4} \d\d:\d\d\.\d\d  INFO  (.*))");
+  std::vector<std::string> texts;
+  for (const std::string& text : lines) {
+    std::smatch match;
+    if (std::regex_match(text, match, line)) texts.push_back(match[1]);
+  }
+  return texts;
 }
 
 class PullwireRun : public ::testing::Test {
  protected:
-  PullwireRun() {
-    options_.low_port = true;  // the record's Port is 16-bit
-  }
-  void WriteCommand(PyFtpd& server, const std::string& extra) {
-    WriteFile(command_, R"({"Host": "127.0.0.1", "Port": )" + std::to_string(server.port()) +
-                            R"(, "Username": ")" + server.user() + R"(", "RemoteDir": "/pub", "LocalDir": ")" +
-                            local_.path().string() +
-                            R"(", "TransferMode": 1, "Timeout": 10, "Passive": true, "ProcessAll": true,
-                                "Overwrite": true, "AutoDelete": false, "ProxyType": 0, "ProxyPort": 0,
-                                "SaveFilename": false, "VarNumber": 1, "CopySpecific": false, "Filter": "*",
-                                "IncludeSubdir": false)" + extra + "}");
-  }
-  CommandResult Pullwire(std::vector<std::string> args, const std::string& password = {}) {
-    std::vector<std::string> argv = {"env", "PULLWIRE_TEST_PASSWORD=" + password, PULLWIRE_HOST_PATH, "run",
-                                     command_.string(), "--library", PULLWIRE_LIBRARY_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunCommand(argv);
-  }
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find('\n', start);
-      lines.push_back(text.substr(start, end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
+  PullwireRun() { options_.low_port = true; }  // the record's Port is 16-bit
+
+  // examples/commands/`name`, pointed at `server` and the test's local folder; nothing else of
+  // the example changes.
+  std::filesystem::path Example(const std::string& name, const PyFtpd& server) {
+    Json command = Json::parse(ReadFile(std::filesystem::path(PULLWIRE_SOURCE_DIR) / "examples" / "commands" / name));
+    if (command.is_object()) {
+      command["Host"] = server.host();
+      command["Port"] = server.port();
+      command["Username"] = server.user();
+      command["LocalDir"] = local_.path().string();
+    } else {
+      command[0] = server.host();
+      command[1] = server.user();
+      command[3] = std::to_string(server.port());
+      command[8] = local_.path().string();
     }
-    return lines;
+    const std::filesystem::path file = work_ / name;
+    WriteFile(file, command.dump(2));
+    return file;
+  }
+  CommandResult Pullwire(const std::filesystem::path& file, std::vector<std::string> args,
+                         const std::string& password = {}) {
+    std::vector<std::string> argv = {"env", "FTP_PASSWORD=" + password, PULLWIRE_HOST_PATH, "run",
+                                     file.string(), "--library", PULLWIRE_LIBRARY_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCommand(argv, 60s);
   }
 
   PyFtpdOptions options_;
   TempDir work_{"pullwire-run"};
   TempDir local_{"pullwire-run-local"};
-  std::filesystem::path command_ = work_ / "command.json";
 };
 
-TEST_F(PullwireRun, PrintsEveryMessageThenTheVariablesAndExitsZero) {
+TEST_F(PullwireRun, ReadmeCommandFilesDoWhatTheReadmeSays) {
   PyFtpd server(options_);
-  WriteFile(server.root() / "pub" / "a.txt", "alpha");
-  WriteCommand(server, R"(, "CopySpecific": true, "SpecificFilename": "a.txt", "SaveFilename": true,
-                          "VarScope": "GLOBAL", "VarNumber": 4)");
-  const CommandResult result = Pullwire({"--password-env", "PULLWIRE_TEST_PASSWORD"}, server.password());
-  ASSERT_EQ(result.exit_code, 0) << result.err;
-  const auto lines = Lines(result.out);
-  ASSERT_EQ(lines.size(), 10u) << result.out;
-  const std::regex line(R"(\d\d-[A-Z][a-z][a-z]-\d{4} \d\d:\d\d\.\d\d  INFO  (.*))");
-  std::vector<std::string> texts;
-  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(lines[i], match, line)) << lines[i];
-    texts.push_back(match[1]);
+  WriteFile(server.root() / "pub" / "reports" / "jan.csv", "jan");
+  WriteFile(server.root() / "pub" / "reports" / "feb.csv", "feb");
+  WriteFile(server.root() / "pub" / "reports" / "notes.txt", "notes");
+  WriteFile(server.root() / "outgoing" / "orders.txt", "a\r\nb\r\n");
+  WriteFile(local_ / "jan.csv", "kept");
+
+  // reports.json: every .csv, existing local files skipped. It writes neither AutoDelete nor
+  // CopySpecific: both stay off, so the files stay on the server.
+  const auto reports = Example("reports.json", server);
+  const CommandResult dry = Pullwire(reports, {"--dry-run", "--password-env", "FTP_PASSWORD"}, "pw");
+  ASSERT_EQ(dry.exit_code, 0) << dry.err;
+  EXPECT_THAT(dry.out, HasSubstr("  download every file of /pub/reports whose name contains \".csv\" (any letter "
+                                 "case) into " + local_.path().string() + " (IMAGE)\n  skip a file that already "
+                                 "exists in " + local_.path().string() + "\n  keep the remote files\n"));
+  EXPECT_THAT(server.CommandLog(), ::testing::IsEmpty()) << "a dry run connects to nothing";
+
+  CommandResult result = Pullwire(reports, {"--password-env", "FTP_PASSWORD"}, server.password());
+  ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_THAT(result.out, HasSubstr("INFO  Skipped file [jan.csv] - file exists and OVERWRITE=Off\n"));
+  EXPECT_EQ(ReadFile(local_ / "jan.csv"), "kept");
+  EXPECT_EQ(ReadFile(local_ / "feb.csv"), "feb");
+  EXPECT_FALSE(std::filesystem::exists(local_ / "notes.txt"));
+  for (const char* name : {"jan.csv", "feb.csv", "notes.txt"}) {
+    EXPECT_TRUE(std::filesystem::exists(server.root() / "pub" / "reports" / name)) << name;
   }
-  EXPECT_THAT(texts, ElementsAre("Setup FTP connection ...", "Connecting with [127.0.0.1] ...", "Connected!",
-                                 "Retrieving filelist ...", "Number of files & directories found: 1",
-                                 "Downloading [a.txt] to [" + local_.path().string() + "/a.txt] (5 Bytes) ...",
-                                 "Downloaded [a.txt] <unknown> kBps", "Number of files downloaded : 1",
-                                 "Disconnecting from [127.0.0.1] ..."));
-  EXPECT_EQ(lines.back(), "GlobalVar(3) = a.txt");
-  EXPECT_EQ(ReadFile(local_ / "a.txt"), "alpha");
+
+  // one-file.json: one named file in ASCII, deleted remotely (written in the file), its name
+  // into variable 4 of the global scope.
+  result = Pullwire(Example("one-file.json", server), {"--password-env", "FTP_PASSWORD"}, server.password());
+  ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+  const auto lines = Lines(result.out);
+  EXPECT_THAT(InfoTexts(lines),
+              ElementsAre("Setup FTP connection ...", "Connecting with [127.0.0.1] ...", "Connected!",
+                          "Retrieving filelist ...", "Number of files & directories found: 1",
+                          "Downloading [orders.txt] to [" + local_.path().string() + "/orders.txt] (6 Bytes) ...",
+                          "Downloaded [orders.txt] <unknown> kBps", "Deleting remote-file [orders.txt] ...",
+                          "Number of files downloaded : 1", "Disconnecting from [127.0.0.1] ..."));
+  EXPECT_EQ(lines.back(), "GlobalVar(3) = orders.txt");
+  EXPECT_EQ(ReadFile(local_ / "orders.txt"), "a\nb\n");
+  EXPECT_FALSE(std::filesystem::exists(server.root() / "outgoing" / "orders.txt"));
+
+  // record.json: the host's array form, every file of the folder, overwriting.
+  result = Pullwire(Example("record.json", server), {"--quiet", "--password-env", "FTP_PASSWORD"},
+                    server.password());
+  ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(ReadFile(local_ / "jan.csv"), "jan");
+  EXPECT_EQ(ReadFile(local_ / "notes.txt"), "notes");
+}
+
+TEST_F(PullwireRun, ReadmeMinimalHostRunsARecord) {
+  PrivateEnvironment env;  // its own registry and daemon folder, inherited by the programs
+  PyFtpd server(options_);
+  WriteFile(server.root() / "pub" / "reports" / "jan.csv", "jan");
+  const CommandResult registered = RunCommand({PULLWIRE_HOST_PATH, "register", "--library", PULLWIRE_LIBRARY_PATH});
+  ASSERT_EQ(registered.exit_code, 0) << registered.err;
+
+  std::vector<std::string> argv = {PULLWIRE_MINIMAL_HOST_PATH};
+  for (const Json& text : Json::parse(ReadFile(Example("record.json", server)))) {
+    argv.push_back(text.get<std::string>());
+  }
+  argv[3] = server.password();
+  const CommandResult result = RunCommand(argv, 60s);
+  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_EQ(result.out, "Pullwire 4.5.0: the run succeeded\n");
+  EXPECT_EQ(ReadFile(local_ / "jan.csv"), "jan");
+}
+
+TEST_F(PullwireRun, UnusableCommandsExitTwoBeforeAnyConnection) {
+  PyFtpd server(options_);
+  const auto file = work_ / "cmd.json";
+  const std::string usable = R"({"Host": "127.0.0.1", "Port": )" + std::to_string(server.port()) +
+                             R"(, "RemoteDir": "/", "LocalDir": ")" + local_.path().string() + "\"";
+  const struct {
+    std::string content;  // empty: the path below as it is
+    std::filesystem::path path;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {usable + R"(, "AutoDelete": "yes"})", file, {}, file.string() + ": AutoDelete: \"yes\" is not 0 or 1"},
+      {R"({"Host": "127.0.0.1", "RemoteDir": "/"})", file, {}, file.string() + ": LocalDir is missing; a run needs it"},
+      {usable + "}", file, {"--password-env", ""}, "--password-env: the variable name is empty"},
+      {usable + "}", file, {"--password-env", "PULLWIRE_NO_SUCH_VARIABLE"},
+       "--password-env: the environment variable PULLWIRE_NO_SUCH_VARIABLE is not set"},
+      {"", "/dev/zero", {}, "cannot read /dev/zero: it is larger than 1 MiB, and a command file is a few hundred bytes"},
+      {"", work_.path(), {}, "cannot read " + work_.path().string() + ": it is a folder"},
+      {"", work_ / "missing.json", {}, "cannot read " + (work_ / "missing.json").string() + ": No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    if (!c.content.empty()) WriteFile(c.path, c.content);
+    const CommandResult result = Pullwire(c.path, c.args);
+    EXPECT_EQ(result.exit_code, 2) << c.err;
+    EXPECT_EQ(result.err, "pullwire: " + c.err + "\n");
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_THAT(server.CommandLog(), ::testing::IsEmpty());
 }
 
 TEST_F(PullwireRun, QuietFailingRunPrintsTheErrorAndExitsOne) {
   PyFtpd server(options_);
-  WriteFile(server.root() / "pub" / "a.txt", "alpha");
-  WriteCommand(server, R"(, "Password": "wrong")");
-  CommandResult result = Pullwire({"--quiet"});
+  WriteFile(server.root() / "pub" / "reports" / "jan.csv", "jan");
+  const auto file = Example("reports.json", server);
+  CommandResult result = Pullwire(file, {"--quiet", "--password-env", "FTP_PASSWORD"}, "wrong");
   EXPECT_EQ(result.exit_code, 1) << result.err;
   const auto lines = Lines(result.out);
   ASSERT_EQ(lines.size(), 1u) << result.out;
   EXPECT_THAT(lines[0], HasSubstr("  ERROR  ERROR_PULL-WIRE ["));
   EXPECT_THAT(lines[0], HasSubstr("530"));
-
-  // The file's password is replaced by the environment's.
-  result = Pullwire({"--quiet", "--password-env", "PULLWIRE_TEST_PASSWORD"}, server.password());
-  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(ReadFile(local_ / "a.txt"), "alpha");
+  EXPECT_EQ(lines[0].find("wrong"), std::string::npos) << "no password in a message";
 }
 
-TEST_F(PullwireRun, BadCommandFilesExitTwoWithOneLine) {
-  WriteFile(command_, R"({"Host": "h", "Port": {"n": 1}})");
-  CommandResult result = Pullwire({});
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.err, "pullwire: " + command_.string() +
-                            ": key \"Port\": expected a string, a number or true/false, not object\n");
-  EXPECT_EQ(result.out, "");
+TEST_F(PullwireRun, ProgressShowsOnATerminalAndNeverInAPipe) {
+  // pyftpdlib lets the first second's bytes pass, then pauses: 640 KiB take over two seconds.
+  options_.throttle = 256 * 1024;
+  PyFtpd server(options_);
+  WriteFile(server.root() / "pub" / "reports" / "big.csv", std::string(640 * 1024, 'x'));
+  const auto file = Example("reports.json", server);
 
-  WriteFile(command_, R"({"Host": "h"})");
-  result = Pullwire({"--password-env", "PULLWIRE_NO_SUCH_VARIABLE"});
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.err, "pullwire: --password-env: the environment variable PULLWIRE_NO_SUCH_VARIABLE is not set\n");
+  // On a pseudo-terminal (script(1)): the line, drawn over itself with carriage returns, then
+  // wiped before the next message.
+  const std::string command = "env FTP_PASSWORD='" + server.password() + "' '" + PULLWIRE_HOST_PATH + "' run '" +
+                              file.string() + "' --library '" + PULLWIRE_LIBRARY_PATH +
+                              "' --password-env FTP_PASSWORD";
+  const CommandResult terminal = RunCommand({"script", "-qec", command, "/dev/null"}, 60s);
+  ASSERT_EQ(terminal.exit_code, 0) << terminal.out << terminal.err;
+  const std::regex line(
+      R"(\rbig\.csv  [0-9.]+ (B|KiB) of 640\.0 KiB  \d+%  [0-9.]+ (B|KiB|MiB)/s  \d+:\d\d left)");
+  EXPECT_TRUE(std::regex_search(terminal.out, line)) << terminal.out;
+  const std::size_t wiped = terminal.out.find("\r" + std::string(20, ' '));
+  ASSERT_NE(wiped, std::string::npos) << terminal.out;
+  EXPECT_LT(wiped, terminal.out.find("Downloaded [big.csv]")) << terminal.out;
+  EXPECT_EQ(ReadFile(local_ / "big.csv").size(), 640u * 1024);
 
-  std::filesystem::remove(command_);
-  result = Pullwire({});
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.err, "pullwire: cannot read " + command_.string() + ": No such file or directory\n");
+  std::filesystem::remove(local_ / "big.csv");
+  const CommandResult piped = Pullwire(file, {"--password-env", "FTP_PASSWORD"}, server.password());
+  ASSERT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(piped.out.find('\r'), std::string::npos) << piped.out;
+  EXPECT_EQ(ReadFile(local_ / "big.csv").size(), 640u * 1024);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The FTP component over the engine, as the run sees it: settings checked with 380, listings as
-// ListEntry objects, errors numbered 380 / 11101, and the failure event of a failing transfer.
+// ListEntry objects, errors numbered 380 / 11101, the failure event of a failing transfer, and
+// the progress event of long downloads.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -170,6 +171,46 @@ TEST(EngineComponent, AFailingTransferFiresTheEventOnTheCallingThreadBeforeThrow
   EXPECT_LT(fs::file_size(local / "data.bin"), 100000u);
   EXPECT_EQ(component.LastTransferBytes(), 0);
   EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
+}
+
+TEST(EngineComponent, LongDownloadsOfGetFileAndGetMatchingReportProgressByName) {
+  PyFtpdOptions options;
+  // pyftpdlib lets the first second's bytes pass unthrottled, then pauses: 448 KiB take about
+  // two seconds, long enough to report.
+  options.throttle = 150 * 1024;
+  PyFtpd server(options);
+  constexpr std::int64_t kSize = 448 * 1024;
+  WriteFile(server.root() / "pub" / "a.bin", PatternBytes(kSize));
+  WriteFile(server.root() / "tree" / "sub" / "b.bin", PatternBytes(kSize));
+  TempDir local;
+  EngineComponent component;
+  LoginTo(component, server);
+  component.TransferType(1);
+  std::map<std::string, std::vector<ComponentProgress>> events;
+  const std::thread::id main_thread = std::this_thread::get_id();
+  component.SetProgressEventHandler([&](const ComponentProgress& p) {
+    EXPECT_EQ(std::this_thread::get_id(), main_thread);
+    events[std::string(p.name)].push_back(p);
+  });
+
+  component.GetFile("/pub/a.bin", (local / "a.bin").string());
+  component.GetMatching("/tree/*", local.path().string());
+  ASSERT_THAT(events, ElementsAre(::testing::Key("/pub/a.bin"), ::testing::Key("b.bin")));
+  // The server announces no size; the folder walk knows it from its listing.
+  for (const auto& [name, reports] : events) {
+    ASSERT_GE(reports.size(), 2u) << name << ": at least one report on the way and the last";
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      const bool last = i + 1 == reports.size();
+      EXPECT_EQ(reports[i].finished, last) << name << " " << i;
+      EXPECT_GT(reports[i].bytes, 0) << name << " " << i;
+      if (i > 0) {
+        EXPECT_GE(reports[i].bytes, reports[i - 1].bytes) << name << " " << i;
+      }
+      EXPECT_EQ(reports[i].total, name == "b.bin" ? std::optional<std::int64_t>(kSize) : std::nullopt);
+    }
+    EXPECT_EQ(reports.back().bytes, kSize) << name;
+    EXPECT_GE(reports.back().elapsed_ms, 250) << name;
+  }
 }
 
 TEST(EngineComponent, TransfersInEveryTypeAndThroughAProxy) {

@@ -114,7 +114,7 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
   });
   ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
 
-  const host::CommandSlots saved = host::ReadCommandFile(file);
+  const host::CommandSlots saved = host::ReadCommandFile(file).record;
   EXPECT_EQ(saved[0], "127.0.0.1");
   EXPECT_EQ(saved[3], std::to_string(server.port()));
   EXPECT_EQ(saved[4], "1");
@@ -159,7 +159,7 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
     QTest::mouseClick(Child<QPushButton>(editor, "cmdSave"), Qt::LeftButton);
   });
   ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
-  EXPECT_EQ(host::ReadCommandFile(file)[3], "2121");
+  EXPECT_EQ(host::ReadCommandFile(file).record[3], "2121");
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
@@ -167,7 +167,9 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
 
 TEST_F(EditCommandTest, a_record_the_editor_cannot_take_is_refused_before_any_window) {
   const auto file = dir_.path() / "bad.json";
-  const std::string original = "{\"Port\": \"abc\"}";
+  // The array form passes the host untouched; Setup's decode refuses slot 4.
+  const std::string original = R"(["", "", "", "abc", "", "", "", "", "", "", "", "",
+                                  "", "", "", "", "", "", "", "", "", "", "", ""])";
   testing::WriteFile(file, original);
   EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditBadCommand);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -179,12 +181,12 @@ TEST_F(EditCommandTest, a_record_the_editor_cannot_take_is_refused_before_any_wi
 
 TEST(CommandFileWriter, writes_what_the_reader_reads_back) {
   testing::TempDir dir("writer");
-  host::CommandSlots record;
-  for (int i = 0; i < host::kCommandSlots; ++i) record[static_cast<std::size_t>(i)] = "v" + std::to_string(i);
+  host::CommandSlots record = host::DefaultCommandFile().record;
+  record[0] = "ftp.example.org";
   record[2] = "p\"a\\ss \xc3\xa9";  // quotes, a backslash and UTF-8 survive
   const auto file = dir.path() / "cmd.json";
   host::WriteCommandFile(file, record);
-  EXPECT_EQ(host::ReadCommandFile(file), record);
+  EXPECT_EQ(host::ReadCommandFile(file).record, record);
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "a new command file holds a password";

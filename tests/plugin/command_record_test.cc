@@ -172,12 +172,32 @@ TEST(decode_for_run, takes_every_slot_and_only_exactly_0_is_false) {
   EXPECT_EQ(s.Filter, "");
 }
 
-TEST(decode_for_run, an_empty_number_slot_is_a_type_mismatch) {
-  for (int index : {3, 4, 5, 12, 14, 19}) {  // slots 4, 5, 6, 13, 15, 20
+TEST(decode_for_run, a_failed_number_names_the_slot_the_field_and_the_text) {
+  const struct {
+    std::size_t index;  // slot - 1
+    std::string text;
+    std::int32_t number;
+    std::string description;
+  } cases[] = {
+      {3, "", 13, "slot 4 (Port): \"\" is not a number"},
+      {4, "", 13, "slot 5 (TransferMode): \"\" is not a number"},
+      {5, "abc", 13, "slot 6 (Timeout): \"abc\" is not a number"},
+      {12, "", 13, "slot 13 (ProxyType): \"\" is not a number"},
+      {14, "", 13, "slot 15 (ProxyPort): \"\" is not a number"},
+      {19, "", 13, "slot 20 (VarNumber): \"\" is not a number"},
+      {3, "70000", 6, "slot 4 (Port): \"70000\" is outside -32768..32767"},
+      {4, "40000", 6, "slot 5 (TransferMode): \"40000\" is outside -32768..32767"},
+      {5, "1e10", 6, "slot 6 (Timeout): \"1e10\" is outside -2147483648..2147483647"},
+      {3, "1\n2" + std::string(50, 'x'), 13,
+       "slot 4 (Port): \"1?2" + std::string(37, 'x') + "...\" is not a number"},
+  };
+  for (const auto& c : cases) {
     auto texts = FullTexts();
-    texts[static_cast<std::size_t>(index)] = "";
+    texts[c.index] = c.text;
     CommandSettings s;
-    EXPECT_EQ(FailureNumber([&] { DecodeForRun(Record(texts), s); }), 13) << "slot " << index + 1;
+    std::string description;
+    EXPECT_EQ(FailureNumber([&] { DecodeForRun(Record(texts), s); }, &description), c.number) << c.description;
+    EXPECT_EQ(description, c.description);
   }
 }
 
@@ -196,6 +216,16 @@ TEST(decode, number_slots_round_and_fail_in_both_decodes) {
     texts[3] = "abc";
     EXPECT_EQ(FailureNumber([&] { decode(Record(texts), s); }), 13);
   }
+  // Setup raises the host's standard texts.
+  auto texts = FullTexts();
+  texts[3] = "abc";
+  CommandSettings s;
+  std::string description;
+  EXPECT_EQ(FailureNumber([&] { DecodeForEditing(Record(texts), s); }, &description), 13);
+  EXPECT_EQ(description, "Type mismatch");
+  texts[3] = "32768";
+  EXPECT_EQ(FailureNumber([&] { DecodeForEditing(Record(texts), s); }, &description), 6);
+  EXPECT_EQ(description, "Overflow");
 }
 
 TEST(decode, slot_5_goes_through_16_bits_and_slot_6_through_32) {

@@ -384,7 +384,7 @@ TEST(variable_slots, the_run_writes_global_only_for_exactly_global) {
       ADD_FAILURE() << number;
     } catch (const VbError& e) {
       EXPECT_EQ(e.vb_number(), 9);
-      EXPECT_STREQ(e.what(), "Subscript out of range");
+      EXPECT_EQ(e.what(), "slot 20 (VarNumber): " + std::to_string(number) + " is outside 1..16");
     }
   }
 }
