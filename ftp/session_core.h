@@ -28,6 +28,7 @@ struct SessionCore {
   bool logged_in = false;
   std::optional<char> server_type;  // the TYPE last accepted by the server ('A', 'I', 'E')
   bool size_unsupported = false;     // SIZE answered 500/502 once: not asked again
+  std::optional<bool> mlsd;          // listings by MLSD; unknown until FEAT was asked
 };
 
 }  // namespace pullwire::ftp

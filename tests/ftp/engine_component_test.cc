@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -52,8 +53,16 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
   EXPECT_EQ(component.ConnectionState(), 0);
 }
 
+std::map<std::string, ListEntry> ByName(const ComponentListing& listing) {
+  std::map<std::string, ListEntry> by_name;
+  for (const ListEntry& entry : listing.Entries()) by_name[entry.Name] = entry;
+  return by_name;
+}
+
 TEST(EngineComponent, LogsInListsAndMapsEntries) {
-  PyFtpd server;
+  PyFtpdOptions options;
+  options.mlsd = false;
+  PyFtpd server(options);
   WriteFile(server.root() / "pub" / "report.csv", "1,2,3\n");
   fs::create_directory(server.root() / "pub" / "Folder");
   fs::create_symlink("report.csv", server.root() / "pub" / "latest");
@@ -69,8 +78,7 @@ TEST(EngineComponent, LogsInListsAndMapsEntries) {
   const ComponentListing& listing = component.Listing();
   EXPECT_EQ(listing.ListingStyle(), kListingStyleUnix);
   EXPECT_EQ(listing.UnparsedLines(), "");
-  std::map<std::string, ListEntry> by_name;
-  for (const ListEntry& entry : listing.Entries()) by_name[entry.Name] = entry;
+  std::map<std::string, ListEntry> by_name = ByName(listing);
   ASSERT_EQ(by_name.size(), 3u);
   EXPECT_EQ(by_name["report.csv"].TypeLetter, "F");
   EXPECT_EQ(by_name["report.csv"].Size, 6);
@@ -84,6 +92,33 @@ TEST(EngineComponent, LogsInListsAndMapsEntries) {
   component.Logout();
   EXPECT_EQ(component.ConnectionState(), 0);
   component.Logout();  // a second logout is harmless
+}
+
+// pyftpdlib offers MLSD (and follows links in it): a link named "odd -> name", which a LIST
+// line cannot tell from "odd" linked to "name -> report.csv", keeps its name, and the mode
+// comes from the UNIX.mode fact, which FEAT offers switched off (OPTS MLST turns it on).
+TEST(EngineComponent, ListsByMlsdWhereFeatOffersIt) {
+  PyFtpd server;
+  WriteFile(server.root() / "report.csv", "1,2,3\n");
+  fs::create_directory(server.root() / "Folder");
+  fs::create_symlink("report.csv", server.root() / "odd -> name");
+  EngineComponent component;
+  LoginTo(component, server);
+  component.ListDirectory();
+  component.ListDirectory();
+
+  const std::map<std::string, ListEntry> by_name = ByName(component.Listing());
+  ASSERT_EQ(by_name.size(), 3u);
+  EXPECT_EQ(by_name.at("odd -> name").TypeLetter, "F");
+  EXPECT_EQ(by_name.at("odd -> name").Size, 6);
+  EXPECT_EQ(by_name.at("Folder").TypeLetter, "D");
+  const auto mode = fs::status(server.root() / "report.csv").permissions();
+  EXPECT_EQ(by_name.at("report.csv").ExtraNumber, static_cast<std::int32_t>(mode));
+  EXPECT_EQ(by_name.at("report.csv").ExtraText.size(), 14u);  // "20240105120000"
+  const std::vector<std::string> commands = server.CommandLog();
+  EXPECT_THAT(commands,
+              ::testing::IsSupersetOf({"FEAT", "OPTS MLST type;size;modify;unix.mode;", "MLSD"}));
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
 }
 
 TEST(EngineComponent, DosAndUnparsableListingsGetTheirStyles) {

@@ -137,16 +137,18 @@ TEST(EngineTranscript, EpsvRefusedFallsBackToPasvForTheRestOfTheSession) {
       {"expect", "PASV"}, {"passive", true}, {"reply", {"227 Entering Passive Mode ({pasv})."}}};
   const json list = {
       {"expect", "LIST"}, {"reply", {"150 Listing."}}, {"data", listing}, {"after", {"226 Done."}}};
-  ScriptedFtp server(
-      WithLogin({Step("EPSV", {"500 EPSV not understood."}), pasv, list, pasv, list}).dump());
+  ScriptedFtp server(WithLogin({Step("FEAT", {"500 FEAT not understood."}),
+                                Step("EPSV", {"500 EPSV not understood."}), pasv, list, pasv,
+                                list})
+                         .dump());
   Session session;
   session.Login(Direct(server));
   EXPECT_EQ(session.List().entries.size(), 1u);
   EXPECT_EQ(session.List().entries.size(), 1u);
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
-  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "EPSV", "PASV",
-                                               "LIST", "PASV", "LIST", "QUIT"));
+  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "FEAT", "EPSV",
+                                               "PASV", "LIST", "PASV", "LIST", "QUIT"));
 }
 
 TEST(EngineTranscript, RestComesRightBeforeRetrAndMustBeAccepted) {
@@ -296,6 +298,7 @@ TEST(EngineTranscript, GetMatchingAsksForTheNextPortBeforeTheLast226) {
       "-rw-r--r-- 1 u g 1 Jan 01 00:00 a\r\n-rw-r--r-- 1 u g 1 Jan 01 00:00 b\r\n";
   ScriptedFtp server(WithLogin({
       Step("PWD", {"257 \"/\" is cwd"}),
+      Step("FEAT", {"211-Features:", " SIZE", "211 End"}),
       first_epsv,
       {{"expect", "LIST"}, {"reply", {"150 Here."}}, {"data", listing}, {"after", {"226 Listed."}}},
       Step("TYPE I", {"200 Binary."}),

@@ -97,7 +97,7 @@ TEST_F(EntryListTest, LinksAreProbedAgainstRemoteDirAndTheSessionReturns) {
 
 TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   ftp.listing.entries = {{"sub", "D", 0, 0, ""}, {"a", "F", 1, 0, ""}};
-  ftp.listing.fail_entries_call = 2;  // the second pass
+  ftp.listing.fail_entries_call = 3;  // the second pass
   EXPECT_FALSE(Build());
   EXPECT_THAT(Names(), ElementsAre("", "sub"));
   EXPECT_THAT(channel.sent,

@@ -108,6 +108,9 @@ struct PyFtpdOptions {
   std::string password = "pullwire-pw";
   bool anonymous = false;      // also accept "anonymous" (read-only)
   bool ipv6 = false;           // also listen on ::1, same port
+  // FEAT offers MLST/MLSD, as pyftpdlib does; false hides them, so that clients list with LIST.
+  // A kDos `listing` and `list_inject` imply false: they shape LIST only.
+  bool mlsd = true;
   ListingFormat listing = ListingFormat::kUnix;
   // Raw lines mixed into every LIST, one before each real line and the rest at the end
   // (garbage, "a/b", "..", control characters, duplicates); bytes are sent as given, each
