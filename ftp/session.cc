@@ -1,6 +1,7 @@
 // Session: login and logout, folder commands, listings and downloads over SessionCore.
 #include "ftp/session.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,9 @@ namespace {
 
 // A hostile server could send an endless listing. 64 MiB is about a million UNIX lines.
 constexpr std::size_t kListingLimit = std::size_t{64} << 20;
+
+// How long Logout waits for the reply to QUIT.
+constexpr Milliseconds kQuitWait{3000};
 
 // The MLSD facts read: "type" and "size" are needed, the others are kept when offered.
 constexpr std::array<std::string_view, 4> kWantedFacts = {"type", "size", "modify", "unix.mode"};
@@ -90,11 +94,15 @@ void Session::Logout() noexcept {
   core_->logged_in = false;
   core_->connector.Cancel();
   if (!was_open) return;
+  // "221 Goodbye." is awaited so that the server logs a clean end, but not for long: a 421 or
+  // silence is fine too.
+  const Milliseconds saved = core_->control.timeout();
+  core_->control.set_timeout(std::min(saved, kQuitWait));
   try {
-    // "221 Goodbye." is awaited so that the server logs a clean end; a 421 or silence is fine.
     core_->control.Command("QUIT");
   } catch (const FtpError&) {
   }
+  core_->control.set_timeout(saved);
   core_->control.Close();
 }
 

@@ -355,5 +355,72 @@ TEST(EngineTranscript, A421GarbageOrAnEndlessReplyEndsTheSession) {
   }
 }
 
+// Hostile servers that today's engine bounds: a stranger on the active-mode listener, a trickle
+// of data, and a QUIT that is never answered.
+
+TEST(EngineTranscript, ActiveModeTakesTheDataOnlyFromTheServer) {
+  // Regression: whoever reached the listener first (here 127.0.0.2) delivered the file.
+  ScriptedFtp server(WithLogin({
+      Step("TYPE I", {"200 Binary."}),
+      Step("PORT *", {"200 PORT ok."}),
+      {{"expect", "RETR f.bin"}, {"reply", {"150 Sending f.bin."}}, {"data", "EVIL"},
+       {"data_from", "127.0.0.2"}},
+      {{"data", "good"}, {"after", {"226 Sent."}}},
+      {{"expect", "SIZE f.bin"}, {"optional", true}, {"reply", {"213 4"}}},
+  }).dump());
+  TempDir local;
+  TracedSession traced;
+  traced.session.set_passive(false);
+  traced.session.set_transfer_type(TransferType::kImage);
+  traced.session.Login(Direct(server));
+  GetFile(traced.session, "f.bin", local.path().string());
+  EXPECT_EQ(ReadFile(local / "f.bin"), "good");
+  EXPECT_THAT(traced.trace, ::testing::Contains("! refused a data connection from 127.0.0.2"));
+  traced.session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
+TEST(EngineTranscript, ATrickleOfDataIsAStall) {
+  // Regression: every byte restarted the time-out, so a byte now and then kept it for days.
+  ScriptedFtp server(WithLogin({
+      Step("TYPE I", {"200 Binary."}),
+      {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
+      {{"expect", "RETR slow.bin"}, {"reply", {"150 Sending slow.bin."}},
+       {"data", std::string(200, 's')}, {"trickle", 0.2}},
+      Step("ABOR", {"426 Aborted.", "226 Abort done."}),
+      Step("NOOP", {"200 NOOP ok."}),
+  }).dump());
+  TempDir local;
+  Session session;
+  session.set_timeout(2s);
+  session.set_transfer_type(TransferType::kImage);
+  session.Login(Direct(server));
+  const FtpError error =
+      CatchFtpError([&] { GetFile(session, "slow.bin", local.path().string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kTimedOut);
+  EXPECT_THAT(error.what(), HasSubstr("the transfer stalled: only "));
+  EXPECT_THAT(error.what(), HasSubstr(" bytes (less than 1 KiB) from the server during "
+                                      "RETR slow.bin within 2 s"));
+  EXPECT_TRUE(session.logged_in());  // ABOR and NOOP kept the session in step
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
+TEST(EngineTranscript, LogoutWaitsOnlyBrieflyForTheReplyToQuit) {
+  ScriptedFtp server(json::array({Greeting(), Step("USER anna", {"331 Password."}),
+                                  Step("PASS anna-pw", {"230 In."}),
+                                  {{"expect", "QUIT"}, {"action", "stall"}, {"seconds", 40}}})
+                         .dump());
+  Session session;
+  session.set_timeout(120s);
+  session.Login(Direct(server));
+  const auto start = std::chrono::steady_clock::now();
+  session.Logout();
+  // A few seconds, not the operation time-out (nor the 40 s the server holds on).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_FALSE(session.logged_in());
+  EXPECT_EQ(session.timeout(), 120s);
+}
+
 }  // namespace
 }  // namespace pullwire::ftp

@@ -279,6 +279,9 @@ class FtpProxy {
 //                           the client's last PORT/EPRT address); "data_base64" for any bytes.
 //   "data_end": "close"     how the data connection ends: "close", "reset" or "hang" (left
 //                           open until the control connection ends).
+//   "data_from": "127.0.0.2"  active mode: the data comes from this address (a stranger's).
+//   "trickle": 0.5          the data goes one byte at a time, this many seconds apart, until
+//                           sent or the client closes the data connection.
 //   "after": ["226 Done"]   lines sent once the data went out.
 //   "action": "close" | "reset" | "stall" | "accept"
 //                           close or reset the control connection after the replies; "stall"
