@@ -59,7 +59,8 @@ class ListEntries {
    public:
     using value_type = ListEntry;
     using difference_type = std::ptrdiff_t;
-    Iterator(const ComponentListing* listing, std::size_t index) : listing_(listing), index_(index) {}
+    Iterator(const ComponentListing* listing, std::size_t index)
+        : listing_(listing), index_(index) {}
     ListEntry operator*() const;
     Iterator& operator++() {
       ++index_;

@@ -2,10 +2,10 @@
 // (no regex, no copies), MLSD facts, and the safe-name rule.
 #include "ftp/listing_line.h"
 
-#include "ftp/errors.h"
-
 #include <algorithm>
 #include <array>
+
+#include "ftp/errors.h"
 
 namespace pullwire::ftp {
 namespace {
@@ -421,7 +421,8 @@ bool ReadMlsdType(std::string_view value, EntryFields& fields, bool& dot) {
     dot = true;
   } else if (EqualsNoCase(value, "os.unix=symlink")) {
     fields.type = EntryType::kLink;
-  } else if (value.size() >= kSlink.size() && EqualsNoCase(value.substr(0, kSlink.size()), kSlink)) {
+  } else if (value.size() >= kSlink.size() &&
+             EqualsNoCase(value.substr(0, kSlink.size()), kSlink)) {
     fields.type = EntryType::kLink;
     if (value.size() > kSlink.size() && value[kSlink.size()] == ':') {
       fields.link_target = value.substr(kSlink.size() + 1);

@@ -44,8 +44,8 @@ inline constexpr char kKindFolderClose[] = "FolderClose";
 // Entering works: "FolderLink", and the session re-enters `return_folder` (an absolute path), so
 // that the files listed next to the link are fetched from the folder they were listed in; a
 // failure to go back, or an empty `return_folder` (no way back known), throws: the session would
-// be in the wrong folder. Entering fails: "File", and the session has not moved. Nothing is reported in either
-// case.
+// be in the wrong folder. Entering fails: "File", and the session has not moved. Nothing is
+// reported in either case.
 std::string ProbeLinkKind(FtpComponent& ftp, const std::string& folder, const std::string& name,
                           const std::string& return_folder);
 

@@ -1,7 +1,8 @@
 // DownloadRun called in C++ with the engine's component against real servers, for what the
 // end-to-end tests through the loaded library leave out: with pyftpdlib remote deletes of many
 // files, the engine's own short-copy check, ASCII line endings, a folder link's probe (with and
-// without PWD) and a 426 drop; with vsftpd the selection modes and the variable slots over a second server's replies.
+// without PWD) and a 426 drop; with vsftpd the selection modes and the variable slots over a
+// second server's replies.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

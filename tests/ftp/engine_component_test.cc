@@ -138,12 +138,21 @@ TEST(EngineComponent, DosAndUnparsableListingsGetTheirStyles) {
 
   PyFtpdOptions mixed;
   mixed.list_inject = {"VMS-STYLE LINE;1", std::string("evil\x1b[2Jname")};
+  // More entries left out for their names than the warnings name one by one.
+  for (std::size_t i = 0; i <= EngineListing::kMaxWarnings; ++i) {
+    mixed.list_inject.push_back("-rw-r--r-- 1 u g 1 Jan 01 00:00 up/" + std::to_string(i));
+  }
   PyFtpd mixed_server(mixed);
   WriteFile(mixed_server.root() / "a.txt", "abc");
   LoginTo(component, mixed_server);
   component.ListDirectory();
   EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleMixed);
   EXPECT_EQ(component.Listing().UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
+  const std::vector<std::string> warnings = component.Listing().Warnings();
+  ASSERT_EQ(warnings.size(), EngineListing::kMaxWarnings + 1);
+  EXPECT_EQ(warnings.front(), "Remote entry \"up/0\" left out: the name holds \"/\"");
+  EXPECT_EQ(warnings.back(), "... and 1 more remote entries left out: their names cannot be local "
+                             "file names");
 }
 
 TEST(EngineComponent, NumbersMissingFilesAndFoldersWith11101) {

@@ -355,8 +355,8 @@ TEST(EngineTranscript, A421GarbageOrAnEndlessReplyEndsTheSession) {
   }
 }
 
-// Hostile servers that today's engine bounds: a stranger on the active-mode listener, a trickle
-// of data, and a QUIT that is never answered.
+// Hostile servers that the engine bounds: a stranger on the active-mode listener, a trickle of
+// data, an endless listing, and a QUIT that is never answered.
 
 TEST(EngineTranscript, ActiveModeTakesTheDataOnlyFromTheServer) {
   // Regression: whoever reached the listener first (here 127.0.0.2) delivered the file.
@@ -402,6 +402,28 @@ TEST(EngineTranscript, ATrickleOfDataIsAStall) {
   EXPECT_THAT(error.what(), HasSubstr(" bytes (less than 1 KiB) from the server during "
                                       "RETR slow.bin within 2 s"));
   EXPECT_TRUE(session.logged_in());  // ABOR and NOOP kept the session in step
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
+TEST(EngineTranscript, AnEndlessListingEndsAtTheCap) {
+  // Over 80 MB of one line again and again: read up to the cap, then given up.
+  ScriptedFtp server(WithLogin({
+      Step("FEAT", {"500 FEAT not understood."}),
+      {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
+      {{"expect", "LIST"}, {"reply", {"150 Here it comes."}},
+       {"data", "-rw-r--r-- 1 u g 0 Jan 01 00:00 again and again\r\n"}, {"repeat", 2000000}},
+      Step("ABOR", {"426 Aborted.", "226 Abort done."}),
+      Step("NOOP", {"200 NOOP ok."}),
+  }).dump());
+  Session session;
+  session.set_timeout(10s);
+  session.Login(Direct(server));
+  const FtpError error = CatchFtpError([&] { session.List(); });
+  EXPECT_EQ(error.code(), ErrorCode::kListingTooLarge);
+  EXPECT_STREQ(error.what(), "the listing is larger than 64 MiB of text, the most this client "
+                             "reads: list a smaller folder");
+  EXPECT_TRUE(session.logged_in());
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
 }

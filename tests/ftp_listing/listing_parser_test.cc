@@ -143,7 +143,8 @@ TEST(list_parser, unix_lines_from_real_servers) {
        Unix("sub", kFolder, 4096, "Dec 05 19:25", "drwxr-xr-x", 0755, 2, "0", "0")},
       // pyftpdlib 1.5.7.
       {"lrwxrwxrwx   1 root     root           11 Dec 05 19:25 abs -> /etc/passwd",
-       Unix("abs", kLink, 11, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "root", "root", "/etc/passwd")},
+       Unix("abs", kLink, 11, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "root", "root",
+            "/etc/passwd")},
       {"-rw-r--r--   1 root     root     5000000000 Dec 05 19:25 big",
        Unix("big", kFile, 5000000000, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "root", "root")},
       // ProFTPD / GNU ls (space-padded day).
@@ -258,7 +259,8 @@ TEST(list_parser, unix_owner_and_group_columns_may_be_missing_or_extra) {
        Unix("onlysize", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0644, 0, "", "")},
       // A Windows server's "group domain user" triple.
       {"-rw-r--r--   1 group domain user 531 Jan 29 03:26 domain file",
-       Unix("domain file", kFile, 531, "Jan 29 03:26", "-rw-r--r--", 0644, 1, "group", "domain user")},
+       Unix("domain file", kFile, 531, "Jan 29 03:26", "-rw-r--r--", 0644, 1, "group",
+            "domain user")},
   });
 }
 

@@ -117,6 +117,29 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   EXPECT_THAT(Names(), ElementsAre("", "link"));
   EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
       "ERROR_PULL-WIRE: Error getting remote listing [421 Service not available, closing control connection.]", 2}));
+
+  // Neither PWD nor an absolute RemoteDir tells the way back from an entered link.
+  channel.sent.clear();
+  state.Settings.RemoteDir = "pub";
+  ftp.working_directory = "/pub";
+  ftp.forced_state = kConnectionStateConnected;
+  ftp.before = [](const std::string& member) {
+    if (member == "CurrentDirectory") throw ComponentError(502, "502 Command not implemented.");
+  };
+  EXPECT_FALSE(Build());
+  EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
+      "ERROR_PULL-WIRE: Error getting remote listing [cannot go back to the listed folder after "
+      "entering the link pub/link: the server does not tell its working folder (PWD) and the "
+      "remote folder \"pub\" is not an absolute path]", 2}));
+}
+
+TEST_F(EntryListTest, WarningsAboutLeftOutEntriesComeFirst) {
+  ftp.listing.entries = {{"a", "F", 1, 0, ""}};
+  ftp.listing.warnings = {"Remote entry \"a/b\" left out: the name holds \"/\""};
+  ASSERT_TRUE(Build());
+  EXPECT_THAT(Names(), ElementsAre("", "a"));
+  EXPECT_THAT(channel.sent,
+              ElementsAre(SentMessage{"Remote entry \"a/b\" left out: the name holds \"/\"", 1}));
 }
 
 TEST_F(EntryListTest, RemoteSelFilesCopiesTheEntryWithItsKind) {

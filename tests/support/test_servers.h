@@ -282,6 +282,8 @@ class FtpProxy {
 //   "data_from": "127.0.0.2"  active mode: the data comes from this address (a stranger's).
 //   "trickle": 0.5          the data goes one byte at a time, this many seconds apart, until
 //                           sent or the client closes the data connection.
+//   "repeat": 1000000       the data goes this many times over, or until the client closes the
+//                           data connection (an endless listing).
 //   "after": ["226 Done"]   lines sent once the data went out.
 //   "action": "close" | "reset" | "stall" | "accept"
 //                           close or reset the control connection after the replies; "stall"

@@ -31,6 +31,8 @@ connection at a time (the first is accepted before the first step). Step keys:
   "data_from": "127.0.0.2" active mode: connect to the client from this address (a stranger).
   "trickle": 0.5           send the data one byte at a time, this many seconds apart; a client
                            that closes the data connection meanwhile ends it (no failure).
+  "repeat": 1000000        send the data this many times over (an endless listing); a client
+                           that closes the data connection meanwhile ends it (no failure).
   "after": ["226 done"]    lines sent after the data went out.
   "action": "close"        "close" or "reset" the control connection after the replies,
                            "stall" for "seconds" without reading, "accept" the next control
@@ -176,10 +178,13 @@ class Session:
             raise ScriptFailure("cannot connect to the client's data address %s: %s"
                                 % (self.active_address, err), 4)
 
-    def send_data(self, payload, end, source=None, trickle=None):
+    def send_data(self, payload, end, source=None, trickle=None, repeat=None):
         sock = self.data_connection(source)
         if trickle is not None:
             self.trickle(sock, payload, float(trickle))
+            return
+        if repeat is not None:
+            self.flood(sock, payload, int(repeat))
             return
         try:
             sock.sendall(payload)
@@ -201,6 +206,19 @@ class Session:
                 time.sleep(min(seconds, self.time_left()))
         except OSError:
             pass  # the client gave up on the trickle, as it should
+        sock.close()
+
+
+    def flood(self, sock, payload, times):
+        block = payload * max(1, 65536 // max(1, len(payload)))
+        per_block = len(block) // len(payload)
+        try:
+            for _ in range(times // per_block):
+                self.time_left()
+                sock.sendall(block)
+            sock.sendall(payload * (times % per_block))
+        except OSError:
+            pass  # the client stopped reading, as it should
         sock.close()
 
 
@@ -240,7 +258,7 @@ def run_step(session, step, fields):
     data = payload(step, "data", "data_base64")
     if data is not None:
         session.send_data(data, step.get("data_end", "close"), step.get("data_from"),
-                          step.get("trickle"))
+                          step.get("trickle"), step.get("repeat"))
     if "after" in step:
         session.send(lines_bytes(step["after"], fields))
     action = step.get("action")
