@@ -128,7 +128,8 @@ class FtpComponent {
 
   // Changes the session's working folder; throws when the folder cannot be entered.
   virtual void WorkingDirectory(const std::string& remote_path) = 0;
-  // The session's working folder as the server names it (PWD): an absolute path to come back to.
+  // The session's working folder as the server names it (PWD), or else as the session entered
+  // it: an absolute path to come back to.
   virtual std::string CurrentDirectory() = 0;
 
   // Fetches and parses the working folder's listing; Listing() returns it until the next call.

@@ -86,6 +86,7 @@ void Session::Login(const LoginParams& login) {
   core_->server_type.reset();
   core_->size_unsupported = false;
   core_->mlsd.reset();
+  core_->entered.reset();
   core_->logged_in = true;
 }
 
@@ -119,12 +120,23 @@ void Session::SimpleCommand(const std::string& verb, const std::string& path,
 void Session::ChangeDirectory(const std::string& path) {
   RequirePath(path, "remote folder path");
   SimpleCommand("CWD", path, "enter the folder");
+  std::optional<std::string>& entered = core_->entered;
+  if (path.front() == '/') {
+    entered = path;
+  } else if (entered) {
+    if (entered->back() != '/') *entered += '/';
+    *entered += path;
+  }
 }
 
 std::string Session::CurrentDirectory() {
   RequireLogin();
   const Reply reply = core_->control.Command("PWD");
-  if (auto path = ParsePwdPath(reply)) return std::move(*path);
+  if (auto path = ParsePwdPath(reply)) {
+    core_->entered = *path;
+    return std::move(*path);
+  }
+  if (core_->entered) return *core_->entered;
   throw FtpError(reply.Refusal() ? ErrorCode::kCommandFailed : ErrorCode::kProtocolError,
                  fmt::format("cannot read the working folder: {}", reply.Quote()));
 }

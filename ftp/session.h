@@ -51,7 +51,10 @@ class Session {
 
   // CWD; throws (11101 when the server says the folder is not there) when it cannot be entered.
   void ChangeDirectory(const std::string& path);
-  // PWD.
+  // PWD: the working folder as the server names it, an absolute path to come back to. When the
+  // server refuses PWD or its reply cannot be read ("257 /my folder is cwd"), the path the
+  // session entered the folder by (an absolute CWD path, relative ones joined to it); throws
+  // when that is not known either.
   std::string CurrentDirectory();
   // The working folder's listing, parsed as it arrives: from MLSD where the server's FEAT (asked
   // once per session) offers it with exact types and sizes, else from LIST. More than 64 MiB of

@@ -28,17 +28,16 @@ RemoteEntry RecordOf(const ListEntry& entry) {
   return record;
 }
 
-// Where a link probe goes back to: the folder as the server names it (PWD), else the listed
-// folder's own path when it is absolute. Empty when neither is known: a successful probe then
-// cannot go back.
-std::string ReturnFolder(FtpComponent& ftp, const std::string& remote_dir) {
+// Where a link probe goes back to: the working folder as the component knows it (PWD, or the
+// path the session entered it by). Empty when it cannot tell: a successful probe then cannot go
+// back.
+std::string ReturnFolder(FtpComponent& ftp) {
   try {
     return ftp.CurrentDirectory();
   } catch (const ComponentError&) {
-    // "502 Command not implemented.", or a reply that cannot be read ("257 /my folder").
     if (ftp.ConnectionState() != kConnectionStateConnected) throw;
   }
-  return !remote_dir.empty() && remote_dir.front() == '/' ? remote_dir : std::string();
+  return {};
 }
 
 struct BuildStep {
@@ -68,10 +67,9 @@ struct BuildStep {
       list.push_back(RecordOf(entry));
       if (type != "L") continue;
       const std::size_t index = list.size() - 1;
-      const std::string& remote_dir = state.Settings.RemoteDir;
-      if (!return_folder) return_folder = ReturnFolder(ftp, remote_dir);
+      if (!return_folder) return_folder = ReturnFolder(ftp);
       const bool folder_link =
-          ProbeLinkKind(ftp, remote_dir, entry.Name, *return_folder) != kKindFile;
+          ProbeLinkKind(ftp, state.Settings.RemoteDir, entry.Name, *return_folder) != kKindFile;
       list[index].IsFolderLink = folder_link;
       list[index].IsFileLink = !folder_link;
     }
@@ -135,8 +133,7 @@ std::string ProbeLinkKind(FtpComponent& ftp, const std::string& folder, const st
   }
   if (return_folder.empty()) {
     throw std::runtime_error("cannot go back to the listed folder after entering the link " +
-                             path + ": the server does not tell its working folder (PWD) and " +
-                             "the remote folder \"" + folder + "\" is not an absolute path");
+                             path + ": its path is not known (the server does not answer PWD)");
   }
   ftp.WorkingDirectory(return_folder);
   return kKindFolderLink;

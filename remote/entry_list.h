@@ -21,8 +21,7 @@ const std::vector<RemoteEntry>& ListOf(const ModuleState& state, RemoteList whic
 // Replaces the target list with the entries of `listing`: position 0 empty, then every kept
 // folder in listing order, then every other kept entry in listing order. A link is probed with
 // the RemoteDir setting (ProbeLinkKind), and after a successful probe the session goes back to
-// the folder it listed, asked of the server (PWD) once, before the first probe; when PWD fails
-// or its reply cannot be read, to RemoteDir itself if that is an absolute path.
+// the folder it listed, asked of the component (CurrentDirectory) once, before the first probe.
 //
 // The listing's warnings (entries left out for their names) go to the host first, type 1.
 // A listing with ListingStyle 2 gives the unsupported-listing warnings (when UnparsedLines is

@@ -118,7 +118,7 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
       "ERROR_PULL-WIRE: Error getting remote listing [421 Service not available, closing control connection.]", 2}));
 
-  // Neither PWD nor an absolute RemoteDir tells the way back from an entered link.
+  // A component that cannot tell its working folder leaves no way back from an entered link.
   channel.sent.clear();
   state.Settings.RemoteDir = "pub";
   ftp.working_directory = "/pub";
@@ -129,8 +129,7 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   EXPECT_FALSE(Build());
   EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
       "ERROR_PULL-WIRE: Error getting remote listing [cannot go back to the listed folder after "
-      "entering the link pub/link: the server does not tell its working folder (PWD) and the "
-      "remote folder \"pub\" is not an absolute path]", 2}));
+      "entering the link pub/link: its path is not known (the server does not answer PWD)]", 2}));
 }
 
 TEST_F(EntryListTest, WarningsAboutLeftOutEntriesComeFirst) {
