@@ -5,6 +5,9 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(CLI11 REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)
+# Name lookups without a thread of their own (ftp/resolver.h); Debian's package has no CMake files.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CARES REQUIRED IMPORTED_TARGET libcares)
 
 # Debian's libasio-dev is header-only and ships no CMake package.
 find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)

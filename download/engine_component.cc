@@ -17,20 +17,6 @@ static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kNoSuchFile) == kCompone
   throw ComponentError(kComponentInvalidValue, description);
 }
 
-// "-rw-r--r--" -> 0644; "drwxr-sr-x" -> 02755. Unknown letters count as not set.
-std::int32_t PermissionBits(const std::string& mode) {
-  if (mode.size() < 10) return 0;
-  std::int32_t bits = 0;
-  for (std::size_t i = 0; i < 9; ++i) {
-    const char c = mode[1 + i];
-    if (c != '-' && c != 'S' && c != 'T') bits |= 1 << (8 - i);
-  }
-  if (mode[3] == 's' || mode[3] == 'S') bits |= 04000;
-  if (mode[6] == 's' || mode[6] == 'S') bits |= 02000;
-  if (mode[9] == 't' || mode[9] == 'T') bits |= 01000;
-  return bits;
-}
-
 std::string TypeLetter(ftp::EntryType type) {
   switch (type) {
     case ftp::EntryType::kFolder: return "D";
@@ -42,30 +28,46 @@ std::string TypeLetter(ftp::EntryType type) {
 
 }  // namespace
 
-EngineListing::EngineListing(const ftp::ParsedListing& parsed) {
-  entries_.reserve(parsed.entries.size());
-  bool any_unix = false;
-  for (const ftp::ListingEntry& entry : parsed.entries) {
-    ListEntry item;
-    item.Name = entry.name;
-    item.TypeLetter = TypeLetter(entry.type);
-    item.Size = entry.size;
-    item.ExtraNumber = entry.format == ftp::LineFormat::kUnix ? PermissionBits(entry.permissions)
-                                                              : 0;
-    item.ExtraText = entry.modified;
-    any_unix = any_unix || entry.format == ftp::LineFormat::kUnix;
-    entries_.push_back(std::move(item));
-  }
-  if (!parsed.unparsed_lines.empty()) {
+EngineListing::EngineListing(ftp::EntryTable table) : table_(std::move(table)) {
+  const ftp::ListingNotes& notes = table_.notes;
+  if (!notes.unparsed_lines.empty()) {
     style_ = kListingStyleMixed;
-    const std::size_t shown = std::min(parsed.unparsed_lines.size(), kMaxUnparsedLines);
+    const std::size_t shown = std::min(notes.unparsed_lines.size(), kMaxUnparsedLines);
     for (std::size_t i = 0; i < shown; ++i) {
       if (i > 0) unparsed_ += '\n';
-      unparsed_ += ftp::PrintableText(parsed.unparsed_lines[i], 500);
+      unparsed_ += ftp::PrintableText(notes.unparsed_lines[i], 500);
     }
-  } else if (!entries_.empty() && !any_unix) {
+  } else if (table_.size() > 0) {
     style_ = kListingStyleDos;
+    for (std::size_t i = 0; i < table_.size() && style_ == kListingStyleDos; ++i) {
+      if (table_.at(i).format != ftp::LineFormat::kDos) style_ = kListingStyleUnix;
+    }
   }
+  const std::size_t named = std::min(notes.unsafe_names.size(), kMaxWarnings);
+  for (std::size_t i = 0; i < named; ++i) {
+    warnings_.push_back(fmt::format("Remote entry \"{}\" left out: {}",
+                                    ftp::EscapedText(notes.unsafe_names[i], 300),
+                                    notes.unsafe_reasons[i]));
+  }
+  if (notes.unsafe_count > named) {
+    warnings_.push_back(fmt::format("... and {} more remote entries left out: their names cannot "
+                                    "be local file names",
+                                    notes.unsafe_count - named));
+  }
+}
+
+ListEntry EngineListing::EntryAt(std::size_t index) const {
+  if (index >= table_.size()) {
+    InvalidValue(fmt::format("the listing has no entry {} (it holds {})", index, table_.size()));
+  }
+  const ftp::EntryView entry = table_.at(index);
+  ListEntry item;
+  item.Name = entry.name;
+  item.TypeLetter = TypeLetter(entry.type);
+  item.Size = entry.size;
+  item.ExtraNumber = entry.permission_bits;
+  item.ExtraText = entry.modified;
+  return item;
 }
 
 template <typename Body>
@@ -150,7 +152,7 @@ std::string EngineComponent::CurrentDirectory() {
 void EngineComponent::ListDirectory() {
   // A failed listing leaves no stale entries of an earlier folder behind.
   listing_ = EngineListing();
-  Call([&] { listing_ = EngineListing(session_.List()); });
+  Call([&] { listing_ = EngineListing(session_.ListTable()); });
 }
 
 void EngineComponent::GetFile(const std::string& remote_file, const std::string& local_destination,

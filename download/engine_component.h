@@ -11,26 +11,33 @@
 
 namespace pullwire {
 
-// The listing object of the last ListDirectory.
+// The listing object of the last ListDirectory, kept packed (ftp::EntryTable): a ListEntry is
+// made only when it is read.
 class EngineListing : public ComponentListing {
  public:
   EngineListing() = default;
   // ListingStyle 2 when a line was in neither format (UnparsedLines then holds up to
   // kMaxUnparsedLines of them, control characters shown as "?"), else 1 when every entry came
-  // from DOS lines, else 0. ExtraText is the date column as listed; ExtraNumber the UNIX
-  // permission bits (0644 for "-rw-r--r--"), 0 for DOS lines.
-  explicit EngineListing(const ftp::ParsedListing& parsed);
+  // from DOS lines, else 0 (UNIX or MLSD). ExtraText is the date as listed; ExtraNumber the UNIX
+  // permission bits (0644 for "-rw-r--r--" or MLSD's "UNIX.mode=0644"), 0 for DOS lines. Each
+  // entry left out for its name gives one warning naming it escaped, up to kMaxWarnings, then
+  // one that counts the rest.
+  explicit EngineListing(ftp::EntryTable table);
 
   std::int32_t ListingStyle() const override { return style_; }
   std::string UnparsedLines() const override { return unparsed_; }
-  const std::vector<ListEntry>& Entries() const override { return entries_; }
+  std::size_t EntryCount() const override { return table_.size(); }
+  ListEntry EntryAt(std::size_t index) const override;
+  std::vector<std::string> Warnings() const override { return warnings_; }
 
   static constexpr std::size_t kMaxUnparsedLines = 20;
+  static constexpr std::size_t kMaxWarnings = 20;
 
  private:
+  ftp::EntryTable table_;
   std::int32_t style_ = kListingStyleUnix;
   std::string unparsed_;
-  std::vector<ListEntry> entries_;
+  std::vector<std::string> warnings_;
 };
 
 // Every member turns an engine failure into ComponentError with the engine's number (380 for an

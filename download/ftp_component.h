@@ -3,6 +3,7 @@
 // (engine_component.h); tests script their own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -48,14 +49,60 @@ inline constexpr std::int32_t kListingStyleDos = 1;
 // Some lines were in neither UNIX nor DOS format; they are in UnparsedLines.
 inline constexpr std::int32_t kListingStyleMixed = 2;
 
+class ComponentListing;
+
+// The entries of a listing as a range, each made when it is reached, so that a listing of
+// millions of entries is never copied into as many ListEntry objects:
+//   for (const ListEntry& entry : listing.Entries()) ...
+class ListEntries {
+ public:
+  class Iterator {
+   public:
+    using value_type = ListEntry;
+    using difference_type = std::ptrdiff_t;
+    Iterator(const ComponentListing* listing, std::size_t index)
+        : listing_(listing), index_(index) {}
+    ListEntry operator*() const;
+    Iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+   private:
+    const ComponentListing* listing_;
+    std::size_t index_;
+  };
+
+  explicit ListEntries(const ComponentListing& listing) : listing_(listing) {}
+  std::size_t size() const;
+  ListEntry operator[](std::size_t index) const;
+  Iterator begin() const { return Iterator(&listing_, 0); }
+  Iterator end() const { return Iterator(&listing_, size()); }
+
+ private:
+  const ComponentListing& listing_;
+};
+
 // The listing object of the last ListDirectory. Accessors may throw ComponentError.
 class ComponentListing {
  public:
   virtual ~ComponentListing() = default;
   virtual std::int32_t ListingStyle() const = 0;
   virtual std::string UnparsedLines() const = 0;
-  virtual const std::vector<ListEntry>& Entries() const = 0;
+  virtual std::size_t EntryCount() const = 0;
+  virtual ListEntry EntryAt(std::size_t index) const = 0;
+  ListEntries Entries() const { return ListEntries(*this); }
+  // Warnings about entries left out of the listing (a name that cannot be a local file name),
+  // one line each, for the host.
+  virtual std::vector<std::string> Warnings() const { return {}; }
 };
+
+inline ListEntry ListEntries::Iterator::operator*() const { return listing_->EntryAt(index_); }
+inline std::size_t ListEntries::size() const { return listing_.EntryCount(); }
+inline ListEntry ListEntries::operator[](std::size_t index) const {
+  return listing_.EntryAt(index);
+}
 
 // Arguments of the failure event: a number and a text.
 using FailureEventHandler = std::function<void(std::int32_t number, const std::string& text)>;
@@ -93,7 +140,8 @@ class FtpComponent {
 
   // Changes the session's working folder; throws when the folder cannot be entered.
   virtual void WorkingDirectory(const std::string& remote_path) = 0;
-  // The session's working folder as the server names it (PWD): an absolute path to come back to.
+  // The session's working folder as the server names it (PWD), or else as the session entered
+  // it: an absolute path to come back to.
   virtual std::string CurrentDirectory() = 0;
 
   // Fetches and parses the working folder's listing; Listing() returns it until the next call.

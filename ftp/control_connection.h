@@ -62,6 +62,9 @@ class ControlConnection {
   // The verb of the last command, for messages ("RETR").
   const std::string& last_verb() const { return last_verb_; }
 
+  // A line for the trace: '>' a command sent, '<' a reply line, '!' an event of the session.
+  void Trace(char direction, std::string_view line);
+
   // For the data loop, which watches this socket with poll(): takes in what has arrived without
   // waiting (false when the server closed the connection) and hands out a buffered reply.
   bool TakeAvailable();
@@ -69,7 +72,6 @@ class ControlConnection {
 
  private:
   [[noreturn]] void Fail(ErrorCode code, const std::string& description);
-  void Trace(char direction, std::string_view line);
   // Waits for `events` on the socket until the reply deadline; false when it passed.
   bool WaitFor(short events);
   void MakeNonBlocking();

@@ -12,6 +12,17 @@
 #include "ftp/reply_meaning.h"
 
 namespace pullwire::ftp {
+namespace {
+
+// "::ffff:127.0.0.1" as "127.0.0.1", so that both forms of one peer compare equal.
+asio::ip::address Unmapped(const asio::ip::address& address) {
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  }
+  return address;
+}
+
+}  // namespace
 
 void DataConnector::Reset(const DataRoute& route) {
   route_ = route;
@@ -172,11 +183,26 @@ void DataConnector::Complete(Tcp::socket& data) {
   }
   if (!acceptor_) return;
   const Deadline deadline = Deadline::After(control_.timeout());
-  const asio::error_code error = net_.Accept(*acceptor_, data, deadline);
+  std::string refused;
+  asio::error_code error;
+  // Only the server (or the gateway that holds the control connection) may deliver the data:
+  // anyone else who reaches the listener first is turned away, and the wait goes on.
+  while (!(error = net_.Accept(*acceptor_, data, deadline))) {
+    asio::error_code ignored;
+    const asio::ip::address from = data.remote_endpoint(ignored).address();
+    if (Unmapped(from) == Unmapped(route_.peer)) break;
+    refused = from.to_string();
+    control_.Trace('!', "refused a data connection from " + refused);
+    data.close(ignored);
+  }
   Cancel();
   if (error == asio::error::timed_out) {
-    throw FtpError(ErrorCode::kTimedOut,
-                   TimeoutText("the server opened no data connection", deadline));
+    const std::string what = refused.empty()
+                                 ? "the server opened no data connection"
+                                 : "the server opened no data connection (one from " + refused +
+                                       " was refused: only " + route_.peer.to_string() +
+                                       " may connect)";
+    throw FtpError(ErrorCode::kTimedOut, TimeoutText(what, deadline));
   }
   if (error) {
     throw FtpError(ErrorCode::kDataConnectionFailed,

@@ -37,7 +37,10 @@ class Receiver {
   ProgressMeter* progress_;
   bool splicing_ = false;
   bool control_closed_ = false;
-  Deadline idle_;  // restarted by every byte that arrives, not by control chatter
+  // The current window: it ends at `window_` unless kStallBytes arrive in it, which starts the
+  // next one. Control chatter does not count.
+  Deadline window_;
+  std::int64_t window_bytes_ = 0;
   ReceiveResult result_;
 };
 
@@ -95,7 +98,7 @@ bool Receiver::CheckControl() {
 Woken Receiver::Wait() {
   pollfd fds[2] = {{data_fd_, POLLIN, 0}, {control_.native_handle(), POLLIN, 0}};
   const bool watch_control = !result_.reply && !control_closed_;
-  const int ready = PollUntil(sys_, fds, watch_control ? 2 : 1, idle_);
+  const int ready = PollUntil(sys_, fds, watch_control ? 2 : 1, window_);
   if (ready == 0) return Woken::kTimeout;
   // Data or a reply is there, or the poll failed and the next read reports it.
   if (ready > 0 && watch_control && fds[1].revents != 0 && !control_.TakeAvailable()) {
@@ -106,7 +109,7 @@ Woken Receiver::Wait() {
 
 ReceiveResult Receiver::Run() {
   splicing_ = sink_.SpliceTarget() >= 0 && buffers_.splice_enabled && buffers_.EnsurePipe();
-  idle_ = Deadline::After(idle_timeout_);
+  window_ = Deadline::After(idle_timeout_);
   while (true) {
     const ssize_t got = Step();
     if (got > 0) {
@@ -116,9 +119,15 @@ ReceiveResult Receiver::Run() {
         sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
       }
       result_.bytes += got;
-      const Clock::time_point now = Clock::now();
-      idle_ = Deadline{now + idle_timeout_, idle_timeout_};
-      if (progress_ != nullptr) progress_->Advance(result_.bytes, now, result_.preliminary);
+      window_bytes_ += got;
+      if (window_bytes_ >= kStallBytes || progress_ != nullptr) {
+        const Clock::time_point now = Clock::now();
+        if (window_bytes_ >= kStallBytes) {
+          window_ = Deadline{now + idle_timeout_, idle_timeout_};
+          window_bytes_ = 0;
+        }
+        if (progress_ != nullptr) progress_->Advance(result_.bytes, now, result_.preliminary);
+      }
       continue;
     }
     if (got == 0) {
@@ -146,6 +155,7 @@ ReceiveResult Receiver::Run() {
     }
     if (Wait() == Woken::kTimeout) {
       result_.end = ReceiveEnd::kIdleTimeout;
+      result_.window_bytes = window_bytes_;
       return result_;
     }
   }

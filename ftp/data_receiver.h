@@ -38,11 +38,14 @@ class ReceiveBuffers {
 };
 
 inline constexpr std::size_t kReceiveChunk = 1 << 20;
+// A transfer that receives less than this in any time-out-long window has stalled: a trickle of
+// a byte a second must not keep it alive for days.
+inline constexpr std::int64_t kStallBytes = 1024;
 
 enum class ReceiveEnd {
   kEof,            // the server closed the data connection
   kReset,          // the data connection failed (`error_number`)
-  kIdleTimeout,    // no byte within the operation time-out
+  kIdleTimeout,    // less than kStallBytes within the operation time-out (`window_bytes`)
   kServerRefused,  // a 4xx/5xx reply arrived on the control connection (`reply`)
   kControlLost,    // the control connection closed
 };
@@ -51,6 +54,7 @@ struct ReceiveResult {
   ReceiveEnd end = ReceiveEnd::kEof;
   std::int64_t bytes = 0;
   int error_number = 0;
+  std::int64_t window_bytes = 0;     // kIdleTimeout: what the last window received
   std::optional<Reply> preliminary;  // the first 1xx reply, if it arrived during the data
   std::optional<Reply> reply;        // the final reply, if it arrived during the data
 };

@@ -1,4 +1,4 @@
-// File and string destinations of data connections.
+// File and listing destinations of data connections.
 #include "ftp/data_sink.h"
 
 #include <cstring>
@@ -39,12 +39,15 @@ void FileSink::Finish() {
   file_.Write(converted_.data(), converted_.size());
 }
 
-void StringSink::Write(const char* data, std::size_t size) {
-  if (out_.size() + size > limit_) {
-    throw FtpError(ErrorCode::kProtocolError,
-                   fmt::format("the listing is larger than {} MiB", limit_ >> 20));
+void ListingSink::Write(const char* data, std::size_t size) {
+  received_ += size;
+  if (received_ > limit_) {
+    throw FtpError(ErrorCode::kListingTooLarge,
+                   fmt::format("the listing is larger than {} MiB of text, the most this client "
+                               "reads: list a smaller folder",
+                               limit_ >> 20));
   }
-  out_.append(data, size);
+  builder_.Feed(std::string_view(data, size));
 }
 
 }  // namespace pullwire::ftp

@@ -1,11 +1,12 @@
 // Where the bytes of a data connection go: a local file (binary, or ASCII with CRLF to LF) or a
-// bounded string (listings).
+// listing, parsed as it arrives.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "ftp/ascii_filter.h"
+#include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
 
 namespace pullwire::ftp {
@@ -37,15 +38,18 @@ class FileSink : public DataSink {
   std::string converted_;
 };
 
-// Collects a listing; more than `limit` bytes is a protocol error (a hostile endless listing).
-class StringSink : public DataSink {
+// Feeds a listing to its builder; more than `limit` bytes ends the transfer with kListingTooLarge
+// (a hostile endless listing, or a folder too large to hold).
+class ListingSink : public DataSink {
  public:
-  StringSink(std::string& out, std::size_t limit) : out_(out), limit_(limit) {}
+  ListingSink(ListingBuilder& builder, std::size_t limit) : builder_(builder), limit_(limit) {}
   void Write(const char* data, std::size_t size) override;
+  void Finish() override { builder_.Finish(); }
 
  private:
-  std::string& out_;
+  ListingBuilder& builder_;
   std::size_t limit_;
+  std::size_t received_ = 0;
 };
 
 }  // namespace pullwire::ftp

@@ -40,6 +40,7 @@ constexpr std::array kErrorTable = {
     ErrorRow{ErrorCode::kLocalFileError, "Cannot write the local file"},
     ErrorRow{ErrorCode::kUnsafeName, "The remote name cannot be used as a local file name"},
     ErrorRow{ErrorCode::kTooDeep, "Folders nested too deeply"},
+    ErrorRow{ErrorCode::kListingTooLarge, "The listing is too large"},
     ErrorRow{ErrorCode::kNoSuchFile, "The file or folder does not exist"},
 };
 
@@ -52,16 +53,66 @@ std::string_view ErrorTitle(ErrorCode code) {
   return "Unknown error";
 }
 
+std::size_t ControlCharacterAt(std::string_view text, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  if (byte < 0x20 || byte == 0x7f) return 1;
+  if (byte == 0xc2 && i + 1 < text.size() &&
+      (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80) {
+    return 2;
+  }
+  return 0;
+}
+
+bool HasControlCharacter(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (ControlCharacterAt(text, i) > 0) return true;
+  }
+  return false;
+}
+
 std::string PrintableText(std::string_view text, std::size_t max_bytes) {
   std::string out;
   out.reserve(text.size() < max_bytes ? text.size() : max_bytes + 3);
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
     if (out.size() >= max_bytes) {
       out += "...";
       break;
     }
-    const auto byte = static_cast<unsigned char>(c);
-    out += (byte < 0x20 || byte == 0x7f) ? '?' : c;
+    const std::size_t control = ControlCharacterAt(text, i);
+    out += control > 0 ? '?' : text[i];
+    if (control == 2) ++i;
+  }
+  return out;
+}
+
+std::string EscapedText(std::string_view text, std::size_t max_bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (out.size() >= max_bytes) {
+      out += "...";
+      break;
+    }
+    const char c = text[i];
+    const std::size_t control = ControlCharacterAt(text, i);
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (control > 0) {
+      constexpr char kHex[] = "0123456789abcdef";
+      for (std::size_t k = 0; k < control; ++k) {
+        const auto byte = static_cast<unsigned char>(text[i + k]);
+        out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+      }
+      i += control - 1;
+    } else {
+      out += c;
+    }
   }
   return out;
 }

@@ -29,6 +29,7 @@ enum class ErrorCode : std::int32_t {
   kLocalFileError = 11015,      // local create, write, rename failed (full disk ...)
   kUnsafeName = 11016,          // a remote name that cannot become a local file name
   kTooDeep = 11017,             // a folder walk reached its depth bound
+  kListingTooLarge = 11018,     // a listing over the cap on its text
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 
@@ -46,8 +47,19 @@ class FtpError : public std::runtime_error {
   ErrorCode code_;
 };
 
-// Replaces control characters (hostile replies, names with NUL or ESC) by '?' and cuts the text
-// at `max_bytes`, so that an error description is safe to show and log.
+// The length of the control character at text[i]: 1 for a C0 byte or DEL, 2 for a C1 control
+// (U+0080..U+009F, bytes C2 80..C2 9F), which terminals obey like ESC sequences; else 0.
+std::size_t ControlCharacterAt(std::string_view text, std::size_t i);
+bool HasControlCharacter(std::string_view text);
+
+// Replaces control characters (hostile replies, names with NUL or ESC; C0 bytes, DEL and the C1
+// controls U+0080..U+009F in UTF-8) by '?' and cuts the text at `max_bytes`, so that an error
+// description is safe to show and log.
 std::string PrintableText(std::string_view text, std::size_t max_bytes = 400);
+
+// The same text with its control characters written as C escapes ("tab\there", "\x1b[2J",
+// "\xc2\x9b"), a backslash doubled and a double quote escaped, cut at `max_bytes`: for naming
+// an odd remote name exactly, between double quotes.
+std::string EscapedText(std::string_view text, std::size_t max_bytes = 400);
 
 }  // namespace pullwire::ftp

@@ -96,6 +96,17 @@ void ProxyLogon(ControlConnection& control, const ProxySettings& proxy) {
   UserPass(control, proxy.user, proxy.password, "", ErrorCode::kProxyFailed, "proxy logon");
 }
 
+// A NUL would end the name early for the system calls ("127.0.0.1\0.evil" reaching 127.0.0.1),
+// and no host name holds a control character.
+void RequireHostName(const std::string& host, const std::string& what) {
+  if (host.empty()) throw FtpError(ErrorCode::kInvalidValue, "the " + what + " is empty");
+  if (HasControlCharacter(host)) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("the {} \"{}\" holds a control character", what,
+                               EscapedText(host, 300)));
+  }
+}
+
 }  // namespace
 
 std::string GatewayTarget(const LoginParams& login) {
@@ -108,7 +119,7 @@ std::string GatewayTarget(const LoginParams& login) {
 
 DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams& login,
                       const ProxySettings& proxy) {
-  if (login.host.empty()) throw FtpError(ErrorCode::kInvalidValue, "the host name is empty");
+  RequireHostName(login.host, "host name");
   if (login.port == 0) throw FtpError(ErrorCode::kInvalidValue, "the port is 0");
   const Deadline deadline = Deadline::After(control.timeout());
   DataRoute route;
@@ -120,6 +131,7 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
       throw FtpError(ErrorCode::kInvalidValue,
                      fmt::format("the {} has no host name (ProxyServer)", ProxyName(proxy.kind)));
     }
+    RequireHostName(proxy.host, ProxyName(proxy.kind) + "'s host name");
     const std::string label = "the " + ProxyName(proxy.kind) + " ";
     ConnectTo(net, control, proxy.host, ProxyPort(proxy), label, deadline);
   }

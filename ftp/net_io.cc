@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ftp/errors.h"
+#include "ftp/resolver.h"
 
 namespace pullwire::ftp {
 namespace {
@@ -80,28 +81,7 @@ void NetIo::Drain() {
 std::vector<Tcp::endpoint> NetIo::Resolve(const std::string& host, std::uint16_t port,
                                           const Deadline& deadline) {
   if (const auto address = ParseAddress(host)) return {Tcp::endpoint(*address, port)};
-  auto state = std::make_shared<OpState>();
-  auto endpoints = std::make_shared<std::vector<Tcp::endpoint>>();
-  Tcp::resolver resolver(io_);
-  resolver.async_resolve(host, std::to_string(port),
-                         [state, endpoints](const asio::error_code& error,
-                                            const Tcp::resolver::results_type& results) {
-                           state->done = true;
-                           state->error = error;
-                           for (const auto& entry : results) endpoints->push_back(entry.endpoint());
-                         });
-  if (!RunUntil(state->done, deadline)) {
-    resolver.cancel();
-    throw FtpError(ErrorCode::kTimedOut,
-                   TimeoutText(fmt::format("cannot resolve host {}", PrintableText(host)),
-                               deadline));
-  }
-  if (state->error || endpoints->empty()) {
-    throw FtpError(ErrorCode::kHostNotFound,
-                   fmt::format("host {} not found: {}", PrintableText(host),
-                               state->error ? state->error.message() : "no address"));
-  }
-  return *endpoints;
+  return LookUpHost(host, port, deadline);
 }
 
 asio::error_code NetIo::Connect(Tcp::socket& socket, const std::vector<Tcp::endpoint>& endpoints,

@@ -26,8 +26,8 @@ class NetIo {
 
   asio::io_context& context() { return io_; }
 
-  // An IPv4 or IPv6 literal (with or without brackets) is used as it stands; a name is resolved
-  // (Asio's resolver) within the deadline. Throws FtpError kHostNotFound or kTimedOut.
+  // An IPv4 or IPv6 literal (with or without brackets) is used as it stands; a name is looked up
+  // (LookUpHost, no thread) within the deadline. Throws FtpError kHostNotFound or kTimedOut.
   std::vector<Tcp::endpoint> Resolve(const std::string& host, std::uint16_t port,
                                      const Deadline& deadline);
 

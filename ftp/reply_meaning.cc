@@ -113,9 +113,13 @@ std::optional<std::string> ParsePwdPath(const Reply& reply) {
   const std::string_view text = reply.FirstText();
   const std::size_t open = text.find('"');
   if (open == std::string_view::npos) {
-    // Some servers omit the quotes: "257 /pub is the current directory".
-    const std::string_view word = text.substr(0, text.find(' '));
-    if (word.empty()) return std::nullopt;
+    // Some servers omit the quotes: "257 /pub is the current directory". Where the path ends is
+    // then a guess: only a path the text ends with, or one followed by " is ", is taken, so that
+    // "257 /pub/my folder is ..." is unreadable rather than read as "/pub/my".
+    const std::size_t blank = std::min(text.find(' '), text.size());
+    const std::string_view word = text.substr(0, blank);
+    const std::string_view rest = text.substr(blank);
+    if (word.empty() || !(rest.empty() || rest.substr(0, 4) == " is ")) return std::nullopt;
     return std::string(word);
   }
   std::string path;
@@ -128,6 +132,29 @@ std::optional<std::string> ParsePwdPath(const Reply& reply) {
     } else {
       return path.empty() ? std::nullopt : std::optional<std::string>(path);
     }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<MlstFact>> ParseMlstFacts(const Reply& feat) {
+  for (std::size_t i = 1; i < feat.lines.size(); ++i) {
+    std::string_view line = feat.lines[i];
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (line.size() < 4 || Lower(line.substr(0, 4)) != "mlst" ||
+        (line.size() > 4 && line[4] != ' ')) {
+      continue;
+    }
+    std::vector<MlstFact> facts;
+    std::string_view list = line.substr(std::min<std::size_t>(5, line.size()));
+    while (!list.empty()) {
+      const std::size_t end = std::min(list.find(';'), list.size());
+      std::string_view name = list.substr(0, end);
+      list.remove_prefix(std::min(end + 1, list.size()));
+      const bool on = !name.empty() && name.back() == '*';
+      if (on) name.remove_suffix(1);
+      if (!name.empty()) facts.push_back({Lower(name), on});
+    }
+    return facts;
   }
   return std::nullopt;
 }

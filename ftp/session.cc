@@ -1,6 +1,11 @@
 // Session: login and logout, folder commands, listings and downloads over SessionCore.
 #include "ftp/session.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
 #include <fmt/format.h>
 
 #include "ftp/errors.h"
@@ -12,8 +17,21 @@
 namespace pullwire::ftp {
 namespace {
 
-// A hostile server could send an endless listing; 20,000 entries take about 1.5 MB.
-constexpr std::size_t kListingLimit = std::size_t{256} << 20;
+// A hostile server could send an endless listing. 64 MiB is about a million UNIX lines.
+constexpr std::size_t kListingLimit = std::size_t{64} << 20;
+
+// How long Logout waits for the reply to QUIT.
+constexpr Milliseconds kQuitWait{3000};
+
+// The MLSD facts read: "type" and "size" are needed, the others are kept when offered.
+constexpr std::array<std::string_view, 4> kWantedFacts = {"type", "size", "modify", "unix.mode"};
+
+const MlstFact* FindFact(const std::vector<MlstFact>& facts, std::string_view name) {
+  for (const MlstFact& fact : facts) {
+    if (fact.name == name) return &fact;
+  }
+  return nullptr;
+}
 
 char TypeLetter(TransferType type) {
   switch (type) {
@@ -70,6 +88,8 @@ void Session::Login(const LoginParams& login) {
   }
   core_->server_type.reset();
   core_->size_unsupported = false;
+  core_->mlsd.reset();
+  core_->entered.reset();
   core_->logged_in = true;
 }
 
@@ -78,11 +98,15 @@ void Session::Logout() noexcept {
   core_->logged_in = false;
   core_->connector.Cancel();
   if (!was_open) return;
+  // "221 Goodbye." is awaited so that the server logs a clean end, but not for long: a 421 or
+  // silence is fine too.
+  const Milliseconds saved = core_->control.timeout();
+  core_->control.set_timeout(std::min(saved, kQuitWait));
   try {
-    // "221 Goodbye." is awaited so that the server logs a clean end; a 421 or silence is fine.
     core_->control.Command("QUIT");
   } catch (const FtpError&) {
   }
+  core_->control.set_timeout(saved);
   core_->control.Close();
 }
 
@@ -99,12 +123,23 @@ void Session::SimpleCommand(const std::string& verb, const std::string& path,
 void Session::ChangeDirectory(const std::string& path) {
   RequirePath(path, "remote folder path");
   SimpleCommand("CWD", path, "enter the folder");
+  std::optional<std::string>& entered = core_->entered;
+  if (path.front() == '/') {
+    entered = path;
+  } else if (entered) {
+    if (entered->back() != '/') *entered += '/';
+    *entered += path;
+  }
 }
 
 std::string Session::CurrentDirectory() {
   RequireLogin();
   const Reply reply = core_->control.Command("PWD");
-  if (auto path = ParsePwdPath(reply)) return std::move(*path);
+  if (auto path = ParsePwdPath(reply)) {
+    core_->entered = *path;
+    return std::move(*path);
+  }
+  if (core_->entered) return *core_->entered;
   throw FtpError(reply.Refusal() ? ErrorCode::kCommandFailed : ErrorCode::kProtocolError,
                  fmt::format("cannot read the working folder: {}", reply.Quote()));
 }
@@ -120,8 +155,36 @@ void Session::ApplyTransferType() {
   core_->server_type = letter;
 }
 
-std::string Session::ListRaw() {
+bool Session::UseMlsd() {
+  if (core_->mlsd) return *core_->mlsd;
+  core_->mlsd = false;
+  const Reply feat = core_->control.Command("FEAT");
+  const std::optional<std::vector<MlstFact>> facts =
+      feat.code == 211 ? ParseMlstFacts(feat) : std::nullopt;
+  if (!facts) return false;
+  const MlstFact* type = FindFact(*facts, "type");
+  const MlstFact* size = FindFact(*facts, "size");
+  if (type == nullptr || size == nullptr) return false;
+  std::string wanted;
+  bool all_on = true;
+  for (const std::string_view name : kWantedFacts) {
+    if (const MlstFact* fact = FindFact(*facts, name)) {
+      wanted += fact->name + ";";
+      all_on = all_on && fact->on;
+    }
+  }
+  // pyftpdlib offers "unix.mode" but leaves it off.
+  if (!all_on && !core_->control.Command("OPTS MLST " + wanted).Positive() &&
+      !(type->on && size->on)) {
+    return false;
+  }
+  core_->mlsd = true;
+  return true;
+}
+
+void Session::FetchListing(ListingStore& store, ListingNotes& notes) {
   RequireLogin();
+  const bool mlsd = UseMlsd();
   // Listings are text; only EBCDIC would garble them.
   if (core_->server_type == 'E') {
     const TransferType wanted = core_->type;
@@ -129,13 +192,25 @@ std::string Session::ListRaw() {
     ApplyTransferType();
     core_->type = wanted;
   }
-  std::string raw;
-  StringSink sink(raw, kListingLimit);
-  RunTransfer(*core_, TransferRequest{"LIST", 0, false, std::nullopt, false}, sink);
-  return raw;
+  ListingBuilder builder(mlsd ? ListingSyntax::kMlsd : ListingSyntax::kList, store, notes);
+  ListingSink sink(builder, kListingLimit);
+  RunTransfer(*core_, TransferRequest{mlsd ? "MLSD" : "LIST", 0, false, std::nullopt, false},
+              sink);
 }
 
-ParsedListing Session::List() { return ParseListing(ListRaw()); }
+ParsedListing Session::List() {
+  ParsedListing parsed;
+  EntryVectorStore store(parsed.entries);
+  FetchListing(store, parsed);
+  return parsed;
+}
+
+EntryTable Session::ListTable() {
+  EntryTable table;
+  FetchListing(table, table.notes);
+  table.ShrinkToFit();
+  return table;
+}
 
 Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
                                      std::int64_t offset, std::optional<std::int64_t> known_size,

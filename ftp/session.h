@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ftp/deadline.h"
+#include "ftp/entry_table.h"
 #include "ftp/listing_parser.h"
 #include "ftp/session_options.h"
 #include "ftp/sys_io.h"
@@ -54,11 +55,17 @@ class Session {
 
   // CWD; throws (11101 when the server says the folder is not there) when it cannot be entered.
   void ChangeDirectory(const std::string& path);
-  // PWD.
+  // PWD: the working folder as the server names it, an absolute path to come back to. When the
+  // server refuses PWD or its reply cannot be read ("257 /my folder is cwd"), the path the
+  // session entered the folder by (an absolute CWD path, relative ones joined to it); throws
+  // when that is not known either.
   std::string CurrentDirectory();
-  // LIST of the working folder: the raw bytes, and parsed.
-  std::string ListRaw();
+  // The working folder's listing, parsed as it arrives: from MLSD where the server's FEAT (asked
+  // once per session) offers it with exact types and sizes, else from LIST. More than 64 MiB of
+  // text throws kListingTooLarge.
   ParsedListing List();
+  // The same, packed for size (a listing of millions of entries).
+  EntryTable ListTable();
 
   struct Retrieved {
     std::int64_t bytes = 0;     // received
@@ -84,6 +91,9 @@ class Session {
  private:
   void RequireLogin() const;
   void SimpleCommand(const std::string& verb, const std::string& path, const std::string& action);
+  // FEAT (once per session), and OPTS MLST when facts MLSD needs are offered but off.
+  bool UseMlsd();
+  void FetchListing(ListingStore& store, ListingNotes& notes);
 
   std::unique_ptr<SessionCore> core_;
 };

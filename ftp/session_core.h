@@ -30,6 +30,8 @@ struct SessionCore {
   std::optional<char> server_type;  // the TYPE last accepted by the server ('A', 'I', 'E')
   bool size_unsupported = false;     // SIZE answered 500/502 once: not asked again
   ProgressHandler progress;          // downloads report to it while set
+  std::optional<bool> mlsd;          // listings by MLSD; unknown until FEAT was asked
+  std::optional<std::string> entered;  // the working folder's path as CWD or PWD gave it
 };
 
 }  // namespace pullwire::ftp

@@ -143,7 +143,11 @@ void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveRe
       }
       Abort(core, data);
       throw FtpError(ErrorCode::kTimedOut,
-                     TimeoutText("no data from the server during " + subject,
+                     TimeoutText(received.window_bytes == 0
+                                     ? "no data from the server during " + subject
+                                     : fmt::format("the transfer stalled: only {} bytes (less "
+                                                   "than 1 KiB) from the server during {}",
+                                                   received.window_bytes, subject),
                                  Deadline::After(control.timeout())));
     case ReceiveEnd::kServerRefused:
       CloseData(data);

@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <optional>
+#include <stdexcept>
 
 #include "remote/name_filter.h"
 
@@ -27,12 +28,24 @@ RemoteEntry RecordOf(const ListEntry& entry) {
   return record;
 }
 
+// Where a link probe goes back to: the working folder as the component knows it (PWD, or the
+// path the session entered it by). Empty when it cannot tell: a successful probe then cannot go
+// back.
+std::string ReturnFolder(FtpComponent& ftp) {
+  try {
+    return ftp.CurrentDirectory();
+  } catch (const ComponentError&) {
+    if (ftp.ConnectionState() != kConnectionStateConnected) throw;
+  }
+  return {};
+}
+
 struct BuildStep {
   ModuleState& state;
   FtpComponent& ftp;
   std::vector<RemoteEntry>& list;
   bool apply_filter;
-  std::optional<std::string> listed_folder;  // asked for on the first link only
+  std::optional<std::string> return_folder;  // asked for on the first link only
 
   bool Kept(const ListEntry& entry) const {
     return !IsDotEntry(entry.Name) && (!apply_filter || NameAccepted(state, entry.Name));
@@ -54,9 +67,9 @@ struct BuildStep {
       list.push_back(RecordOf(entry));
       if (type != "L") continue;
       const std::size_t index = list.size() - 1;
-      if (!listed_folder) listed_folder = ftp.CurrentDirectory();
+      if (!return_folder) return_folder = ReturnFolder(ftp);
       const bool folder_link =
-          ProbeLinkKind(ftp, state.Settings.RemoteDir, entry.Name, *listed_folder) != kKindFile;
+          ProbeLinkKind(ftp, state.Settings.RemoteDir, entry.Name, *return_folder) != kKindFile;
       list[index].IsFolderLink = folder_link;
       list[index].IsFileLink = !folder_link;
     }
@@ -79,14 +92,21 @@ bool BuildEntryList(ModuleState& state, FtpComponent& ftp, MessageChannel& messa
   list.assign(1, RemoteEntry{});
   if (apply_filter) ParseFilter(state);
   try {
+    for (const std::string& warning : listing.Warnings()) {
+      messages.SendHostMessage(warning, kWarningMessage);
+    }
     if (listing.ListingStyle() == kListingStyleMixed) {
       const std::string unparsed = listing.UnparsedLines();
       if (!unparsed.empty()) ReportUnsupportedListing(messages, unparsed);
       return true;
     }
+    // Room for every entry at once: growing a list of a million records by doubling would hold
+    // two copies at the step. Pages a filter leaves unused are never touched, then given back.
+    list.reserve(listing.Entries().size() + 1);
     BuildStep step{state, ftp, list, apply_filter, std::nullopt};
     step.AddFolders(listing);
     step.AddOthers(listing);
+    if (list.capacity() / 2 > list.size()) list.shrink_to_fit();
     return true;
   } catch (const std::exception& e) {
     messages.SendHostMessage(std::string("ERROR_PULL-WIRE: Error getting remote listing [") + e.what() + "]",
@@ -105,10 +125,15 @@ void ReportUnsupportedListing(MessageChannel& messages, const std::string& unpar
 
 std::string ProbeLinkKind(FtpComponent& ftp, const std::string& folder, const std::string& name,
                           const std::string& return_folder) {
+  const std::string path = folder + "/" + name;
   try {
-    ftp.WorkingDirectory(folder + "/" + name);
+    ftp.WorkingDirectory(path);
   } catch (const ComponentError&) {
     return kKindFile;
+  }
+  if (return_folder.empty()) {
+    throw std::runtime_error("cannot go back to the listed folder after entering the link " +
+                             path + ": its path is not known (the server does not answer PWD)");
   }
   ftp.WorkingDirectory(return_folder);
   return kKindFolderLink;

@@ -1,7 +1,8 @@
 // DownloadRun called in C++ with the engine's component against real servers, for what the
 // end-to-end tests through the loaded library leave out: with pyftpdlib remote deletes of many
-// files, the engine's own short-copy check, ASCII line endings, a folder link's probe and a 426
-// drop; with vsftpd the selection modes and the variable slots over a second server's replies.
+// files, the engine's own short-copy check, ASCII line endings, a folder link's probe (with and
+// without PWD) and a 426 drop; with vsftpd the selection modes and the variable slots over a
+// second server's replies.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -100,28 +101,45 @@ TEST_F(PyFtpdRun, AsciiTransferWritesLineFeedsAndCountsAsComplete) {
   EXPECT_FALSE(std::filesystem::exists(Pub(server) / "crlf.txt"));
 }
 
-TEST_F(PyFtpdRun, FolderLinkProbeReturnsSoTheListedFilesAreFetched) {
-  PyFtpd server(Options());
-  WriteFile(Pub(server) / "a.txt", "listed in pub");
-  WriteFile(server.root() / "other" / "a.txt", "the wrong a.txt");
-  std::filesystem::create_directory_symlink(server.root() / "other", Pub(server) / "zlink");
-  Run(server, {{"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}});
-  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "listed in pub");
-  EXPECT_THAT(server.CommandLog(), Contains("CWD /pub/zlink"));
-  EXPECT_FALSE(state.ErrorFlag);
-}
+struct LinkProbeCase {
+  const char* name;
+  std::string folder;  // the listed folder, under the server's root
+  std::string remote_dir;
+  std::vector<Refusal> refusals;
+  std::string probe;   // the CWD that enters the link
+};
 
-// Regression: going back to the relative RemoteDir "." from inside the link's target stayed
-// there, and the a.txt beside the link came from the target folder instead.
-TEST_F(PyFtpdRun, FolderLinkProbeReturnsAlsoForARelativeRemoteDir) {
-  PyFtpd server(Options());
-  WriteFile(server.root() / "a.txt", "listed at the top");
-  WriteFile(server.root() / "other" / "a.txt", "the wrong a.txt");
-  std::filesystem::create_directory_symlink(server.root() / "other", server.root() / "zlink");
-  Run(server, {{"RemoteDir", "."}, {"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}});
-  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "listed at the top");
-  EXPECT_THAT(server.CommandLog(), Contains("CWD ./zlink"));
-  EXPECT_FALSE(state.ErrorFlag);
+// After entering a folder link the session must come back, or the a.txt listed beside the link
+// comes from the link's target. Back by PWD; when PWD is refused or its reply cannot be read
+// (unquoted, a blank in the path), by the listed folder's own path. Regressions: going back to
+// the relative RemoteDir "." from inside the target stayed there; a refused PWD failed the run.
+TEST_F(PyFtpdRun, FolderLinkProbeReturnsToTheListedFolder) {
+  const std::vector<LinkProbeCase> cases = {
+      {"by PWD", "pub", "/pub", {}, "CWD /pub/zlink"},
+      {"by PWD, relative RemoteDir", "", ".", {}, "CWD ./zlink"},
+      {"PWD refused", "pub", "/pub", {{"PWD", "", "502 Command not implemented."}},
+       "CWD /pub/zlink"},
+      {"PWD unquoted with a blank", "my pub", "/my pub",
+       {{"PWD", "", "257 /my pub is the current directory"}}, "CWD /my pub/zlink"},
+  };
+  for (const LinkProbeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PyFtpdOptions options = Options();
+    options.mlsd = false;  // pyftpdlib's MLSD shows the link as the folder it leads to
+    options.refusals = c.refusals;
+    PyFtpd server(options);
+    WriteFile(server.root() / c.folder / "a.txt", "listed beside the link");
+    WriteFile(server.root() / "other" / "a.txt", "the wrong a.txt");
+    std::filesystem::create_directory_symlink(server.root() / "other",
+                                              server.root() / c.folder / "zlink");
+    std::filesystem::remove(LocalPath("a.txt"));
+    state.ErrorFlag = false;
+    Run(server, {{"RemoteDir", c.remote_dir}, {"CopySpecific", "1"},
+                 {"SpecificFilename", "a.txt"}});
+    EXPECT_EQ(ReadFile(LocalPath("a.txt")), "listed beside the link");
+    EXPECT_THAT(server.CommandLog(), Contains(c.probe));
+    EXPECT_FALSE(state.ErrorFlag);
+  }
 }
 
 class VsftpdRun : public ServerRunFixture {

@@ -8,10 +8,10 @@ namespace pullwire::testing {
 
 std::int32_t ScriptedListing::ListingStyle() const { return style; }
 std::string ScriptedListing::UnparsedLines() const { return unparsed; }
-const std::vector<ListEntry>& ScriptedListing::Entries() const {
+std::size_t ScriptedListing::EntryCount() const {
   ++entries_calls;
   if (entries_calls == fail_entries_call) throw ComponentError(50, "listing entry unreadable");
-  return entries;
+  return entries.size();
 }
 
 void ScriptedComponent::Log(const std::string& call) {

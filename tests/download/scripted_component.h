@@ -20,12 +20,16 @@ class ScriptedListing final : public ComponentListing {
  public:
   std::int32_t ListingStyle() const override;
   std::string UnparsedLines() const override;
-  const std::vector<ListEntry>& Entries() const override;
+  std::size_t EntryCount() const override;
+  ListEntry EntryAt(std::size_t index) const override { return entries.at(index); }
+  std::vector<std::string> Warnings() const override { return warnings; }
 
   std::int32_t style = kListingStyleUnix;
   std::string unparsed;
   std::vector<ListEntry> entries;
-  // Entries() throws this on its Nth call (1-based), so a build can fail in either pass.
+  std::vector<std::string> warnings;
+  // EntryCount() throws on its Nth call (1-based); a build asks once to make room, then once per
+  // pass, so a build can fail before or in either pass.
   int fail_entries_call = 0;
   mutable int entries_calls = 0;
 };

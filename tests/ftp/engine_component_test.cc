@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -39,6 +40,9 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
       {[&] { component.ProxyServerPort(70000); }, "ProxyServerPort must be 1 to 65535, not 70000"},
       {[&] { component.OperationTimeout(0); }, "OperationTimeout must be more than 0 ms, not 0"},
       {[&] { component.Login("", "u", "p", "", 21); }, "the host name is empty"},
+      // Regression: the name was cut at the NUL, and the session went to 127.0.0.1.
+      {[&] { component.Login(std::string("127.0.0.1\0.evil", 15), "u", "p", "", 21); },
+       "the host name \"127.0.0.1\\x00.evil\" holds a control character"},
       {[&] { component.Login("127.0.0.1", "u", "p", "", 70000); },
        "the port must be 0 to 65535, not 70000"},
       {[&] { component.GetFile("", local.path().string()); }, "the remote file name is empty"},
@@ -53,8 +57,16 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
   EXPECT_EQ(component.ConnectionState(), 0);
 }
 
+std::map<std::string, ListEntry> ByName(const ComponentListing& listing) {
+  std::map<std::string, ListEntry> by_name;
+  for (const ListEntry& entry : listing.Entries()) by_name[entry.Name] = entry;
+  return by_name;
+}
+
 TEST(EngineComponent, LogsInListsAndMapsEntries) {
-  PyFtpd server;
+  PyFtpdOptions options;
+  options.mlsd = false;
+  PyFtpd server(options);
   WriteFile(server.root() / "pub" / "report.csv", "1,2,3\n");
   fs::create_directory(server.root() / "pub" / "Folder");
   fs::create_symlink("report.csv", server.root() / "pub" / "latest");
@@ -70,8 +82,7 @@ TEST(EngineComponent, LogsInListsAndMapsEntries) {
   const ComponentListing& listing = component.Listing();
   EXPECT_EQ(listing.ListingStyle(), kListingStyleUnix);
   EXPECT_EQ(listing.UnparsedLines(), "");
-  std::map<std::string, ListEntry> by_name;
-  for (const ListEntry& entry : listing.Entries()) by_name[entry.Name] = entry;
+  std::map<std::string, ListEntry> by_name = ByName(listing);
   ASSERT_EQ(by_name.size(), 3u);
   EXPECT_EQ(by_name["report.csv"].TypeLetter, "F");
   EXPECT_EQ(by_name["report.csv"].Size, 6);
@@ -85,6 +96,33 @@ TEST(EngineComponent, LogsInListsAndMapsEntries) {
   component.Logout();
   EXPECT_EQ(component.ConnectionState(), 0);
   component.Logout();  // a second logout is harmless
+}
+
+// pyftpdlib offers MLSD (and follows links in it): a link named "odd -> name", which a LIST
+// line cannot tell from "odd" linked to "name -> report.csv", keeps its name, and the mode
+// comes from the UNIX.mode fact, which FEAT offers switched off (OPTS MLST turns it on).
+TEST(EngineComponent, ListsByMlsdWhereFeatOffersIt) {
+  PyFtpd server;
+  WriteFile(server.root() / "report.csv", "1,2,3\n");
+  fs::create_directory(server.root() / "Folder");
+  fs::create_symlink("report.csv", server.root() / "odd -> name");
+  EngineComponent component;
+  LoginTo(component, server);
+  component.ListDirectory();
+  component.ListDirectory();
+
+  const std::map<std::string, ListEntry> by_name = ByName(component.Listing());
+  ASSERT_EQ(by_name.size(), 3u);
+  EXPECT_EQ(by_name.at("odd -> name").TypeLetter, "F");
+  EXPECT_EQ(by_name.at("odd -> name").Size, 6);
+  EXPECT_EQ(by_name.at("Folder").TypeLetter, "D");
+  const auto mode = fs::status(server.root() / "report.csv").permissions();
+  EXPECT_EQ(by_name.at("report.csv").ExtraNumber, static_cast<std::int32_t>(mode));
+  EXPECT_EQ(by_name.at("report.csv").ExtraText.size(), 14u);  // "20240105120000"
+  const std::vector<std::string> commands = server.CommandLog();
+  EXPECT_THAT(commands,
+              ::testing::IsSupersetOf({"FEAT", "OPTS MLST type;size;modify;unix.mode;", "MLSD"}));
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
 }
 
 TEST(EngineComponent, DosAndUnparsableListingsGetTheirStyles) {
@@ -101,12 +139,21 @@ TEST(EngineComponent, DosAndUnparsableListingsGetTheirStyles) {
 
   PyFtpdOptions mixed;
   mixed.list_inject = {"VMS-STYLE LINE;1", std::string("evil\x1b[2Jname")};
+  // More entries left out for their names than the warnings name one by one.
+  for (std::size_t i = 0; i <= EngineListing::kMaxWarnings; ++i) {
+    mixed.list_inject.push_back("-rw-r--r-- 1 u g 1 Jan 01 00:00 up/" + std::to_string(i));
+  }
   PyFtpd mixed_server(mixed);
   WriteFile(mixed_server.root() / "a.txt", "abc");
   LoginTo(component, mixed_server);
   component.ListDirectory();
   EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleMixed);
   EXPECT_EQ(component.Listing().UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
+  const std::vector<std::string> warnings = component.Listing().Warnings();
+  ASSERT_EQ(warnings.size(), EngineListing::kMaxWarnings + 1);
+  EXPECT_EQ(warnings.front(), "Remote entry \"up/0\" left out: the name holds \"/\"");
+  EXPECT_EQ(warnings.back(), "... and 1 more remote entries left out: their names cannot be local "
+                             "file names");
 }
 
 TEST(EngineComponent, NumbersMissingFilesAndFoldersWith11101) {

@@ -137,16 +137,18 @@ TEST(EngineTranscript, EpsvRefusedFallsBackToPasvForTheRestOfTheSession) {
       {"expect", "PASV"}, {"passive", true}, {"reply", {"227 Entering Passive Mode ({pasv})."}}};
   const json list = {
       {"expect", "LIST"}, {"reply", {"150 Listing."}}, {"data", listing}, {"after", {"226 Done."}}};
-  ScriptedFtp server(
-      WithLogin({Step("EPSV", {"500 EPSV not understood."}), pasv, list, pasv, list}).dump());
+  ScriptedFtp server(WithLogin({Step("FEAT", {"500 FEAT not understood."}),
+                                Step("EPSV", {"500 EPSV not understood."}), pasv, list, pasv,
+                                list})
+                         .dump());
   Session session;
   session.Login(Direct(server));
   EXPECT_EQ(session.List().entries.size(), 1u);
   EXPECT_EQ(session.List().entries.size(), 1u);
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
-  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "EPSV", "PASV",
-                                               "LIST", "PASV", "LIST", "QUIT"));
+  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "FEAT", "EPSV",
+                                               "PASV", "LIST", "PASV", "LIST", "QUIT"));
 }
 
 TEST(EngineTranscript, RestComesRightBeforeRetrAndMustBeAccepted) {
@@ -296,6 +298,7 @@ TEST(EngineTranscript, GetMatchingAsksForTheNextPortBeforeTheLast226) {
       "-rw-r--r-- 1 u g 1 Jan 01 00:00 a\r\n-rw-r--r-- 1 u g 1 Jan 01 00:00 b\r\n";
   ScriptedFtp server(WithLogin({
       Step("PWD", {"257 \"/\" is cwd"}),
+      Step("FEAT", {"211-Features:", " SIZE", "211 End"}),
       first_epsv,
       {{"expect", "LIST"}, {"reply", {"150 Here."}}, {"data", listing}, {"after", {"226 Listed."}}},
       Step("TYPE I", {"200 Binary."}),
@@ -350,6 +353,95 @@ TEST(EngineTranscript, A421GarbageOrAnEndlessReplyEndsTheSession) {
     EXPECT_THAT(error.what(), HasSubstr(c.text));
     EXPECT_FALSE(session.logged_in());
   }
+}
+
+// Hostile servers that the engine bounds: a stranger on the active-mode listener, a trickle of
+// data, an endless listing, and a QUIT that is never answered.
+
+TEST(EngineTranscript, ActiveModeTakesTheDataOnlyFromTheServer) {
+  // Regression: whoever reached the listener first (here 127.0.0.2) delivered the file.
+  ScriptedFtp server(WithLogin({
+      Step("TYPE I", {"200 Binary."}),
+      Step("PORT *", {"200 PORT ok."}),
+      {{"expect", "RETR f.bin"}, {"reply", {"150 Sending f.bin."}}, {"data", "EVIL"},
+       {"data_from", "127.0.0.2"}},
+      {{"data", "good"}, {"after", {"226 Sent."}}},
+      {{"expect", "SIZE f.bin"}, {"optional", true}, {"reply", {"213 4"}}},
+  }).dump());
+  TempDir local;
+  TracedSession traced;
+  traced.session.set_passive(false);
+  traced.session.set_transfer_type(TransferType::kImage);
+  traced.session.Login(Direct(server));
+  GetFile(traced.session, "f.bin", local.path().string());
+  EXPECT_EQ(ReadFile(local / "f.bin"), "good");
+  EXPECT_THAT(traced.trace, ::testing::Contains("! refused a data connection from 127.0.0.2"));
+  traced.session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
+TEST(EngineTranscript, ATrickleOfDataIsAStall) {
+  // Regression: every byte restarted the time-out, so a byte now and then kept it for days.
+  ScriptedFtp server(WithLogin({
+      Step("TYPE I", {"200 Binary."}),
+      {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
+      {{"expect", "RETR slow.bin"}, {"reply", {"150 Sending slow.bin."}},
+       {"data", std::string(200, 's')}, {"trickle", 0.2}},
+      Step("ABOR", {"426 Aborted.", "226 Abort done."}),
+      Step("NOOP", {"200 NOOP ok."}),
+  }).dump());
+  TempDir local;
+  Session session;
+  session.set_timeout(2s);
+  session.set_transfer_type(TransferType::kImage);
+  session.Login(Direct(server));
+  const FtpError error =
+      CatchFtpError([&] { GetFile(session, "slow.bin", local.path().string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kTimedOut);
+  EXPECT_THAT(error.what(), HasSubstr("the transfer stalled: only "));
+  EXPECT_THAT(error.what(), HasSubstr(" bytes (less than 1 KiB) from the server during "
+                                      "RETR slow.bin within 2 s"));
+  EXPECT_TRUE(session.logged_in());  // ABOR and NOOP kept the session in step
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
+TEST(EngineTranscript, AnEndlessListingEndsAtTheCap) {
+  // Over 80 MB of one line again and again: read up to the cap, then given up.
+  ScriptedFtp server(WithLogin({
+      Step("FEAT", {"500 FEAT not understood."}),
+      {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
+      {{"expect", "LIST"}, {"reply", {"150 Here it comes."}},
+       {"data", "-rw-r--r-- 1 u g 0 Jan 01 00:00 again and again\r\n"}, {"repeat", 2000000}},
+      Step("ABOR", {"426 Aborted.", "226 Abort done."}),
+      Step("NOOP", {"200 NOOP ok."}),
+  }).dump());
+  Session session;
+  session.set_timeout(10s);
+  session.Login(Direct(server));
+  const FtpError error = CatchFtpError([&] { session.List(); });
+  EXPECT_EQ(error.code(), ErrorCode::kListingTooLarge);
+  EXPECT_STREQ(error.what(), "the listing is larger than 64 MiB of text, the most this client "
+                             "reads: list a smaller folder");
+  EXPECT_TRUE(session.logged_in());
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
+TEST(EngineTranscript, LogoutWaitsOnlyBrieflyForTheReplyToQuit) {
+  ScriptedFtp server(json::array({Greeting(), Step("USER anna", {"331 Password."}),
+                                  Step("PASS anna-pw", {"230 In."}),
+                                  {{"expect", "QUIT"}, {"action", "stall"}, {"seconds", 40}}})
+                         .dump());
+  Session session;
+  session.set_timeout(120s);
+  session.Login(Direct(server));
+  const auto start = std::chrono::steady_clock::now();
+  session.Logout();
+  // A few seconds, not the operation time-out (nor the 40 s the server holds on).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_FALSE(session.logged_in());
+  EXPECT_EQ(session.timeout(), 120s);
 }
 
 }  // namespace

@@ -93,6 +93,9 @@ TEST(ReplyQuote, JoinsLinesDropsRepeatedCodesAndControlCharacters) {
   EXPECT_EQ(MakeReply(530, {"530-Login incorrect.", "530 Bye."}).Quote(),
             "530 Login incorrect. Bye.");
   EXPECT_EQ(MakeReply(550, {"550 evil\x1b[31m name"}).Quote(), "550 evil?[31m name");
+  // C1 controls in UTF-8 (CSI U+009B, NEL U+0085) are controls too; "é" (C3 A9) is not.
+  EXPECT_EQ(MakeReply(550, {"550 evil\xC2\x9B" "31m \xC2\x85x \xC3\xA9"}).Quote(),
+            "550 evil?31m ?x \xC3\xA9");
   EXPECT_EQ(MakeReply(200, {"200"}).Quote(), "200");
   EXPECT_LE(MakeReply(220, {"220 " + std::string(2000, 'x')}).Quote().size(), 403u);
 }
@@ -146,10 +149,34 @@ TEST(ReplyMeaning, ReadsPassivePorts) {
   EXPECT_FALSE(ParsePasvPort(MakeReply(227, {"227 =127,0,0,1,0,0"})));
 }
 
+TEST(ReplyQuote, EscapedTextNamesOddBytesExactly) {
+  EXPECT_EQ(EscapedText("tab\there \"q\" back\\slash"), "tab\\there \\\"q\\\" back\\\\slash");
+  EXPECT_EQ(EscapedText(std::string("nul\0\x1b[2J\x7f\r\n", 11)), "nul\\x00\\x1b[2J\\x7f\\r\\n");
+  EXPECT_EQ(EscapedText("csi\xC2\x9B \xC3\xA9"), "csi\\xc2\\x9b \xC3\xA9");
+  EXPECT_EQ(EscapedText(std::string(50, 'x'), 10), "xxxxxxxxxx...");
+}
+
+TEST(ReplyMeaning, ReadsFeatMlstFacts) {
+  const auto facts = ParseMlstFacts(MakeReply(
+      211, {"211-Features supported:", " EPRT", " MLST type*;perm*;size*;modify*;UNIX.mode;",
+            " SIZE", "211 End FEAT."}));
+  ASSERT_TRUE(facts);
+  std::vector<std::string> on;
+  std::vector<std::string> off;
+  for (const MlstFact& fact : *facts) (fact.on ? on : off).push_back(fact.name);
+  EXPECT_EQ(on, (std::vector<std::string>{"type", "perm", "size", "modify"}));
+  EXPECT_EQ(off, std::vector<std::string>{"unix.mode"});
+  EXPECT_FALSE(ParseMlstFacts(MakeReply(211, {"211-Features:", " MLSTX a;", " SIZE", "211 End"})));
+  EXPECT_FALSE(ParseMlstFacts(MakeReply(211, {"211 MLST type*;"})));  // not a feature line
+}
+
 TEST(ReplyMeaning, ReadsPwdPathsAndAnnouncedSizes) {
   EXPECT_EQ(ParsePwdPath(MakeReply(257, {"257 \"/pub\" is the current directory"})), "/pub");
   EXPECT_EQ(ParsePwdPath(MakeReply(257, {"257 \"/a \"\"b\"\" c\" is current"})), "/a \"b\" c");
   EXPECT_EQ(ParsePwdPath(MakeReply(257, {"257 /plain is current"})), "/plain");
+  EXPECT_EQ(ParsePwdPath(MakeReply(257, {"257 /plain"})), "/plain");
+  // Unquoted with a blank in the path: where it ends cannot be told.
+  EXPECT_FALSE(ParsePwdPath(MakeReply(257, {"257 /my folder is the current directory"})));
   EXPECT_FALSE(ParsePwdPath(MakeReply(257, {"257 \"/unterminated"})));
   EXPECT_FALSE(ParsePwdPath(MakeReply(550, {"550 \"/x\""})));
   EXPECT_EQ(ParseAnnouncedSize(MakeReply(

@@ -1,5 +1,5 @@
-// Tests of the LIST parser: lines captured from real servers, tricky and hostile rows, mixed
-// listings, line endings and the bounds on what is kept.
+// Tests of the listing parser: LIST and MLSD lines captured from real servers, tricky and hostile
+// rows, mixed listings, line endings, lines split across pieces and the bounds on what is kept.
 #include "ftp/listing_parser.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +13,12 @@ namespace pullwire::ftp {
 
 void PrintTo(const ListingEntry& e, std::ostream* os) {
   static constexpr const char* kTypes[] = {"file", "folder", "link"};
+  static constexpr const char* kFormats[] = {"unix", "dos", "mlsd"};
   *os << "{name='" << e.name << "' " << kTypes[static_cast<int>(e.type)] << " size=" << e.size
       << " target='" << e.link_target << "' modified='" << e.modified << "' perms='"
-      << e.permissions << "' " << (e.format == LineFormat::kUnix ? "unix" : "dos")
-      << " links=" << e.link_count << " owner='" << e.owner << "' group='" << e.group << "'}";
+      << e.permissions << "' " << kFormats[static_cast<int>(e.format)]
+      << " links=" << e.link_count << " owner='" << e.owner << "' group='" << e.group
+      << "' bits=0" << std::oct << e.permission_bits << std::dec << "}";
 }
 
 namespace {
@@ -24,8 +26,8 @@ namespace {
 using namespace std::string_literals;
 
 ListingEntry Unix(std::string name, EntryType type, std::int64_t size, std::string modified,
-                  std::string permissions, std::int64_t links, std::string owner,
-                  std::string group, std::string target = "") {
+                  std::string permissions, std::int32_t bits, std::int64_t links,
+                  std::string owner, std::string group, std::string target = "") {
   ListingEntry e;
   e.name = std::move(name);
   e.type = type;
@@ -37,6 +39,20 @@ ListingEntry Unix(std::string name, EntryType type, std::int64_t size, std::stri
   e.link_count = links;
   e.owner = std::move(owner);
   e.group = std::move(group);
+  e.permission_bits = bits;
+  return e;
+}
+
+ListingEntry Mlsd(std::string name, EntryType type, std::int64_t size, std::string modified,
+                  std::int32_t bits = 0, std::string target = "") {
+  ListingEntry e;
+  e.name = std::move(name);
+  e.type = type;
+  e.size = size;
+  e.link_target = std::move(target);
+  e.modified = std::move(modified);
+  e.format = LineFormat::kMlsd;
+  e.permission_bits = bits;
   return e;
 }
 
@@ -60,26 +76,51 @@ struct GoodLine {
   ListingEntry expected;
 };
 
-// Each line alone must give exactly its entry and nothing unparsed.
-void ExpectEntries(const std::vector<GoodLine>& rows) {
+// Each line alone must give exactly its entry and nothing left out.
+void ExpectEntries(const std::vector<GoodLine>& rows,
+                   ListingSyntax syntax = ListingSyntax::kList) {
   for (const GoodLine& row : rows) {
     SCOPED_TRACE(row.line);
-    const ParsedListing parsed = ParseListing(row.line);
+    const ParsedListing parsed = ParseListing(row.line, syntax);
     EXPECT_TRUE(parsed.unparsed_lines.empty());
     EXPECT_EQ(parsed.unparsed_count, 0u);
+    EXPECT_EQ(parsed.unsafe_count, 0u);
     ASSERT_EQ(parsed.entries.size(), 1u);
     EXPECT_EQ(parsed.entries[0], row.expected);
   }
 }
 
 // Each line alone must give no entry and come back verbatim as the one unparsed line.
-void ExpectUnparsed(const std::vector<std::string>& lines) {
+void ExpectUnparsed(const std::vector<std::string>& lines,
+                    ListingSyntax syntax = ListingSyntax::kList) {
   for (const std::string& line : lines) {
     SCOPED_TRACE(testing::PrintToString(line));
-    const ParsedListing parsed = ParseListing(line + "\r\n");
+    const ParsedListing parsed = ParseListing(line + "\r\n", syntax);
     EXPECT_TRUE(parsed.entries.empty());
+    EXPECT_EQ(parsed.unsafe_count, 0u);
     EXPECT_EQ(parsed.unparsed_count, 1u);
     EXPECT_EQ(parsed.unparsed_lines, std::vector<std::string>{line});
+  }
+}
+
+struct UnsafeLine {
+  std::string line;
+  std::string name;
+  std::string reason;
+};
+
+// Each line alone must give no entry, nothing unparsed, and its name noted with the reason.
+void ExpectUnsafe(const std::vector<UnsafeLine>& rows,
+                  ListingSyntax syntax = ListingSyntax::kList) {
+  for (const UnsafeLine& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.line));
+    const ParsedListing parsed = ParseListing(row.line + "\r\n", syntax);
+    EXPECT_TRUE(parsed.entries.empty());
+    EXPECT_EQ(parsed.unparsed_count, 0u);
+    EXPECT_EQ(parsed.unsafe_count, 1u);
+    EXPECT_EQ(parsed.unsafe_names, std::vector<std::string>{row.name});
+    ASSERT_EQ(parsed.unsafe_reasons.size(), 1u);
+    EXPECT_EQ(parsed.unsafe_reasons[0], row.reason);
   }
 }
 
@@ -93,32 +134,66 @@ TEST(list_parser, unix_lines_from_real_servers) {
   ExpectEntries({
       // vsftpd 3.0.3 (numeric owner and group, zero-padded day).
       {"-rw-r--r--    1 0        0               3 Dec 05 19:25 a file",
-       Unix("a file", kFile, 3, "Dec 05 19:25", "-rw-r--r--", 1, "0", "0")},
+       Unix("a file", kFile, 3, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "0", "0")},
       {"-rw-r--r--    1 0        0        5000000000 Dec 05 19:25 big",
-       Unix("big", kFile, 5000000000, "Dec 05 19:25", "-rw-r--r--", 1, "0", "0")},
+       Unix("big", kFile, 5000000000, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "0", "0")},
       {"-rw-r--r--    1 0        0               0 May 06  2019 old",
-       Unix("old", kFile, 0, "May 06  2019", "-rw-r--r--", 1, "0", "0")},
+       Unix("old", kFile, 0, "May 06  2019", "-rw-r--r--", 0644, 1, "0", "0")},
       {"drwxr-xr-x    2 0        0            4096 Dec 05 19:25 sub",
-       Unix("sub", kFolder, 4096, "Dec 05 19:25", "drwxr-xr-x", 2, "0", "0")},
+       Unix("sub", kFolder, 4096, "Dec 05 19:25", "drwxr-xr-x", 0755, 2, "0", "0")},
       // pyftpdlib 1.5.7.
       {"lrwxrwxrwx   1 root     root           11 Dec 05 19:25 abs -> /etc/passwd",
-       Unix("abs", kLink, 11, "Dec 05 19:25", "lrwxrwxrwx", 1, "root", "root", "/etc/passwd")},
+       Unix("abs", kLink, 11, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "root", "root",
+            "/etc/passwd")},
       {"-rw-r--r--   1 root     root     5000000000 Dec 05 19:25 big",
-       Unix("big", kFile, 5000000000, "Dec 05 19:25", "-rw-r--r--", 1, "root", "root")},
+       Unix("big", kFile, 5000000000, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "root", "root")},
       // ProFTPD / GNU ls (space-padded day).
       {"drwxr-xr-x   3 ftp      ftp          4096 Mar  4  2019 pub",
-       Unix("pub", kFolder, 4096, "Mar  4  2019", "drwxr-xr-x", 3, "ftp", "ftp")},
+       Unix("pub", kFolder, 4096, "Mar  4  2019", "drwxr-xr-x", 0755, 3, "ftp", "ftp")},
       // Pure-FTPd (wide owner columns).
       {"-rw-r--r--    1 1000       1000             1234 Mar  4 09:05 notes.txt",
-       Unix("notes.txt", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 1, "1000", "1000")},
+       Unix("notes.txt", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0644, 1, "1000", "1000")},
       // busybox ftpd.
       {"-rwxr-xr-x    1 root     root        812544 Jan  1  1970 busybox",
-       Unix("busybox", kFile, 812544, "Jan  1  1970", "-rwxr-xr-x", 1, "root", "root")},
+       Unix("busybox", kFile, 812544, "Jan  1  1970", "-rwxr-xr-x", 0755, 1, "root", "root")},
       // ACL and SELinux marks after the mode, a lower-case month, seconds in the time.
       {"drwxrwxr-x+  4 ann staff 128 Oct 11 23:59 shared",
-       Unix("shared", kFolder, 128, "Oct 11 23:59", "drwxrwxr-x+", 4, "ann", "staff")},
+       Unix("shared", kFolder, 128, "Oct 11 23:59", "drwxrwxr-x+", 0775, 4, "ann", "staff")},
       {"-rw-r--r--. 1 ann staff 5 oct 1 00:00:30 s",
-       Unix("s", kFile, 5, "oct 1 00:00:30", "-rw-r--r--.", 1, "ann", "staff")},
+       Unix("s", kFile, 5, "oct 1 00:00:30", "-rw-r--r--.", 0644, 1, "ann", "staff")},
+      // Set-id and sticky bits, shown as s/S and t/T over the execute letters.
+      {"drwxrwxrwt   9 root     root          4096 Mar  4 09:05 tmp",
+       Unix("tmp", kFolder, 4096, "Mar  4 09:05", "drwxrwxrwt", 01777, 9, "root", "root")},
+      {"-rwsr-Sr-T   1 root     root             1 Mar  4 09:05 odd",
+       Unix("odd", kFile, 1, "Mar  4 09:05", "-rwsr-Sr-T", 07744, 1, "root", "root")},
+  });
+}
+
+TEST(list_parser, unix_iso_dates) {
+  ExpectEntries({
+      // GNU ls --time-style=long-iso, as some embedded servers list.
+      {"-rw-r--r--   1 root     other        531 2005-06-07 21:22 07-unix-date file",
+       Unix("07-unix-date file", kFile, 531, "2005-06-07 21:22", "-rw-r--r--", 0644, 1, "root",
+            "other")},
+      // Numeric owner and group, and a missing group column, with ISO dates.
+      {"-rw-r--r-- 1 1000 1000 7 2024-01-05 12:00 numeric",
+       Unix("numeric", kFile, 7, "2024-01-05 12:00", "-rw-r--r--", 0644, 1, "1000", "1000")},
+      {"drwxr-xr-x 2 1000 4096 2024-01-05 12:00:59 no group",
+       Unix("no group", kFolder, 4096, "2024-01-05 12:00:59", "drwxr-xr-x", 0755, 2, "1000", "")},
+      // --time-style=full-iso: seconds with a fraction, then the zone.
+      {"lrwxrwxrwx 1 u g 3 2024-01-05 12:00:00.123456789 +0100 full -> iso",
+       Unix("full", kLink, 3, "2024-01-05 12:00:00.123456789 +0100", "lrwxrwxrwx", 0777, 1, "u",
+            "g", "iso")},
+      // A zone-like name after a time without a fraction is the name.
+      {"-rw-r--r-- 1 u g 3 2024-01-05 12:00 +0100 x",
+       Unix("+0100 x", kFile, 3, "2024-01-05 12:00", "-rw-r--r--", 0644, 1, "u", "g")},
+  });
+  ExpectUnparsed({
+      "-rw-r--r-- 1 u g 3 2024-13-05 12:00 month 13",
+      "-rw-r--r-- 1 u g 3 2024-01-32 12:00 day 32",
+      "-rw-r--r-- 1 u g 3 2024-01-05 25:00 hour 25",
+      "-rw-r--r-- 1 u g 3 2024-01-05 12:00. empty fraction",
+      "-rw-r--r-- 1 u g 3 24-01-05 12:00 short year",
   });
 }
 
@@ -126,65 +201,66 @@ TEST(list_parser, unix_names_keep_blanks) {
   ExpectEntries({
       // The name starts exactly one blank after the time or year column.
       {"-rw-r--r--   1 root     root            2 Dec 05 19:25  lead",
-       Unix(" lead", kFile, 2, "Dec 05 19:25", "-rw-r--r--", 1, "root", "root")},
+       Unix(" lead", kFile, 2, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "root", "root")},
       {"-rw-r--r-- 1 u g 2 Mar  4  2020   three  inner  trail  ",
-       Unix("  three  inner  trail  ", kFile, 2, "Mar  4  2020", "-rw-r--r--", 1, "u", "g")},
+       Unix("  three  inner  trail  ", kFile, 2, "Mar  4  2020", "-rw-r--r--", 0644, 1, "u", "g")},
       {"-rw-r--r-- 1 u g 2 Mar 04 2020 one word", Unix("one word", kFile, 2, "Mar 04 2020",
-                                                       "-rw-r--r--", 1, "u", "g")},
+                                                       "-rw-r--r--", 0644, 1, "u", "g")},
       // A name that looks like date columns does not move the columns.
       {"-rw-r--r--   1 u   g   7 Dec 05 19:25 Jan 01  2020 x",
-       Unix("Jan 01  2020 x", kFile, 7, "Dec 05 19:25", "-rw-r--r--", 1, "u", "g")},
+       Unix("Jan 01  2020 x", kFile, 7, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "u", "g")},
       {"-rw-r--r-- 1 5 Dec 05  2019 Jan 01 2020 x",
-       Unix("Jan 01 2020 x", kFile, 5, "Dec 05  2019", "-rw-r--r--", 1, "", "")},
+       Unix("Jan 01 2020 x", kFile, 5, "Dec 05  2019", "-rw-r--r--", 0644, 1, "", "")},
       {"-rw-r--r-- 1 u 5 Dec 05  2019 Jan 01 2020 x",
-       Unix("Jan 01 2020 x", kFile, 5, "Dec 05  2019", "-rw-r--r--", 1, "u", "")},
+       Unix("Jan 01 2020 x", kFile, 5, "Dec 05  2019", "-rw-r--r--", 0644, 1, "u", "")},
       // An owner called like a month and a group like a day.
       {"-rw-r--r--   1 Mar 12 4096 Apr  1 10:00 report",
-       Unix("report", kFile, 4096, "Apr  1 10:00", "-rw-r--r--", 1, "Mar", "12")},
+       Unix("report", kFile, 4096, "Apr  1 10:00", "-rw-r--r--", 0644, 1, "Mar", "12")},
       // Backslashes and non-ASCII bytes are ordinary name bytes on this side.
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 a\\b \xC3\xA9t\xC3\xA9",
-       Unix("a\\b \xC3\xA9t\xC3\xA9", kFile, 1, "Mar 4 09:05", "-rw-r--r--", 1, "u", "g")},
+       Unix("a\\b \xC3\xA9t\xC3\xA9", kFile, 1, "Mar 4 09:05", "-rw-r--r--", 0644, 1, "u", "g")},
       // Three dots and a blank before a dot are names, not "." or "..".
       {"drwxr-xr-x 2 u g 1 Mar 4 09:05 ...",
-       Unix("...", kFolder, 1, "Mar 4 09:05", "drwxr-xr-x", 2, "u", "g")},
+       Unix("...", kFolder, 1, "Mar 4 09:05", "drwxr-xr-x", 0755, 2, "u", "g")},
       {"drwxr-xr-x 2 u g 1 Mar 4 09:05  .",
-       Unix(" .", kFolder, 1, "Mar 4 09:05", "drwxr-xr-x", 2, "u", "g")},
+       Unix(" .", kFolder, 1, "Mar 4 09:05", "drwxr-xr-x", 0755, 2, "u", "g")},
   });
 }
 
 TEST(list_parser, unix_symlink) {
   ExpectEntries({
       {"lrwxrwxrwx 1 u g 6 Dec 05 19:25 lnk -> a file",
-       Unix("lnk", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 1, "u", "g", "a file")},
+       Unix("lnk", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "u", "g", "a file")},
       // Split at the first arrow: the target may hold one too.
       {"lrwxrwxrwx 1 u g 6 Dec 05 19:25 my link -> odd -> name",
-       Unix("my link", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 1, "u", "g", "odd -> name")},
+       Unix("my link", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "u", "g", "odd -> name")},
       {"lrwxrwxrwx 1 u g 6 Dec 05 19:25  lead -> ../up/there",
-       Unix(" lead", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 1, "u", "g", "../up/there")},
+       Unix(" lead", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "u", "g", "../up/there")},
       // A server that does not show the target.
       {"lrwxrwxrwx 1 u g 6 Dec 05 19:25 bare",
-       Unix("bare", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 1, "u", "g")},
+       Unix("bare", kLink, 6, "Dec 05 19:25", "lrwxrwxrwx", 0777, 1, "u", "g")},
       // Only links are split: an arrow in a file's or a folder's name is part of it.
       {"-rw-r--r-- 1 u g 6 Dec 05 19:25 a -> b",
-       Unix("a -> b", kFile, 6, "Dec 05 19:25", "-rw-r--r--", 1, "u", "g")},
+       Unix("a -> b", kFile, 6, "Dec 05 19:25", "-rw-r--r--", 0644, 1, "u", "g")},
       {"drwxr-xr-x 1 u g 6 Dec 05 19:25 a -> b",
-       Unix("a -> b", kFolder, 6, "Dec 05 19:25", "drwxr-xr-x", 1, "u", "g")},
+       Unix("a -> b", kFolder, 6, "Dec 05 19:25", "drwxr-xr-x", 0755, 1, "u", "g")},
   });
 }
 
 TEST(list_parser, unix_owner_and_group_columns_may_be_missing_or_extra) {
   ExpectEntries({
       {"dr-xr-xr-x   2 root                  512 Apr  8  1994 nogroup",
-       Unix("nogroup", kFolder, 512, "Apr  8  1994", "dr-xr-xr-x", 2, "root", "")},
+       Unix("nogroup", kFolder, 512, "Apr  8  1994", "dr-xr-xr-x", 0555, 2, "root", "")},
       {"-rw-r--r--   1   1234 Mar  4 09:05 noowner",
-       Unix("noowner", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 1, "", "")},
+       Unix("noowner", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0644, 1, "", "")},
       {"-rw-r--r-- ftp ftp 1234 Mar  4 09:05 nolinks",
-       Unix("nolinks", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0, "ftp", "ftp")},
+       Unix("nolinks", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0644, 0, "ftp", "ftp")},
       {"-rw-r--r-- 1234 Mar  4 09:05 onlysize",
-       Unix("onlysize", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0, "", "")},
+       Unix("onlysize", kFile, 1234, "Mar  4 09:05", "-rw-r--r--", 0644, 0, "", "")},
       // A Windows server's "group domain user" triple.
       {"-rw-r--r--   1 group domain user 531 Jan 29 03:26 domain file",
-       Unix("domain file", kFile, 531, "Jan 29 03:26", "-rw-r--r--", 1, "group", "domain user")},
+       Unix("domain file", kFile, 531, "Jan 29 03:26", "-rw-r--r--", 0644, 1, "group",
+            "domain user")},
   });
 }
 
@@ -192,13 +268,13 @@ TEST(list_parser, unix_special_files_are_files) {
   ExpectEntries({
       // Devices list "major, minor" where the size stands: size 0.
       {"crw-rw-rw-   1 root     root       1,   3 Mar  4 09:05 null",
-       Unix("null", kFile, 0, "Mar  4 09:05", "crw-rw-rw-", 1, "root", "root")},
+       Unix("null", kFile, 0, "Mar  4 09:05", "crw-rw-rw-", 0666, 1, "root", "root")},
       {"brw-rw----   1 root     disk       8,0 Mar  4 09:05 sda",
-       Unix("sda", kFile, 0, "Mar  4 09:05", "brw-rw----", 1, "root", "disk")},
+       Unix("sda", kFile, 0, "Mar  4 09:05", "brw-rw----", 0660, 1, "root", "disk")},
       {"prw-r--r--   1 u g 0 Mar  4 09:05 fifo",
-       Unix("fifo", kFile, 0, "Mar  4 09:05", "prw-r--r--", 1, "u", "g")},
+       Unix("fifo", kFile, 0, "Mar  4 09:05", "prw-r--r--", 0644, 1, "u", "g")},
       {"srwxrwxrwx   1 u g 0 Mar  4 09:05 sock",
-       Unix("sock", kFile, 0, "Mar  4 09:05", "srwxrwxrwx", 1, "u", "g")},
+       Unix("sock", kFile, 0, "Mar  4 09:05", "srwxrwxrwx", 0777, 1, "u", "g")},
   });
 }
 
@@ -227,8 +303,6 @@ TEST(list_parser, malformed_lines_are_unparsed) {
   ExpectUnparsed({
       "hello world",
       "-rw-r--r--",
-      "-rw-r--r-- 1 u g 12 Mar  4 09:05",           // no name
-      "-rw-r--r-- 1 u g 12 Mar  4 09:05 ",          // empty name
       "-rw-r--r-- 1 u g 12 Foo  4 09:05 x",         // no such month
       "-rw-r--r-- 1 u g 12 Mar 32 09:05 x",         // day out of range
       "-rw-r--r-- 1 u g 12 Mar  0 09:05 x",
@@ -257,13 +331,9 @@ TEST(list_parser, malformed_lines_are_unparsed) {
       "01-01-26  09:05AM                1,23 x",    // bad thousands groups
       "01-01-26  09:05AM                12,3456 x",
       "01-01-26  09:05AM                ,123 x",
-      "01-01-26  09:05AM                12",        // no name
-      "01-01-26  09:05AM       <DIR>",
-      "01-01-26  09:05AM       <DIR>          ",
       "01-01-26  09:05AM",
       "01-01-26  09:05AM                99999999999999999999 x",
       "01-01-26  09:05AM       <FILE>         x",
-      "01-01-26 09:05AM 12 x\x01",
       "totally 12",
       "total",
       "total abc",
@@ -271,31 +341,91 @@ TEST(list_parser, malformed_lines_are_unparsed) {
   });
 }
 
-TEST(list_parser, unsafe_names_are_unparsed_never_entries) {
-  ExpectUnparsed({
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 ../../etc/passwd",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 /etc/passwd",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 sub/file",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 trailing/",
-      "drwxr-xr-x 1 u g 1 Mar 4 09:05 a/..",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 nul\0inside"s,
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 cr\rinside",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 tab\tinside",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 esc\x1b[31mred",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 del\x7f",
-      "-rw-r--r-- 1 u g 1 Mar 4 09:05 bell\a",
-      "lrwxrwxrwx 1 u g 1 Mar 4 09:05  -> target",             // empty link name
-      "lrwxrwxrwx 1 u g 1 Mar 4 09:05 a/b -> target",
-      "lrwxrwxrwx 1 u g 1 Mar 4 09:05 lnk -> bad\x01target",   // the target is guarded too
-      "lrwxrwxrwx 1 u g 1 Mar 4 09:05 lnk -> bad\ttarget",
-      "04-27-00  12:09PM       <DIR>          a/b",
-      "04-14-00  03:47PM                  589 ..\\../x/y",
-      "04-14-00  03:47PM                  589 nul\0"s,
+TEST(list_parser, unsafe_names_are_left_out_and_noted) {
+  const std::string kSlash = "the name holds \"/\"";
+  const std::string kControl = "the name holds a control character";
+  const std::string kEmpty = "the name is empty";
+  ExpectUnsafe({
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 ../../etc/passwd", "../../etc/passwd", kSlash},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 /etc/passwd", "/etc/passwd", kSlash},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 sub/file", "sub/file", kSlash},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 trailing/", "trailing/", kSlash},
+      {"drwxr-xr-x 1 u g 1 Mar 4 09:05 a/..", "a/..", kSlash},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 nul\0inside"s, "nul\0inside"s, kControl},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 cr\rinside", "cr\rinside", kControl},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 tab\tinside", "tab\tinside", kControl},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 esc\x1b[31mred", "esc\x1b[31mred", kControl},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 del\x7f", "del\x7f", kControl},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 bell\a", "bell\a", kControl},
+      // C1 controls in UTF-8: CSI (U+009B) and NEL (U+0085) act like ESC sequences.
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 csi\xC2\x9B" "2J", "csi\xC2\x9B" "2J", kControl},
+      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 nel\xC2\x85", "nel\xC2\x85", kControl},
+      {"-rw-r--r-- 1 u g 12 Mar  4 09:05", "", kEmpty},
+      {"-rw-r--r-- 1 u g 12 Mar  4 09:05 ", "", kEmpty},
+      {"lrwxrwxrwx 1 u g 1 Mar 4 09:05  -> target", "", kEmpty},
+      {"lrwxrwxrwx 1 u g 1 Mar 4 09:05 a/b -> target", "a/b", kSlash},
+      {"04-27-00  12:09PM       <DIR>          a/b", "a/b", kSlash},
+      {"04-14-00  03:47PM                  589 ..\\../x/y", "..\\../x/y", kSlash},
+      {"04-14-00  03:47PM                  589 nul\0"s, "nul\0"s, kControl},
+      {"01-01-26 09:05AM 12 x\x01", "x\x01", kControl},
+      {"01-01-26  09:05AM                12", "", kEmpty},
+      {"01-01-26  09:05AM       <DIR>", "", kEmpty},
+      {"01-01-26  09:05AM       <DIR>          ", "", kEmpty},
   });
   // A lone CR before the line end is part of the name, not of the line ending.
   const ParsedListing parsed = ParseListing("-rw-r--r-- 1 u g 1 Mar 4 09:05 x\r\r\n");
   EXPECT_TRUE(parsed.entries.empty());
-  EXPECT_EQ(parsed.unparsed_lines, std::vector<std::string>{"-rw-r--r-- 1 u g 1 Mar 4 09:05 x\r"});
+  EXPECT_EQ(parsed.unsafe_names, std::vector<std::string>{"x\r"});
+}
+
+TEST(list_parser, link_target_with_a_control_character_is_dropped) {
+  ExpectEntries({
+      {"lrwxrwxrwx 1 u g 1 Mar 4 09:05 lnk -> bad\x01target",
+       Unix("lnk", kLink, 1, "Mar 4 09:05", "lrwxrwxrwx", 0777, 1, "u", "g")},
+      {"lrwxrwxrwx 1 u g 1 Mar 4 09:05 lnk -> bad\ttarget",
+       Unix("lnk", kLink, 1, "Mar 4 09:05", "lrwxrwxrwx", 0777, 1, "u", "g")},
+  });
+}
+
+TEST(list_parser, mlsd_lines) {
+  ExpectEntries(
+      {
+          // pyftpdlib 1.5.7 (with "OPTS MLST type;size;modify;unix.mode;"), which writes the
+          // mode as Python's oct() does.
+          {"type=file;size=156;modify=20071029155301;unix.mode=0o644; music.mp3",
+           Mlsd("music.mp3", kFile, 156, "20071029155301", 0644)},
+          {"type=dir;size=4096;modify=20071127230206; ebooks",
+           Mlsd("ebooks", kFolder, 4096, "20071127230206")},
+          // ProFTPD: facts in any order and case, links as OS.unix types.
+          {"modify=20240105120000;perm=adfr;size=9;type=OS.unix=symlink;UNIX.mode=0777; lnk",
+           Mlsd("lnk", kLink, 9, "20240105120000", 0777)},
+          {"type=OS.unix=slink:/pub/target;size=7;UNIX.mode=0777; lnk",
+           Mlsd("lnk", kLink, 7, "", 0777, "/pub/target")},
+          {"Type=OS.unix=chardev;Size=0; null", Mlsd("null", kFile, 0, "")},
+          // Names keep blanks, ";", " -> " and leading blanks: nothing is split off them.
+          {"type=file;size=1;  lead", Mlsd(" lead", kFile, 1, "")},
+          {"type=file;size=1; my link -> odd; name", Mlsd("my link -> odd; name", kFile, 1, "")},
+          {"type=file; no size", Mlsd("no size", kFile, 0, "")},
+      },
+      ListingSyntax::kMlsd);
+  ExpectUnparsed({"type=file;size=1;no-blank-before-the-name",
+                  "size=1;modify=20240105120000; no type",
+                  "type=file;size=-1; negative",
+                  "type=file;size=12k; unit",
+                  "type=file;sizeless; fact without value",
+                  "type=;size=1; empty type",
+                  "-rw-r--r-- 1 u g 1 Mar 4 09:05 a LIST line"},
+                 ListingSyntax::kMlsd);
+  ExpectUnsafe({{"type=file;size=1; a/b", "a/b", "the name holds \"/\""},
+                {"type=file;size=1; tab\there", "tab\there", "the name holds a control character"},
+                {"type=file;size=1; ", "", "the name is empty"}},
+               ListingSyntax::kMlsd);
+  const ParsedListing dots = ParseListing(
+      "type=cdir;size=0; /pub\r\ntype=pdir;size=0; ..\r\ntype=dir;size=0; .\r\n"
+      "type=file;size=2; x\r\n",
+      ListingSyntax::kMlsd);
+  EXPECT_EQ(Names(dots), std::vector<std::string>{"x"});
+  EXPECT_EQ(dots.unparsed_count + dots.unsafe_count, 0u);
 }
 
 TEST(list_parser, dot_entries_are_dropped_silently) {
@@ -358,6 +488,24 @@ TEST(list_parser, line_endings) {
   }
 }
 
+TEST(list_parser, lines_split_across_pieces_read_as_whole_ones) {
+  const std::string raw =
+      "total 8\r\n-rw-r--r-- 1 u g 1 Mar 4 09:05 first\r\nnot a line\r\n"
+      "04-14-00  03:47PM                  2 second\r\n-rw-r--r-- 1 u g 1 Mar 4 09:05 last";
+  const ParsedListing whole = ParseListing(raw);
+  for (const std::size_t piece : {1u, 2u, 7u, 33u}) {
+    SCOPED_TRACE(piece);
+    ParsedListing parsed;
+    EntryVectorStore store(parsed.entries);
+    ListingBuilder builder(ListingSyntax::kList, store, parsed);
+    for (std::size_t at = 0; at < raw.size(); at += piece) builder.Feed(raw.substr(at, piece));
+    builder.Finish();
+    EXPECT_EQ(parsed.entries, whole.entries);
+    EXPECT_EQ(parsed.unparsed_lines, std::vector<std::string>{"not a line"});
+  }
+  EXPECT_EQ(Names(whole), (std::vector<std::string>{"first", "second", "last"}));
+}
+
 TEST(list_parser, mixed_listing_keeps_order_and_reports_the_rest) {
   const ParsedListing parsed = ParseListing(
       "total 8\r\n"
@@ -375,18 +523,17 @@ TEST(list_parser, mixed_listing_keeps_order_and_reports_the_rest) {
   EXPECT_EQ(parsed.entries[2].type, kLink);
   EXPECT_EQ(parsed.entries[2].link_target, "unix file");
   EXPECT_EQ(parsed.entries[3].format, LineFormat::kDos);
-  EXPECT_EQ(parsed.unparsed_lines, (std::vector<std::string>{
-                                       "Garbage the server added",
-                                       "-rw-r--r-- 1 u g 1 Mar 4 09:05 bad/name"}));
-  EXPECT_EQ(parsed.unparsed_count, 2u);
+  EXPECT_EQ(parsed.unparsed_lines, std::vector<std::string>{"Garbage the server added"});
+  EXPECT_EQ(parsed.unparsed_count, 1u);
+  EXPECT_EQ(parsed.unsafe_names, std::vector<std::string>{"bad/name"});
 }
 
 TEST(list_parser, sizes_up_to_int64) {
   ExpectEntries({
       {"-rw-r--r-- 1 u g 9223372036854775807 Mar 4 09:05 max",
-       Unix("max", kFile, INT64_MAX, "Mar 4 09:05", "-rw-r--r--", 1, "u", "g")},
+       Unix("max", kFile, INT64_MAX, "Mar 4 09:05", "-rw-r--r--", 0644, 1, "u", "g")},
       {"-rw-r--r-- 1 u g 000000000000000000000042 Mar 4 09:05 zeros",
-       Unix("zeros", kFile, 42, "Mar 4 09:05", "-rw-r--r--", 1, "u", "g")},
+       Unix("zeros", kFile, 42, "Mar 4 09:05", "-rw-r--r--", 0644, 1, "u", "g")},
       {"01-01-26  09:05AM  9,223,372,036,854,775,807 max", Dos("max", kFile, INT64_MAX, "01-01-26  09:05AM")},
   });
   ExpectUnparsed({"01-01-26  09:05AM  9,223,372,036,854,775,808 over"});

@@ -97,7 +97,7 @@ TEST_F(EntryListTest, LinksAreProbedAgainstRemoteDirAndTheSessionReturns) {
 
 TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   ftp.listing.entries = {{"sub", "D", 0, 0, ""}, {"a", "F", 1, 0, ""}};
-  ftp.listing.fail_entries_call = 2;  // the second pass
+  ftp.listing.fail_entries_call = 3;  // the second pass
   EXPECT_FALSE(Build());
   EXPECT_THAT(Names(), ElementsAre("", "sub"));
   EXPECT_THAT(channel.sent,
@@ -117,6 +117,28 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   EXPECT_THAT(Names(), ElementsAre("", "link"));
   EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
       "ERROR_PULL-WIRE: Error getting remote listing [421 Service not available, closing control connection.]", 2}));
+
+  // A component that cannot tell its working folder leaves no way back from an entered link.
+  channel.sent.clear();
+  state.Settings.RemoteDir = "pub";
+  ftp.working_directory = "/pub";
+  ftp.forced_state = kConnectionStateConnected;
+  ftp.before = [](const std::string& member) {
+    if (member == "CurrentDirectory") throw ComponentError(502, "502 Command not implemented.");
+  };
+  EXPECT_FALSE(Build());
+  EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
+      "ERROR_PULL-WIRE: Error getting remote listing [cannot go back to the listed folder after "
+      "entering the link pub/link: its path is not known (the server does not answer PWD)]", 2}));
+}
+
+TEST_F(EntryListTest, WarningsAboutLeftOutEntriesComeFirst) {
+  ftp.listing.entries = {{"a", "F", 1, 0, ""}};
+  ftp.listing.warnings = {"Remote entry \"a/b\" left out: the name holds \"/\""};
+  ASSERT_TRUE(Build());
+  EXPECT_THAT(Names(), ElementsAre("", "a"));
+  EXPECT_THAT(channel.sent,
+              ElementsAre(SentMessage{"Remote entry \"a/b\" left out: the name holds \"/\"", 1}));
 }
 
 TEST_F(EntryListTest, RemoteSelFilesCopiesTheEntryWithItsKind) {

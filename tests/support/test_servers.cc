@@ -90,6 +90,7 @@ PyFtpd::PyFtpd(PyFtpdOptions options) : options_(std::move(options)), work_("pyf
       "--command-log", (work_ / "commands.log").string()};
   if (options_.anonymous) argv.push_back("--anonymous");
   if (options_.ipv6) argv.push_back("--ipv6");
+  if (!options_.mlsd) argv.push_back("--no-mlsd");
   if (options_.listing == ListingFormat::kDos) argv.insert(argv.end(), {"--listing", "dos"});
   if (!options_.list_inject.empty()) {
     std::string lines;

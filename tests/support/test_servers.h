@@ -108,6 +108,9 @@ struct PyFtpdOptions {
   std::string password = "pullwire-pw";
   bool anonymous = false;      // also accept "anonymous" (read-only)
   bool ipv6 = false;           // also listen on ::1, same port
+  // FEAT offers MLST/MLSD, as pyftpdlib does; false hides them, so that clients list with LIST.
+  // A kDos `listing` and `list_inject` imply false: they shape LIST only.
+  bool mlsd = true;
   ListingFormat listing = ListingFormat::kUnix;
   // Raw lines mixed into every LIST, one before each real line and the rest at the end
   // (garbage, "a/b", "..", control characters, duplicates); bytes are sent as given, each
@@ -276,6 +279,11 @@ class FtpProxy {
 //                           the client's last PORT/EPRT address); "data_base64" for any bytes.
 //   "data_end": "close"     how the data connection ends: "close", "reset" or "hang" (left
 //                           open until the control connection ends).
+//   "data_from": "127.0.0.2"  active mode: the data comes from this address (a stranger's).
+//   "trickle": 0.5          the data goes one byte at a time, this many seconds apart, until
+//                           sent or the client closes the data connection.
+//   "repeat": 1000000       the data goes this many times over, or until the client closes the
+//                           data connection (an endless listing).
 //   "after": ["226 Done"]   lines sent once the data went out.
 //   "action": "close" | "reset" | "stall" | "accept"
 //                           close or reset the control connection after the replies; "stall"

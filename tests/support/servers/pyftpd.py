@@ -27,6 +27,9 @@ RETR_FAULTS = ("none", "426", "silent226", "reset", "hang", "noreply")
 
 EPILOG = """\
 faults (all composable):
+  --no-mlsd                FEAT offers no MLST/MLSD and MLSD is "not understood", so that
+                           clients list with LIST (implied by --listing dos and --list-inject,
+                           which only shape LIST)
   --listing dos            IIS-style listing lines and "215 Windows_NT" for SYST
   --list-inject FILE       raw lines of FILE (split on LF only, so CR and other control
                            bytes survive) are mixed into every LIST, one before each real
@@ -69,6 +72,7 @@ def parse_args(argv):
                         help="exit by itself after this many seconds (default 300)")
     parser.add_argument("--command-log", help="append every command received to this file")
     parser.add_argument("--passive-ports", help="LOW-HIGH range for passive data connections")
+    parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--listing", choices=("unix", "dos"), default="unix")
     parser.add_argument("--list-inject", metavar="FILE")
     parser.add_argument("--retr-fault", choices=RETR_FAULTS, default="none")
@@ -150,6 +154,10 @@ class TestFS(AbstractedFS):
         if self.settings.inject_lines:
             return mix_lines(real, self.settings.inject_lines)
         return real
+
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        # In name order, as LIST is: tests see the same order from both.
+        return AbstractedFS.format_mlsx(self, basedir, sorted(listing), perms, facts, ignore_err)
 
     def _format_dos(self, basedir, listing, ignore_err):
         # IIS: "06-05-02  03:19PM                 1786 index.txt"
@@ -369,6 +377,9 @@ def make_handler(args, log_file):
         authorizer.add_anonymous(args.root)
 
     handler = TestHandler
+    if args.no_mlsd or args.listing == "dos" or args.inject_lines:
+        handler.proto_cmds = {name: info for name, info in FTPHandler.proto_cmds.items()
+                              if name not in ("MLSD", "MLST")}
     handler.authorizer = authorizer
     handler.abstracted_fs = TestFS
     handler.use_sendfile = False

@@ -28,6 +28,11 @@ connection at a time (the first is accepted before the first step). Step keys:
                            or else the client's last PORT/EPRT address); "data_base64": bytes.
   "data_end": "close"      "close" (default), "reset" or "hang" (left open until the control
                            connection ends).
+  "data_from": "127.0.0.2" active mode: connect to the client from this address (a stranger).
+  "trickle": 0.5           send the data one byte at a time, this many seconds apart; a client
+                           that closes the data connection meanwhile ends it (no failure).
+  "repeat": 1000000        send the data this many times over (an endless listing); a client
+                           that closes the data connection meanwhile ends it (no failure).
   "after": ["226 done"]    lines sent after the data went out.
   "action": "close"        "close" or "reset" the control connection after the replies,
                            "stall" for "seconds" without reading, "accept" the next control
@@ -146,8 +151,17 @@ class Session:
         numbers = host.replace(".", ",") if family == socket.AF_INET else "127,0,0,1"
         return {"pasv": "%s,%d,%d" % (numbers, port // 256, port % 256), "port": str(port)}
 
-    def data_connection(self):
+    def data_connection(self, source):
         bound = min(DATA_BOUND, self.time_left())
+        if source is not None:
+            if self.active_address is None:
+                raise ScriptFailure("data_from needs active mode (PORT/EPRT)", 3)
+            try:
+                return socket.create_connection(self.active_address, timeout=bound,
+                                                source_address=(source, 0))
+            except OSError as err:
+                raise ScriptFailure("cannot connect from %s to the client's data address %s: %s"
+                                    % (source, self.active_address, err), 4)
         if self.passive is not None:
             ready, _, _ = select.select([self.passive], [], [], bound)
             if not ready:
@@ -164,8 +178,14 @@ class Session:
             raise ScriptFailure("cannot connect to the client's data address %s: %s"
                                 % (self.active_address, err), 4)
 
-    def send_data(self, payload, end):
-        sock = self.data_connection()
+    def send_data(self, payload, end, source=None, trickle=None, repeat=None):
+        sock = self.data_connection(source)
+        if trickle is not None:
+            self.trickle(sock, payload, float(trickle))
+            return
+        if repeat is not None:
+            self.flood(sock, payload, int(repeat))
+            return
         try:
             sock.sendall(payload)
         except OSError as err:
@@ -176,6 +196,29 @@ class Session:
             return
         if end == "reset":
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        sock.close()
+
+
+    def trickle(self, sock, payload, seconds):
+        try:
+            for byte in payload:
+                sock.sendall(bytes([byte]))
+                time.sleep(min(seconds, self.time_left()))
+        except OSError:
+            pass  # the client gave up on the trickle, as it should
+        sock.close()
+
+
+    def flood(self, sock, payload, times):
+        block = payload * max(1, 65536 // max(1, len(payload)))
+        per_block = len(block) // len(payload)
+        try:
+            for _ in range(times // per_block):
+                self.time_left()
+                sock.sendall(block)
+            sock.sendall(payload * (times % per_block))
+        except OSError:
+            pass  # the client stopped reading, as it should
         sock.close()
 
 
@@ -214,7 +257,8 @@ def run_step(session, step, fields):
         session.send(raw)
     data = payload(step, "data", "data_base64")
     if data is not None:
-        session.send_data(data, step.get("data_end", "close"))
+        session.send_data(data, step.get("data_end", "close"), step.get("data_from"),
+                          step.get("trickle"), step.get("repeat"))
     if "after" in step:
         session.send(lines_bytes(step["after"], fields))
     action = step.get("action")
