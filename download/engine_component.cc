@@ -168,7 +168,14 @@ void EngineComponent::GetFile(const std::string& remote_file, const std::string&
 
 void EngineComponent::GetMatching(const std::string& remote_wildcard,
                                   const std::string& local_folder) {
-  Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder); }, true);
+  ftp::MatchingOptions options;
+  options.continue_partial = continue_copies_;
+  options.on_copied = [this](const ftp::CopiedItem& item) {
+    if (matched_handler_) {
+      matched_handler_({item.relative_path, item.local_path, item.size, item.is_folder});
+    }
+  };
+  Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder, options); }, true);
 }
 
 void EngineComponent::DeleteFile(const std::string& remote_path) {

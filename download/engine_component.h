@@ -66,6 +66,10 @@ class EngineComponent : public FtpComponent {
                std::optional<std::int64_t> restart_offset = std::nullopt) override;
   std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
   void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) override;
+  void ContinuePartialCopies(bool continue_copies) override { continue_copies_ = continue_copies; }
+  void SetMatchedItemHandler(MatchedItemHandler handler) override {
+    matched_handler_ = std::move(handler);
+  }
 
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;
@@ -87,7 +91,9 @@ class EngineComponent : public FtpComponent {
   ftp::ProxySettings proxy_;
   EngineListing listing_;
   std::int64_t last_transfer_bytes_ = 0;
+  bool continue_copies_ = false;
   FailureEventHandler failure_handler_;
+  MatchedItemHandler matched_handler_;
 };
 
 }  // namespace pullwire

@@ -40,6 +40,7 @@ constexpr std::array kErrorTable = {
     ErrorRow{ErrorCode::kLocalFileError, "Cannot write the local file"},
     ErrorRow{ErrorCode::kUnsafeName, "The remote name cannot be used as a local file name"},
     ErrorRow{ErrorCode::kTooDeep, "Folders nested too deeply"},
+    ErrorRow{ErrorCode::kTooManyEntries, "The folder tree holds too many entries"},
     ErrorRow{ErrorCode::kNoSuchFile, "The file or folder does not exist"},
 };
 

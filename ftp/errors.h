@@ -29,6 +29,7 @@ enum class ErrorCode : std::int32_t {
   kLocalFileError = 11015,      // local create, write, rename failed (full disk ...)
   kUnsafeName = 11016,          // a remote name that cannot become a local file name
   kTooDeep = 11017,             // a folder walk reached its depth bound
+  kTooManyEntries = 11018,      // a folder walk reached its bound on listed entries
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 

@@ -1,10 +1,9 @@
-// GetMatching: the folder walk, its bounds and its local folders.
+// GetMatching: the folder walk, its bounds, its local folders and the continuing of copies.
 #include "ftp/get_matching.h"
 
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <set>
 #include <vector>
@@ -13,32 +12,11 @@
 #include "ftp/errors.h"
 #include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
+#include "ftp/local_folder.h"
 #include "ftp/wildcard.h"
 
 namespace pullwire::ftp {
 namespace {
-
-namespace fs = std::filesystem;
-
-// Creates a local folder of the mirror, refusing to write through a symbolic link or into a
-// file that stands where the folder should be.
-void EnsureLocalFolder(const fs::path& path) {
-  std::error_code error;
-  const fs::file_status status = fs::symlink_status(path, error);
-  if (fs::is_symlink(status)) {
-    throw FtpError(ErrorCode::kLocalFileError,
-                   fmt::format("the local folder {} is a symbolic link, which is not written "
-                               "through",
-                               PrintableText(path.string(), 1000)));
-  }
-  if (fs::exists(status)) {
-    if (!fs::is_directory(status)) ThrowLocalError("create the folder", path, EEXIST);
-    return;
-  }
-  if (!fs::create_directory(path, error) && error) {
-    ThrowLocalError("create the folder", path, error.value());
-  }
-}
 
 // The folder a link's target text names, seen from the folder `here` ("/top/inner" and ".."
 // give "/top"), with "." and ".." resolved as text. Servers that report logical paths in PWD
@@ -62,14 +40,27 @@ std::string ResolveLinkTarget(const std::string& here, const std::string& target
   return path.empty() ? "/" : path;
 }
 
+std::string JoinRelative(const std::string& relative, const std::string& name) {
+  return relative.empty() ? name : relative + "/" + name;
+}
+
+// How one listed file is to be fetched.
+struct FilePlan {
+  bool complete = false;                   // the local copy is whole: nothing to fetch
+  std::int64_t offset = 0;                 // continue from this byte
+  std::optional<std::int64_t> known_size;  // the remote size, when known
+};
+
 class Walker {
  public:
   Walker(Session& session, std::string pattern, const MatchingOptions& options)
       : session_(session), pattern_(std::move(pattern)), options_(options),
         ascii_(session.transfer_type() == TransferType::kAscii) {}
 
-  // Fetches the wanted entries of the working folder `here` into `local`.
-  void Walk(const fs::path& local, const std::string& here, int depth);
+  // Fetches the wanted entries of the working folder `here` into `local`; `relative` names
+  // `here` below the walk's first folder.
+  void Walk(const LocalFolder& local, const std::string& here, const std::string& relative,
+            int depth);
 
   const MatchingResult& result() const { return result_; }
   const std::optional<FtpError>& first_error() const { return first_error_; }
@@ -78,20 +69,26 @@ class Walker {
   bool Wanted(const ListingEntry& entry, int depth) const {
     return depth > 0 || WildcardMatch(pattern_, entry.name);
   }
+  FilePlan Plan(const ListingEntry& entry, const LocalFolder& local);
   // `another_follows`: the next step is another Fetch (its EPSV may travel ahead).
-  void Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows = false);
+  void Fetch(const ListingEntry& entry, const LocalFolder& local, const std::string& relative,
+             bool another_follows = false);
   // Enters `name` (a folder, or a link that may be one) and walks it; false when the server
   // would not let a link be entered (a folder that cannot be entered is a failure).
-  bool Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
-               int depth);
+  bool Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
+               const std::string& relative, int depth);
   // Keeps the first failure and goes on, unless the session is gone.
   void Record(const FtpError& error);
+  void Report(CopiedItem item) const {
+    if (options_.on_copied) options_.on_copied(item);
+  }
 
   Session& session_;
   std::string pattern_;
   MatchingOptions options_;
   bool ascii_;
   std::set<std::string> entered_;
+  std::int64_t listed_ = 0;
   MatchingResult result_;
   std::optional<FtpError> first_error_;
 };
@@ -101,27 +98,66 @@ void Walker::Record(const FtpError& error) {
   if (!first_error_) first_error_ = error;
 }
 
-void Walker::Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows) {
+FilePlan Walker::Plan(const ListingEntry& entry, const LocalFolder& local) {
+  if (!IsSafeEntryName(entry.name)) {
+    throw FtpError(ErrorCode::kUnsafeName,
+                   fmt::format("the remote name \"{}\" cannot be used as a local file name",
+                               PrintableText(entry.name)));
+  }
+  FilePlan plan;
+  // A link's listed size is that of the link, not of the file it leads to.
+  if (entry.type == EntryType::kFile) plan.known_size = entry.size;
+  const LocalFolder::Item item = local.Look(entry.name);
+  const std::filesystem::path path = local.path() / entry.name;
+  if (item.kind == LocalFolder::Kind::kLink) ThrowLinkRefused("local file", path);
+  if (item.kind == LocalFolder::Kind::kOther) {
+    throw FtpError(ErrorCode::kLocalFileError,
+                   fmt::format("cannot write {}: something other than a file stands there",
+                               PrintableText(path.string(), 1000)));
+  }
+  if (!options_.continue_partial || ascii_ || item.kind != LocalFolder::Kind::kFile ||
+      item.size == 0) {
+    return plan;
+  }
+  if (!plan.known_size) plan.known_size = session_.Size(entry.name);
+  if (!plan.known_size) return plan;  // the server cannot tell: fetched whole
+  if (item.size > *plan.known_size) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("the local copy {} has {} bytes, more than the {} bytes of the "
+                               "remote file: left as it is",
+                               PrintableText(path.string(), 1000), item.size, *plan.known_size));
+  }
+  plan.complete = item.size == *plan.known_size;
+  plan.offset = item.size;
+  return plan;
+}
+
+void Walker::Fetch(const ListingEntry& entry, const LocalFolder& local,
+                   const std::string& relative, bool another_follows) {
   try {
-    if (!IsSafeEntryName(entry.name)) {
-      throw FtpError(ErrorCode::kUnsafeName,
-                     fmt::format("the remote name \"{}\" cannot be used as a local file name",
-                                 PrintableText(entry.name)));
+    const FilePlan plan = Plan(entry, local);
+    const std::filesystem::path path = local.path() / entry.name;
+    const std::string item = JoinRelative(relative, entry.name);
+    if (plan.complete) {
+      Report({item, path.string(), plan.offset, false});
+      return;
     }
-    LocalFile file = LocalFile::Replace(local / entry.name, session_.sys());
+    LocalFile file = LocalFile::ContinueIn(local.fd(), entry.name, path, plan.offset,
+                                           session_.sys());
     FileSink sink(file, ascii_);
-    const std::optional<std::int64_t> known =
-        entry.type == EntryType::kFile ? std::optional<std::int64_t>(entry.size) : std::nullopt;
-    result_.bytes += session_.Retrieve(entry.name, sink, 0, known, another_follows).bytes;
-    file.Commit();
+    const Session::Retrieved got =
+        session_.Retrieve(entry.name, sink, plan.offset, plan.known_size, another_follows);
+    const std::int64_t size = file.Commit();
+    result_.bytes += got.bytes;
     ++result_.files;
+    Report({item, path.string(), size, false});
   } catch (const FtpError& error) {
     Record(error);
   }
 }
 
-bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
-                     int depth) {
+bool Walker::Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
+                     const std::string& relative, int depth) {
   const bool is_link = entry.type == EntryType::kLink;
   const std::string& name = entry.name;
   std::string link_path;
@@ -148,10 +184,9 @@ bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std
                        fmt::format("the folder {} lies more than {} levels deep: not fetched",
                                    PrintableText(there, 500), options_.max_depth));
       }
-      const fs::path sub = local / name;
-      EnsureLocalFolder(sub);
+      const LocalFolder sub = local.Sub(name);
       ++result_.folders;
-      Walk(sub, there, depth + 1);
+      Walk(sub, there, JoinRelative(relative, name), depth + 1);
     }
   } catch (const FtpError& error) {
     Record(error);
@@ -160,9 +195,18 @@ bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std
   return true;
 }
 
-void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
+void Walker::Walk(const LocalFolder& local, const std::string& here, const std::string& relative,
+                  int depth) {
+  if (listed_ > options_.max_entries) {
+    throw FtpError(ErrorCode::kTooManyEntries,
+                   fmt::format("the walk listed more than {} entries: {} and what follows it "
+                               "were not fetched",
+                               options_.max_entries, PrintableText(here, 500)));
+  }
   entered_.insert(here);
+  Report({relative, local.path().string(), 0, true});
   const ParsedListing listing = session_.List();
+  listed_ += static_cast<std::int64_t>(listing.entries.size());
   std::vector<const ListingEntry*> files;
   std::vector<const ListingEntry*> folders;
   std::vector<const ListingEntry*> links;
@@ -174,14 +218,16 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
       case EntryType::kLink: links.push_back(&entry); break;
     }
   }
-  for (std::size_t i = 0; i < files.size(); ++i) Fetch(*files[i], local, i + 1 < files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Fetch(*files[i], local, relative, i + 1 < files.size());
+  }
   for (const ListingEntry* folder : folders) {
     if (!IsSafeEntryName(folder->name)) continue;
-    Descend(*folder, local, here, depth);
+    Descend(*folder, local, here, relative, depth);
   }
   for (const ListingEntry* link : links) {
     if (!IsSafeEntryName(link->name)) continue;
-    if (!Descend(*link, local, here, depth)) Fetch(*link, local);
+    if (!Descend(*link, local, here, relative, depth)) Fetch(*link, local, relative);
   }
 }
 
@@ -190,18 +236,12 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
 MatchingResult GetMatching(Session& session, const std::string& wildcard,
                            const std::string& local_folder, const MatchingOptions& options) {
   const WildcardPath match = ParseWildcardPath(wildcard);
-  if (local_folder.empty()) throw FtpError(ErrorCode::kInvalidValue, "the local folder is empty");
-  std::error_code error;
-  if (!fs::is_directory(local_folder, error)) {
-    throw FtpError(ErrorCode::kLocalFileError,
-                   fmt::format("the local folder {} does not exist or is not a folder",
-                               PrintableText(local_folder, 1000)));
-  }
+  const LocalFolder root = LocalFolder::Open(local_folder);
   const std::string start = session.CurrentDirectory();
   Walker walker(session, match.pattern, options);
   try {
     if (!match.folder.empty()) session.ChangeDirectory(match.folder);
-    walker.Walk(local_folder, match.folder.empty() ? start : session.CurrentDirectory(), 0);
+    walker.Walk(root, match.folder.empty() ? start : session.CurrentDirectory(), "", 0);
   } catch (const FtpError&) {
     if (session.logged_in()) {
       try {

@@ -57,11 +57,12 @@ class Session {
   ParsedListing List();
 
   struct Retrieved {
+    std::int64_t offset = 0;    // where the data started (0 when the server refused REST)
     std::int64_t bytes = 0;     // received
     bool size_checked = false;  // compared with the size the 150 reply or `known_size` gave
   };
-  // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST,
-  // which must be accepted with 350). `known_size` (from a listing) checks the byte count of a
+  // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST);
+  // a server that does not answer 350 sends the file whole and `sink` starts over. `known_size` (from a listing) checks the byte count of a
   // binary transfer when the server announces none. `another_follows`: the next call is
   // another Retrieve, whose passive-mode request may then be sent ahead.
   Retrieved Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,

@@ -78,21 +78,22 @@ void AwaitFinal(ControlConnection& control, Replies& replies) {
   ThrowFailed(subject, replies.final->Quote());
 }
 
-// Sends REST when continuing (it must be accepted) and the transfer command.
-void SendCommand(SessionCore& core, const TransferRequest& request, Tcp::socket& data,
-                 const std::string& subject) {
+// Sends REST when continuing and the transfer command; returns the byte the data starts at. A
+// server that will not continue ("502 REST not implemented") sends the file whole, over the
+// data connection already being made.
+std::int64_t SendCommand(SessionCore& core, const TransferRequest& request, DataSink& sink) {
   ControlConnection& control = core.control;
+  std::int64_t offset = 0;
   if (request.rest_offset > 0) {
     const Reply rest = control.Command(fmt::format("REST {}", request.rest_offset));
-    if (rest.code != 350) {
-      CloseData(data);
-      core.connector.Cancel();
-      throw FtpError(ErrorCode::kCommandFailed,
-                     fmt::format("the server cannot continue {} from byte {}: {}", subject,
-                                 request.rest_offset, rest.Quote()));
+    if (rest.code == 350) {
+      offset = request.rest_offset;
+    } else {
+      sink.StartOver();
     }
   }
   control.Send(request.command);
+  return offset;
 }
 
 // Active mode: the server connects only after its 1xx reply, and not at all after a refusal,
@@ -181,7 +182,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   const std::string subject = PrintableText(request.command, 300);
   Tcp::socket data(core.net.context());
   core.connector.Prepare(core.passive, data);
-  SendCommand(core, request, data, subject);
+  const std::int64_t offset = SendCommand(core, request, sink);
   Replies replies;
   // Passive mode goes straight to the data: the 1xx reply usually comes with it, and the
   // receive loop takes it (or a refusal) from the control connection.
@@ -216,7 +217,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   const std::optional<std::int64_t> announced =
       replies.preliminary ? ParseAnnouncedSize(*replies.preliminary) : std::nullopt;
   const auto expected = request.check_size
-                            ? ExpectedBytes(announced, request.known_size, request.rest_offset)
+                            ? ExpectedBytes(announced, request.known_size, offset)
                             : std::nullopt;
   if (expected && received.bytes < *expected) {
     throw FtpError(ErrorCode::kTransferIncomplete,
@@ -224,7 +225,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
                                "success: {}",
                                subject, received.bytes, *expected, final.Quote()));
   }
-  return {received.bytes, expected.has_value()};
+  return {offset, received.bytes, expected.has_value()};
 }
 
 }  // namespace pullwire::ftp

@@ -15,13 +15,15 @@ namespace pullwire::ftp {
 
 struct TransferRequest {
   std::string command;                     // "RETR name", "LIST"
-  std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command
+  std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command;
+                                           // refused, the data comes from byte 0 (sink.StartOver)
   bool check_size = false;                 // binary transfers: compare the byte count
   std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
   bool another_follows = false;            // passive: ask for the next port at the data's end
 };
 
 struct TransferOutcome {
+  std::int64_t offset = 0;    // where the data started: rest_offset, or 0 when REST was refused
   std::int64_t bytes = 0;     // received
   bool size_checked = false;  // the byte count was compared with a known size
 };
