@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "download/ftp_component.h"
+#include "ftp/extra_sessions.h"
 #include "ftp/session.h"
 
 namespace pullwire {
@@ -36,7 +37,9 @@ class EngineListing : public ComponentListing {
 // Every member turns an engine failure into ComponentError with the engine's number (380 for an
 // invalid value, 11101 when the server says the file or folder does not exist, the others from
 // the table in ftp/errors.cc) and its description. GetFile and GetMatching fire the failure
-// event before they throw. TransferType 3 (ZIP) transfers as TYPE I.
+// event before they throw. TransferType 3 (ZIP) transfers as TYPE I. GetMatching fetches a
+// folder's files over up to SessionsWanted() sessions at once (passive mode, no proxy), the
+// extra ones logged in on first need and kept until Logout.
 class EngineComponent : public FtpComponent {
  public:
   EngineComponent() = default;
@@ -88,6 +91,7 @@ class EngineComponent : public FtpComponent {
   void Call(Body body, bool transfer = false);
 
   ftp::Session session_;
+  ftp::ExtraSessions extra_sessions_;
   ftp::ProxySettings proxy_;
   EngineListing listing_;
   std::int64_t last_transfer_bytes_ = 0;
@@ -95,5 +99,9 @@ class EngineComponent : public FtpComponent {
   FailureEventHandler failure_handler_;
   MatchedItemHandler matched_handler_;
 };
+
+// The sessions GetMatching may use at once: $PULLWIRE_SESSIONS, a whole number from 1 to 16
+// (larger numbers count as 16, smaller as 1), else 4.
+int SessionsWanted();
 
 }  // namespace pullwire

@@ -13,6 +13,7 @@
 #include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
 #include "ftp/local_folder.h"
+#include "ftp/parallel_fetch.h"
 #include "ftp/wildcard.h"
 
 namespace pullwire::ftp {
@@ -46,9 +47,8 @@ std::string JoinRelative(const std::string& relative, const std::string& name) {
 
 // How one listed file is to be fetched.
 struct FilePlan {
-  bool complete = false;                   // the local copy is whole: nothing to fetch
-  std::int64_t offset = 0;                 // continue from this byte
-  std::optional<std::int64_t> known_size;  // the remote size, when known
+  FolderFile file;
+  bool complete = false;  // the local copy is whole (file.offset bytes): nothing to fetch
 };
 
 class Walker {
@@ -70,9 +70,12 @@ class Walker {
     return depth > 0 || WildcardMatch(pattern_, entry.name);
   }
   FilePlan Plan(const ListingEntry& entry, const LocalFolder& local);
-  // `another_follows`: the next step is another Fetch (its EPSV may travel ahead).
-  void Fetch(const ListingEntry& entry, const LocalFolder& local, const std::string& relative,
-             bool another_follows = false);
+  // Fetches the wanted files of a folder: over the extra sessions too when there are several.
+  void FetchFiles(const std::vector<const ListingEntry*>& entries, const LocalFolder& local,
+                  const std::string& here, const std::string& relative);
+  // `another_follows`: another file follows on this session (its EPSV may travel ahead).
+  FileOutcome FetchOne(const FolderFile& file, const LocalFolder& local, bool another_follows);
+  void Conclude(const FolderFile& file, const FileOutcome& outcome, const std::string& relative);
   // Enters `name` (a folder, or a link that may be one) and walks it; false when the server
   // would not let a link be entered (a folder that cannot be entered is a failure).
   bool Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
@@ -105,54 +108,91 @@ FilePlan Walker::Plan(const ListingEntry& entry, const LocalFolder& local) {
                                PrintableText(entry.name)));
   }
   FilePlan plan;
+  FolderFile& file = plan.file;
+  file.name = entry.name;
+  file.local = local.path() / entry.name;
   // A link's listed size is that of the link, not of the file it leads to.
-  if (entry.type == EntryType::kFile) plan.known_size = entry.size;
+  if (entry.type == EntryType::kFile) file.known_size = entry.size;
   const LocalFolder::Item item = local.Look(entry.name);
-  const std::filesystem::path path = local.path() / entry.name;
-  if (item.kind == LocalFolder::Kind::kLink) ThrowLinkRefused("local file", path);
+  if (item.kind == LocalFolder::Kind::kLink) ThrowLinkRefused("local file", file.local);
   if (item.kind == LocalFolder::Kind::kOther) {
     throw FtpError(ErrorCode::kLocalFileError,
                    fmt::format("cannot write {}: something other than a file stands there",
-                               PrintableText(path.string(), 1000)));
+                               PrintableText(file.local.string(), 1000)));
   }
   if (!options_.continue_partial || ascii_ || item.kind != LocalFolder::Kind::kFile ||
       item.size == 0) {
     return plan;
   }
-  if (!plan.known_size) plan.known_size = session_.Size(entry.name);
-  if (!plan.known_size) return plan;  // the server cannot tell: fetched whole
-  if (item.size > *plan.known_size) {
+  if (!file.known_size) file.known_size = session_.Size(entry.name);
+  if (!file.known_size) return plan;  // the server cannot tell: fetched whole
+  if (item.size > *file.known_size) {
     throw FtpError(ErrorCode::kInvalidValue,
                    fmt::format("the local copy {} has {} bytes, more than the {} bytes of the "
                                "remote file: left as it is",
-                               PrintableText(path.string(), 1000), item.size, *plan.known_size));
+                               PrintableText(file.local.string(), 1000), item.size,
+                               *file.known_size));
   }
-  plan.complete = item.size == *plan.known_size;
-  plan.offset = item.size;
+  plan.complete = item.size == *file.known_size;
+  file.offset = item.size;
   return plan;
 }
 
-void Walker::Fetch(const ListingEntry& entry, const LocalFolder& local,
-                   const std::string& relative, bool another_follows) {
+FileOutcome Walker::FetchOne(const FolderFile& file, const LocalFolder& local,
+                             bool another_follows) {
+  FileOutcome outcome;
   try {
-    const FilePlan plan = Plan(entry, local);
-    const std::filesystem::path path = local.path() / entry.name;
-    const std::string item = JoinRelative(relative, entry.name);
-    if (plan.complete) {
-      Report({item, path.string(), plan.offset, false});
-      return;
-    }
-    LocalFile file = LocalFile::ContinueIn(local.fd(), entry.name, path, plan.offset,
-                                           session_.sys());
-    FileSink sink(file, ascii_);
-    const Session::Retrieved got =
-        session_.Retrieve(entry.name, sink, plan.offset, plan.known_size, another_follows);
-    const std::int64_t size = file.Commit();
-    result_.bytes += got.bytes;
-    ++result_.files;
-    Report({item, path.string(), size, false});
+    LocalFile copy =
+        LocalFile::ContinueIn(local.fd(), file.name, file.local, file.offset, session_.sys());
+    FileSink sink(copy, ascii_);
+    outcome.bytes =
+        session_.Retrieve(file.name, sink, file.offset, file.known_size, another_follows).bytes;
+    outcome.size = copy.Commit();
   } catch (const FtpError& error) {
-    Record(error);
+    outcome.error = error;
+  }
+  return outcome;
+}
+
+void Walker::Conclude(const FolderFile& file, const FileOutcome& outcome,
+                      const std::string& relative) {
+  if (outcome.error) {
+    Record(*outcome.error);
+    return;
+  }
+  result_.bytes += outcome.bytes;
+  ++result_.files;
+  Report({JoinRelative(relative, file.name), file.local.string(), outcome.size, false});
+}
+
+void Walker::FetchFiles(const std::vector<const ListingEntry*>& entries, const LocalFolder& local,
+                        const std::string& here, const std::string& relative) {
+  std::vector<FolderFile> batch;
+  for (const ListingEntry* entry : entries) {
+    try {
+      FilePlan plan = Plan(*entry, local);
+      if (plan.complete) {
+        Report({JoinRelative(relative, entry->name), plan.file.local.string(), plan.file.offset,
+                false});
+      } else {
+        batch.push_back(std::move(plan.file));
+      }
+    } catch (const FtpError& error) {
+      Record(error);
+    }
+  }
+  const std::vector<ExtraSession*> extras =
+      batch.size() > 1 && options_.extra_sessions != nullptr
+          ? options_.extra_sessions->For(session_)
+          : std::vector<ExtraSession*>{};
+  if (!extras.empty()) {
+    const std::vector<FileOutcome> outcomes =
+        FetchFolderFiles(session_, extras, here, local, batch);
+    for (std::size_t i = 0; i < batch.size(); ++i) Conclude(batch[i], outcomes[i], relative);
+    return;
+  }
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    Conclude(batch[i], FetchOne(batch[i], local, i + 1 < batch.size()), relative);
   }
 }
 
@@ -218,16 +258,14 @@ void Walker::Walk(const LocalFolder& local, const std::string& here, const std::
       case EntryType::kLink: links.push_back(&entry); break;
     }
   }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    Fetch(*files[i], local, relative, i + 1 < files.size());
-  }
+  FetchFiles(files, local, here, relative);
   for (const ListingEntry* folder : folders) {
     if (!IsSafeEntryName(folder->name)) continue;
     Descend(*folder, local, here, relative, depth);
   }
   for (const ListingEntry* link : links) {
     if (!IsSafeEntryName(link->name)) continue;
-    if (!Descend(*link, local, here, relative, depth)) Fetch(*link, local, relative);
+    if (!Descend(*link, local, here, relative, depth)) FetchFiles({link}, local, here, relative);
   }
 }
 

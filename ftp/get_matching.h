@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "ftp/extra_sessions.h"
 #include "ftp/session.h"
 
 namespace pullwire::ftp {
@@ -27,6 +28,8 @@ struct MatchingOptions {
   bool continue_partial = false;
   // Called as each file is complete on disk and as each folder is entered and mirrored.
   std::function<void(const CopiedItem&)> on_copied;
+  // Sessions beside the walking one that fetch a folder's files with it (parallel_fetch.h).
+  ExtraSessions* extra_sessions = nullptr;
 };
 
 struct MatchingResult {

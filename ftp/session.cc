@@ -46,6 +46,8 @@ void Session::set_proxy(const ProxySettings& proxy) { core_->proxy = proxy; }
 void Session::set_trace(TraceHandler trace) { core_->control.set_trace(std::move(trace)); }
 void Session::set_zero_copy(bool zero_copy) { core_->buffers.splice_enabled = zero_copy; }
 SysIo& Session::sys() { return core_->sys; }
+const LoginParams& Session::login_params() const { return core_->login; }
+const ProxySettings& Session::proxy() const { return core_->proxy; }
 
 bool Session::logged_in() const { return core_->logged_in && core_->control.is_open(); }
 
@@ -67,6 +69,7 @@ void Session::Login(const LoginParams& login) {
   }
   core_->server_type.reset();
   core_->size_unsupported = false;
+  core_->login = login;
   core_->logged_in = true;
 }
 

@@ -43,6 +43,9 @@ class Session {
   void set_zero_copy(bool zero_copy);
 
   bool logged_in() const;
+  // What the last Login was given, so that further sessions can log in the same way.
+  const LoginParams& login_params() const;
+  const ProxySettings& proxy() const;
   // Ends a session still open, then connects and logs in.
   void Login(const LoginParams& login);
   // QUIT and close; nothing happens when no session is open. Never throws.
@@ -77,6 +80,8 @@ class Session {
   void ApplyTransferType();
 
   SysIo& sys();
+  // The connections and protocol state, for the engine's own drivers (parallel fetches).
+  SessionCore& core() { return *core_; }
 
  private:
   void RequireLogin() const;

@@ -19,10 +19,9 @@ void CloseData(Tcp::socket& data) {
   data.close(ignored);
 }
 
-// ABOR, then NOOP to find where the reply stream stands: the replies to the transfer and to ABOR
-// differ between servers (426+226, 226+225, 225 alone), NOOP's 200 ends them all. A server that
-// does not get there within the bound leaves the session in an unclear state: it is closed.
-void Abort(SessionCore& core, Tcp::socket& data) {
+}  // namespace
+
+void AbortTransfer(SessionCore& core, Tcp::socket& data) {
   CloseData(data);
   core.connector.Cancel();
   ControlConnection& control = core.control;
@@ -41,6 +40,8 @@ void Abort(SessionCore& core, Tcp::socket& data) {
   control.set_timeout(saved);
   if (!in_step) control.Close();
 }
+
+namespace {
 
 // What the control connection said about one transfer so far.
 struct Replies {
@@ -114,7 +115,7 @@ void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
   try {
     core.connector.Complete(data);
   } catch (const FtpError&) {
-    Abort(core, data);
+    AbortTransfer(core, data);
     throw;
   }
 }
@@ -142,7 +143,7 @@ void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveRe
                        TimeoutText("no reply to " + control.last_verb(),
                                    Deadline::After(control.timeout())));
       }
-      Abort(core, data);
+      AbortTransfer(core, data);
       throw FtpError(ErrorCode::kTimedOut,
                      TimeoutText("no data from the server during " + subject,
                                  Deadline::After(control.timeout())));
@@ -178,6 +179,22 @@ std::optional<std::int64_t> ExpectedBytes(std::optional<std::int64_t> announced,
   return std::max<std::int64_t>(0, *size - rest_offset);
 }
 
+bool CheckReceivedLength(const std::string& subject, std::int64_t received,
+                         const std::optional<Reply>& preliminary,
+                         std::optional<std::int64_t> known_size, std::int64_t offset,
+                         const Reply& final) {
+  const std::optional<std::int64_t> announced =
+      preliminary ? ParseAnnouncedSize(*preliminary) : std::nullopt;
+  const std::optional<std::int64_t> expected = ExpectedBytes(announced, known_size, offset);
+  if (expected && received < *expected) {
+    throw FtpError(ErrorCode::kTransferIncomplete,
+                   fmt::format("{} ended after {} of {} bytes although the server reported "
+                               "success: {}",
+                               subject, received, *expected, final.Quote()));
+  }
+  return expected.has_value();
+}
+
 TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink) {
   const std::string subject = PrintableText(request.command, 300);
   Tcp::socket data(core.net.context());
@@ -190,7 +207,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     try {
       core.connector.Complete(data);
     } catch (const FtpError&) {
-      Abort(core, data);  // the server got the command and waits for a connection
+      AbortTransfer(core, data);  // the server got the command and waits for a connection
       throw;
     }
   } else {
@@ -203,7 +220,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     received = ReceiveData(core.sys, data.native_handle(), core.control, sink,
                            core.control.timeout(), core.buffers);
   } catch (const FtpError&) {
-    Abort(core, data);
+    AbortTransfer(core, data);
     throw;
   }
   Conclude(core, request, received, data, replies, subject);
@@ -214,18 +231,10 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     throw FtpError(ErrorCode::kProtocolError,
                    fmt::format("unexpected reply to {}: {}", subject, final.Quote()));
   }
-  const std::optional<std::int64_t> announced =
-      replies.preliminary ? ParseAnnouncedSize(*replies.preliminary) : std::nullopt;
-  const auto expected = request.check_size
-                            ? ExpectedBytes(announced, request.known_size, offset)
-                            : std::nullopt;
-  if (expected && received.bytes < *expected) {
-    throw FtpError(ErrorCode::kTransferIncomplete,
-                   fmt::format("{} ended after {} of {} bytes although the server reported "
-                               "success: {}",
-                               subject, received.bytes, *expected, final.Quote()));
-  }
-  return {offset, received.bytes, expected.has_value()};
+  const bool checked =
+      request.check_size && CheckReceivedLength(subject, received.bytes, replies.preliminary,
+                                                request.known_size, offset, final);
+  return {offset, received.bytes, checked};
 }
 
 }  // namespace pullwire::ftp

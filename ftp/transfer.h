@@ -28,6 +28,20 @@ struct TransferOutcome {
   bool size_checked = false;  // the byte count was compared with a known size
 };
 
+// Ends a transfer that cannot complete: closes `data`, then ABOR and NOOP to find where the reply
+// stream stands (the replies to the transfer and to ABOR differ between servers: 426+226,
+// 226+225, 225 alone; NOOP's 200 ends them all). A server that does not get there within a few
+// seconds leaves the session in an unclear state: the control connection is closed.
+void AbortTransfer(SessionCore& core, Tcp::socket& data);
+
+// The verdict on a binary transfer's length: throws kTransferIncomplete when `subject` ("RETR
+// a.bin"), begun at `offset`, received fewer bytes than the 150 reply or `known_size` announced.
+// Returns whether there was a size to compare with.
+bool CheckReceivedLength(const std::string& subject, std::int64_t received,
+                         const std::optional<Reply>& preliminary,
+                         std::optional<std::int64_t> known_size, std::int64_t offset,
+                         const Reply& final);
+
 // Throws FtpError.
 TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink);
 

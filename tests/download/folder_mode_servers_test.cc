@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 #include "tests/download/server_run_fixture.h"
 #include "tests/support/test_servers.h"
 
@@ -150,6 +152,46 @@ TEST_F(FolderRun, AFailingFileALocalFileAndAPlantedLinkEndOnlyTheirEntry) {
   EXPECT_THAT(FolderNames(pub), ElementsAre("bad", "blocked", "planted"));
   EXPECT_THAT(FolderNames(pub / "bad"), ElementsAre("zz.bin"));
   EXPECT_THAT(FolderNames(pub / "planted" / "inner"), ElementsAre("y.txt"));
+  EXPECT_TRUE(state.ErrorFlag);
+}
+
+// The run's folder is fetched over up to four sessions ($PULLWIRE_SESSIONS unset): the server
+// here takes two, greets the others with 421, and nothing of that shows.
+TEST_F(FolderRun, ExtraSessionsTheServerRefusesAreLeftOutSilently) {
+  PyFtpdOptions options = PyOptions();
+  options.max_sessions = 2;
+  PyFtpd server(options);
+  const fs::path pub = server.root() / "pub";
+  for (int i = 0; i < 30; ++i) {
+    WriteFile(pub / "many" / fmt::format("f{:02}.dat", i), PatternBytes(4'096 + i, static_cast<std::uint32_t>(i)));
+  }
+  RunFolders(server);
+
+  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Then(Opening(), {Info(Folder("many"))}), Closing())));
+  EXPECT_EQ(Tree(local), Tree(pub));
+  const std::vector<std::string> log = server.CommandLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "USER pullwire"), 2);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "CWD /pub/many"), 2);  // the walk's, the extra's
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+// Which session meets the stalled RETR differs from run to run: the main one ends the run's
+// session with it, an extra one only its own. Either way that file alone is missing.
+TEST_F(FolderRun, AStalledSessionCostsOnlyTheFileItWasFetching) {
+  PyFtpdOptions options = PyOptions();
+  options.stalls = {{"RETR", 8.0, 5}};
+  PyFtpd server(options);
+  const fs::path pub = server.root() / "pub";
+  for (int i = 0; i < 12; ++i) WriteFile(pub / "many" / fmt::format("f{:02}.dat", i), PatternBytes(5'000, i));
+  RunFolders(server, {{"Timeout", "2"}});
+
+  ASSERT_GE(channel.sent.size(), 6u);
+  EXPECT_EQ(channel.sent[4], Info(Folder("many")));
+  EXPECT_THAT(channel.sent[5].text,
+              ::testing::MatchesRegex("ERROR_GetFolder: no reply or data from the server during RETR "
+                                      "f[0-9]+\\.dat within 2 s"));
+  EXPECT_EQ(Tree(local).size(), 11u);
+  for (const auto& [name, content] : Tree(local)) EXPECT_EQ(content, ReadFile(pub / name)) << name;
   EXPECT_TRUE(state.ErrorFlag);
 }
 
