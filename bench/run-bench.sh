@@ -225,23 +225,27 @@ echo "engine-rw: the engine with read/write through a buffer instead of splice(2
 # `pullwire run` (the plug-in loaded by the host through its exports, the command record, the
 # message daemon), against curl, wget and lftp on the same server in the same run; the 1 GiB file
 # also against the engine alone. pullwire runs with AutoLog off (--quiet), pullwire-log with it on,
-# so that every file also costs its messages to the daemon. A command record's Port is a 16-bit
-# number, so these rows use a second vsftpd listening below 32768 (serve.py --low-port).
+# so that every file also costs its messages to the daemon. The tree of 20 folders x 100 files
+# goes through the folder mode (Include Subdirectories, RemoteDir /tree, the default sessions)
+# against `wget -r` and `lftp mirror --parallel=4`. A command record's Port is a 16-bit number, so
+# these rows use a second vsftpd listening below 32768 (serve.py --low-port).
 FLAT_CLIENTS=(pullwire pullwire-log curl wget lftp)
 ONE_CLIENTS=(pullwire engine curl wget lftp)
+FOLDER_CLIENTS=(pullwire wget lftp-p4)
 pullwire_bin="$build_dir/host/pullwire"
 pullwire_library="$build_dir/plugin/libpullwire.so"
 
-# The command record that downloads every file of REMOTE_DIR into OUT_DIR, as OUT_DIR.json.
+# The command record that downloads every file of REMOTE_DIR into OUT_DIR, as OUT_DIR.json;
+# INCLUDE_SUBDIR true takes the folder mode.
 write_pullwire_command() {
   printf '{"Host": "127.0.0.1", "Port": %s, "Username": "%s", "RemoteDir": "%s", "LocalDir": "%s",
     "TransferMode": 1, "Timeout": 60, "Passive": true, "ProcessAll": true, "Overwrite": true,
     "AutoDelete": false, "ProxyType": 0, "ProxyPort": 0, "SaveFilename": false, "VarNumber": 1,
-    "CopySpecific": false, "Filter": "*", "IncludeSubdir": false}\n' \
-    "$low_port" "$FTP_USER" "$2" "$1" >"$1.json"
+    "CopySpecific": false, "Filter": "*", "IncludeSubdir": %s}\n' \
+    "$low_port" "$FTP_USER" "$2" "$1" "${3:-false}" >"$1.json"
 }
 pullwire_cmd() {
-  write_pullwire_command "$1" "$2"
+  write_pullwire_command "$1" "$2" "${3:-false}"
   CMD=("$pullwire_bin" --library "$pullwire_library" run "$1.json" --password-env PULLWIRE_BENCH_PASSWORD)
 }
 cmd_flat_pullwire() { pullwire_cmd "$1" /flat; CMD+=(--quiet); }
@@ -264,6 +268,15 @@ cmd_one_lftp() {
   CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$low_port"
        -e "set net:max-retries 1; get /one/big.bin -o $1/big.bin; quit" 127.0.0.1)
 }
+cmd_folder_pullwire() { pullwire_cmd "$1" /tree true; CMD+=(--quiet); }
+cmd_folder_wget() {
+  CMD=(wget -q -r -nH --cut-dirs=1 "--user=$FTP_USER" "--password=$FTP_PASSWORD" -P "$1" "$low_url/tree/")
+}
+cmd_folder_lftp-p4() {
+  CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$low_port"
+       -e "set net:max-retries 1; mirror --parallel=4 /tree $1; quit" 127.0.0.1)
+}
+check_folder() { check_tree "$1"; }
 check_flat() { [ "$(find "$1" -type f -name 'f*.dat' | wc -l)" -eq 2000 ] && [ "$(files_sum "$1")" = "$flat_sum" ]; }
 check_one() { check_big "$1"; }
 
@@ -281,9 +294,12 @@ bench_pullwire_run() {
   echo "Measuring pullwire run: $runs rounds, round-robin (vsftpd on 127.0.0.1:$low_port)"
   bench_work flat "${FLAT_CLIENTS[@]}"
   bench_work one "${ONE_CLIENTS[@]}"
+  bench_work folder "${FOLDER_CLIENTS[@]}"
   stop_server "$started_pid"
   report pullwire flat "pullwire run: all files of one folder, 2,000 x 4 KiB" "files/s" 2000 "${FLAT_CLIENTS[@]}"
   report pullwire one "pullwire run: one 1 GiB file" "MiB/s" 1024 "${ONE_CLIENTS[@]}"
+  report pullwire folder "pullwire run, folder mode: 20 folders x 100 files of 4 KiB" "files/s" 2000 \
+    "${FOLDER_CLIENTS[@]}"
   echo
   echo "\"pullwire is\": how many times as fast as that client pullwire run was (client time / pullwire time)."
 }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "plugin/variable_slots.h"
+#include "remote/local_paths.h"
 #include "plugin/vb_error.h"
 
 namespace pullwire {

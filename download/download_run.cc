@@ -9,7 +9,9 @@
 #include "download/transfer_span.h"
 #include "plugin/command_record.h"
 #include "plugin/vb_error.h"
+#include "remote/delete_pass.h"
 #include "remote/entry_list.h"
+#include "remote/folder_download.h"
 #include "remote/remote_selection.h"
 
 namespace pullwire {
@@ -105,19 +107,16 @@ void RunFlatMode(RunContext& run, TransferSpan& span) {
   Inform(run, "Number of files downloaded : " + std::to_string(run.state.DownloadedCount));
 }
 
-void RunFolderMode(RunContext& run, const com::StringArray& record, FolderModeRoutines* folder_mode) {
-  if (folder_mode == nullptr) {
-    throw RunError("folder mode (Include Subdirectories) is not available in this build");
-  }
+void RunFolderMode(RunContext& run, const com::StringArray& record) {
   ListRemoteFolder(run);
   const std::size_t count = run.state.EntryList.size() - 1;
   const std::string folder = run.state.Settings.RemoteDir;
-  const std::string local_folder = run.state.Settings.LocalDir;
   for (std::size_t i = 1; i <= count; ++i) {
     RemoteSelFiles(run.state, run.messages, RemoteList::kEntryList, folder, static_cast<std::int32_t>(i));
-    folder_mode->Retrieve(run, local_folder);
+    // Retrieve normalises the LocalDir setting itself, as the record's own variable.
+    Retrieve(run, run.state.Settings.LocalDir);
   }
-  if (SlotText(record, kAutoDeleteSlot) == "1") folder_mode->DeleteAfterCopy(run);
+  if (SlotText(record, kAutoDeleteSlot) == "1") DeleteAfterCopy(run);
 }
 
 void Close(RunContext& run) {
@@ -142,13 +141,14 @@ void ErrorEnding(RunContext& run, TransferSpan& span, const std::string& descrip
 
 }  // namespace
 
-void DownloadRun(RunContext& run, const com::StringArray& record, FolderModeRoutines* folder_mode) {
+void DownloadRun(RunContext& run, const com::StringArray& record) {
   TransferSpan span(run.state);
+  run.state.TransferJournal.clear();
   try {
     const FailureEventBinding binding(run.ftp, span, run.state);
     ConnectAndEnter(run, record);
     if (SlotText(record, kIncludeSubdirSlot) != "0") {
-      RunFolderMode(run, record, folder_mode);
+      RunFolderMode(run, record);
     } else {
       RunFlatMode(run, span);
     }

@@ -3,6 +3,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+
 #include "ftp/errors.h"
 #include "ftp/get_file.h"
 #include "ftp/get_matching.h"
@@ -26,7 +31,21 @@ std::string TypeLetter(ftp::EntryType type) {
   return "F";
 }
 
+constexpr int kDefaultSessions = 4;
+constexpr int kMaxSessions = 16;
+
 }  // namespace
+
+int SessionsWanted() {
+  const char* text = std::getenv("PULLWIRE_SESSIONS");
+  if (text == nullptr) return kDefaultSessions;
+  const std::string_view view(text);
+  int value = 0;
+  const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
+  if (view.empty() || end != view.data() + view.size()) return kDefaultSessions;
+  if (error == std::errc::result_out_of_range) return view.front() == '-' ? 1 : kMaxSessions;
+  return std::clamp(value, 1, kMaxSessions);
+}
 
 EngineListing::EngineListing(ftp::EntryTable table) : table_(std::move(table)) {
   const ftp::ListingNotes& notes = table_.notes;
@@ -134,10 +153,15 @@ void EngineComponent::Login(const std::string& host, const std::string& user,
   login.password = password;
   login.account = account;
   session_.set_proxy(proxy_);
+  extra_sessions_.Close();
+  extra_sessions_.set_total(SessionsWanted());
   Call([&] { session_.Login(login); });
 }
 
-void EngineComponent::Logout() { session_.Logout(); }
+void EngineComponent::Logout() {
+  extra_sessions_.Close();
+  session_.Logout();
+}
 
 void EngineComponent::WorkingDirectory(const std::string& remote_path) {
   Call([&] { session_.ChangeDirectory(remote_path); });
@@ -170,7 +194,15 @@ void EngineComponent::GetFile(const std::string& remote_file, const std::string&
 
 void EngineComponent::GetMatching(const std::string& remote_wildcard,
                                   const std::string& local_folder) {
-  Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder); }, true);
+  ftp::MatchingOptions options;
+  options.continue_partial = continue_copies_;
+  options.extra_sessions = &extra_sessions_;
+  options.on_copied = [this](const ftp::CopiedItem& item) {
+    if (matched_handler_) {
+      matched_handler_({item.relative_path, item.local_path, item.size, item.is_folder});
+    }
+  };
+  Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder, options); }, true);
 }
 
 void EngineComponent::SetProgressEventHandler(ProgressEventHandler handler) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "download/ftp_component.h"
+#include "ftp/extra_sessions.h"
 #include "ftp/session.h"
 
 namespace pullwire {
@@ -43,7 +44,9 @@ class EngineListing : public ComponentListing {
 // Every member turns an engine failure into ComponentError with the engine's number (380 for an
 // invalid value, 11101 when the server says the file or folder does not exist, the others from
 // the table in ftp/errors.cc) and its description. GetFile and GetMatching fire the failure
-// event before they throw. TransferType 3 (ZIP) transfers as TYPE I.
+// event before they throw. TransferType 3 (ZIP) transfers as TYPE I. GetMatching fetches a
+// folder's files over up to SessionsWanted() sessions at once (passive mode, no proxy), the
+// extra ones logged in on first need and kept until Logout.
 class EngineComponent : public FtpComponent {
  public:
   EngineComponent() = default;
@@ -73,6 +76,10 @@ class EngineComponent : public FtpComponent {
                std::optional<std::int64_t> restart_offset = std::nullopt) override;
   std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
   void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) override;
+  void ContinuePartialCopies(bool continue_copies) override { continue_copies_ = continue_copies; }
+  void SetMatchedItemHandler(MatchedItemHandler handler) override {
+    matched_handler_ = std::move(handler);
+  }
 
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;
@@ -92,10 +99,17 @@ class EngineComponent : public FtpComponent {
   void Call(Body body, bool transfer = false);
 
   ftp::Session session_;
+  ftp::ExtraSessions extra_sessions_;
   ftp::ProxySettings proxy_;
   EngineListing listing_;
   std::int64_t last_transfer_bytes_ = 0;
+  bool continue_copies_ = false;
   FailureEventHandler failure_handler_;
+  MatchedItemHandler matched_handler_;
 };
+
+// The sessions GetMatching may use at once: $PULLWIRE_SESSIONS, a whole number from 1 to 16
+// (larger numbers count as 16, smaller as 1), else 4.
+int SessionsWanted();
 
 }  // namespace pullwire

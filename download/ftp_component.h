@@ -118,6 +118,16 @@ struct ComponentProgress {
 };
 using ProgressEventHandler = std::function<void(const ComponentProgress&)>;
 
+// One item GetMatching has copied completely: a file whose local copy is whole, or a folder it
+// entered and mirrored with a local folder.
+struct MatchedItem {
+  std::string RelativePath;  // names below the wildcard's folder joined by "/"; "" for that folder
+  std::string LocalPath;
+  std::int64_t Size = 0;     // bytes of the local copy; 0 for a folder
+  bool IsFolder = false;
+};
+using MatchedItemHandler = std::function<void(const MatchedItem& item)>;
+
 class FtpComponent {
  public:
   virtual ~FtpComponent() = default;
@@ -161,8 +171,18 @@ class FtpComponent {
   virtual std::int64_t LastTransferBytes() const = 0;
 
   // Downloads every file matching a wildcard path ("/pub/*", or quoted: "\"/pub/My Files/*\"")
-  // into `local_folder`, descending into subfolders.
+  // into `local_folder`, descending into subfolders. Files are written in place; nothing local
+  // is written through a symbolic link (one standing where a folder or file lands is an error
+  // for that entry). A failing file or subfolder does not stop the others; the first failure is
+  // raised at the end, after the failure event.
   virtual void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) = 0;
+  // How GetMatching treats the local copies it finds (binary transfers): false (at first) fetches
+  // every file whole; true continues a shorter copy from its length, takes one of the remote
+  // length as complete without a transfer, and refuses a longer one (an error for that file,
+  // which stays untouched).
+  virtual void ContinuePartialCopies(bool continue_copies) = 0;
+  // Called on the calling thread, during GetMatching, for every item as it is complete.
+  virtual void SetMatchedItemHandler(MatchedItemHandler handler) = 0;
 
   virtual void DeleteFile(const std::string& remote_path) = 0;
   virtual void RemoveDirectory(const std::string& remote_path) = 0;

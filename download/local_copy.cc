@@ -40,15 +40,6 @@ std::mt19937_64& Random() {
 
 }  // namespace
 
-bool IsSafeLocalName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '/' || byte < 0x20 || byte == 0x7f) return false;
-  }
-  return true;
-}
-
 bool LocalFileExists(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return false;

@@ -10,11 +10,6 @@
 
 namespace pullwire {
 
-// True when `name` may become a file name inside the local folder: not empty, not "." or "..",
-// without "/", NUL or any other control character. Names come from the listing parser, which
-// already refuses the others; the run checks again before it writes.
-bool IsSafeLocalName(const std::string& name);
-
 // True when something the run must not overwrite without Overwrite is at `path`: a regular file
 // or a symbolic link (whatever it points to). A folder, device, socket or pipe does not count.
 bool LocalFileExists(const std::string& path);

@@ -1,5 +1,6 @@
 // What a download run works with: the module state, the FTP component, the host's message
-// channel and the clock. Every routine of the run receives it; nothing of the run is global.
+// channel and the clock. Every routine of the run and of the folder mode receives it; nothing of
+// the run is global.
 #pragma once
 
 #include <stdexcept>
@@ -20,7 +21,9 @@ struct RunContext {
 };
 
 // Progress (type 0), sent only while AutoLog is on.
-void Inform(RunContext& run, const std::string& text);
+inline void Inform(RunContext& run, const std::string& text) {
+  if (run.state.AutoLog) run.messages.SendHostMessage(text, kInformationMessage);
+}
 
 // A failure of the run's own steps (an unsafe name, a local file that cannot be written); the
 // run's error ending reports its text like a component failure's.

@@ -59,6 +59,10 @@ sed -e 's/"CopySpecific": "0"/"CopySpecific": "1", "SpecificFilename": "notes.tx
     -e 's/"TransferMode": "1"/"TransferMode": "0"/' \
     -e 's/"SaveFilename": "0", "VarScope": "LOCAL"/"SaveFilename": "1", "VarScope": "GLOBAL"/' \
     "$work/all-files.json" >"$work/one-file.json"
+# The folder mode: every entry with its subfolders, into demo-out/site.
+sed -e 's/"IncludeSubdir": "0"/"IncludeSubdir": "1"/' -e "s|\"LocalDir\": \"$out\"|\"LocalDir\": \"$out/site\"|" \
+    "$work/all-files.json" >"$work/folders.json"
+mkdir -p "$out/site"
 
 echo
 echo "demo: pullwire run all-files.json   (every file of the folder; the subfolder is listed, not fetched)"
@@ -67,5 +71,8 @@ echo
 echo "demo: pullwire run one-file.json    (notes.txt in ASCII mode, its name into GlobalVar(0))"
 "$pullwire" run "$work/one-file.json" --password-env PULLWIRE_DEMO_PASSWORD
 echo
+echo "demo: pullwire run folders.json     (folder mode: the whole site with its subfolders, into site/)"
+"$pullwire" run "$work/folders.json" --password-env PULLWIRE_DEMO_PASSWORD
+echo
 echo "demo: downloaded into $out:"
-ls -l "$out"
+ls -lR "$out"

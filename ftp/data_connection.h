@@ -37,13 +37,18 @@ class DataConnector {
   void AskAhead();
 
   bool epsv_refused() const { return epsv_refused_; }
+  // Passive mode has failed with EPSV: PASV from now on.
+  void RefuseEpsv() { epsv_refused_ = true; }
+  const DataRoute& route() const { return route_; }
+  // Starts a non-blocking connect of `data` to the server's passive `port` (direct routes only);
+  // it has completed when the socket becomes writable, and SO_ERROR tells how.
+  void StartConnect(Tcp::socket& data, std::uint16_t port);
 
  private:
   std::uint16_t PassivePort();
   // The reply to `command`, sent now or already sent ahead.
   Reply Ask(const std::string& command);
   void ConnectPassive(Tcp::socket& data, std::uint16_t port);
-  void StartConnect(Tcp::socket& data, std::uint16_t port);
   void FinishConnect(Tcp::socket& data);
   void Listen();
 

@@ -17,13 +17,11 @@ class Receiver {
   Receiver(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
            Milliseconds idle_timeout, ReceiveBuffers& buffers, ProgressMeter* progress)
       : sys_(sys), data_fd_(data_fd), control_(control), sink_(sink),
-        idle_timeout_(idle_timeout), buffers_(buffers), progress_(progress) {}
+        idle_timeout_(idle_timeout), pump_(sys, sink, buffers), progress_(progress) {}
 
   ReceiveResult Run();
 
  private:
-  ssize_t Step();
-  void SpliceOut(std::size_t size);
   // Looks at the control connection; true when the transfer ends by the server's reply.
   bool CheckControl();
   Woken Wait();
@@ -33,9 +31,8 @@ class Receiver {
   ControlConnection& control_;
   DataSink& sink_;
   Milliseconds idle_timeout_;
-  ReceiveBuffers& buffers_;
+  DataPump pump_;
   ProgressMeter* progress_;
-  bool splicing_ = false;
   bool control_closed_ = false;
   // The current window: it ends at `window_` unless kStallBytes arrive in it, which starts the
   // next one. Control chatter does not count.
@@ -43,40 +40,6 @@ class Receiver {
   std::int64_t window_bytes_ = 0;
   ReceiveResult result_;
 };
-
-ssize_t Receiver::Step() {
-  if (splicing_) {
-    return sys_.Splice(data_fd_, buffers_.pipe_write(), kReceiveChunk,
-                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-  }
-  return sys_.Read(data_fd_, buffers_.buffer(), kReceiveChunk);
-}
-
-void Receiver::SpliceOut(std::size_t size) {
-  while (size > 0) {
-    const ssize_t moved = sys_.Splice(buffers_.pipe_read(), sink_.SpliceTarget(), size,
-                                      SPLICE_F_MOVE);
-    if (moved > 0) {
-      size -= static_cast<std::size_t>(moved);
-      continue;
-    }
-    if (moved < 0 && errno == EINTR) continue;
-    if (moved < 0 && errno == EINVAL) {
-      // The file system takes no splice: empty the pipe through the buffer, then read().
-      splicing_ = false;
-      buffers_.splice_enabled = false;
-      while (size > 0) {
-        const ssize_t got = sys_.Read(buffers_.pipe_read(), buffers_.buffer(),
-                                      std::min(size, kReceiveChunk));
-        if (got <= 0) sink_.SpliceFailed(got == 0 ? EIO : errno);
-        sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
-        size -= static_cast<std::size_t>(got);
-      }
-      return;
-    }
-    sink_.SpliceFailed(moved == 0 ? ENOSPC : errno);
-  }
-}
 
 bool Receiver::CheckControl() {
   while (!result_.reply) {
@@ -108,16 +71,10 @@ Woken Receiver::Wait() {
 }
 
 ReceiveResult Receiver::Run() {
-  splicing_ = sink_.SpliceTarget() >= 0 && buffers_.splice_enabled && buffers_.EnsurePipe();
   window_ = Deadline::After(idle_timeout_);
   while (true) {
-    const ssize_t got = Step();
+    const ssize_t got = pump_.Step(data_fd_);
     if (got > 0) {
-      if (splicing_) {
-        SpliceOut(static_cast<std::size_t>(got));
-      } else {
-        sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
-      }
       result_.bytes += got;
       window_bytes_ += got;
       if (window_bytes_ >= kStallBytes || progress_ != nullptr) {
@@ -138,11 +95,6 @@ ReceiveResult Receiver::Run() {
     }
     const int error = errno;
     if (error == EINTR) continue;
-    if (splicing_ && error == EINVAL) {
-      splicing_ = false;
-      buffers_.splice_enabled = false;
-      continue;
-    }
     if (error != EAGAIN && error != EWOULDBLOCK) {
       result_.end = ReceiveEnd::kReset;
       result_.error_number = error;
@@ -162,6 +114,61 @@ ReceiveResult Receiver::Run() {
 }
 
 }  // namespace
+
+DataPump::DataPump(SysIo& sys, DataSink& sink, ReceiveBuffers& buffers)
+    : sys_(sys), sink_(sink), buffers_(buffers) {
+  splicing_ = sink_.SpliceTarget() >= 0 && buffers_.splice_enabled && buffers_.EnsurePipe();
+}
+
+ssize_t DataPump::Step(int data_fd) {
+  while (true) {
+    const ssize_t got =
+        splicing_ ? sys_.Splice(data_fd, buffers_.pipe_write(), kReceiveChunk,
+                                SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
+                  : sys_.Read(data_fd, buffers_.buffer(), kReceiveChunk);
+    if (got > 0) {
+      if (splicing_) {
+        SpliceOut(static_cast<std::size_t>(got));
+      } else {
+        sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
+      }
+      return got;
+    }
+    if (got < 0 && splicing_ && errno == EINVAL) {
+      // The socket takes no splice: read() from now on.
+      splicing_ = false;
+      buffers_.splice_enabled = false;
+      continue;
+    }
+    return got;
+  }
+}
+
+void DataPump::SpliceOut(std::size_t size) {
+  while (size > 0) {
+    const ssize_t moved = sys_.Splice(buffers_.pipe_read(), sink_.SpliceTarget(), size,
+                                      SPLICE_F_MOVE);
+    if (moved > 0) {
+      size -= static_cast<std::size_t>(moved);
+      continue;
+    }
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && errno == EINVAL) {
+      // The file system takes no splice: empty the pipe through the buffer, then read().
+      splicing_ = false;
+      buffers_.splice_enabled = false;
+      while (size > 0) {
+        const ssize_t got = sys_.Read(buffers_.pipe_read(), buffers_.buffer(),
+                                      std::min(size, kReceiveChunk));
+        if (got <= 0) sink_.SpliceFailed(got == 0 ? EIO : errno);
+        sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
+        size -= static_cast<std::size_t>(got);
+      }
+      return;
+    }
+    sink_.SpliceFailed(moved == 0 ? ENOSPC : errno);
+  }
+}
 
 char* ReceiveBuffers::buffer() {
   if (buffer_.empty()) buffer_.resize(kReceiveChunk);

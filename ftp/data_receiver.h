@@ -42,6 +42,25 @@ inline constexpr std::size_t kReceiveChunk = 1 << 20;
 // a byte a second must not keep it alive for days.
 inline constexpr std::int64_t kStallBytes = 1024;
 
+// Moves what a non-blocking data socket holds into a sink: by splice socket -> pipe -> file where
+// the sink takes it, else through the buffer. Several pumps may share one ReceiveBuffers on one
+// thread: each step leaves the pipe empty.
+class DataPump {
+ public:
+  DataPump(SysIo& sys, DataSink& sink, ReceiveBuffers& buffers);
+  // One read from `data_fd`: the bytes moved (> 0), 0 at the end of the data, -1 with errno set
+  // (EAGAIN: nothing there yet). Sink failures throw FtpError.
+  ssize_t Step(int data_fd);
+
+ private:
+  void SpliceOut(std::size_t size);
+
+  SysIo& sys_;
+  DataSink& sink_;
+  ReceiveBuffers& buffers_;
+  bool splicing_ = false;
+};
+
 enum class ReceiveEnd {
   kEof,            // the server closed the data connection
   kReset,          // the data connection failed (`error_number`)

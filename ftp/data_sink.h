@@ -21,6 +21,9 @@ class DataSink {
   [[noreturn]] virtual void SpliceFailed(int error_number);
   // The data has ended: flush what is held back.
   virtual void Finish() {}
+  // Before any data: the server would not continue from the offset asked for, so the data
+  // that follows starts at byte 0. Sinks that never continue have nothing to do.
+  virtual void StartOver() {}
 };
 
 class FileSink : public DataSink {
@@ -30,6 +33,7 @@ class FileSink : public DataSink {
   int SpliceTarget() override;
   [[noreturn]] void SpliceFailed(int error_number) override { file_.FailWrite(error_number); }
   void Finish() override;
+  void StartOver() override { file_.StartOver(); }
 
  private:
   LocalFile& file_;

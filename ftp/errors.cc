@@ -41,6 +41,7 @@ constexpr std::array kErrorTable = {
     ErrorRow{ErrorCode::kUnsafeName, "The remote name cannot be used as a local file name"},
     ErrorRow{ErrorCode::kTooDeep, "Folders nested too deeply"},
     ErrorRow{ErrorCode::kListingTooLarge, "The listing is too large"},
+    ErrorRow{ErrorCode::kTooManyEntries, "The folder tree holds too many entries"},
     ErrorRow{ErrorCode::kNoSuchFile, "The file or folder does not exist"},
 };
 

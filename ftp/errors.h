@@ -30,6 +30,7 @@ enum class ErrorCode : std::int32_t {
   kUnsafeName = 11016,          // a remote name that cannot become a local file name
   kTooDeep = 11017,             // a folder walk reached its depth bound
   kListingTooLarge = 11018,     // a listing over the cap on its text
+  kTooManyEntries = 11019,      // a folder walk reached its bound on listed entries
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 

@@ -30,6 +30,23 @@ void CheckSizeAfter(Session& session, const std::string& remote, std::int64_t ha
   }
 }
 
+// SIZE of a file about to be continued at `offset`: nullopt when the server cannot tell. A
+// remote file shorter than the local copy is not the file that copy came from; it is refused
+// and the local copy stays as it is.
+std::optional<std::int64_t> RemainderKnown(Session& session, const std::string& remote,
+                                           const std::filesystem::path& local,
+                                           std::int64_t offset) {
+  const std::optional<std::int64_t> size = session.Size(remote);
+  if (size && *size < offset) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("cannot continue {} from byte {}: the remote file {} has only {} "
+                               "bytes; the local copy is left as it is",
+                               PrintableText(local.string(), 1000), offset,
+                               PrintableText(remote, 300), *size));
+  }
+  return size;
+}
+
 }  // namespace
 
 std::filesystem::path ResolveDestination(const std::string& remote,
@@ -63,12 +80,19 @@ FetchResult GetFile(Session& session, const std::string& remote,
   const std::int64_t offset = restart_offset && !ascii ? *restart_offset : 0;
   LocalFile file = restart_offset ? LocalFile::Continue(result.local_path, offset, session.sys())
                                   : LocalFile::Replace(result.local_path, session.sys());
+  // Before continuing, the server's size says whether anything is left to fetch.
+  std::optional<std::int64_t> size;
+  if (offset > 0) size = RemainderKnown(session, remote, result.local_path, offset);
+  if (size && *size == offset) {
+    file.Commit();
+    return result;
+  }
   FileSink sink(file, ascii);
   try {
-    const Session::Retrieved got = session.Retrieve(remote, sink, offset);
+    const Session::Retrieved got = session.Retrieve(remote, sink, offset, size);
     result.bytes = got.bytes;
     if (!got.size_checked && session.transfer_type() == TransferType::kImage) {
-      CheckSizeAfter(session, remote, offset + got.bytes);
+      CheckSizeAfter(session, remote, got.offset + got.bytes);
     }
     file.Commit();
   } catch (...) {

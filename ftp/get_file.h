@@ -21,6 +21,10 @@ struct FetchResult {
 // complete: a failure leaves an earlier file untouched. With it, the local file is written in
 // place from that byte (0: from the start), so that a failed transfer can be continued later;
 // an ASCII transfer is always fetched whole (REST counts server bytes, not converted ones).
+// Before continuing a binary transfer the server is asked for the size (SIZE): a file of exactly
+// `restart_offset` bytes is complete and nothing is transferred, a shorter one is refused
+// (kInvalidValue) and the local copy left as it is. A server that refuses REST sends the file
+// whole, and the local file is written from byte 0.
 FetchResult GetFile(Session& session, const std::string& remote,
                     const std::string& local_destination,
                     std::optional<std::int64_t> restart_offset = std::nullopt);

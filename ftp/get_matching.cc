@@ -1,10 +1,9 @@
-// GetMatching: the folder walk, its bounds and its local folders.
+// GetMatching: the folder walk, its bounds, its local folders and the continuing of copies.
 #include "ftp/get_matching.h"
 
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <set>
 #include <vector>
@@ -13,32 +12,12 @@
 #include "ftp/errors.h"
 #include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
+#include "ftp/local_folder.h"
+#include "ftp/parallel_fetch.h"
 #include "ftp/wildcard.h"
 
 namespace pullwire::ftp {
 namespace {
-
-namespace fs = std::filesystem;
-
-// Creates a local folder of the mirror, refusing to write through a symbolic link or into a
-// file that stands where the folder should be.
-void EnsureLocalFolder(const fs::path& path) {
-  std::error_code error;
-  const fs::file_status status = fs::symlink_status(path, error);
-  if (fs::is_symlink(status)) {
-    throw FtpError(ErrorCode::kLocalFileError,
-                   fmt::format("the local folder {} is a symbolic link, which is not written "
-                               "through",
-                               PrintableText(path.string(), 1000)));
-  }
-  if (fs::exists(status)) {
-    if (!fs::is_directory(status)) ThrowLocalError("create the folder", path, EEXIST);
-    return;
-  }
-  if (!fs::create_directory(path, error) && error) {
-    ThrowLocalError("create the folder", path, error.value());
-  }
-}
 
 // The folder a link's target text names, seen from the folder `here` ("/top/inner" and ".."
 // give "/top"), with "." and ".." resolved as text. Servers that report logical paths in PWD
@@ -62,14 +41,26 @@ std::string ResolveLinkTarget(const std::string& here, const std::string& target
   return path.empty() ? "/" : path;
 }
 
+std::string JoinRelative(const std::string& relative, const std::string& name) {
+  return relative.empty() ? name : relative + "/" + name;
+}
+
+// How one listed file is to be fetched.
+struct FilePlan {
+  FolderFile file;
+  bool complete = false;  // the local copy is whole (file.offset bytes): nothing to fetch
+};
+
 class Walker {
  public:
   Walker(Session& session, std::string pattern, const MatchingOptions& options)
       : session_(session), pattern_(std::move(pattern)), options_(options),
         ascii_(session.transfer_type() == TransferType::kAscii) {}
 
-  // Fetches the wanted entries of the working folder `here` into `local`.
-  void Walk(const fs::path& local, const std::string& here, int depth);
+  // Fetches the wanted entries of the working folder `here` into `local`; `relative` names
+  // `here` below the walk's first folder.
+  void Walk(const LocalFolder& local, const std::string& here, const std::string& relative,
+            int depth);
 
   const MatchingResult& result() const { return result_; }
   const std::optional<FtpError>& first_error() const { return first_error_; }
@@ -78,20 +69,29 @@ class Walker {
   bool Wanted(const ListingEntry& entry, int depth) const {
     return depth > 0 || WildcardMatch(pattern_, entry.name);
   }
-  // `another_follows`: the next step is another Fetch (its EPSV may travel ahead).
-  void Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows = false);
+  FilePlan Plan(const ListingEntry& entry, const LocalFolder& local);
+  // Fetches the wanted files of a folder: over the extra sessions too when there are several.
+  void FetchFiles(const std::vector<const ListingEntry*>& entries, const LocalFolder& local,
+                  const std::string& here, const std::string& relative);
+  // `another_follows`: another file follows on this session (its EPSV may travel ahead).
+  FileOutcome FetchOne(const FolderFile& file, const LocalFolder& local, bool another_follows);
+  void Conclude(const FolderFile& file, const FileOutcome& outcome, const std::string& relative);
   // Enters `name` (a folder, or a link that may be one) and walks it; false when the server
   // would not let a link be entered (a folder that cannot be entered is a failure).
-  bool Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
-               int depth);
+  bool Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
+               const std::string& relative, int depth);
   // Keeps the first failure and goes on, unless the session is gone.
   void Record(const FtpError& error);
+  void Report(CopiedItem item) const {
+    if (options_.on_copied) options_.on_copied(item);
+  }
 
   Session& session_;
   std::string pattern_;
   MatchingOptions options_;
   bool ascii_;
   std::set<std::string> entered_;
+  std::int64_t listed_ = 0;
   MatchingResult result_;
   std::optional<FtpError> first_error_;
 };
@@ -101,27 +101,103 @@ void Walker::Record(const FtpError& error) {
   if (!first_error_) first_error_ = error;
 }
 
-void Walker::Fetch(const ListingEntry& entry, const fs::path& local, bool another_follows) {
+FilePlan Walker::Plan(const ListingEntry& entry, const LocalFolder& local) {
+  if (!IsSafeEntryName(entry.name)) {
+    throw FtpError(ErrorCode::kUnsafeName,
+                   fmt::format("the remote name \"{}\" cannot be used as a local file name",
+                               PrintableText(entry.name)));
+  }
+  FilePlan plan;
+  FolderFile& file = plan.file;
+  file.name = entry.name;
+  file.local = local.path() / entry.name;
+  // A link's listed size is that of the link, not of the file it leads to.
+  if (entry.type == EntryType::kFile) file.known_size = entry.size;
+  const LocalFolder::Item item = local.Look(entry.name);
+  if (item.kind == LocalFolder::Kind::kLink) ThrowLinkRefused("local file", file.local);
+  if (item.kind == LocalFolder::Kind::kOther) {
+    throw FtpError(ErrorCode::kLocalFileError,
+                   fmt::format("cannot write {}: something other than a file stands there",
+                               PrintableText(file.local.string(), 1000)));
+  }
+  if (!options_.continue_partial || ascii_ || item.kind != LocalFolder::Kind::kFile ||
+      item.size == 0) {
+    return plan;
+  }
+  if (!file.known_size) file.known_size = session_.Size(entry.name);
+  if (!file.known_size) return plan;  // the server cannot tell: fetched whole
+  if (item.size > *file.known_size) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("the local copy {} has {} bytes, more than the {} bytes of the "
+                               "remote file: left as it is",
+                               PrintableText(file.local.string(), 1000), item.size,
+                               *file.known_size));
+  }
+  plan.complete = item.size == *file.known_size;
+  file.offset = item.size;
+  return plan;
+}
+
+FileOutcome Walker::FetchOne(const FolderFile& file, const LocalFolder& local,
+                             bool another_follows) {
+  FileOutcome outcome;
   try {
-    if (!IsSafeEntryName(entry.name)) {
-      throw FtpError(ErrorCode::kUnsafeName,
-                     fmt::format("the remote name \"{}\" cannot be used as a local file name",
-                                 PrintableText(entry.name)));
-    }
-    LocalFile file = LocalFile::Replace(local / entry.name, session_.sys());
-    FileSink sink(file, ascii_);
-    const std::optional<std::int64_t> known =
-        entry.type == EntryType::kFile ? std::optional<std::int64_t>(entry.size) : std::nullopt;
-    result_.bytes += session_.Retrieve(entry.name, sink, 0, known, another_follows).bytes;
-    file.Commit();
-    ++result_.files;
+    LocalFile copy =
+        LocalFile::ContinueIn(local.fd(), file.name, file.local, file.offset, session_.sys());
+    FileSink sink(copy, ascii_);
+    outcome.bytes =
+        session_.Retrieve(file.name, sink, file.offset, file.known_size, another_follows).bytes;
+    outcome.size = copy.Commit();
   } catch (const FtpError& error) {
-    Record(error);
+    outcome.error = error;
+  }
+  return outcome;
+}
+
+void Walker::Conclude(const FolderFile& file, const FileOutcome& outcome,
+                      const std::string& relative) {
+  if (outcome.error) {
+    Record(*outcome.error);
+    return;
+  }
+  result_.bytes += outcome.bytes;
+  ++result_.files;
+  Report({JoinRelative(relative, file.name), file.local.string(), outcome.size, false});
+}
+
+void Walker::FetchFiles(const std::vector<const ListingEntry*>& entries, const LocalFolder& local,
+                        const std::string& here, const std::string& relative) {
+  std::vector<FolderFile> batch;
+  for (const ListingEntry* entry : entries) {
+    try {
+      FilePlan plan = Plan(*entry, local);
+      if (plan.complete) {
+        Report({JoinRelative(relative, entry->name), plan.file.local.string(), plan.file.offset,
+                false});
+      } else {
+        batch.push_back(std::move(plan.file));
+      }
+    } catch (const FtpError& error) {
+      Record(error);
+    }
+  }
+  const std::vector<ExtraSession*> extras =
+      batch.size() > 1 && options_.extra_sessions != nullptr
+          ? options_.extra_sessions->For(session_)
+          : std::vector<ExtraSession*>{};
+  if (!extras.empty()) {
+    const std::vector<FileOutcome> outcomes =
+        FetchFolderFiles(session_, extras, here, local, batch);
+    for (std::size_t i = 0; i < batch.size(); ++i) Conclude(batch[i], outcomes[i], relative);
+    return;
+  }
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    Conclude(batch[i], FetchOne(batch[i], local, i + 1 < batch.size()), relative);
   }
 }
 
-bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std::string& here,
-                     int depth) {
+bool Walker::Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
+                     const std::string& relative, int depth) {
   const bool is_link = entry.type == EntryType::kLink;
   const std::string& name = entry.name;
   std::string link_path;
@@ -148,10 +224,9 @@ bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std
                        fmt::format("the folder {} lies more than {} levels deep: not fetched",
                                    PrintableText(there, 500), options_.max_depth));
       }
-      const fs::path sub = local / name;
-      EnsureLocalFolder(sub);
+      const LocalFolder sub = local.Sub(name);
       ++result_.folders;
-      Walk(sub, there, depth + 1);
+      Walk(sub, there, JoinRelative(relative, name), depth + 1);
     }
   } catch (const FtpError& error) {
     Record(error);
@@ -160,9 +235,18 @@ bool Walker::Descend(const ListingEntry& entry, const fs::path& local, const std
   return true;
 }
 
-void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
+void Walker::Walk(const LocalFolder& local, const std::string& here, const std::string& relative,
+                  int depth) {
+  if (listed_ > options_.max_entries) {
+    throw FtpError(ErrorCode::kTooManyEntries,
+                   fmt::format("the walk listed more than {} entries: {} and what follows it "
+                               "were not fetched",
+                               options_.max_entries, PrintableText(here, 500)));
+  }
   entered_.insert(here);
+  Report({relative, local.path().string(), 0, true});
   const ParsedListing listing = session_.List();
+  listed_ += static_cast<std::int64_t>(listing.entries.size());
   std::vector<const ListingEntry*> files;
   std::vector<const ListingEntry*> folders;
   std::vector<const ListingEntry*> links;
@@ -174,14 +258,14 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
       case EntryType::kLink: links.push_back(&entry); break;
     }
   }
-  for (std::size_t i = 0; i < files.size(); ++i) Fetch(*files[i], local, i + 1 < files.size());
+  FetchFiles(files, local, here, relative);
   for (const ListingEntry* folder : folders) {
     if (!IsSafeEntryName(folder->name)) continue;
-    Descend(*folder, local, here, depth);
+    Descend(*folder, local, here, relative, depth);
   }
   for (const ListingEntry* link : links) {
     if (!IsSafeEntryName(link->name)) continue;
-    if (!Descend(*link, local, here, depth)) Fetch(*link, local);
+    if (!Descend(*link, local, here, relative, depth)) FetchFiles({link}, local, here, relative);
   }
 }
 
@@ -190,18 +274,12 @@ void Walker::Walk(const fs::path& local, const std::string& here, int depth) {
 MatchingResult GetMatching(Session& session, const std::string& wildcard,
                            const std::string& local_folder, const MatchingOptions& options) {
   const WildcardPath match = ParseWildcardPath(wildcard);
-  if (local_folder.empty()) throw FtpError(ErrorCode::kInvalidValue, "the local folder is empty");
-  std::error_code error;
-  if (!fs::is_directory(local_folder, error)) {
-    throw FtpError(ErrorCode::kLocalFileError,
-                   fmt::format("the local folder {} does not exist or is not a folder",
-                               PrintableText(local_folder, 1000)));
-  }
+  const LocalFolder root = LocalFolder::Open(local_folder);
   const std::string start = session.CurrentDirectory();
   Walker walker(session, match.pattern, options);
   try {
     if (!match.folder.empty()) session.ChangeDirectory(match.folder);
-    walker.Walk(local_folder, match.folder.empty() ? start : session.CurrentDirectory(), 0);
+    walker.Walk(root, match.folder.empty() ? start : session.CurrentDirectory(), "", 0);
   } catch (const FtpError&) {
     if (session.logged_in()) {
       try {

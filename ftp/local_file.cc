@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "ftp/errors.h"
+#include "ftp/local_folder.h"
 
 namespace pullwire::ftp {
 namespace {
@@ -41,40 +42,42 @@ LocalFile LocalFile::Replace(const std::filesystem::path& target, SysIo& sys) {
   ThrowLocalError("create a file in", target.parent_path(), EEXIST);
 }
 
-int LocalFile::OpenInPlace(const std::filesystem::path& target, std::int64_t offset,
-                           bool create) {
+int LocalFile::OpenInPlace(bool create) const {
   const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0);
-  const int fd = ::open(target.c_str(), flags, 0666);
+  const int fd = ::openat(dir_fd_, name_.c_str(), flags, 0666);
   if (fd >= 0) return fd;
-  if (errno == ENOENT && offset == 0 && !create) return -1;
-  if (errno == ELOOP) {
-    throw FtpError(ErrorCode::kLocalFileError,
-                   fmt::format("cannot continue {}: it is a symbolic link, which is not "
-                               "written through",
-                               PrintableText(target.string(), 1000)));
-  }
-  if (errno == ENOENT && offset > 0) {
+  if (errno == ENOENT && offset_ == 0 && !create) return -1;
+  if (errno == ELOOP) ThrowLinkRefused("local file", target_);
+  if (errno == ENOENT && offset_ > 0) {
     throw FtpError(ErrorCode::kInvalidValue,
                    fmt::format("cannot continue {} from byte {}: the file does not exist",
-                               PrintableText(target.string(), 1000), offset));
+                               PrintableText(target_.string(), 1000), offset_));
   }
-  ThrowLocalError("open", target, errno);
+  ThrowLocalError("open", target_, errno);
 }
 
 LocalFile LocalFile::Continue(const std::filesystem::path& target, std::int64_t offset,
                               SysIo& sys) {
-  const int fd = OpenInPlace(target, offset, false);
-  LocalFile file(target, {}, fd, sys);
+  return ContinueIn(AT_FDCWD, target.string(), target, offset, sys);
+}
+
+LocalFile LocalFile::ContinueIn(int dir_fd, const std::string& name,
+                                const std::filesystem::path& shown, std::int64_t offset,
+                                SysIo& sys) {
+  LocalFile file(shown, {}, -1, sys);
+  file.dir_fd_ = dir_fd;
+  file.name_ = name;
   file.begun_ = false;
   file.offset_ = offset;
-  if (fd < 0) return file;
+  file.fd_ = file.OpenInPlace(false);
+  if (file.fd_ < 0) return file;
   struct stat info {};
-  if (::fstat(fd, &info) != 0) ThrowLocalError("read the size of", target, errno);
-  if (!S_ISREG(info.st_mode)) ThrowLocalError("write", target, EISDIR);
+  if (::fstat(file.fd_, &info) != 0) ThrowLocalError("read the size of", shown, errno);
+  if (!S_ISREG(info.st_mode)) ThrowLocalError("write", shown, EISDIR);
   if (info.st_size < offset) {
     throw FtpError(ErrorCode::kInvalidValue,
                    fmt::format("cannot continue {} from byte {}: the file has only {} bytes",
-                               PrintableText(target.string(), 1000), offset, info.st_size));
+                               PrintableText(shown.string(), 1000), offset, info.st_size));
   }
   return file;
 }
@@ -82,7 +85,7 @@ LocalFile LocalFile::Continue(const std::filesystem::path& target, std::int64_t 
 void LocalFile::Begin() {
   if (begun_) return;
   begun_ = true;
-  if (fd_ < 0) fd_ = OpenInPlace(target_, offset_, true);
+  if (fd_ < 0) fd_ = OpenInPlace(true);
   if (::ftruncate(fd_, offset_) != 0) ThrowLocalError("shorten", target_, errno);
   // A file opened here stands at byte 0 already.
   if (offset_ > 0 && ::lseek(fd_, offset_, SEEK_SET) < 0) {
@@ -90,9 +93,15 @@ void LocalFile::Begin() {
   }
 }
 
+void LocalFile::StartOver() {
+  if (!begun_) offset_ = 0;
+}
+
 LocalFile::LocalFile(LocalFile&& other) noexcept
     : target_(std::move(other.target_)),
       temp_(std::move(other.temp_)),
+      dir_fd_(other.dir_fd_),
+      name_(std::move(other.name_)),
       fd_(std::exchange(other.fd_, -1)),
       sys_(other.sys_),
       begun_(other.begun_),
@@ -117,8 +126,10 @@ void LocalFile::Write(const char* data, std::size_t size) {
   }
 }
 
-void LocalFile::Commit() {
+std::int64_t LocalFile::Commit() {
   Begin();
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) info.st_size = 0;
   const int fd = std::exchange(fd_, -1);
   // close() reports late write errors of some file systems (NFS, full quota).
   if (::close(fd) != 0) {
@@ -127,7 +138,7 @@ void LocalFile::Commit() {
     temp_.clear();
     ThrowLocalError("write", target_, error);
   }
-  if (temp_.empty()) return;
+  if (temp_.empty()) return info.st_size;
   if (::rename(temp_.c_str(), target_.c_str()) != 0) {
     const int error = errno;
     ::unlink(temp_.c_str());
@@ -135,6 +146,7 @@ void LocalFile::Commit() {
     ThrowLocalError("replace", target_, error);
   }
   temp_.clear();
+  return info.st_size;
 }
 
 void LocalFile::Abandon() noexcept {

@@ -5,6 +5,8 @@
 // that a later attempt can continue it.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -23,6 +25,11 @@ class LocalFile {
   // before Begin(), so a transfer the server refuses leaves the local file as it was.
   static LocalFile Continue(const std::filesystem::path& target, std::int64_t offset,
                             SysIo& sys);
+  // The same for the file `name` inside the open folder `dir_fd` (which must stay open until
+  // the file is committed or abandoned); `shown` names it in messages.
+  static LocalFile ContinueIn(int dir_fd, const std::string& name,
+                              const std::filesystem::path& shown, std::int64_t offset,
+                              SysIo& sys);
 
   LocalFile(LocalFile&& other) noexcept;
   LocalFile& operator=(LocalFile&&) = delete;
@@ -31,6 +38,8 @@ class LocalFile {
 
   // Called when the data starts: creates a missing file, cuts a continued one to its offset.
   void Begin();
+  // Before Begin(): the server would not continue, so the file is written from byte 0.
+  void StartOver();
   int fd() const { return fd_; }
   const std::filesystem::path& target() const { return target_; }
 
@@ -39,8 +48,9 @@ class LocalFile {
   void Write(const char* data, std::size_t size);
   [[noreturn]] void FailWrite(int error_number);
 
-  // Closes the file and, for a replacing download, renames it over the target.
-  void Commit();
+  // Closes the file and, for a replacing download, renames it over the target. Returns the
+  // file's length in bytes.
+  std::int64_t Commit();
   // Closes the file; a replacing download's new file is removed, a continued one is kept.
   void Abandon() noexcept;
 
@@ -48,12 +58,14 @@ class LocalFile {
   LocalFile(std::filesystem::path target, std::filesystem::path temp, int fd, SysIo& sys)
       : target_(std::move(target)), temp_(std::move(temp)), fd_(fd), sys_(&sys) {}
 
-  // Opens `target` for writing, never through a symbolic link; without `create`, a missing file
-  // gives -1 when there is nothing to continue (`offset` 0) and an error otherwise.
-  static int OpenInPlace(const std::filesystem::path& target, std::int64_t offset, bool create);
+  // Opens the file for writing, never through a symbolic link; without `create`, a missing file
+  // gives -1 when there is nothing to continue (`offset_` 0) and an error otherwise.
+  int OpenInPlace(bool create) const;
 
   std::filesystem::path target_;
   std::filesystem::path temp_;  // empty when writing in place
+  int dir_fd_ = AT_FDCWD;       // AT_FDCWD: `name_` is a path
+  std::string name_;            // what openat() opens, in place
   int fd_ = -1;
   SysIo* sys_;
   bool begun_ = true;

@@ -67,6 +67,8 @@ void Session::set_progress_handler(ProgressHandler handler) {
   core_->progress = std::move(handler);
 }
 SysIo& Session::sys() { return core_->sys; }
+const LoginParams& Session::login_params() const { return core_->login; }
+const ProxySettings& Session::proxy() const { return core_->proxy; }
 
 bool Session::logged_in() const { return core_->logged_in && core_->control.is_open(); }
 
@@ -90,6 +92,7 @@ void Session::Login(const LoginParams& login) {
   core_->size_unsupported = false;
   core_->mlsd.reset();
   core_->entered.reset();
+  core_->login = login;
   core_->logged_in = true;
 }
 
@@ -227,7 +230,7 @@ Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
   TransferRequest request{"RETR " + remote, offset, core_->type == TransferType::kImage,
                           known_size, another_follows, remote};
   const TransferOutcome outcome = RunTransfer(*core_, request, sink);
-  return {outcome.bytes, outcome.size_checked};
+  return {outcome.offset, outcome.bytes, outcome.size_checked};
 }
 
 std::optional<std::int64_t> Session::Size(const std::string& path) {

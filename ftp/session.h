@@ -48,6 +48,9 @@ class Session {
   void set_progress_handler(ProgressHandler handler);
 
   bool logged_in() const;
+  // What the last Login was given, so that further sessions can log in the same way.
+  const LoginParams& login_params() const;
+  const ProxySettings& proxy() const;
   // Ends a session still open, then connects and logs in.
   void Login(const LoginParams& login);
   // QUIT and close; nothing happens when no session is open. Never throws.
@@ -68,11 +71,12 @@ class Session {
   EntryTable ListTable();
 
   struct Retrieved {
+    std::int64_t offset = 0;    // where the data started (0 when the server refused REST)
     std::int64_t bytes = 0;     // received
     bool size_checked = false;  // compared with the size the 150 reply or `known_size` gave
   };
-  // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST,
-  // which must be accepted with 350). `known_size` (from a listing) checks the byte count of a
+  // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST);
+  // a server that does not answer 350 sends the file whole and `sink` starts over. `known_size` (from a listing) checks the byte count of a
   // binary transfer when the server announces none. `another_follows`: the next call is
   // another Retrieve, whose passive-mode request may then be sent ahead.
   Retrieved Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
@@ -87,6 +91,8 @@ class Session {
   void ApplyTransferType();
 
   SysIo& sys();
+  // The connections and protocol state, for the engine's own drivers (parallel fetches).
+  SessionCore& core() { return *core_; }
 
  private:
   void RequireLogin() const;

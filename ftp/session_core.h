@@ -26,6 +26,7 @@ struct SessionCore {
   bool passive = true;
   TransferType type = TransferType::kAscii;  // the FTP default
   ProxySettings proxy;
+  LoginParams login;  // of the session open now
   bool logged_in = false;
   std::optional<char> server_type;  // the TYPE last accepted by the server ('A', 'I', 'E')
   bool size_unsupported = false;     // SIZE answered 500/502 once: not asked again

@@ -19,10 +19,9 @@ void CloseData(Tcp::socket& data) {
   data.close(ignored);
 }
 
-// ABOR, then NOOP to find where the reply stream stands: the replies to the transfer and to ABOR
-// differ between servers (426+226, 226+225, 225 alone), NOOP's 200 ends them all. A server that
-// does not get there within the bound leaves the session in an unclear state: it is closed.
-void Abort(SessionCore& core, Tcp::socket& data) {
+}  // namespace
+
+void AbortTransfer(SessionCore& core, Tcp::socket& data) {
   CloseData(data);
   core.connector.Cancel();
   ControlConnection& control = core.control;
@@ -41,6 +40,8 @@ void Abort(SessionCore& core, Tcp::socket& data) {
   control.set_timeout(saved);
   if (!in_step) control.Close();
 }
+
+namespace {
 
 // What the control connection said about one transfer so far.
 struct Replies {
@@ -78,21 +79,22 @@ void AwaitFinal(ControlConnection& control, Replies& replies) {
   ThrowFailed(subject, replies.final->Quote());
 }
 
-// Sends REST when continuing (it must be accepted) and the transfer command.
-void SendCommand(SessionCore& core, const TransferRequest& request, Tcp::socket& data,
-                 const std::string& subject) {
+// Sends REST when continuing and the transfer command; returns the byte the data starts at. A
+// server that will not continue ("502 REST not implemented") sends the file whole, over the
+// data connection already being made.
+std::int64_t SendCommand(SessionCore& core, const TransferRequest& request, DataSink& sink) {
   ControlConnection& control = core.control;
+  std::int64_t offset = 0;
   if (request.rest_offset > 0) {
     const Reply rest = control.Command(fmt::format("REST {}", request.rest_offset));
-    if (rest.code != 350) {
-      CloseData(data);
-      core.connector.Cancel();
-      throw FtpError(ErrorCode::kCommandFailed,
-                     fmt::format("the server cannot continue {} from byte {}: {}", subject,
-                                 request.rest_offset, rest.Quote()));
+    if (rest.code == 350) {
+      offset = request.rest_offset;
+    } else {
+      sink.StartOver();
     }
   }
   control.Send(request.command);
+  return offset;
 }
 
 // Active mode: the server connects only after its 1xx reply, and not at all after a refusal,
@@ -113,7 +115,7 @@ void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
   try {
     core.connector.Complete(data);
   } catch (const FtpError&) {
-    Abort(core, data);
+    AbortTransfer(core, data);
     throw;
   }
 }
@@ -141,7 +143,7 @@ void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveRe
                        TimeoutText("no reply to " + control.last_verb(),
                                    Deadline::After(control.timeout())));
       }
-      Abort(core, data);
+      AbortTransfer(core, data);
       throw FtpError(ErrorCode::kTimedOut,
                      TimeoutText(received.window_bytes == 0
                                      ? "no data from the server during " + subject
@@ -181,11 +183,27 @@ std::optional<std::int64_t> ExpectedBytes(std::optional<std::int64_t> announced,
   return std::max<std::int64_t>(0, *size - rest_offset);
 }
 
+bool CheckReceivedLength(const std::string& subject, std::int64_t received,
+                         const std::optional<Reply>& preliminary,
+                         std::optional<std::int64_t> known_size, std::int64_t offset,
+                         const Reply& final) {
+  const std::optional<std::int64_t> announced =
+      preliminary ? ParseAnnouncedSize(*preliminary) : std::nullopt;
+  const std::optional<std::int64_t> expected = ExpectedBytes(announced, known_size, offset);
+  if (expected && received < *expected) {
+    throw FtpError(ErrorCode::kTransferIncomplete,
+                   fmt::format("{} ended after {} of {} bytes although the server reported "
+                               "success: {}",
+                               subject, received, *expected, final.Quote()));
+  }
+  return expected.has_value();
+}
+
 TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink) {
   const std::string subject = PrintableText(request.command, 300);
   Tcp::socket data(core.net.context());
   core.connector.Prepare(core.passive, data);
-  SendCommand(core, request, data, subject);
+  const std::int64_t offset = SendCommand(core, request, sink);
   Replies replies;
   // Passive mode goes straight to the data: the 1xx reply usually comes with it, and the
   // receive loop takes it (or a refusal) from the control connection.
@@ -193,7 +211,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     try {
       core.connector.Complete(data);
     } catch (const FtpError&) {
-      Abort(core, data);  // the server got the command and waits for a connection
+      AbortTransfer(core, data);  // the server got the command and waits for a connection
       throw;
     }
   } else {
@@ -215,7 +233,7 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
                            core.control.timeout(), core.buffers,
                            progress ? &*progress : nullptr);
   } catch (const FtpError&) {
-    Abort(core, data);
+    AbortTransfer(core, data);
     throw;
   }
   Conclude(core, request, received, data, replies, subject);
@@ -226,18 +244,10 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     throw FtpError(ErrorCode::kProtocolError,
                    fmt::format("unexpected reply to {}: {}", subject, final.Quote()));
   }
-  const std::optional<std::int64_t> announced =
-      replies.preliminary ? ParseAnnouncedSize(*replies.preliminary) : std::nullopt;
-  const auto expected = request.check_size
-                            ? ExpectedBytes(announced, request.known_size, request.rest_offset)
-                            : std::nullopt;
-  if (expected && received.bytes < *expected) {
-    throw FtpError(ErrorCode::kTransferIncomplete,
-                   fmt::format("{} ended after {} of {} bytes although the server reported "
-                               "success: {}",
-                               subject, received.bytes, *expected, final.Quote()));
-  }
-  return {received.bytes, expected.has_value()};
+  const bool checked =
+      request.check_size && CheckReceivedLength(subject, received.bytes, replies.preliminary,
+                                                request.known_size, offset, final);
+  return {offset, received.bytes, checked};
 }
 
 }  // namespace pullwire::ftp

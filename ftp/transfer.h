@@ -16,7 +16,8 @@ namespace pullwire::ftp {
 
 struct TransferRequest {
   std::string command;                     // "RETR name", "LIST"
-  std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command
+  std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command;
+                                           // refused, the data comes from byte 0 (sink.StartOver)
   bool check_size = false;                 // binary transfers: compare the byte count
   std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
   bool another_follows = false;            // passive: ask for the next port at the data's end
@@ -24,9 +25,24 @@ struct TransferRequest {
 };
 
 struct TransferOutcome {
+  std::int64_t offset = 0;    // where the data started: rest_offset, or 0 when REST was refused
   std::int64_t bytes = 0;     // received
   bool size_checked = false;  // the byte count was compared with a known size
 };
+
+// Ends a transfer that cannot complete: closes `data`, then ABOR and NOOP to find where the reply
+// stream stands (the replies to the transfer and to ABOR differ between servers: 426+226,
+// 226+225, 225 alone; NOOP's 200 ends them all). A server that does not get there within a few
+// seconds leaves the session in an unclear state: the control connection is closed.
+void AbortTransfer(SessionCore& core, Tcp::socket& data);
+
+// The verdict on a binary transfer's length: throws kTransferIncomplete when `subject` ("RETR
+// a.bin"), begun at `offset`, received fewer bytes than the 150 reply or `known_size` announced.
+// Returns whether there was a size to compare with.
+bool CheckReceivedLength(const std::string& subject, std::int64_t received,
+                         const std::optional<Reply>& preliminary,
+                         std::optional<std::int64_t> known_size, std::int64_t offset,
+                         const Reply& final);
 
 // Throws FtpError.
 TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink);

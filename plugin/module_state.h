@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +56,16 @@ struct ItemTransfer {
   std::int64_t LocalSize = 0;
 };
 
+// A copy the folder mode completed in this run: the delete pass removes a remote item only when
+// it finds it here (and, for a file, its local copy still whole).
+struct JournalEntry {
+  std::string LocalPath;
+  std::int64_t Size = 0;  // bytes of the local copy when it was complete
+  bool IsFolder = false;  // a folder entered and mirrored
+
+  friend bool operator==(const JournalEntry&, const JournalEntry&) = default;
+};
+
 // The module table entry (the ModType record).
 struct ModuleDescription {
   std::string Name, IconLarge, IconSmall, Cat, CatIconLarge, CatIconSmall;
@@ -102,6 +113,9 @@ struct ModuleState {
   std::vector<std::string> FilterList;
   SelectedItem Selected;
   ItemTransfer Transfer;
+  // Keyed by the remote path as the delete pass builds it ("/pub/docs/sub/a.txt"); emptied at
+  // the start of every run.
+  std::map<std::string, JournalEntry> TransferJournal;
 
   // The flat-mode walk and the transfer in progress.
   std::int16_t CurrentIndex = 0;

@@ -8,6 +8,7 @@
 
 #include "download/download_entry.h"
 #include "download/local_copy.h"
+#include "remote/local_paths.h"
 #include "tests/download/run_fixture.h"
 
 namespace pullwire::testing {

@@ -272,48 +272,5 @@ TEST_F(RunDriver, ClosingWithoutConnectionReturnsSilently) {
   EXPECT_FALSE(state.ErrorFlag);
 }
 
-class RecordingFolderMode final : public FolderModeRoutines {
- public:
-  void Retrieve(RunContext& run, const std::string& local_folder) override {
-    log.push_back("Retrieve(" + run.state.Selected.Name + "," + run.state.Selected.Kind + "," +
-                  run.state.Selected.Folder + "," + local_folder + ")");
-  }
-  void DeleteAfterCopy(RunContext&) override { log.push_back("DeleteAfterCopy"); }
-  std::vector<std::string> log;
-};
-
-TEST_F(RunDriver, FolderModeHandsEveryEntryOverAndDeletesOnlyForExactlyOne) {
-  ftp.AddFile("a.txt", "x");
-  ftp.AddFolder("sub");
-  RecordingFolderMode folder_mode;
-  Run({{"IncludeSubdir", "1"}, {"AutoDelete", "1"}, {"LocalDir", "/dl"}}, &folder_mode);
-  EXPECT_THAT(folder_mode.log, ElementsAre("Retrieve(sub,FolderClose,/pub,/dl)", "Retrieve(a.txt,File,/pub,/dl)",
-                                           "DeleteAfterCopy"));
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_THAT(ftp.calls, ::testing::Not(::testing::Contains("GetFile(a.txt)")));
-
-  for (const char* slot10 : {"yes", "0", ""}) {
-    folder_mode.log.clear();
-    Run({{"IncludeSubdir", "anything"}, {"AutoDelete", slot10}, {"LocalDir", "/dl"}}, &folder_mode);
-    EXPECT_EQ(folder_mode.log.size(), 2u) << slot10;
-    EXPECT_TRUE(state.Settings.AutoDelete || std::string(slot10) == "0") << slot10;
-  }
-}
-
-TEST_F(RunDriver, FolderModeWithoutItsRoutinesSaysWhatIsMissing) {
-  ftp.AddFile("a.txt", "x");
-  for (const char* slot24 : {"1", "", "00"}) {
-    channel.sent.clear();
-    ftp.calls.clear();
-    Run({{"IncludeSubdir", slot24}});
-    EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {Failure(
-        "ERROR_PULL-WIRE [folder mode (Include Subdirectories) is not available in this build]")})))
-        << slot24;
-    EXPECT_EQ(ftp.calls.back(), "Logout");
-    EXPECT_THAT(FolderNames(local), IsEmpty());
-  }
-  EXPECT_TRUE(state.ErrorFlag);
-}
-
 }  // namespace
 }  // namespace pullwire::testing

@@ -310,14 +310,16 @@ TEST_F(PluginRun, HostileListingWritesNothingOutsideLocalDir) {
   EXPECT_FALSE(Error());
 }
 
-TEST_F(PluginRun, FolderModeRecordSaysItIsMissing) {
+TEST_F(PluginRun, FolderModeWithAutoLogOffSaysNothingWhenAllGoesWell) {
   PyFtpd server(LowPort());
-  WriteFile(server.root() / "pub" / "a.txt", "a");
-  const auto sent = Execute(server, {{"IncludeSubdir", "1"}});
-  EXPECT_EQ(sent.back(),
-            Failure("ERROR_PULL-WIRE [folder mode (Include Subdirectories) is not available in this build]"));
-  EXPECT_THAT(FolderNames(local_), IsEmpty());
-  EXPECT_TRUE(Error());
+  WriteFile(server.root() / "pub" / "sub" / "deep" / "a.bin", PatternBytes(10'000));
+  WriteFile(server.root() / "pub" / "b.txt", "b");
+  ASSERT_EQ(box_->put_AutoLog(com::kVariantFalse), com::S_OK);
+  EXPECT_THAT(Execute(server, {{"IncludeSubdir", "1"}, {"AutoDelete", "1"}}), IsEmpty());
+  EXPECT_EQ(ReadFile(LocalPath("sub/deep/a.bin")), PatternBytes(10'000));
+  EXPECT_EQ(ReadFile(LocalPath("b.txt")), "b");
+  EXPECT_THAT(FolderNames(server.root() / "pub"), IsEmpty());
+  EXPECT_FALSE(Error());
 }
 
 TEST_F(PluginRun, VsftpdAllFilesWithAutoDelete) {

@@ -43,9 +43,9 @@ class RunFixtureOf : public ::testing::Test {
 class RunFixture : public RunFixtureOf<ScriptedComponent, ScriptedClock> {
  protected:
   // Runs a record whose LocalDir is the fixture's folder unless `slots` names another.
-  void Run(std::map<std::string, std::string> slots = {}, FolderModeRoutines* folder_mode = nullptr) {
+  void Run(std::map<std::string, std::string> slots = {}) {
     slots.emplace("LocalDir", local.string());
-    DownloadRun(run, MakeRecord(slots), folder_mode);
+    DownloadRun(run, MakeRecord(slots));
   }
   static std::vector<SentMessage> Opening() { return OpeningFor("ftp.example.net"); }
 };

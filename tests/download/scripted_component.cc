@@ -16,6 +16,8 @@ std::size_t ScriptedListing::EntryCount() const {
 
 void ScriptedComponent::Log(const std::string& call) {
   calls.push_back(call);
+  const auto failing = failing_calls.find(call);
+  if (failing != failing_calls.end() && !call.starts_with("GetMatching")) throw failing->second;
 }
 
 void ScriptedComponent::OperationTimeout(std::int32_t milliseconds) {
@@ -88,16 +90,17 @@ std::string ScriptedComponent::CurrentDirectory() {
 void ScriptedComponent::ListDirectory() {
   Log("ListDirectory");
   if (before) before("ListDirectory");
+  const auto found = folder_listings.find(working_directory);
+  if (found != folder_listings.end()) listing.entries = found->second;
 }
 
 const ComponentListing& ScriptedComponent::Listing() const { return listing; }
 
 void ScriptedComponent::GetFile(const std::string& remote_file, const std::string& local_destination,
                                 std::optional<std::int64_t> restart_offset) {
-  Log("GetFile(" + remote_file + ")");
+  Log("GetFile(" + remote_file + (restart_offset ? "," + std::to_string(*restart_offset) : "") + ")");
   destinations.push_back(local_destination);
   if (before) before("GetFile");
-  if (restart_offset) throw std::logic_error("the flat mode never continues a transfer");
   const auto found = files.find(remote_file);
   if (found == files.end()) {
     throw ComponentError(kComponentNoSuchFile, "550 " + remote_file + ": No such file or directory.");
@@ -122,7 +125,17 @@ void ScriptedComponent::GetFile(const std::string& remote_file, const std::strin
 }
 
 void ScriptedComponent::GetMatching(const std::string& remote_wildcard, const std::string& local_folder) {
-  Log("GetMatching(" + remote_wildcard + "," + local_folder + ")");
+  const std::string call = "GetMatching(" + remote_wildcard + "," + local_folder + ")";
+  Log(call);
+  for (const MatchedItem& item : matched_items[remote_wildcard]) {
+    if (matched_) matched_(item);
+  }
+  const auto failing = failing_calls.find(call);
+  if (failing != failing_calls.end()) throw failing->second;
+}
+
+void ScriptedComponent::ContinuePartialCopies(bool continue_copies) {
+  Log(std::string("ContinuePartialCopies(") + (continue_copies ? "true" : "false") + ")");
 }
 
 void ScriptedComponent::DeleteFile(const std::string& remote_path) {
@@ -133,6 +146,7 @@ void ScriptedComponent::DeleteFile(const std::string& remote_path) {
 
 void ScriptedComponent::RemoveDirectory(const std::string& remote_path) {
   Log("RemoveDirectory(" + remote_path + ")");
+  if (before) before("RemoveDirectory");
 }
 
 void ScriptedComponent::AddFile(const std::string& name, const std::string& content) {

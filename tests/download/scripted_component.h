@@ -63,6 +63,8 @@ class ScriptedComponent final : public FtpComponent {
                std::optional<std::int64_t> restart_offset) override;
   std::int64_t LastTransferBytes() const override { return last_transfer_bytes_; }
   void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) override;
+  void ContinuePartialCopies(bool continue_copies) override;
+  void SetMatchedItemHandler(MatchedItemHandler handler) override { matched_ = std::move(handler); }
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;
   void SetFailureEventHandler(FailureEventHandler handler) override { handler_ = std::move(handler); }
@@ -85,6 +87,12 @@ class ScriptedComponent final : public FtpComponent {
   std::map<std::string, GetFault> get_faults;
   std::vector<std::string> destinations;  // the local destination of every GetFile
   ScriptedListing listing;
+  // What ListDirectory lists in a working directory named here (else `listing` stays).
+  std::map<std::string, std::vector<ListEntry>> folder_listings;
+  // A logged call ("RemoveDirectory(/pub/a)") that throws this instead of doing anything.
+  std::map<std::string, ComponentError> failing_calls;
+  // What GetMatching reports complete, by wildcard, before it throws a failing_calls error.
+  std::map<std::string, std::vector<MatchedItem>> matched_items;
   std::int32_t transfer_type = 0;
   std::string working_directory;
 
@@ -93,6 +101,7 @@ class ScriptedComponent final : public FtpComponent {
   std::int32_t state_ = 0;
   std::int64_t last_transfer_bytes_ = 0;
   FailureEventHandler handler_;
+  MatchedItemHandler matched_;
 };
 
 }  // namespace pullwire::testing

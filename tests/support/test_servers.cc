@@ -115,6 +115,7 @@ PyFtpd::PyFtpd(PyFtpdOptions options) : options_(std::move(options)), work_("pyf
     argv.insert(argv.end(), {"--refuse", spec + "=" + refusal.reply});
   }
   if (options_.throttle > 0) argv.insert(argv.end(), {"--throttle", std::to_string(options_.throttle)});
+  if (options_.max_sessions > 0) argv.insert(argv.end(), {"--max-sessions", std::to_string(options_.max_sessions)});
   if (options_.passive_low > 0) {
     argv.insert(argv.end(), {"--passive-ports",
                              fmt::format("{}-{}", options_.passive_low, options_.passive_high)});

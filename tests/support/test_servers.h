@@ -123,6 +123,8 @@ struct PyFtpdOptions {
   std::vector<Stall> stalls;
   std::vector<Refusal> refusals;
   std::int64_t throttle = 0;      // bytes a second per data connection; 0: unlimited
+  int max_sessions = 0;           // control connections at once; more get "421 Too many
+                                  // connections" as their greeting. 0: unlimited
   int passive_low = 0;            // passive port range; 0: any free port
   int passive_high = 0;
   std::string masquerade;         // address announced in PASV replies instead of 127.0.0.1

@@ -48,6 +48,7 @@ faults (all composable):
                            answer CMD (whose argument matches GLOB) with REPLY instead
                            of running it; REPLY defaults to "550 Permission denied."
   --throttle BYTES         limit each data connection to BYTES per second
+  --max-sessions N         accept N control connections at once; more are greeted with 421
   --masquerade ADDRESS     announce ADDRESS in PASV replies (clients must ignore it)
 """
 
@@ -82,6 +83,7 @@ def parse_args(argv):
     parser.add_argument("--stall", action="append", default=[], metavar="CMD=SECONDS[@N]")
     parser.add_argument("--refuse", action="append", default=[], metavar="CMD[:GLOB][=REPLY]")
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES")
+    parser.add_argument("--max-sessions", type=int, default=0, metavar="N")
     parser.add_argument("--masquerade", metavar="ADDRESS")
     parser.add_argument("--verbose", action="store_true", help="log the session to stderr")
     args = parser.parse_args(argv)
@@ -412,6 +414,8 @@ def listen(args, handler):
     for attempt in range(attempts):
         try:
             first = FTPServer((args.host, candidates[attempt]), handler)
+            # Every test client connects from 127.0.0.1: a limit per address is one in all.
+            first.max_cons_per_ip = args.max_sessions
         except OSError:
             if args.low_port and attempt + 1 < attempts:
                 continue
