@@ -1,5 +1,5 @@
 // The local-server loop: one thread polling the listening socket, a wake-up pipe and every
-// connection; requests are answered by each connection's own object on that thread.
+// connection; requests are carried out by each connection's own object on that thread, in order.
 #include "com/local_server.h"
 
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -29,6 +30,15 @@ constexpr std::size_t kMaxConnections = 128;
 constexpr std::size_t kMaxPendingOutput = 4 * kMaxFrameBytes;  // a client that sends but never reads
 
 std::string Errno() { return std::strerror(errno); }
+
+// A reply the wire cannot carry (a result it has no type for, or too long) becomes a failure.
+std::string EncodeReplyFrame(const InvokeReply& reply, const std::string& prog_id) {
+  try {
+    return Frame(EncodeReply(reply));
+  } catch (const ProtocolError& e) {
+    return Frame(EncodeReply(InvokeReply{E_FAIL, {}, ErrorRecord{E_FAIL, e.what(), prog_id}}));
+  }
+}
 
 struct Connection {
   UniqueFd fd;
@@ -50,7 +60,9 @@ struct LocalServer::Impl {
   void Accept(LocalServer& server);
   bool Receive(Connection& c, const std::string& prog_id);  // false: close it
   static bool Flush(Connection& c);                           // false: close it
-  static InvokeReply Answer(IDispatch& object, std::string_view body, const std::string& prog_id);
+  // The reply to one request, none for a post; throws ProtocolError for a request it cannot read.
+  static std::optional<InvokeReply> Answer(IDispatch& object, std::string_view body, const std::string& prog_id);
+  static InvokeReply Call(IDispatch& object, InvokeRequest& request, const std::string& prog_id);
 };
 
 LocalServer::LocalServer(std::string prog_id, Factory factory)
@@ -214,17 +226,12 @@ bool LocalServer::Impl::Receive(Connection& c, const std::string& prog_id) {
   }
   try {
     while (auto body = c.reader.Next()) {
-      std::string reply;
-      try {
-        reply = EncodeReply(Answer(*c.object.get(), *body, prog_id));
-      } catch (const ProtocolError& e) {
-        reply = EncodeReply(InvokeReply{E_FAIL, {}, {}, ErrorRecord{E_FAIL, e.what(), prog_id}});
-      }
-      c.output += Frame(reply);
+      const auto reply = Answer(*c.object.get(), *body, prog_id);
+      if (reply) c.output += EncodeReplyFrame(*reply, prog_id);
       if (c.output.size() > kMaxPendingOutput) return false;
     }
   } catch (const ProtocolError&) {
-    return false;  // an oversized frame: the stream cannot be followed any more
+    return false;  // a frame it cannot read: where the next one begins is unknown
   }
   if (ended) Flush(c);
   return !ended;
@@ -244,33 +251,33 @@ bool LocalServer::Impl::Flush(Connection& c) {
   return true;
 }
 
-InvokeReply LocalServer::Impl::Answer(IDispatch& object, std::string_view body, const std::string& prog_id) {
-  InvokeReply reply;
+std::optional<InvokeReply> LocalServer::Impl::Answer(IDispatch& object, std::string_view body,
+                                                     const std::string& prog_id) {
+  InvokeRequest request = DecodeRequest(body);
+  if (request.op == RequestOp::kSync) return InvokeReply{};  // all before it is done by now
+  InvokeReply reply = Call(object, request, prog_id);
+  if (request.op == RequestOp::kPost) return std::nullopt;
+  return reply;
+}
+
+InvokeReply LocalServer::Impl::Call(IDispatch& object, InvokeRequest& request, const std::string& prog_id) {
   const auto fail = [&](HRESULT hr, std::string fallback) {
-    reply = InvokeReply{hr, {}, {}, GetErrorInfo().value_or(ErrorRecord{hr, std::move(fallback), prog_id})};
-    return reply;
+    return InvokeReply{hr, {}, GetErrorInfo().value_or(ErrorRecord{hr, std::move(fallback), prog_id})};
   };
   GetErrorInfo();  // a record left over from an earlier call must not pass for this one's
-  InvokeRequest request;
-  try {
-    request = DecodeRequest(body);
-  } catch (const ProtocolError& e) {
-    return fail(E_INVALIDARG, fmt::format("malformed request: {}", e.what()));
-  }
   DispId id = kDispIdUnknown;
   HRESULT hr = object.GetIDsOfNames(request.member, &id);
   if (Failed(hr)) return fail(hr, fmt::format("{} has no member {}", prog_id, request.member));
+  Variant result;
   try {
-    hr = object.Invoke(id, request.kind, request.args, &reply.result);
+    hr = object.Invoke(id, request.kind, request.args, &result);
   } catch (const std::exception& e) {
     return fail(E_FAIL, fmt::format("{} failed: {}", request.member, e.what()));
   } catch (...) {
     return fail(E_UNEXPECTED, fmt::format("{} failed", request.member));
   }
   if (Failed(hr)) return fail(hr, fmt::format("{} failed (0x{:08X})", request.member, static_cast<std::uint32_t>(hr)));
-  reply.hr = hr;
-  reply.args = std::move(request.args);
-  return reply;
+  return InvokeReply{hr, std::move(result), std::nullopt};
 }
 
 }  // namespace pullwire::com
