@@ -49,11 +49,12 @@ class LocalServerProxy final : public RefCounted<IOneWayDispatch> {
     });
   }
 
+  // A local server's members are methods: no property is found.
   HRESULT Invoke(DispId id, InvokeKind kind, std::span<Variant> args, Variant* result) override {
     if (result) *result = Variant();
     return GuardedCall(prog_id_, [&] {
-      InvokeRequest request{RequestOp::kCall, {}, kind, {args.begin(), args.end()}};
-      if (!Name(id, &request.member)) return DISP_E_MEMBERNOTFOUND;
+      InvokeRequest request{RequestOp::kCall, {}, {args.begin(), args.end()}};
+      if (kind != InvokeKind::kMethod || !Name(id, &request.member)) return DISP_E_MEMBERNOTFOUND;
       InvokeReply reply;
       if (const HRESULT hr = RoundTrip(request, &reply); Failed(hr)) return hr;
       if (Failed(reply.hr)) {
@@ -66,9 +67,9 @@ class LocalServerProxy final : public RefCounted<IOneWayDispatch> {
     });
   }
 
-  HRESULT Post(DispId id, InvokeKind kind, std::span<const Variant> args) override {
+  HRESULT Post(DispId id, std::span<const Variant> args) override {
     return GuardedCall(prog_id_, [&] {
-      InvokeRequest request{RequestOp::kPost, {}, kind, {args.begin(), args.end()}};
+      InvokeRequest request{RequestOp::kPost, {}, {args.begin(), args.end()}};
       if (!Name(id, &request.member)) return DISP_E_MEMBERNOTFOUND;
       return Send(request, Clock::now() + timeout_);
     });
@@ -77,7 +78,7 @@ class LocalServerProxy final : public RefCounted<IOneWayDispatch> {
   HRESULT Flush() override {
     return GuardedCall(prog_id_, [&] {
       InvokeReply reply;
-      return RoundTrip(InvokeRequest{RequestOp::kSync, {}, {}, {}}, &reply);
+      return RoundTrip(InvokeRequest{RequestOp::kSync, {}, {}}, &reply);
     });
   }
 

@@ -270,7 +270,7 @@ InvokeReply LocalServer::Impl::Call(IDispatch& object, InvokeRequest& request, c
   if (Failed(hr)) return fail(hr, fmt::format("{} has no member {}", prog_id, request.member));
   Variant result;
   try {
-    hr = object.Invoke(id, request.kind, request.args, &result);
+    hr = object.Invoke(id, InvokeKind::kMethod, request.args, &result);
   } catch (const std::exception& e) {
     return fail(E_FAIL, fmt::format("{} failed: {}", request.member, e.what()));
   } catch (...) {

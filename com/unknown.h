@@ -60,10 +60,10 @@ inline constexpr Guid IID_IDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 
 // pays one round trip for all of them. Calls are carried out in the order they were made.
 class PULLWIRE_COM_API IOneWayDispatch : public IDispatch {
  public:
-  // Sends the call and returns. Whether it then succeeds is never reported; a failure means the
-  // call could not be sent (the connection is lost, or it stayed full past the bound) and every
-  // later call fails as well.
-  virtual HRESULT Post(DispId id, InvokeKind kind, std::span<const Variant> args /*in*/) = 0;
+  // Sends the method call and returns. Whether it then succeeds is never reported; a failure
+  // means the call could not be sent (the connection is lost, or it stayed full past the bound)
+  // and every later call fails as well.
+  virtual HRESULT Post(DispId id, std::span<const Variant> args /*in*/) = 0;
   // Returns once every call made before has been carried out; fails when that is not confirmed
   // within the bound.
   virtual HRESULT Flush() = 0;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <utility>
 
 namespace pullwire::com {
 namespace {
@@ -170,34 +169,21 @@ std::string Dump(const json& j) {
   return text;
 }
 
-// The names of an enumeration's values on the wire.
-template <typename Enum>
-using WireNames = std::array<std::pair<Enum, const char*>, 3>;
-constexpr WireNames<RequestOp> kOpNames{
-    {{RequestOp::kCall, "call"}, {RequestOp::kPost, "post"}, {RequestOp::kSync, "sync"}}};
-constexpr WireNames<InvokeKind> kKindNames{
-    {{InvokeKind::kMethod, "method"}, {InvokeKind::kPropertyGet, "get"}, {InvokeKind::kPropertyPut, "put"}}};
+constexpr std::array<const char*, 3> kOpNames{"call", "post", "sync"};  // indexed by RequestOp
 
-template <typename Enum>
-const char* WireName(const WireNames<Enum>& names, Enum value) {
-  return std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == value; })->second;
-}
-
-template <typename Enum>
-Enum EnumMember(const json& object, const char* member, const WireNames<Enum>& names) {
-  const std::string& text = StringMember(object, member);
-  const auto it = std::find_if(names.begin(), names.end(), [&](const auto& n) { return text == n.second; });
-  if (it == names.end()) throw ProtocolError(fmt::format("unknown {} \"{}\"", member, text));
-  return it->first;
+RequestOp OpMember(const json& request) {
+  const std::string& op = StringMember(request, "op");
+  const auto it = std::find(kOpNames.begin(), kOpNames.end(), op);
+  if (it == kOpNames.end()) throw ProtocolError(fmt::format("unknown op \"{}\"", op));
+  return static_cast<RequestOp>(it - kOpNames.begin());
 }
 
 }  // namespace
 
 std::string EncodeRequest(const InvokeRequest& request) {
-  json j{{"v", kWireProtocolVersion}, {"op", WireName(kOpNames, request.op)}};
+  json j{{"v", kWireProtocolVersion}, {"op", kOpNames[static_cast<std::size_t>(request.op)]}};
   if (request.op != RequestOp::kSync) {
     j["member"] = request.member;
-    j["kind"] = WireName(kKindNames, request.kind);
     j["args"] = ArgsJson(request.args);
   }
   return Dump(j);
@@ -206,11 +192,10 @@ std::string EncodeRequest(const InvokeRequest& request) {
 InvokeRequest DecodeRequest(std::string_view text) {
   const json j = ParseMessage(text);
   InvokeRequest request;
-  request.op = EnumMember(j, "op", kOpNames);
+  request.op = OpMember(j);
   if (request.op == RequestOp::kSync) return request;
   request.member = StringMember(j, "member");
   if (request.member.empty()) throw ProtocolError("\"member\" is empty");
-  request.kind = EnumMember(j, "kind", kKindNames);
   request.args = ArgsFrom(j);
   return request;
 }

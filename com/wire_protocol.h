@@ -2,9 +2,10 @@
 // and their replies, with scalar and string Variants.
 //
 // A frame is a 4-byte big-endian length followed by that many bytes of UTF-8 JSON, at most
-// kMaxFrameBytes. Requests (client to server), carried out in the order they arrive:
-//   {"v":2,"op":"call","member":"SetMessage","kind":"method","args":[<variant>...]}
-//   {"v":2,"op":"post","member":"SetMessage","kind":"method","args":[<variant>...]}
+// kMaxFrameBytes. Requests (client to server), carried out in the order they arrive, each a
+// method call (a local server's members are methods) or a sync:
+//   {"v":2,"op":"call","member":"SetMessage","args":[<variant>...]}
+//   {"v":2,"op":"post","member":"SetMessage","args":[<variant>...]}
 //   {"v":2,"op":"sync"}
 // A call is answered; a post never is (neither its success nor its failure); a sync is answered
 // once everything before it has been carried out. A reply, success or failure:
@@ -44,8 +45,7 @@ enum class RequestOp { kCall, kPost, kSync };
 
 struct InvokeRequest {
   RequestOp op = RequestOp::kCall;
-  std::string member;  // empty for a sync, as are kind and args
-  InvokeKind kind = InvokeKind::kMethod;
+  std::string member;  // empty for a sync, as are the args
   std::vector<Variant> args;
 
   friend bool operator==(const InvokeRequest&, const InvokeRequest&) = default;

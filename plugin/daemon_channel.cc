@@ -57,7 +57,7 @@ void DaemonChannel::Deliver(const std::string& message, std::int16_t mtype) {
     return;
   }
   // Only a message that could not be sent fails a post, and the connection is gone with it.
-  if (com::Failed(one_way_->Post(set_message_, com::InvokeKind::kMethod, args))) {
+  if (com::Failed(one_way_->Post(set_message_, args))) {
     one_way_.Reset();
     daemon_.Reset();
   }

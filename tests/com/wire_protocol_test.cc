@@ -36,17 +36,16 @@ TEST(WireMessages, RequestsAndRepliesRoundTripWithEveryValueType) {
       Variant(std::string("caf\xe9 \xff\x00z", 8)),  // Latin-1 bytes and a NUL: not UTF-8
   };
   const std::vector<InvokeRequest> requests = {
-      {RequestOp::kCall, "SetMessage", InvokeKind::kMethod, values},
-      {RequestOp::kPost, "SetMessage", InvokeKind::kMethod, {Variant(std::int16_t{7}), Variant("\xe9")}},
-      {RequestOp::kCall, "AutoLog", InvokeKind::kPropertyPut, {Variant(kVariantTrue)}},
-      {RequestOp::kCall, "Version", InvokeKind::kPropertyGet, {}},
-      {RequestOp::kSync, "", InvokeKind::kMethod, {}},
+      {RequestOp::kCall, "SetMessage", values},
+      {RequestOp::kPost, "SetMessage", {Variant(std::int16_t{7}), Variant("\xe9")}},
+      {RequestOp::kCall, "Version", {}},
+      {RequestOp::kSync, "", {}},
   };
   for (const InvokeRequest& request : requests) {
     const std::string json = EncodeRequest(request);
     EXPECT_EQ(DecodeRequest(json), request) << json;
   }
-  EXPECT_EQ(EncodeRequest(requests[4]), R"({"op":"sync","v":2})");
+  EXPECT_EQ(EncodeRequest(requests[3]), R"({"op":"sync","v":2})");
   EXPECT_THAT(EncodeRequest(requests[1]), HasSubstr(R"({"type":"int16","value":7},{"hex":"e9","type":"string"})"));
 
   for (const Variant& value : values) {
@@ -64,7 +63,7 @@ TEST(WireMessages, RequestsAndRepliesRoundTripWithEveryValueType) {
 
 TEST(WireMessages, ValuesTheWireDoesNotCarryAreRefused) {
   const auto request = [](Variant value) {
-    return InvokeRequest{RequestOp::kPost, "SetMessage", InvokeKind::kMethod, {std::move(value)}};
+    return InvokeRequest{RequestOp::kPost, "SetMessage", {std::move(value)}};
   };
   EXPECT_THAT(ProtocolErrorOf([&] { EncodeRequest(request(StringArray({"a"}, 1))); }),
               HasSubstr("a string array does not cross to a local server"));
@@ -76,7 +75,7 @@ TEST(WireMessages, ValuesTheWireDoesNotCarryAreRefused) {
 
 TEST(WireMessages, MalformedMessagesAreRejectedWithTheReason) {
   const auto call = [](const std::string& value) {
-    return R"({"v":2,"op":"post","member":"X","kind":"method","args":[)" + value + "]}";
+    return R"({"v":2,"op":"post","member":"X","args":[)" + value + "]}";
   };
   const std::vector<std::pair<std::string, std::string>> requests = {
       {"", "not valid JSON"},
@@ -86,10 +85,9 @@ TEST(WireMessages, MalformedMessagesAreRejectedWithTheReason) {
       {R"({"v":1,"op":"sync"})", "unsupported protocol version 1"},
       {R"({"v":2})", "\"op\" is missing"},
       {R"({"v":2,"op":"send"})", "unknown op \"send\""},
-      {R"({"v":2,"op":"call","member":"","kind":"method","args":[]})", "\"member\" is empty"},
-      {R"({"v":2,"op":"call","member":"X","kind":"invoke","args":[]})", "unknown kind \"invoke\""},
-      {R"({"v":2,"op":"call","member":"X","kind":"get"})", "\"args\" is missing"},
-      {R"({"v":2,"op":"call","member":"X","kind":"get","args":{}})", "\"args\" is not a list"},
+      {R"({"v":2,"op":"call","member":"","args":[]})", "\"member\" is empty"},
+      {R"({"v":2,"op":"call","member":"X"})", "\"args\" is missing"},
+      {R"({"v":2,"op":"call","member":"X","args":{}})", "\"args\" is not a list"},
       {call("7"), "expected an object holding \"type\""},
       {call("{}"), "\"type\" is missing"},
       {call(R"({"type":7})"), "\"type\" is not a string"},
