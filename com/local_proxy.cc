@@ -96,7 +96,13 @@ class LocalServerProxy final : public RefCounted<IOneWayDispatch> {
       return ReportFailure(RPC_E_DISCONNECTED, fmt::format("the connection to {} is closed", prog_id_),
                            prog_id_);
     }
-    const std::string frame = Frame(EncodeRequest(request));
+    std::string frame;
+    try {
+      frame = Frame(EncodeRequest(request));
+    } catch (const ProtocolError& e) {
+      return ReportFailure(E_INVALIDARG, fmt::format("cannot send {} to {}: {}", What(request), prog_id_, e.what()),
+                           prog_id_);
+    }
     const IoResult io = SendAll(connection_.get(), frame, deadline);
     return io.ok() ? S_OK : TransportFailure(io, request);
   }

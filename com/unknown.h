@@ -60,9 +60,10 @@ inline constexpr Guid IID_IDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 
 // pays one round trip for all of them. Calls are carried out in the order they were made.
 class PULLWIRE_COM_API IOneWayDispatch : public IDispatch {
  public:
-  // Sends the method call and returns. Whether it then succeeds is never reported; a failure
-  // means the call could not be sent (the connection is lost, or it stayed full past the bound)
-  // and every later call fails as well.
+  // Sends the method call and returns; whether it then succeeds is never reported. Fails with
+  // E_INVALIDARG, affecting no other call, for arguments that cannot be sent (a value the
+  // connection does not carry, or too long), and with RPC_E_DISCONNECTED or RPC_E_TIMEOUT when
+  // the connection is lost or stays full past the bound, after which every call fails.
   virtual HRESULT Post(DispId id, std::span<const Variant> args /*in*/) = 0;
   // Returns once every call made before has been carried out; fails when that is not confirmed
   // within the bound.

@@ -56,8 +56,10 @@ void DaemonChannel::Deliver(const std::string& message, std::int16_t mtype) {
     daemon_->Invoke(set_message_, com::InvokeKind::kMethod, args, nullptr);
     return;
   }
-  // Only a message that could not be sent fails a post, and the connection is gone with it.
-  if (com::Failed(one_way_->Post(set_message_, args))) {
+  // A post fails only for a message that cannot be sent (too long: that one is lost) or when the
+  // connection is gone, and the run's later messages with it.
+  const com::HRESULT hr = one_way_->Post(set_message_, args);
+  if (hr == com::RPC_E_DISCONNECTED || hr == com::RPC_E_TIMEOUT) {
     one_way_.Reset();
     daemon_.Reset();
   }

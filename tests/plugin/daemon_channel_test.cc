@@ -58,7 +58,8 @@ std::vector<com::Variant> Call(std::int16_t mtype, std::string text) {
 }
 
 // Every message of a run on one connection, none waited for: a daemon that has not taken them
-// all when EndRun returns, or takes them out of order or cut, fails here.
+// all when EndRun returns, or takes them out of order or cut, fails here; so does a message too
+// long to send that takes the rest of the run with it.
 TEST_F(DaemonChannelTest, a_run_s_messages_have_all_reached_the_daemon_in_order_when_the_run_ends) {
   std::vector<std::vector<com::Variant>> sent;
   for (int i = 0; i < 500; ++i) {
@@ -67,11 +68,13 @@ TEST_F(DaemonChannelTest, a_run_s_messages_have_all_reached_the_daemon_in_order_
   sent[7] = Call(0, "Downloaded [caf\xe9.txt] 12.5 kBps");       // a server's Latin-1 name
   sent[300] = Call(1, std::string(256 * 1024, 'x') + "\n" + "y");  // longer than a socket buffer
   state_.DaemonInstance = "3";
+  const std::string too_long(2 * 1024 * 1024, 'z');
   {
     RecordingDaemon daemon("nrvd3.IPCdaemon");
     ASSERT_EQ(daemon.Start(), com::S_OK);
     for (const auto& call : sent) {
       channel_.SendHostMessage(*call[1].Get<std::string>(), *call[0].Get<std::int16_t>());
+      if (&call == &sent[400]) channel_.SendHostMessage(too_long, kWarningMessage);
     }
     channel_.EndRun();
     const auto calls = daemon.log().Calls();
