@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 namespace pullwire::com {
 namespace {
@@ -145,15 +146,10 @@ std::vector<Variant> ArgsFrom(const json& message) {
   return args;
 }
 
-json Parse(std::string_view text) {
+json ParseMessage(std::string_view text) {
   json j = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (j.is_discarded()) throw ProtocolError("not valid JSON");
   if (!j.is_object()) throw ProtocolError("not a JSON object");
-  return j;
-}
-
-json ParseMessage(std::string_view text) {
-  json j = Parse(text);
   const int version = IntegerMember<int>(j, "v");
   if (version != kWireProtocolVersion) throw ProtocolError(fmt::format("unsupported protocol version {}", version));
   return j;
