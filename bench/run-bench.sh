@@ -297,6 +297,8 @@ bench_pullwire_run() {
   bench_work folder "${FOLDER_CLIENTS[@]}"
   stop_server "$started_pid"
   report pullwire flat "pullwire run: all files of one folder, 2,000 x 4 KiB" "files/s" 2000 "${FLAT_CLIENTS[@]}"
+  awk -v off="$(median "${times[flat.pullwire]}")" -v on="$(median "${times[flat.pullwire-log]}")" \
+    'BEGIN {printf "  AutoLog on (pullwire-log) vs off (pullwire): %.2fx time\n", on / off}'
   report pullwire one "pullwire run: one 1 GiB file" "MiB/s" 1024 "${ONE_CLIENTS[@]}"
   report pullwire folder "pullwire run, folder mode: 20 folders x 100 files of 4 KiB" "files/s" 2000 \
     "${FOLDER_CLIENTS[@]}"

@@ -16,8 +16,8 @@ namespace pullwire::com {
 // reference, owned by the caller; null on failure). A registered in-process class is served by
 // its library (loaded once per path and kept loaded) through DllGetClassObject and
 // IClassFactory::CreateInstance. A ProgID that is not registered is looked for as a local
-// server: a connection to `LocalServerSocketPath(prog_id)` gives a proxy IDispatch (iid must be
-// IID_IDispatch or IID_IUnknown).
+// server: a connection to `LocalServerSocketPath(prog_id)` gives a proxy that is an
+// IOneWayDispatch (iid must be IID_IDispatch, IID_IOneWayDispatch or IID_IUnknown).
 //
 // Failures leave an error record with a readable description (including dlerror() text):
 //   REGDB_E_CLASSNOTREG       neither registered nor a local-server socket present
@@ -43,10 +43,11 @@ PULLWIRE_COM_API int FreeUnusedLibraries();
 // that a library's DllRegisterServer can register its own path; empty when unknown.
 PULLWIRE_COM_API std::filesystem::path LibraryPathContaining(const void* address);
 
-// The bound on connecting to a local server and on each send and reply of a call through its
-// proxy, for the whole process (default 2 s). A proxy keeps the bound it was created with.
-// Failing calls return RPC_E_TIMEOUT (no reply in time) or RPC_E_DISCONNECTED (connection lost);
-// after either the proxy is disconnected and every later call returns RPC_E_DISCONNECTED.
+// The bound on connecting to a local server, on sending each call through its proxy (Invoke or
+// Post) and on the reply to an Invoke or a Flush, for the whole process (default 2 s). A proxy
+// keeps the bound it was created with. Failing calls return RPC_E_TIMEOUT (not sent or not
+// answered in time) or RPC_E_DISCONNECTED (connection lost); after either the proxy is
+// disconnected and every later call returns RPC_E_DISCONNECTED.
 inline constexpr std::chrono::milliseconds kDefaultLocalServerTimeout{2000};
 PULLWIRE_COM_API void SetLocalServerTimeout(std::chrono::milliseconds timeout);
 PULLWIRE_COM_API std::chrono::milliseconds LocalServerTimeout();

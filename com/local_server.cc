@@ -1,5 +1,5 @@
 // The local-server loop: one thread polling the listening socket, a wake-up pipe and every
-// connection; requests are answered by each connection's own object on that thread.
+// connection; requests are carried out by each connection's own object on that thread, in order.
 #include "com/local_server.h"
 
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -27,8 +28,19 @@ namespace {
 
 constexpr std::size_t kMaxConnections = 128;
 constexpr std::size_t kMaxPendingOutput = 4 * kMaxFrameBytes;  // a client that sends but never reads
+// How long the server lets posts gather after serving some (see Serve).
+constexpr int kPostGatheringMs = 5;
 
 std::string Errno() { return std::strerror(errno); }
+
+// A reply the wire cannot carry (a result it has no type for, or too long) becomes a failure.
+std::string EncodeReplyFrame(const InvokeReply& reply, const std::string& prog_id) {
+  try {
+    return Frame(EncodeReply(reply));
+  } catch (const ProtocolError& e) {
+    return Frame(EncodeReply(InvokeReply{E_FAIL, {}, ErrorRecord{E_FAIL, e.what(), prog_id}}));
+  }
+}
 
 struct Connection {
   UniqueFd fd;
@@ -45,12 +57,16 @@ struct LocalServer::Impl {
   UniqueFd wake_read;
   std::list<Connection> connections;
   std::mutex join_mutex;
+  std::size_t posts = 0;    // served in the current pass
+  std::size_t replies = 0;  // queued in the current pass
 
   void Serve(LocalServer& server);
   void Accept(LocalServer& server);
   bool Receive(Connection& c, const std::string& prog_id);  // false: close it
   static bool Flush(Connection& c);                           // false: close it
-  static InvokeReply Answer(IDispatch& object, std::string_view body, const std::string& prog_id);
+  // The reply to one request, none for a post; throws ProtocolError for a request it cannot read.
+  static std::optional<InvokeReply> Answer(IDispatch& object, std::string_view body, const std::string& prog_id);
+  static InvokeReply Call(IDispatch& object, InvokeRequest& request, const std::string& prog_id);
 };
 
 LocalServer::LocalServer(std::string prog_id, Factory factory)
@@ -160,6 +176,7 @@ void LocalServer::Impl::Serve(LocalServer& server) {
       break;
     }
     if (fds[0].revents != 0) break;
+    posts = replies = 0;
     std::size_t index = 2;
     for (auto it = connections.begin(); it != connections.end(); ++index) {
       const short events = fds[index].revents;
@@ -173,6 +190,13 @@ void LocalServer::Impl::Serve(LocalServer& server) {
       it = keep ? std::next(it) : connections.erase(it);
     }
     if (fds[1].revents & POLLIN) Accept(server);
+    // Posts come in streams (a run's messages, a few for every file) and nobody waits for them:
+    // letting the next ones gather for a moment wakes this thread every few milliseconds rather
+    // than once for every post, which would cost the sender a context switch each time.
+    if (posts > 0 && replies == 0) {
+      pollfd wake{wake_read.get(), POLLIN, 0};
+      if (poll(&wake, 1, kPostGatheringMs) > 0) break;
+    }
   }
   // Objects are released here, on the thread that served them.
   connections.clear();
@@ -203,7 +227,9 @@ bool LocalServer::Impl::Receive(Connection& c, const std::string& prog_id) {
     const ssize_t n = recv(c.fd.get(), buffer, sizeof(buffer), 0);
     if (n > 0) {
       c.reader.Append(std::string_view(buffer, static_cast<std::size_t>(n)));
-      if (c.reader.pending() > kMaxFrameBytes + 4) break;  // answer what is complete first
+      // A short read took all there was (the next poll tells when more comes); a long backlog is
+      // answered as far as it is complete first.
+      if (static_cast<std::size_t>(n) < sizeof(buffer) || c.reader.pending() > kMaxFrameBytes + 4) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -214,17 +240,16 @@ bool LocalServer::Impl::Receive(Connection& c, const std::string& prog_id) {
   }
   try {
     while (auto body = c.reader.Next()) {
-      std::string reply;
-      try {
-        reply = EncodeReply(Answer(*c.object.get(), *body, prog_id));
-      } catch (const ProtocolError& e) {
-        reply = EncodeReply(InvokeReply{E_FAIL, {}, {}, ErrorRecord{E_FAIL, e.what(), prog_id}});
+      if (const auto reply = Answer(*c.object.get(), *body, prog_id)) {
+        c.output += EncodeReplyFrame(*reply, prog_id);
+        ++replies;
+      } else {
+        ++posts;
       }
-      c.output += Frame(reply);
       if (c.output.size() > kMaxPendingOutput) return false;
     }
   } catch (const ProtocolError&) {
-    return false;  // an oversized frame: the stream cannot be followed any more
+    return false;  // a frame it cannot read: where the next one begins is unknown
   }
   if (ended) Flush(c);
   return !ended;
@@ -244,33 +269,33 @@ bool LocalServer::Impl::Flush(Connection& c) {
   return true;
 }
 
-InvokeReply LocalServer::Impl::Answer(IDispatch& object, std::string_view body, const std::string& prog_id) {
-  InvokeReply reply;
+std::optional<InvokeReply> LocalServer::Impl::Answer(IDispatch& object, std::string_view body,
+                                                     const std::string& prog_id) {
+  InvokeRequest request = DecodeRequest(body);
+  if (request.op == RequestOp::kSync) return InvokeReply{};  // all before it is done by now
+  InvokeReply reply = Call(object, request, prog_id);
+  if (request.op == RequestOp::kPost) return std::nullopt;
+  return reply;
+}
+
+InvokeReply LocalServer::Impl::Call(IDispatch& object, InvokeRequest& request, const std::string& prog_id) {
   const auto fail = [&](HRESULT hr, std::string fallback) {
-    reply = InvokeReply{hr, {}, {}, GetErrorInfo().value_or(ErrorRecord{hr, std::move(fallback), prog_id})};
-    return reply;
+    return InvokeReply{hr, {}, GetErrorInfo().value_or(ErrorRecord{hr, std::move(fallback), prog_id})};
   };
   GetErrorInfo();  // a record left over from an earlier call must not pass for this one's
-  InvokeRequest request;
-  try {
-    request = DecodeRequest(body);
-  } catch (const ProtocolError& e) {
-    return fail(E_INVALIDARG, fmt::format("malformed request: {}", e.what()));
-  }
   DispId id = kDispIdUnknown;
   HRESULT hr = object.GetIDsOfNames(request.member, &id);
   if (Failed(hr)) return fail(hr, fmt::format("{} has no member {}", prog_id, request.member));
+  Variant result;
   try {
-    hr = object.Invoke(id, request.kind, request.args, &reply.result);
+    hr = object.Invoke(id, InvokeKind::kMethod, request.args, &result);
   } catch (const std::exception& e) {
     return fail(E_FAIL, fmt::format("{} failed: {}", request.member, e.what()));
   } catch (...) {
     return fail(E_UNEXPECTED, fmt::format("{} failed", request.member));
   }
   if (Failed(hr)) return fail(hr, fmt::format("{} failed (0x{:08X})", request.member, static_cast<std::uint32_t>(hr)));
-  reply.hr = hr;
-  reply.args = std::move(request.args);
-  return reply;
+  return InvokeReply{hr, std::move(result), std::nullopt};
 }
 
 }  // namespace pullwire::com

@@ -19,8 +19,10 @@
 namespace pullwire::com {
 
 // Serves `prog_id` on one thread of its own: every accepted connection gets a fresh object from
-// the factory, every request on it is answered by that object's GetIDsOfNames + Invoke on the
-// server thread (so objects see one thread only), and closing the connection releases it.
+// the factory, every request on it is carried out in order by that object's GetIDsOfNames +
+// Invoke on the server thread (so objects see one thread only), calls and flushes are answered
+// at once, posts are not answered and are carried out in batches a few milliseconds apart, a
+// frame that cannot be read closes the connection, and closing it releases the object.
 //
 //   LocalServer server("nrvd2.IPCdaemon", [] { return MakeObject<Daemon>(); });
 //   if (Failed(server.Start())) ... GetErrorInfo()->description ...

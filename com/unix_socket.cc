@@ -1,7 +1,6 @@
 // Unix stream sockets with deadlines: every wait is a poll bounded by the caller's deadline.
 #include "com/unix_socket.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -40,11 +39,6 @@ IoResult WaitFor(int fd, short events, Clock::time_point deadline, std::string_v
 
 void UniqueFd::Reset() {
   if (fd_ >= 0) close(std::exchange(fd_, -1));
-}
-
-bool MakeNonBlocking(int fd) {
-  const int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 IoResult ConnectUnix(const std::filesystem::path& path, Clock::time_point deadline, UniqueFd* fd) {

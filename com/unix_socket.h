@@ -26,7 +26,6 @@ class UniqueFd {
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
   void Reset();
-  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;
@@ -40,9 +39,6 @@ struct IoResult {
   bool ok() const { return status == IoStatus::kOk; }
 };
 
-// Sets O_NONBLOCK and FD_CLOEXEC.
-bool MakeNonBlocking(int fd);
-
 // Connects a non-blocking socket to `path` by `deadline`. kClosed when nothing listens there
 // (no file, or connection refused); kTimedOut when the server's backlog stays full.
 IoResult ConnectUnix(const std::filesystem::path& path, Clock::time_point deadline, UniqueFd* fd);
@@ -51,7 +47,7 @@ IoResult ConnectUnix(const std::filesystem::path& path, Clock::time_point deadli
 IoResult SendAll(int fd, std::string_view bytes, Clock::time_point deadline);
 
 // Reads one frame body by `deadline`; kFailed for an oversized frame. Bytes after the frame are
-// not kept: the protocol sends one reply per request and nothing unasked.
+// not kept: the server sends one reply per call or flush and nothing unasked.
 IoResult ReadFrame(int fd, Clock::time_point deadline, std::string* body);
 
 }  // namespace pullwire::com

@@ -1,20 +1,20 @@
-// The local-server wire protocol: length-prefixed JSON frames carrying one Invoke request or
-// its reply, with Variants encoded by type.
+// The local-server wire protocol: length-prefixed JSON frames carrying calls to a served object
+// and their replies, with scalar and string Variants.
 //
 // A frame is a 4-byte big-endian length followed by that many bytes of UTF-8 JSON, at most
-// kMaxFrameBytes. A request (client to server):
-//   {"v":1,"member":"SetMessage","kind":"method","args":[<variant>...]}
-// its reply, success or failure:
-//   {"v":1,"hresult":0,"result":<variant>,"args":[<variant>...]}
-//   {"v":1,"hresult":-2146828279,"error":{"number":9,"description":"...","source":"..."}}
-// "args" in a reply are the arguments as the object left them (written back to by-reference
-// arguments). A variant:
+// kMaxFrameBytes. Requests (client to server), carried out in the order they arrive, each a
+// method call (a local server's members are methods) or a sync:
+//   {"v":2,"op":"call","member":"SetMessage","args":[<variant>...]}
+//   {"v":2,"op":"post","member":"SetMessage","args":[<variant>...]}
+//   {"v":2,"op":"sync"}
+// A call is answered; a post never is (neither its success nor its failure); a sync is answered
+// once everything before it has been carried out. A reply, success or failure:
+//   {"v":2,"hresult":0,"result":<variant>}
+//   {"v":2,"hresult":-2146828279,"error":{"number":9,"description":"...","source":"..."}}
+// A variant:
 //   {"type":"empty"}  {"type":"bool","value":-1}  {"type":"int16","value":7}
 //   {"type":"int32","value":70000}  {"type":"string","value":"text"}
 //   {"type":"string","hex":"e9"}                 (a string that is not valid UTF-8)
-//   {"type":"string_array","bounds":[[1,2]],"items":[<string>,<string>]}
-//   {"type":"record","name":"VarType","fields":[{"name":"Use","type":"bool","value":0},...]}
-// where an item or a field value is encoded like a string or scalar variant without "name".
 #pragma once
 
 #include <cstddef>
@@ -32,17 +32,20 @@
 namespace pullwire::com {
 
 inline constexpr std::size_t kMaxFrameBytes = 1 << 20;
-inline constexpr int kWireProtocolVersion = 1;
+inline constexpr int kWireProtocolVersion = 2;
 
-// Anything malformed on the wire: bad JSON, unknown type, value out of range, oversized frame.
+// Anything malformed on the wire: bad JSON, unknown type, value out of range, oversized frame;
+// also a value the wire does not carry (a string array or a record).
 class PULLWIRE_COM_API ProtocolError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
+enum class RequestOp { kCall, kPost, kSync };
+
 struct InvokeRequest {
-  std::string member;
-  InvokeKind kind = InvokeKind::kMethod;
+  RequestOp op = RequestOp::kCall;
+  std::string member;  // empty for a sync, as are the args
   std::vector<Variant> args;
 
   friend bool operator==(const InvokeRequest&, const InvokeRequest&) = default;
@@ -51,16 +54,13 @@ struct InvokeRequest {
 struct InvokeReply {
   HRESULT hr = S_OK;
   Variant result;
-  std::vector<Variant> args;
   std::optional<ErrorRecord> error;  // only with a failing hr
 
   friend bool operator==(const InvokeReply&, const InvokeReply&) = default;
 };
 
-// Encoders throw ProtocolError only when the encoded frame would exceed kMaxFrameBytes;
-// decoders throw ProtocolError with a description of the first fault.
-PULLWIRE_COM_API std::string EncodeVariant(const Variant& value);
-PULLWIRE_COM_API Variant DecodeVariant(std::string_view json);
+// Encoders throw ProtocolError for a value the wire does not carry and when the encoded frame
+// would exceed kMaxFrameBytes; decoders throw ProtocolError with a description of the first fault.
 PULLWIRE_COM_API std::string EncodeRequest(const InvokeRequest& request);
 PULLWIRE_COM_API InvokeRequest DecodeRequest(std::string_view json);
 PULLWIRE_COM_API std::string EncodeReply(const InvokeReply& reply);
@@ -72,15 +72,16 @@ PULLWIRE_COM_API std::string Frame(std::string_view body);
 // Splits a byte stream into frame bodies, for readers that get bytes in arbitrary pieces.
 class PULLWIRE_COM_API FrameReader {
  public:
-  void Append(std::string_view bytes) { buffer_.append(bytes); }
+  void Append(std::string_view bytes);
   // The next complete body, nullopt while incomplete; throws ProtocolError for a frame longer
   // than kMaxFrameBytes (the stream cannot be trusted after that).
   std::optional<std::string> Next();
   // Bytes received that do not yet form a complete frame.
-  std::size_t pending() const { return buffer_.size(); }
+  std::size_t pending() const { return buffer_.size() - start_; }
 
  private:
   std::string buffer_;
+  std::size_t start_ = 0;  // bodies already taken end here; compacted on the next Append
 };
 
 }  // namespace pullwire::com

@@ -89,7 +89,7 @@ int Run(const RunOptions& run, const HostOptions& options) {
   Check(box.put_AutoLog(run.quiet ? com::kVariantFalse : com::kVariantTrue), "AutoLog failed");
   com::Variant result;
   Check(box.Execute("PULLWIRE", RecordArray(file.record), &result), "Execute failed");
-  // SetMessage calls are answered before SendHostMessage returns: every message is printed.
+  // Execute returns once the daemon has taken every message of the run: all are printed.
   daemon.Stop();
   if (progress) {
     progress->Clear();

@@ -1,35 +1,68 @@
-// Messages to the host's daemon through late binding.
+// Messages to the host's daemon through late binding, one daemon object for each run.
 #include "plugin/daemon_channel.h"
 
 #include <array>
 
 #include "com/activation.h"
-#include "com/com_ptr.h"
 #include "com/error_info.h"
-#include "com/late_binding.h"
 
 namespace pullwire {
-namespace {
-
-void Deliver(const std::string& prog_id, const std::string& message, std::int16_t mtype, Clock& clock) {
-  com::ComPtr<com::IDispatch> daemon;
-  if (com::Failed(com::CreateObject(prog_id, com::IID_IDispatch, daemon.ReceiveVoid())) || !daemon) return;
-  std::array<com::Variant, 3> args{com::Variant(mtype), com::Variant(message),
-                                   com::Variant(FormatMessageTimestamp(clock.Now()))};
-  com::InvokeByName(*daemon, "SetMessage", com::InvokeKind::kMethod, args, nullptr);
-}
-
-}  // namespace
 
 std::string DaemonProgId(const std::string& instance) { return "nrvd" + instance + ".IPCdaemon"; }
 
 void DaemonChannel::SendHostMessage(const std::string& message, std::int16_t mtype) {
   try {
-    Deliver(DaemonProgId(state_.DaemonInstance), message, mtype, clock_);
+    const std::string prog_id = DaemonProgId(state_.DaemonInstance);
+    if (prog_id != prog_id_) {
+      EndRun();
+      prog_id_ = prog_id;
+      Connect();
+    }
+    if (daemon_) Deliver(message, mtype);
   } catch (...) {
+    one_way_.Reset();
+    daemon_.Reset();
   }
   // A lost message is not the caller's failure: leave no record a host could read as one.
   com::GetErrorInfo();
+}
+
+void DaemonChannel::EndRun() {
+  try {
+    if (one_way_) one_way_->Flush();
+  } catch (...) {
+  }
+  one_way_.Reset();
+  daemon_.Reset();
+  prog_id_.clear();
+  com::GetErrorInfo();
+}
+
+// A daemon that cannot be created, or lacks SetMessage, is not tried again in this run: a
+// missing daemon then costs a run one attempt, not one for every message.
+void DaemonChannel::Connect() {
+  com::ComPtr<com::IDispatch> daemon;
+  if (com::Failed(com::CreateObject(prog_id_, com::IID_IDispatch, daemon.ReceiveVoid())) || !daemon) return;
+  if (com::Failed(daemon->GetIDsOfNames("SetMessage", &set_message_))) return;
+  // Not offered by a daemon in this process, which carries out each call as it is made anyway.
+  one_way_ = daemon.As<com::IOneWayDispatch>(com::IID_IOneWayDispatch);
+  daemon_ = std::move(daemon);
+}
+
+void DaemonChannel::Deliver(const std::string& message, std::int16_t mtype) {
+  std::array<com::Variant, 3> args{com::Variant(mtype), com::Variant(message),
+                                   com::Variant(FormatMessageTimestamp(clock_.Now()))};
+  if (!one_way_) {
+    daemon_->Invoke(set_message_, com::InvokeKind::kMethod, args, nullptr);
+    return;
+  }
+  // A post fails only for a message that cannot be sent (too long: that one is lost) or when the
+  // connection is gone, and the run's later messages with it.
+  const com::HRESULT hr = one_way_->Post(set_message_, args);
+  if (hr == com::RPC_E_DISCONNECTED || hr == com::RPC_E_TIMEOUT) {
+    one_way_.Reset();
+    daemon_.Reset();
+  }
 }
 
 }  // namespace pullwire

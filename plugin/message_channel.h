@@ -18,6 +18,10 @@ class MessageChannel {
   // Sends one message with the current timestamp. Never fails towards the caller: a daemon that
   // is missing, refuses or does not answer in time loses the message silently.
   virtual void SendHostMessage(const std::string& message, std::int16_t mtype) = 0;
+
+  // The call that sent the messages (Execute) ends: returns once every message sent so far has
+  // reached the host, or has been given up for lost. Never fails towards the caller.
+  virtual void EndRun() {}
 };
 
 }  // namespace pullwire

@@ -232,6 +232,8 @@ com::HRESULT Toolbox::Execute(const std::string& Module, const com::StringArray&
   } catch (...) {
   }
   module_.set_progress_sink(nullptr);
+  // The host reads a run's messages as complete once Execute has returned.
+  module_.messages().EndRun();
   return com::S_OK;
 }
 

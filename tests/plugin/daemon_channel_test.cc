@@ -1,9 +1,12 @@
-// The daemon message channel in-process: its ProgID, the timestamp of a fixed clock, and the
-// message format.
+// The daemon message channel in-process against real local servers: its ProgID, the timestamp
+// of a fixed clock, and what a run's messages cost and where they arrive when the daemon is
+// there, restarted, missing or silent.
 #include "plugin/daemon_channel.h"
 
 #include <gtest/gtest.h>
 
+#include "com/activation.h"
+#include "com/error_info.h"
 #include "plugin/host_locale.h"
 #include "private_environment.h"
 #include "recording_daemon.h"
@@ -12,7 +15,9 @@
 namespace pullwire {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::LocalTime;
+using testing::RecordingDaemon;
 
 TEST(message_timestamp, is_dd_mmm_yyyy_hh_nn_ss_in_local_time_in_the_host_s_lc_time) {
   if (!testing::ScopedLocale::Installed(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
@@ -66,25 +71,80 @@ TEST(daemon_prog_id, is_nrvd_instance_ipcdaemon) {
   EXPECT_EQ(DaemonProgId("2"), "nrvd2.IPCdaemon");
 }
 
-TEST(daemon_channel, sends_type_text_and_the_clock_s_timestamp) {
-  testing::PrivateEnvironment env;
-  testing::RecordingDaemon daemon("nrvd3.IPCdaemon");
+class DaemonChannelTest : public ::testing::Test {
+ protected:
+  ~DaemonChannelTest() override { com::SetLocalServerTimeout(com::kDefaultLocalServerTimeout); }
+
+  testing::PrivateEnvironment env_;
+  ModuleState state_;
+  testing::FixedClock clock_{LocalTime(2026, 3, 4, 9, 5, 7)};
+  DaemonChannel channel_{state_, clock_};
+};
+
+std::vector<com::Variant> Call(std::int16_t mtype, std::string text) {
+  return {mtype, std::move(text), "04-Mar-2026 09:05.07"};
+}
+
+// Every message of a run on one connection, none waited for: a daemon that has not taken them
+// all when EndRun returns, or takes them out of order or cut, fails here; so does a message too
+// long to send that takes the rest of the run with it.
+TEST_F(DaemonChannelTest, a_run_s_messages_have_all_reached_the_daemon_in_order_when_the_run_ends) {
+  std::vector<std::vector<com::Variant>> sent;
+  for (int i = 0; i < 500; ++i) {
+    sent.push_back(Call(static_cast<std::int16_t>(i % 3), "message " + std::to_string(i)));
+  }
+  sent[7] = Call(0, "Downloaded [caf\xe9.txt] 12.5 kBps");       // a server's Latin-1 name
+  sent[300] = Call(1, std::string(256 * 1024, 'x') + "\n" + "y");  // longer than a socket buffer
+  state_.DaemonInstance = "3";
+  const std::string too_long(2 * 1024 * 1024, 'z');
+  {
+    RecordingDaemon daemon("nrvd3.IPCdaemon");
+    ASSERT_EQ(daemon.Start(), com::S_OK);
+    for (const auto& call : sent) {
+      channel_.SendHostMessage(*call[1].Get<std::string>(), *call[0].Get<std::int16_t>());
+      if (&call == &sent[400]) channel_.SendHostMessage(too_long, kWarningMessage);
+    }
+    channel_.EndRun();
+    const auto calls = daemon.log().Calls();
+    ASSERT_EQ(calls.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(calls[i].args, sent[i]) << "message " << i;
+    EXPECT_EQ(daemon.log().connections, 1);
+  }
+  // The daemon restarted between two runs is reached again.
+  RecordingDaemon restarted("nrvd3.IPCdaemon");
+  ASSERT_EQ(restarted.Start(), com::S_OK);
+  channel_.SendHostMessage("Connected!", kInformationMessage);
+  channel_.EndRun();
+  ASSERT_EQ(restarted.log().Calls().size(), 1u);
+  EXPECT_EQ(restarted.log().Calls()[0].args, Call(0, "Connected!"));
+  EXPECT_FALSE(com::GetErrorInfo().has_value());
+}
+
+TEST_F(DaemonChannelTest, a_missing_daemon_is_looked_for_once_a_run) {
+  state_.DaemonInstance = "4";
+  channel_.SendHostMessage("lost", kErrorMessage);
+  RecordingDaemon daemon("nrvd4.IPCdaemon");
   ASSERT_EQ(daemon.Start(), com::S_OK);
-  ModuleState state;
-  state.DaemonInstance = "3";
-  testing::FixedClock clock(LocalTime(2026, 3, 4, 9, 5, 7));
-  DaemonChannel channel(state, clock);
-  channel.SendHostMessage("Connected!", kInformationMessage);
-  channel.SendHostMessage("Delete denied: x", kWarningMessage);
-
+  channel_.SendHostMessage("lost too: the run has found no daemon", kErrorMessage);
+  channel_.EndRun();
+  EXPECT_FALSE(com::GetErrorInfo().has_value());
+  channel_.SendHostMessage("the next run finds it", kWarningMessage);
+  channel_.EndRun();
   const auto calls = daemon.log().Calls();
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].args, (std::vector<com::Variant>{std::int16_t{0}, "Connected!", "04-Mar-2026 09:05.07"}));
-  EXPECT_EQ(calls[1].args, (std::vector<com::Variant>{std::int16_t{1}, "Delete denied: x", "04-Mar-2026 09:05.07"}));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].args, Call(1, "the next run finds it"));
+}
 
-  state.DaemonInstance = "4";  // nobody serves nrvd4: dropped, nothing left behind
-  channel.SendHostMessage("lost", kErrorMessage);
-  EXPECT_EQ(daemon.log().Calls().size(), 2u);
+// Enough messages to fill the connection many times over: waiting out the bound for each of
+// them would take 2,000 x 300 ms.
+TEST_F(DaemonChannelTest, a_daemon_that_never_answers_costs_a_run_one_bound) {
+  com::SetLocalServerTimeout(300ms);
+  testing::SilentServer silent("nrvdmute.IPCdaemon");
+  state_.DaemonInstance = "mute";
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 2000; ++i) channel_.SendHostMessage(std::string(1024, 'm'), kInformationMessage);
+  channel_.EndRun();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
   EXPECT_FALSE(com::GetErrorInfo().has_value());
 }
 

@@ -1,10 +1,15 @@
-// A message daemon for tests: serves SetMessage on a local server and records every call with
-// the argument values and kinds exactly as they arrived.
+// Message daemons for tests: one that serves SetMessage on a local server and records every call
+// with the argument values and kinds exactly as they arrived, and one that never answers.
 #pragma once
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +17,7 @@
 
 #include "com/local_server.h"
 #include "com/ref_counted.h"
+#include "com/runtime_folder.h"
 
 namespace pullwire::testing {
 
@@ -94,6 +100,28 @@ class RecordingDaemon {
  private:
   std::shared_ptr<DaemonLog> log_;
   com::LocalServer server_;
+};
+
+// A server that takes connections into its backlog and never reads or answers anything.
+class SilentServer {
+ public:
+  explicit SilentServer(const std::string& prog_id) {
+    std::filesystem::path path;
+    if (com::Failed(com::LocalServerSocketPath(prog_id, true, &path))) throw std::runtime_error("no socket path");
+    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd_, 8) != 0) {
+      throw std::runtime_error("cannot listen on " + path.string());
+    }
+  }
+  ~SilentServer() { close(fd_); }
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace pullwire::testing
