@@ -39,13 +39,17 @@ std::string_view ErrorTitle(ErrorCode code);
 
 class FtpError : public std::runtime_error {
  public:
-  FtpError(ErrorCode code, const std::string& description)
-      : std::runtime_error(description), code_(code) {}
+  FtpError(ErrorCode code, const std::string& description, int reply_code = 0)
+      : std::runtime_error(description), code_(code), reply_code_(reply_code) {}
   ErrorCode code() const { return code_; }
   std::int32_t number() const { return static_cast<std::int32_t>(code_); }
+  // The server's reply that refused a command ("502 Command not implemented" gives 502); 0 when
+  // the failure was no such refusal.
+  int reply_code() const { return reply_code_; }
 
  private:
   ErrorCode code_;
+  int reply_code_;
 };
 
 // The length of the control character at text[i]: 1 for a C0 byte or DEL, 2 for a C1 control

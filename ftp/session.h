@@ -63,12 +63,14 @@ class Session {
   // session entered the folder by (an absolute CWD path, relative ones joined to it); throws
   // when that is not known either.
   std::string CurrentDirectory();
-  // The working folder's listing, parsed as it arrives: from MLSD where the server's FEAT (asked
-  // once per session) offers it with exact types and sizes, else from LIST. More than 64 MiB of
-  // text throws kListingTooLarge.
-  ParsedListing List();
-  // The same, packed for size (a listing of millions of entries).
+  // The working folder's listing, parsed as it arrives and packed for size (a listing of
+  // millions of entries): from MLSD where the server's FEAT (asked once per session) offers it
+  // with exact types and sizes, else from LIST, also for the rest of the session once the
+  // server refuses MLSD as not implemented. More than 64 MiB of text throws kListingTooLarge.
   EntryTable ListTable();
+  // The working folder's unique id (RFC 3659 "unique" fact, by MLST) where the server's MLSD
+  // gives folders one; nullopt otherwise. Two paths with the same id lead to one folder.
+  std::optional<std::string> FolderId();
 
   struct Retrieved {
     std::int64_t offset = 0;    // where the data started (0 when the server refused REST)
@@ -99,7 +101,7 @@ class Session {
   void SimpleCommand(const std::string& verb, const std::string& path, const std::string& action);
   // FEAT (once per session), and OPTS MLST when facts MLSD needs are offered but off.
   bool UseMlsd();
-  void FetchListing(ListingStore& store, ListingNotes& notes);
+  void ReadListing(ListingStore& store, ListingNotes& notes, ListingSyntax syntax);
 
   std::unique_ptr<SessionCore> core_;
 };

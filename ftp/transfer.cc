@@ -74,7 +74,8 @@ void AwaitFinal(ControlConnection& control, Replies& replies) {
                                const std::string& subject) {
   if (!replies.preliminary) {
     throw FtpError(RefusalCode(control.last_verb(), *replies.final),
-                   fmt::format("{} refused: {}", subject, replies.final->Quote()));
+                   fmt::format("{} refused: {}", subject, replies.final->Quote()),
+                   replies.final->code);
   }
   ThrowFailed(subject, replies.final->Quote());
 }

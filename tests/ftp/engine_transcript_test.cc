@@ -131,24 +131,27 @@ TEST(EngineTranscript, GatewayRefusalsNameTheStep) {
   EXPECT_FALSE(session.logged_in());
 }
 
-TEST(EngineTranscript, EpsvRefusedFallsBackToPasvForTheRestOfTheSession) {
+// A gateway may pass on the server's FEAT (MLST offered) and refuse MLSD itself.
+TEST(EngineTranscript, RefusedEpsvAndMlsdFallBackToPasvAndListForTheRestOfTheSession) {
   const std::string listing = "-rw-r--r-- 1 a b 3 Jan 01 00:00 x\r\n";
   const json pasv = {
       {"expect", "PASV"}, {"passive", true}, {"reply", {"227 Entering Passive Mode ({pasv})."}}};
   const json list = {
       {"expect", "LIST"}, {"reply", {"150 Listing."}}, {"data", listing}, {"after", {"226 Done."}}};
-  ScriptedFtp server(WithLogin({Step("FEAT", {"500 FEAT not understood."}),
-                                Step("EPSV", {"500 EPSV not understood."}), pasv, list, pasv,
-                                list})
-                         .dump());
+  ScriptedFtp server(
+      WithLogin({Step("FEAT", {"211-Features:", " MLST type*;size*;modify*;", "211 End"}),
+                 Step("EPSV", {"500 EPSV not understood."}), pasv,
+                 Step("MLSD", {"500 MLSD not understood."}), pasv, list, pasv, list})
+          .dump());
   Session session;
   session.Login(Direct(server));
-  EXPECT_EQ(session.List().entries.size(), 1u);
-  EXPECT_EQ(session.List().entries.size(), 1u);
+  EXPECT_EQ(session.ListTable().size(), 1u);
+  EXPECT_EQ(session.ListTable().size(), 1u);
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
-  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "FEAT", "EPSV",
-                                               "PASV", "LIST", "PASV", "LIST", "QUIT"));
+  EXPECT_THAT(server.Transcript(),
+              ElementsAre("USER anna", "PASS anna-pw", "FEAT", "EPSV", "PASV", "MLSD", "PASV",
+                          "LIST", "PASV", "LIST", "QUIT"));
 }
 
 TEST(EngineTranscript, RestComesRightBeforeRetrAndARefusalFetchesTheFileWhole) {
@@ -419,7 +422,7 @@ TEST(EngineTranscript, AnEndlessListingEndsAtTheCap) {
   Session session;
   session.set_timeout(10s);
   session.Login(Direct(server));
-  const FtpError error = CatchFtpError([&] { session.List(); });
+  const FtpError error = CatchFtpError([&] { session.ListTable(); });
   EXPECT_EQ(error.code(), ErrorCode::kListingTooLarge);
   EXPECT_STREQ(error.what(), "the listing is larger than 64 MiB of text, the most this client "
                              "reads: list a smaller folder");
