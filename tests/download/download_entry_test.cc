@@ -102,18 +102,22 @@ TEST_F(FileTransfer, AsciiCopiesAreCheckedAgainstTheBytesReceived) {
   EXPECT_THAT(channel.sent, Contains(Info("Deleting remote-file [crlf.txt] ...")));
 }
 
-TEST_F(FileTransfer, ShortCopyIsRemovedCountedAndNeverDeletedRemotely) {
+// The short copy goes, and so does the earlier file it was to replace: nothing stale stays
+// under the name for the host to take for new.
+TEST_F(FileTransfer, ShortCopyIsRemovedWithTheEarlierFileCountedAndNeverDeletedRemotely) {
   ftp.AddFile("a.bin", std::string(100, 'a'));
   ftp.get_faults["a.bin"] = GetFault{60, false, std::nullopt};
   WriteFile(LocalPath("a.bin"), "previous");
-  Run({{"AutoDelete", "1"}});
+  Run({{"AutoDelete", "1"}, {"SaveFilename", "1"}, {"ProcessAll", "0"}});
   EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
       Info("Number of files & directories found: 1"), Info(Downloading("a.bin", 100)),
+      Warning("Download incomplete [a.bin]: 60 of 100 bytes received; the copy was discarded "
+              "and the earlier local file removed"),
       Info("Downloaded [a.bin] <unknown> kBps"), Info("Number of files downloaded : 1"),
       Info("Disconnecting from [ftp.example.net] ...")})));
   EXPECT_THAT(ftp.calls, Not(Contains("DeleteFile(a.bin)")));
-  EXPECT_EQ(ReadFile(LocalPath("a.bin")), "previous");
-  EXPECT_THAT(FolderNames(local), ElementsAre("a.bin"));
+  EXPECT_THAT(FolderNames(local), IsEmpty());
+  EXPECT_EQ(state.LocalVars[0], (VariableSlot{true, "a.bin"}));
   EXPECT_FALSE(state.ErrorFlag);
 }
 
