@@ -168,6 +168,17 @@ void Walker::Conclude(const FolderFile& file, const FileOutcome& outcome,
     Record(*outcome.error);
     return;
   }
+  // The server said it sent all, but less than the listing's size is here (a connection ended
+  // early with "226" anyway, or a file shrunk since it was listed): not complete. A file that
+  // grew since is.
+  if (file.known_size && outcome.size < *file.known_size) {
+    Record(FtpError(ErrorCode::kTransferIncomplete,
+                    fmt::format("RETR {} ended at {} of the {} bytes listed although the server "
+                                "reported success: the copy {} is incomplete",
+                                PrintableText(file.name, 300), outcome.size, *file.known_size,
+                                PrintableText(file.local.string(), 1000))));
+    return;
+  }
   result_.bytes += outcome.bytes;
   ++result_.files;
   Report({JoinRelative(relative, file.name), file.local.string(), outcome.size, false});

@@ -361,8 +361,7 @@ void Lane::Conclude(Job& job) {
   try {
     if (batch_.binary) {
       CheckReceivedLength("RETR " + PrintableText(batch_.files[job.index].name, 300), job.bytes,
-                          job.preliminary, batch_.files[job.index].known_size, job.offset,
-                          *job.final);
+                          job.preliminary, job.offset, *job.final);
     }
     outcome.size = job.file->Commit();
     outcome.bytes = job.bytes;

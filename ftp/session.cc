@@ -259,7 +259,7 @@ Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
   TransferRequest request{"RETR " + remote, offset, core_->type == TransferType::kImage,
                           known_size, another_follows, remote};
   const TransferOutcome outcome = RunTransfer(*core_, request, sink);
-  return {outcome.offset, outcome.bytes, outcome.size_checked};
+  return {outcome.offset, outcome.bytes};
 }
 
 std::optional<std::int64_t> Session::Size(const std::string& path) {

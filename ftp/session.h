@@ -73,13 +73,14 @@ class Session {
   std::optional<std::string> FolderId();
 
   struct Retrieved {
-    std::int64_t offset = 0;    // where the data started (0 when the server refused REST)
-    std::int64_t bytes = 0;     // received
-    bool size_checked = false;  // compared with the size the 150 reply or `known_size` gave
+    std::int64_t offset = 0;  // where the data started (0 when the server refused REST)
+    std::int64_t bytes = 0;   // received
   };
   // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST);
-  // a server that does not answer 350 sends the file whole and `sink` starts over. `known_size` (from a listing) checks the byte count of a
-  // binary transfer when the server announces none. `another_follows`: the next call is
+  // a server that does not answer 350 sends the file whole and `sink` starts over. A binary
+  // transfer fails when the 150 reply announced a size and fewer or more bytes came; whether a
+  // copy is whole against its listing is the caller's judgement. `known_size` (from a listing)
+  // is the progress total where the server announces none. `another_follows`: the next call is
   // another Retrieve, whose passive-mode request may then be sent ahead.
   Retrieved Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
                      std::optional<std::int64_t> known_size = std::nullopt,

@@ -190,22 +190,24 @@ std::string LetterBytes(std::size_t size) {
   return text;
 }
 
-TEST(EngineTranscript, The226ThatComesWithThe150BeforeTheDataIsKept) {
+TEST(EngineTranscript, The226BeforeTheDataIsKeptAndOnlyAnAnnouncedSizeJudgesTheLength) {
   // pyftpdlib sends both replies in one packet for small files; here the 226 even precedes
-  // every data byte. The transfer must end at the data's end-of-file, not at the 226.
+  // every data byte. The transfer must end at the data's end-of-file, not at the 226. A size
+  // announced in the 150 reply must be met exactly; without one, no SIZE is asked afterwards
+  // (a log still being written has grown by then): judging against a listing is the caller's.
   const std::string content = LetterBytes(300000);
+  const auto retr = [](const char* command, const char* preliminary, std::string data) {
+    return json{{"expect", command},
+                {"reply", {preliminary, "226 Transfer complete."}},
+                {"data", std::move(data)}};
+  };
+  const json epsv = {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}};
   ScriptedFtp server(WithLogin({
-      Step("TYPE I", {"200 Binary."}),
-      {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
-      {{"expect", "RETR big.bin"},
-       {"reply", {"150 Opening.", "226 Transfer complete."}},
-       {"data", content}},
-      Step("SIZE big.bin", {"213 300000"}),
-      {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
-      {{"expect", "RETR big.bin"},
-       {"reply", {"150 Opening.", "226 Transfer complete."}},
-       {"data", content.substr(0, 1000)}},
-      Step("SIZE big.bin", {"213 300000"}),
+      Step("TYPE I", {"200 Binary."}), epsv,
+      retr("RETR big.bin", "150 Opening.", content), epsv,
+      retr("RETR big.bin", "150 Opening (300000 bytes).", content.substr(0, 1000)), epsv,
+      retr("RETR grown.log", "150 Opening (10 bytes).", content.substr(0, 20)), epsv,
+      retr("RETR growing.log", "150 Opening.", content.substr(0, 20)),
   }).dump());
   TempDir local;
   Session session;
@@ -213,14 +215,19 @@ TEST(EngineTranscript, The226ThatComesWithThe150BeforeTheDataIsKept) {
   session.Login(Direct(server));
   GetFile(session, "big.bin", local.path().string());
   EXPECT_TRUE(ReadFile(local / "big.bin") == content);
-  // The same with the data cut short: the SIZE check after the transfer catches it.
   const FtpError short_copy =
       CatchFtpError([&] { GetFile(session, "big.bin", local.path().string()); });
   EXPECT_EQ(short_copy.code(), ErrorCode::kTransferIncomplete);
   EXPECT_STREQ(short_copy.what(),
                "RETR big.bin ended after 1000 of 300000 bytes although the server reported "
-               "success");
+               "success: 226 Transfer complete.");
   EXPECT_TRUE(ReadFile(local / "big.bin") == content);
+  const FtpError long_copy =
+      CatchFtpError([&] { GetFile(session, "grown.log", local.path().string()); });
+  EXPECT_EQ(long_copy.code(), ErrorCode::kTransferIncomplete);
+  EXPECT_STREQ(long_copy.what(), "RETR grown.log brought 20 bytes, more than the 10 the server "
+                                 "announced: 150 Opening (10 bytes).");
+  EXPECT_EQ(GetFile(session, "growing.log", local.path().string()).bytes, 20);
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
 }
