@@ -24,6 +24,13 @@ std::string TemporaryName(std::mt19937_64& random) {
   return fmt::format(".pullwire-{:016x}.part", random());
 }
 
+// The permission bits a replaced regular file at `path` hands on; nullopt when none stands there.
+std::optional<mode_t> EarlierMode(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return info.st_mode & 0777;
+}
+
 // Seeded once per thread: seeding for every file would read the entropy source per download.
 std::mt19937_64& Random() {
   thread_local std::mt19937_64 random = [] {
@@ -55,7 +62,9 @@ LocalCopy LocalCopy::Create(const std::string& local_folder, const std::string& 
     if (kind == Destination::kFolder) {
       if (::mkdir(temp.c_str(), 0700) == 0) return LocalCopy(temp / name, temp);
     } else {
-      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      // Until it takes the earlier file's bits, the new copy is no more open than that file.
+      const mode_t mode = EarlierMode((folder / name).string()) ? 0600 : 0666;
+      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
       if (fd >= 0) {
         ::close(fd);
         return LocalCopy(temp, {});
@@ -99,6 +108,10 @@ std::optional<std::int64_t> LocalCopy::Length() const {
 }
 
 void LocalCopy::PlaceAt(const std::string& final_path) {
+  if (const std::optional<mode_t> mode = EarlierMode(final_path);
+      mode && ::chmod(written_.c_str(), *mode) != 0) {
+    ThrowSystem("give the downloaded file the permissions of", final_path, errno);
+  }
   if (::rename(written_.c_str(), final_path.c_str()) != 0) {
     ThrowSystem("put the downloaded file in place as", final_path, errno);
   }

@@ -22,9 +22,11 @@ class LocalCopy {
     kFolder,  // a folder: the component writes the file under its remote name into it
   };
 
-  // Reserves a unique temporary name in `local_folder`: a file created exclusively (never
-  // through a symbolic link), or for kFolder a private folder. Throws std::runtime_error naming
-  // the folder and the system's reason when nothing can be created there.
+  // Reserves a unique temporary name in `local_folder` for the file `name`: a file created
+  // exclusively (never through a symbolic link; readable by its owner only while a file `name`
+  // stands there, whose permission bits it takes when placed), or for kFolder a private folder.
+  // Throws std::runtime_error naming the folder and the system's reason when nothing can be
+  // created there.
   static LocalCopy Create(const std::string& local_folder, const std::string& name, Destination kind);
 
   LocalCopy(LocalCopy&& other) noexcept;
@@ -42,7 +44,9 @@ class LocalCopy {
   // Length of the written file; nullopt when there is no regular file (or it cannot be read).
   std::optional<std::int64_t> Length() const;
   // Renames the written file to `final_path` (replacing a file or symbolic link there, never
-  // following it). Throws std::runtime_error with the system's reason; the copy stays pending.
+  // following it); a regular file replaced there hands on its permission bits (read, write and
+  // execute; set-id bits are not carried over). Throws std::runtime_error with the system's
+  // reason; the copy stays pending.
   void PlaceAt(const std::string& final_path);
   // Removes the written file and the temporary folder; never fails.
   void Discard() noexcept;

@@ -110,6 +110,36 @@ TEST_F(PyFtpdRun, AsciiTransferWritesLineFeedsAndCountsAsComplete) {
   EXPECT_FALSE(std::filesystem::exists(Pub(server) / "crlf.txt"));
 }
 
+// Overwriting keeps the earlier file's permission bits (0600 stays 0600, 0751 stays 0751),
+// whether the new copy is renamed over it (flat mode) or written in place (folder mode).
+TEST_F(PyFtpdRun, OverwritingKeepsTheEarlierFilesPermissionBits) {
+  namespace fs = std::filesystem;
+  struct Row {
+    const char* mode;
+    std::map<std::string, std::string> slots;
+    const char* path;  // below /pub and LocalDir
+    fs::perms earlier;
+  } rows[] = {
+      {"flat", {{"ProcessAll", "1"}}, "a.bin", fs::perms::owner_read | fs::perms::owner_write},
+      {"flat", {{"ProcessAll", "1"}}, "x.sh", fs::perms(0751)},
+      {"folder", {{"IncludeSubdir", "1"}}, "dir/b.bin",
+       fs::perms::owner_read | fs::perms::owner_write},
+  };
+  PyFtpd server(Options());
+  for (const Row& row : rows) WriteFile(Pub(server) / row.path, "new content");
+  for (const Row& row : rows) {
+    WriteFile(LocalPath(row.path), "earlier");
+    fs::permissions(LocalPath(row.path), row.earlier);
+  }
+  for (const Row& row : rows) {
+    Run(server, row.slots);
+    EXPECT_EQ(ReadFile(LocalPath(row.path)), "new content") << row.mode << " " << row.path;
+    EXPECT_EQ(fs::status(LocalPath(row.path)).permissions(), row.earlier)
+        << row.mode << " " << row.path;
+  }
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
 struct LinkProbeCase {
   const char* name;
   std::string folder;  // the listed folder, under the server's root
