@@ -31,6 +31,7 @@ enum class ErrorCode : std::int32_t {
   kTooDeep = 11017,             // a folder walk reached its depth bound
   kListingTooLarge = 11018,     // a listing over the cap on its text
   kTooManyEntries = 11019,      // a folder walk reached its bound on listed entries
+  kCancelled = 11020,           // the host asked the run to stop (a signal to `pullwire run`)
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 

@@ -105,7 +105,7 @@ class Walker {
 };
 
 void Walker::Record(const FtpError& error) {
-  if (!session_.logged_in()) throw error;
+  if (!session_.logged_in() || error.code() == ErrorCode::kCancelled) throw error;
   if (!first_error_) first_error_ = error;
 }
 

@@ -442,7 +442,7 @@ std::vector<FileOutcome> FetchFolderFiles(Session& main, const std::vector<Extra
     }
     if (fds.empty()) break;
     // A failed poll counts as woken: the reads that follow report what is wrong.
-    PollUntil(core.sys, fds.data(), fds.size(), *earliest);
+    PollUntil(core.sys, fds.data(), fds.size(), *earliest, core.net.cancel());
     for (const auto& lane : lanes) lane->Serve(fds);
     for (const auto& lane : lanes) lane->CheckDeadline();
   }

@@ -73,6 +73,8 @@ TransferType Session::transfer_type() const { return core_->type; }
 void Session::set_proxy(const ProxySettings& proxy) { core_->proxy = proxy; }
 void Session::set_trace(TraceHandler trace) { core_->control.set_trace(std::move(trace)); }
 void Session::set_zero_copy(bool zero_copy) { core_->buffers.splice_enabled = zero_copy; }
+void Session::set_cancel_fd(int fd) { core_->net.set_cancel_fd(fd); }
+int Session::cancel_fd() const { return core_->net.cancel().configured_fd(); }
 void Session::set_progress_handler(ProgressHandler handler) {
   core_->progress = std::move(handler);
 }
@@ -113,7 +115,8 @@ void Session::Logout() noexcept {
   core_->connector.Cancel();
   if (!was_open) return;
   // "221 Goodbye." is awaited so that the server logs a clean end, but not for long: a 421 or
-  // silence is fine too.
+  // silence is fine too. Also when the host asked the run to stop.
+  const CancelWatch::Suspended wind_down(core_->net.cancel());
   const Milliseconds saved = core_->control.timeout();
   core_->control.set_timeout(std::min(saved, kQuitWait));
   try {

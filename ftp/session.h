@@ -46,6 +46,11 @@ class Session {
   // Every download (Retrieve, so GetFile and GetMatching alike) reports its progress to
   // `handler` under the remote name it was asked for; an empty handler costs nothing.
   void set_progress_handler(ProgressHandler handler);
+  // A descriptor of the host's that becomes readable when the run is to stop (-1: none): every
+  // wait watches it and ends with kCancelled; Logout still says QUIT. The host keeps it open
+  // and readable until the call returns.
+  void set_cancel_fd(int fd);
+  int cancel_fd() const;
 
   bool logged_in() const;
   // What the last Login was given, so that further sessions can log in the same way.

@@ -26,6 +26,7 @@ void AbortTransfer(SessionCore& core, Tcp::socket& data) {
   core.connector.Cancel();
   ControlConnection& control = core.control;
   if (!control.is_open()) return;
+  const CancelWatch::Suspended wind_down(control.cancel());
   const Milliseconds saved = control.timeout();
   control.set_timeout(std::min(saved, kAbortDrain));
   bool in_step = false;

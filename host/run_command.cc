@@ -1,11 +1,14 @@
 // `pullwire run COMMAND_FILE`: the host's side of a run. Loads the plug-in through its exports,
 // serves a message daemon under an instance of its own, executes the command and prints every
 // message as it arrives, then the variable slots the run filled. On a terminal a long download
-// also shows a progress line on stderr; --dry-run only tells what the run would do.
+// also shows a progress line on stderr; --dry-run only tells what the run would do. SIGINT,
+// SIGTERM and SIGHUP end the run through its error ending, with exit status 128 + the signal.
+#include <signal.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -16,6 +19,7 @@
 #include "host/host_error.h"
 #include "host/message_daemon.h"
 #include "host/progress_line.h"
+#include "host/run_signals.h"
 #include "host/toolbox_loader.h"
 
 namespace pullwire::host {
@@ -28,7 +32,8 @@ struct RunOptions {
   std::optional<std::string> password_env;
 };
 
-// The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use.
+// The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use. A closed
+// output loses the lines, without an error.
 void PrintVariables(_Toolbox& box) {
   for (const bool global : {false, true}) {
     for (std::int16_t index = 0; index < 16; ++index) {
@@ -36,7 +41,9 @@ void PrintVariables(_Toolbox& box) {
       const com::HRESULT hr = global ? box.get_GlobalVar(index, &slot) : box.get_LocalVar(index, &slot);
       Check(hr, fmt::format("{}({}) failed", global ? "GlobalVar" : "LocalVar", index));
       if (slot.Use == com::kVariantFalse) continue;
-      fmt::print("{}({}) = {}\n", global ? "GlobalVar" : "LocalVar", index, slot.Value);
+      const std::string line =
+          fmt::format("{}({}) = {}\n", global ? "GlobalVar" : "LocalVar", index, slot.Value);
+      std::fwrite(line.data(), 1, line.size(), stdout);
     }
   }
 }
@@ -71,8 +78,11 @@ int Run(const RunOptions& run, const HostOptions& options) {
     return 0;
   }
 
+  // Before the message daemon's thread starts, which inherits the blocked signals.
+  RunSignals signals;
   LoadedToolbox loaded = LoadToolbox(options.library);
   _Toolbox& box = *loaded.toolbox.get();
+  signals.Attach(box);
   // Progress only for a person watching: never into a pipe, a file or the host's messages.
   const com::ComPtr<ProgressLine> progress =
       !run.quiet && ::isatty(STDERR_FILENO) == 1 ? AttachProgressLine(box) : nullptr;
@@ -89,6 +99,7 @@ int Run(const RunOptions& run, const HostOptions& options) {
   Check(box.put_AutoLog(run.quiet ? com::kVariantFalse : com::kVariantTrue), "AutoLog failed");
   com::Variant result;
   Check(box.Execute("PULLWIRE", RecordArray(file.record), &result), "Execute failed");
+  signals.Detach(box);
   // SetMessage calls are answered before SendHostMessage returns: every message is printed.
   daemon.Stop();
   if (progress) {
@@ -101,6 +112,7 @@ int Run(const RunOptions& run, const HostOptions& options) {
   std::fflush(stdout);
   PrintVariables(box);
   std::fflush(stdout);
+  if (const int signal = signals.Received(); signal != 0) return 128 + signal;
   return error == com::kVariantFalse ? 0 : 1;
 }
 

@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::int32_t kImageTransfer = 1;
 
+// Called in a handler: a cancellation goes on to the run's error ending.
 void Fail(RunContext& run, const std::string& routine, const std::exception& error) {
+  if (IsCancellation(error)) throw;
   run.messages.SendHostMessage("ERROR_" + routine + ": " + error.what(), kErrorMessage);
   run.state.ErrorFlag = true;
 }

@@ -257,5 +257,26 @@ TEST(LocalCopy, DiscardsWhatWasNotPlacedAndNeverFollowsLinks) {
   EXPECT_FALSE(IsSafeLocalName("a\x7f"));
 }
 
+// Temporary names carry the writer's process id; only ours of writers that are gone are removed
+// (no process can have the id 4194305), files and a ZIP entry's folder alike.
+TEST(LocalCopy, LeftoversOfWritersThatAreGoneAreRemoved) {
+  TempDir folder("leftovers");
+  const std::string mine = LocalCopy::Create(folder.path().string(), "a", LocalCopy::Destination::kFile)
+                               .written().filename().string();  // discarded again at once
+  EXPECT_TRUE(mine.starts_with(".pullwire-" + std::to_string(::getpid()) + "-")) << mine;
+  const std::string live = ".pullwire-" + std::to_string(::getppid()) + "-1.part";
+  const std::vector<std::string> kept = {live, ".pullwire-0-1.part", ".pullwire-x-1.part",
+                                         ".pullwire-4194305.part", "4194305-1.part", "a.txt"};
+  for (const std::string& name : kept) WriteFile(folder / name, "kept");
+  WriteFile(folder / ".pullwire-4194305-1.part", "gone");
+  WriteFile(folder / ".pullwire-4194305-2.part" / "z.zip", "gone");
+  std::filesystem::create_symlink(folder / "a.txt", folder / ".pullwire-4194305-3.part");
+  EXPECT_EQ(RemoveLeftoverCopies(folder.path().string()), 2);
+  std::vector<std::string> expected = kept;
+  expected.push_back(".pullwire-4194305-3.part");  // a link is nothing this program made
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FolderNames(folder.path()), expected);
+}
+
 }  // namespace
 }  // namespace pullwire::testing
