@@ -8,11 +8,16 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 
+#include "com/error_info.h"
+#include "com/runtime_folder.h"
+#include "com/server_lock.h"
 #include "host/command_file.h"
 #include "host/commands.h"
 #include "host/dry_run.h"
@@ -31,6 +36,48 @@ struct RunOptions {
   bool dry_run = false;
   std::optional<std::string> password_env;
 };
+
+// Each run serves its messages under an instance of its own, "pullwire-run-<pid>".
+constexpr std::string_view kInstancePrefix = "pullwire-run-";
+constexpr std::string_view kDaemonPrefix = "nrvd";
+constexpr std::string_view kDaemonSuffix = ".IPCdaemon";
+
+// The process id in a run's daemon ProgID ("nrvdpullwire-run-4711.IPCdaemon"), else 0.
+pid_t RunOfDaemon(std::string_view prog_id) {
+  const std::size_t prefix = kDaemonPrefix.size() + kInstancePrefix.size();
+  if (prog_id.size() <= prefix + kDaemonSuffix.size() || !prog_id.ends_with(kDaemonSuffix) ||
+      prog_id.substr(0, prefix) != fmt::format("{}{}", kDaemonPrefix, kInstancePrefix)) {
+    return 0;
+  }
+  const std::string_view digits = prog_id.substr(prefix, prog_id.size() - prefix - kDaemonSuffix.size());
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+  return error == std::errc() && end == digits.data() + digits.size() && pid > 0 ? pid : 0;
+}
+
+// What runs that could not end cleanly (SIGKILL, a crash) left in the run-time folder: their
+// daemon's socket and lock file. Only those of runs no longer alive, and only while no server
+// holds the lock.
+void RemoveStaleRunDaemons() {
+  std::filesystem::path folder;
+  if (com::Failed(com::LocalServerFolder(/*create=*/false, &folder))) {
+    com::GetErrorInfo();
+    return;
+  }
+  std::set<std::string> stale;
+  try {
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
+      std::string name = item.path().filename().string();
+      if (name.ends_with(".lock")) name.resize(name.size() - 5);
+      const pid_t pid = RunOfDaemon(name);
+      if (pid != 0 && ::kill(pid, 0) != 0 && errno == ESRCH) stale.insert(name);
+    }
+  } catch (const std::exception&) {
+    // A folder that changes while it is read: what was found is removed, the rest next time.
+  }
+  for (const std::string& prog_id : stale) com::RemoveStaleServerFiles(prog_id);
+}
 
 // The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use. A closed
 // output loses the lines, without an error.
@@ -87,7 +134,8 @@ int Run(const RunOptions& run, const HostOptions& options) {
   const com::ComPtr<ProgressLine> progress =
       !run.quiet && ::isatty(STDERR_FILENO) == 1 ? AttachProgressLine(box) : nullptr;
   MessagePrinter printer(stdout);
-  const std::string instance = fmt::format("pullwire-run-{}", ::getpid());
+  RemoveStaleRunDaemons();
+  const std::string instance = fmt::format("{}{}", kInstancePrefix, ::getpid());
   MessageDaemon daemon(instance, [&printer, &progress](const HostMessage& message) {
     if (progress) progress->Clear();  // a message starts at the left margin
     printer.Print(message);

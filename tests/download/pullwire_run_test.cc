@@ -241,14 +241,16 @@ bool HoldsPartialFile(const std::filesystem::path& folder, pid_t pid = 0) {
 }
 
 // SIGINT, SIGTERM and SIGHUP during a download end the run through its error ending: the
-// partial file goes, the session says QUIT, and the exit status tells the signal. SIGKILL leaves
-// the partial file behind: the next run removes it, its writer being gone.
+// partial file goes, the session says QUIT, the daemon's socket and lock file go, and the exit
+// status tells the signal. SIGKILL leaves the partial file and the daemon's files behind: the
+// next run removes them, its writer being gone.
 TEST_F(PullwireRun, SignalsEndTheRunThroughItsErrorEnding) {
   PrivateEnvironment env;
   options_.throttle = 64 * 1024;  // 1 MiB takes 16 s
   PyFtpd server(options_);
   WriteFile(server.root() / "pub" / "reports" / "big.csv", std::string(1 << 20, 'x'));
   const auto file = Example("reports.json", server);
+  const std::filesystem::path daemons = env.runtime() / "norvik";
   int quits = 0;
   for (const int signal : {SIGKILL, SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
@@ -264,11 +266,13 @@ TEST_F(PullwireRun, SignalsEndTheRunThroughItsErrorEnding) {
     const std::vector<std::string> log = server.CommandLog();
     if (signal == SIGKILL) {
       EXPECT_TRUE(HoldsPartialFile(local_.path()));
+      EXPECT_THAT(Names(daemons), ::testing::SizeIs(2));  // the socket and its lock file
       continue;
     }
     EXPECT_THAT(result.out, HasSubstr("  ERROR  ERROR_PULL-WIRE [cancelled: the host asked the "
                                       "run to stop]\n"));
     EXPECT_THAT(Names(local_.path()), ::testing::IsEmpty());
+    EXPECT_THAT(Names(daemons), ::testing::IsEmpty());
     EXPECT_EQ(std::count(log.begin(), log.end(), "QUIT"), ++quits);
   }
 }
