@@ -33,6 +33,7 @@ class EntryTable final : public ListingStore {
   // below).
   void Add(const EntryFields& fields) override;
   void RemoveLast() override;
+  std::size_t kept_text() const override { return text_.size(); }
 
   EntryView at(std::size_t index) const;
   // Gives back the room reserved for growth once the listing is complete.

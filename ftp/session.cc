@@ -17,9 +17,6 @@
 namespace pullwire::ftp {
 namespace {
 
-// A hostile server could send an endless listing. 64 MiB is about a million UNIX lines.
-constexpr std::size_t kListingLimit = std::size_t{64} << 20;
-
 // How long Logout waits for the reply to QUIT.
 constexpr Milliseconds kQuitWait{3000};
 
@@ -208,7 +205,7 @@ void Session::ReadListing(ListingStore& store, ListingNotes& notes, ListingSynta
     core_->type = wanted;
   }
   ListingBuilder builder(syntax, store, notes);
-  ListingSink sink(builder, kListingLimit);
+  ListingSink sink(builder, ListingLimits{});
   const bool mlsd = syntax == ListingSyntax::kMlsd;
   RunTransfer(*core_, TransferRequest{mlsd ? "MLSD" : "LIST", 0, false, std::nullopt, false},
               sink);

@@ -71,7 +71,8 @@ class Session {
   // The working folder's listing, parsed as it arrives and packed for size (a listing of
   // millions of entries): from MLSD where the server's FEAT (asked once per session) offers it
   // with exact types and sizes, else from LIST, also for the rest of the session once the
-  // server refuses MLSD as not implemented. More than 64 MiB of text throws kListingTooLarge.
+  // server refuses MLSD as not implemented. A listing that keeps more than 64 MiB of text, or
+  // sends more than 256 MiB, throws kListingTooLarge.
   EntryTable ListTable();
   // The working folder's unique id (RFC 3659 "unique" fact, by MLST) where the server's MLSD
   // gives folders one; nullopt otherwise. Two paths with the same id lead to one folder.
