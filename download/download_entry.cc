@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "plugin/variable_slots.h"
-#include "remote/local_paths.h"
 #include "plugin/vb_error.h"
+#include "remote/local_paths.h"
 
 namespace pullwire {
 namespace {
@@ -45,11 +45,11 @@ void DiscardShortCopy(RunContext& run, TransferSpan& span, const std::string& na
   span.copy().Discard();
   const std::string& path = run.state.CurrentLocalPath;
   const bool earlier = LocalFileExists(path) && ::unlink(path.c_str()) == 0;
-  run.messages.SendHostMessage(
-      "Download incomplete [" + name + "]: " + std::to_string(received) + " of " +
-          std::to_string(listed) + " bytes received; the copy was discarded" +
-          (earlier ? " and the earlier local file removed" : ""),
-      kWarningMessage);
+  run.messages.SendHostMessage("Download incomplete [" + name + "]: " + std::to_string(received) +
+                                   " of " + std::to_string(listed) +
+                                   " bytes received; the copy was discarded" +
+                                   (earlier ? " and the earlier local file removed" : ""),
+                               kWarningMessage);
 }
 
 // The completeness check; everything in it that fails leaves the copy where it is.

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fmt/core.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,8 +15,6 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
-
-#include <fmt/core.h>
 
 namespace pullwire {
 namespace {
@@ -85,7 +84,8 @@ LocalCopy LocalCopy::Create(const std::string& local_folder, const std::string& 
     } else {
       // Until it takes the earlier file's bits, the new copy is no more open than that file.
       const mode_t mode = EarlierMode((folder / name).string()) ? 0600 : 0666;
-      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+      const int fd =
+          ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
       if (fd >= 0) {
         ::close(fd);
         return LocalCopy(temp, {});

@@ -32,12 +32,11 @@ void EntryTable::Add(const EntryFields& fields) {
       std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("a listing with more than 4 GiB of names");
   }
-  rows_.push_back(Row{static_cast<std::uint32_t>(text_.size()),
-                      static_cast<std::uint32_t>(fields.name.size()), fields.size,
-                      static_cast<std::uint16_t>(fields.permission_bits & 07777),
-                      static_cast<std::uint16_t>(target.size()),
-                      static_cast<std::uint8_t>(modified.size()),
-                      static_cast<std::uint8_t>(unique.size()), fields.type, fields.format});
+  rows_.push_back(
+      Row{static_cast<std::uint32_t>(text_.size()), static_cast<std::uint32_t>(fields.name.size()),
+          fields.size, static_cast<std::uint16_t>(fields.permission_bits & 07777),
+          static_cast<std::uint16_t>(target.size()), static_cast<std::uint8_t>(modified.size()),
+          static_cast<std::uint8_t>(unique.size()), fields.type, fields.format});
   text_.append(fields.name);
   text_.append(modified);
   text_.append(target);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "ftp/data_sink.h"
-#include "ftp/errors.h"
 #include "ftp/entry_table.h"
+#include "ftp/errors.h"
 #include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
 #include "ftp/local_folder.h"
@@ -276,9 +276,15 @@ void Walker::Walk(const LocalFolder& local, const std::string& here, const std::
     const EntryView entry = listing.at(i);
     if (!Wanted(entry, depth)) continue;
     switch (entry.type) {
-      case EntryType::kFile: files.push_back(entry); break;
-      case EntryType::kFolder: folders.push_back(entry); break;
-      case EntryType::kLink: links.push_back(entry); break;
+      case EntryType::kFile:
+        files.push_back(entry);
+        break;
+      case EntryType::kFolder:
+        folders.push_back(entry);
+        break;
+      case EntryType::kLink:
+        links.push_back(entry);
+        break;
     }
   }
   FetchFiles(files, local, here, relative);

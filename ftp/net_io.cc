@@ -2,11 +2,11 @@
 #include "ftp/net_io.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 
 #include <asio/connect.hpp>
 #include <asio/read.hpp>
 #include <asio/write.hpp>
-#include <fmt/format.h>
 #include <memory>
 
 #include "ftp/errors.h"

@@ -405,9 +405,10 @@ void Lane::CheckDeadline() {
   if (dead_ || !busy() || !deadline_.Passed()) return;
   std::string what = "no reply from the server";
   if (job_ && job_->window_bytes > 0) {
-    what = fmt::format("the transfer stalled: only {} bytes (less than 1 KiB) from the server "
-                       "during {}",
-                       job_->window_bytes, Subject());
+    what = fmt::format(
+        "the transfer stalled: only {} bytes (less than 1 KiB) from the server "
+        "during {}",
+        job_->window_bytes, Subject());
   } else if (job_) {
     what = "no reply or data from the server during " + Subject();
   }
@@ -437,8 +438,9 @@ std::vector<FileOutcome> FetchFolderFiles(Session& main, const std::vector<Extra
   main.ApplyTransferType();
   // A passive-mode request sent ahead by an earlier transfer is answered first.
   if (!core.control.ahead().empty()) core.control.TakeAhead();
-  Batch batch{here, local, files, outcomes, {}, core.buffers, core.progress,
-              core.type == TransferType::kImage, std::nullopt};
+  Batch batch{here,        local,        files,         outcomes,
+              {},          core.buffers, core.progress, core.type == TransferType::kImage,
+              std::nullopt};
   for (std::size_t i = 0; i < files.size(); ++i) batch.queue.push_back(i);
   std::vector<std::unique_ptr<Lane>> lanes;
   lanes.push_back(std::make_unique<Lane>(main, nullptr, batch));

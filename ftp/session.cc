@@ -207,7 +207,7 @@ void Session::ReadListing(ListingStore& store, ListingNotes& notes, ListingSynta
   ListingBuilder builder(syntax, store, notes);
   ListingSink sink(builder, ListingLimits{});
   const bool mlsd = syntax == ListingSyntax::kMlsd;
-  RunTransfer(*core_, TransferRequest{mlsd ? "MLSD" : "LIST", 0, false, std::nullopt, false},
+  RunTransfer(*core_, TransferRequest{mlsd ? "MLSD" : "LIST", 0, false, std::nullopt, false, {}},
               sink);
 }
 

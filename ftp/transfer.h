@@ -1,7 +1,7 @@
 // One data transfer (RETR or LIST) from the data connection's set-up to the verdict: complete
 // only when the data reached end-of-file AND the 226/250 arrived (in either order), then the
-// byte count checked where the server announced a size; otherwise the abort path (ABOR, a bounded drain,
-// the session closed when its state stays unclear).
+// byte count checked where the server announced a size; otherwise the abort path (ABOR, a bounded
+// drain, the session closed when its state stays unclear).
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@ struct TransferRequest {
 
 struct TransferOutcome {
   std::int64_t offset = 0;    // where the data started: rest_offset, or 0 when REST was refused
-  std::int64_t bytes = 0;  // received
+  std::int64_t bytes = 0;     // received
 };
 
 // Ends a transfer that cannot complete: closes `data`, then ABOR and NOOP to find where the reply

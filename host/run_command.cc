@@ -3,10 +3,9 @@
 // message as it arrives, then the variable slots the run filled. On a terminal a long download
 // also shows a progress line on stderr; --dry-run only tells what the run would do. SIGINT,
 // SIGTERM and SIGHUP end the run through its error ending, with exit status 128 + the signal.
+#include <fmt/format.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <fmt/format.h>
 
 #include <charconv>
 #include <cstdio>
@@ -49,7 +48,8 @@ pid_t RunOfDaemon(std::string_view prog_id) {
       prog_id.substr(0, prefix) != fmt::format("{}{}", kDaemonPrefix, kInstancePrefix)) {
     return 0;
   }
-  const std::string_view digits = prog_id.substr(prefix, prog_id.size() - prefix - kDaemonSuffix.size());
+  const std::string_view digits =
+      prog_id.substr(prefix, prog_id.size() - prefix - kDaemonSuffix.size());
   pid_t pid = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
   return error == std::errc() && end == digits.data() + digits.size() && pid > 0 ? pid : 0;

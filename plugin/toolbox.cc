@@ -2,7 +2,6 @@
 #include "plugin/toolbox.h"
 
 #include <fcntl.h>
-
 #include <fmt/format.h>
 
 #include "plugin/command_record.h"
@@ -50,12 +49,13 @@ std::string UpperCaseModuleId(const std::string& module) { return UpperCaseText(
 Toolbox::Toolbox(PluginModule& module) : RefCounted(&module.objects()), module_(module) {}
 
 com::HRESULT Toolbox::QueryInterface(const com::Guid& iid, void** object) {
-  return com::QueryInterfaceFrom(iid, object,
-                                 {com::Expose<_Toolbox>(this, IID__Toolbox),
-                                  com::Expose<com::IDispatch>(this, com::IID_IDispatch),
-                                  com::Expose<com::IProvideTypeLibrary>(this, com::IID_IProvideTypeLibrary),
-                                  com::Expose<IToolboxProgress>(this, IID_IToolboxProgress),
-                                  com::Expose<IToolboxCancel>(this, IID_IToolboxCancel)});
+  return com::QueryInterfaceFrom(
+      iid, object,
+      {com::Expose<_Toolbox>(this, IID__Toolbox),
+       com::Expose<com::IDispatch>(this, com::IID_IDispatch),
+       com::Expose<com::IProvideTypeLibrary>(this, com::IID_IProvideTypeLibrary),
+       com::Expose<IToolboxProgress>(this, IID_IToolboxProgress),
+       com::Expose<IToolboxCancel>(this, IID_IToolboxCancel)});
 }
 
 com::HRESULT Toolbox::GetTypeLibrary(const com::TypeLibraryInfo** library) {

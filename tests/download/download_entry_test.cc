@@ -109,12 +109,15 @@ TEST_F(FileTransfer, ShortCopyIsRemovedWithTheEarlierFileCountedAndNeverDeletedR
   ftp.get_faults["a.bin"] = GetFault{60, false, std::nullopt};
   WriteFile(LocalPath("a.bin"), "previous");
   Run({{"AutoDelete", "1"}, {"SaveFilename", "1"}, {"ProcessAll", "0"}});
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Info("Number of files & directories found: 1"), Info(Downloading("a.bin", 100)),
-      Warning("Download incomplete [a.bin]: 60 of 100 bytes received; the copy was discarded "
-              "and the earlier local file removed"),
-      Info("Downloaded [a.bin] <unknown> kBps"), Info("Number of files downloaded : 1"),
-      Info("Disconnecting from [ftp.example.net] ...")})));
+  EXPECT_THAT(
+      channel.sent,
+      ElementsAreArray(Then(
+          Opening(),
+          {Info("Number of files & directories found: 1"), Info(Downloading("a.bin", 100)),
+           Warning("Download incomplete [a.bin]: 60 of 100 bytes received; the copy was discarded "
+                   "and the earlier local file removed"),
+           Info("Downloaded [a.bin] <unknown> kBps"), Info("Number of files downloaded : 1"),
+           Info("Disconnecting from [ftp.example.net] ...")})));
   EXPECT_THAT(ftp.calls, Not(Contains("DeleteFile(a.bin)")));
   EXPECT_THAT(FolderNames(local), IsEmpty());
   EXPECT_EQ(state.LocalVars[0], (VariableSlot{true, "a.bin"}));
@@ -261,12 +264,19 @@ TEST(LocalCopy, DiscardsWhatWasNotPlacedAndNeverFollowsLinks) {
 // (no process can have the id 4194305), files and a ZIP entry's folder alike.
 TEST(LocalCopy, LeftoversOfWritersThatAreGoneAreRemoved) {
   TempDir folder("leftovers");
-  const std::string mine = LocalCopy::Create(folder.path().string(), "a", LocalCopy::Destination::kFile)
-                               .written().filename().string();  // discarded again at once
+  const std::string mine =
+      LocalCopy::Create(folder.path().string(), "a", LocalCopy::Destination::kFile)
+          .written()
+          .filename()
+          .string();  // discarded again at once
   EXPECT_TRUE(mine.starts_with(".pullwire-" + std::to_string(::getpid()) + "-")) << mine;
   const std::string live = ".pullwire-" + std::to_string(::getppid()) + "-1.part";
-  const std::vector<std::string> kept = {live, ".pullwire-0-1.part", ".pullwire-x-1.part",
-                                         ".pullwire-4194305.part", "4194305-1.part", "a.txt"};
+  const std::vector<std::string> kept = {live,
+                                         ".pullwire-0-1.part",
+                                         ".pullwire-x-1.part",
+                                         ".pullwire-4194305.part",
+                                         "4194305-1.part",
+                                         "a.txt"};
   for (const std::string& name : kept) WriteFile(folder / name, "kept");
   WriteFile(folder / ".pullwire-4194305-1.part", "gone");
   WriteFile(folder / ".pullwire-4194305-2.part" / "z.zip", "gone");

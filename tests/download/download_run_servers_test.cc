@@ -122,7 +122,9 @@ TEST_F(PyFtpdRun, OverwritingKeepsTheEarlierFilesPermissionBits) {
   } rows[] = {
       {"flat", {{"ProcessAll", "1"}}, "a.bin", fs::perms::owner_read | fs::perms::owner_write},
       {"flat", {{"ProcessAll", "1"}}, "x.sh", fs::perms(0751)},
-      {"folder", {{"IncludeSubdir", "1"}}, "dir/b.bin",
+      {"folder",
+       {{"IncludeSubdir", "1"}},
+       "dir/b.bin",
        fs::perms::owner_read | fs::perms::owner_write},
   };
   PyFtpd server(Options());

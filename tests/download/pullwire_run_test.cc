@@ -4,11 +4,9 @@
 // file-size limit in the middle of a download.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
 #include <signal.h>
 
+#include <nlohmann/json.hpp>
 #include <regex>
 
 #include "private_environment.h"

@@ -149,9 +149,8 @@ TEST(EngineTranscript, RefusedEpsvAndMlsdFallBackToPasvAndListForTheRestOfTheSes
   EXPECT_EQ(session.ListTable().size(), 1u);
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
-  EXPECT_THAT(server.Transcript(),
-              ElementsAre("USER anna", "PASS anna-pw", "FEAT", "EPSV", "PASV", "MLSD", "PASV",
-                          "LIST", "PASV", "LIST", "QUIT"));
+  EXPECT_THAT(server.Transcript(), ElementsAre("USER anna", "PASS anna-pw", "FEAT", "EPSV", "PASV",
+                                               "MLSD", "PASV", "LIST", "PASV", "LIST", "QUIT"));
 }
 
 TEST(EngineTranscript, RestComesRightBeforeRetrAndARefusalFetchesTheFileWhole) {
@@ -201,14 +200,21 @@ TEST(EngineTranscript, The226BeforeTheDataIsKeptAndOnlyAnAnnouncedSizeJudgesTheL
                 {"reply", {preliminary, "226 Transfer complete."}},
                 {"data", std::move(data)}};
   };
-  const json epsv = {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}};
-  ScriptedFtp server(WithLogin({
-      Step("TYPE I", {"200 Binary."}), epsv,
-      retr("RETR big.bin", "150 Opening.", content), epsv,
-      retr("RETR big.bin", "150 Opening (300000 bytes).", content.substr(0, 1000)), epsv,
-      retr("RETR grown.log", "150 Opening (10 bytes).", content.substr(0, 20)), epsv,
-      retr("RETR growing.log", "150 Opening.", content.substr(0, 20)),
-  }).dump());
+  const json epsv = {
+      {"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}};
+  ScriptedFtp server(
+      WithLogin({
+                    Step("TYPE I", {"200 Binary."}),
+                    epsv,
+                    retr("RETR big.bin", "150 Opening.", content),
+                    epsv,
+                    retr("RETR big.bin", "150 Opening (300000 bytes).", content.substr(0, 1000)),
+                    epsv,
+                    retr("RETR grown.log", "150 Opening (10 bytes).", content.substr(0, 20)),
+                    epsv,
+                    retr("RETR growing.log", "150 Opening.", content.substr(0, 20)),
+                })
+          .dump());
   TempDir local;
   Session session;
   session.set_transfer_type(TransferType::kImage);
@@ -225,8 +231,9 @@ TEST(EngineTranscript, The226BeforeTheDataIsKeptAndOnlyAnAnnouncedSizeJudgesTheL
   const FtpError long_copy =
       CatchFtpError([&] { GetFile(session, "grown.log", local.path().string()); });
   EXPECT_EQ(long_copy.code(), ErrorCode::kTransferIncomplete);
-  EXPECT_STREQ(long_copy.what(), "RETR grown.log brought 20 bytes, more than the 10 the server "
-                                 "announced: 150 Opening (10 bytes).");
+  EXPECT_STREQ(long_copy.what(),
+               "RETR grown.log brought 20 bytes, more than the 10 the server "
+               "announced: 150 Opening (10 bytes).");
   EXPECT_EQ(GetFile(session, "growing.log", local.path().string()).bytes, 20);
   session.Logout();
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
@@ -438,9 +445,13 @@ TEST(EngineTranscript, ListingsAreCappedByTheTextTheyKeepAndEndlessOnesEnd) {
   json script = WithLogin({Step("FEAT", {"500 FEAT not understood."})});
   script.erase(script.end() - 1);  // QUIT comes last
   for (const Row& row : rows) {
-    script.push_back({{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}});
-    script.push_back({{"expect", "LIST"}, {"reply", {"150 Here it comes."}}, {"data", row.line},
-                      {"repeat", row.repeat}, {"after", {"226 Done."}}});
+    script.push_back(
+        {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}});
+    script.push_back({{"expect", "LIST"},
+                      {"reply", {"150 Here it comes."}},
+                      {"data", row.line},
+                      {"repeat", row.repeat},
+                      {"after", {"226 Done."}}});
     if (row.error) {
       script.push_back(Step("ABOR", {"426 Aborted.", "226 Abort done."}));
       script.push_back(Step("NOOP", {"200 NOOP ok."}));
