@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "com/error_info.h"
+#include "com/server_lock.h"
 #include "com/unix_socket.h"
 #include "com/wire_protocol.h"
 
@@ -92,24 +93,30 @@ HRESULT LocalServer::Start() {
 
   // The lock decides who serves: it outlives no process, so a socket file found while we
   // hold it was left by a server that died.
-  UniqueFd lock(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock) return ReportFailure(E_FAIL, fmt::format("cannot open {}.lock: {}", path, Errno()), prog_id_);
-  if (flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+  UniqueFd lock = TakeServerLock(path + ".lock", /*create=*/true);
+  if (!lock && errno != EWOULDBLOCK) {
+    return ReportFailure(E_FAIL, fmt::format("cannot open {}.lock: {}", path, Errno()), prog_id_);
+  }
+  if (!lock) {
     return ReportFailure(E_ACCESSDENIED, fmt::format("another server already serves {} on {}", prog_id_, path),
                          prog_id_);
   }
+  // From here on a failure gives the lock up again, and its file with it.
+  const auto fail = [&](HRESULT hr, const std::string& description) {
+    ReleaseServerLock(socket_path_, lock);
+    return ReportFailure(hr, description, prog_id_);
+  };
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
-      return ReportFailure(E_ACCESSDENIED, fmt::format("{} exists and is not a socket; not replacing it", path),
-                           prog_id_);
+      return fail(E_ACCESSDENIED, fmt::format("{} exists and is not a socket; not replacing it", path));
     }
     UniqueFd probe;
     if (ConnectUnix(socket_path_, Clock::now() + std::chrono::milliseconds(200), &probe).ok()) {
-      return ReportFailure(E_ACCESSDENIED, fmt::format("another server already listens on {}", path), prog_id_);
+      return fail(E_ACCESSDENIED, fmt::format("another server already listens on {}", path));
     }
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-      return ReportFailure(E_FAIL, fmt::format("cannot remove the stale socket {}: {}", path, Errno()), prog_id_);
+      return fail(E_FAIL, fmt::format("cannot remove the stale socket {}: {}", path, Errno()));
     }
   }
 
@@ -118,12 +125,12 @@ HRESULT LocalServer::Start() {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   if (!listener || bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    return ReportFailure(E_FAIL, fmt::format("cannot listen on {}: {}", path, Errno()), prog_id_);
+    return fail(E_FAIL, fmt::format("cannot listen on {}: {}", path, Errno()));
   }
   if (chmod(path.c_str(), 0600) != 0 || listen(listener.get(), 64) != 0) {
     const std::string why = Errno();
     unlink(path.c_str());
-    return ReportFailure(E_FAIL, fmt::format("cannot listen on {}: {}", path, why), prog_id_);
+    return fail(E_FAIL, fmt::format("cannot listen on {}: {}", path, why));
   }
 
   char drain[64];
@@ -138,7 +145,7 @@ HRESULT LocalServer::Start() {
     running_ = false;
     unlink(path.c_str());
     impl_->listener.Reset();
-    impl_->lock.Reset();
+    ReleaseServerLock(socket_path_, impl_->lock);
     return ReportFailure(E_FAIL, fmt::format("cannot start the server thread: {}", e.what()), prog_id_);
   }
   return S_OK;
@@ -202,7 +209,7 @@ void LocalServer::Impl::Serve(LocalServer& server) {
   connections.clear();
   unlink(server.socket_path_.c_str());
   listener.Reset();
-  lock.Reset();
+  ReleaseServerLock(server.socket_path_, lock);
   server.running_ = false;
 }
 

@@ -1,12 +1,14 @@
 // The per-file transfer of the flat mode.
 #include "download/download_entry.h"
 
+#include <unistd.h>
+
 #include <charconv>
 #include <limits>
 
 #include "plugin/variable_slots.h"
-#include "remote/local_paths.h"
 #include "plugin/vb_error.h"
+#include "remote/local_paths.h"
 
 namespace pullwire {
 namespace {
@@ -32,12 +34,26 @@ void RequireSafeDestination(const std::string& local_dir, const std::string& nam
 enum class CopyVerdict {
   kComplete,  // put in place, length checked
   kKept,      // put in place, but its length could not be compared
-  kRemoved,   // short, or removed by the failure event: the earlier local file stays
+  kRemoved,   // short, or removed by the failure event: no file under the name any more
   kMissing,   // the component wrote nothing
 };
 
+// A short copy is no copy: the earlier file it was to replace (Overwrite asked for that) goes
+// too, so that nothing stale stands under the name, and the host learns why.
+void DiscardShortCopy(RunContext& run, TransferSpan& span, const std::string& name,
+                      std::int64_t received, std::int64_t listed) {
+  span.copy().Discard();
+  const std::string& path = run.state.CurrentLocalPath;
+  const bool earlier = LocalFileExists(path) && ::unlink(path.c_str()) == 0;
+  run.messages.SendHostMessage("Download incomplete [" + name + "]: " + std::to_string(received) +
+                                   " of " + std::to_string(listed) +
+                                   " bytes received; the copy was discarded" +
+                                   (earlier ? " and the earlier local file removed" : ""),
+                               kWarningMessage);
+}
+
 // The completeness check; everything in it that fails leaves the copy where it is.
-CopyVerdict CheckCopy(RunContext& run, TransferSpan& span) {
+CopyVerdict CheckCopy(RunContext& run, TransferSpan& span, const std::string& name) {
   if (span.discarded_by_event()) return CopyVerdict::kRemoved;
   LocalCopy& copy = span.copy();
   const std::optional<std::int64_t> length = copy.Length();
@@ -53,7 +69,7 @@ CopyVerdict CheckCopy(RunContext& run, TransferSpan& span) {
   const std::optional<std::int64_t> listed = span.listed_size();
   if (!listed) return CopyVerdict::kKept;
   if (measured < *listed) {
-    copy.Discard();
+    DiscardShortCopy(run, span, name, measured, *listed);
     return CopyVerdict::kRemoved;
   }
   return CopyVerdict::kComplete;
@@ -66,7 +82,7 @@ CopyVerdict Transfer(RunContext& run, TransferSpan& span, const std::string& nam
                                                             : LocalCopy::Destination::kFile;
   span.Begin(LocalCopy::Create(settings.LocalDir, name, kind), ParseListedSize(entry.Size));
   run.ftp.GetFile(name, span.copy().ComponentDestination());
-  const CopyVerdict verdict = CheckCopy(run, span);
+  const CopyVerdict verdict = CheckCopy(run, span, name);
   if (verdict == CopyVerdict::kComplete || verdict == CopyVerdict::kKept) {
     span.copy().PlaceAt(run.state.CurrentLocalPath);
   }

@@ -16,9 +16,10 @@ namespace pullwire {
 // `storeName` is false in the all-files mode. The copy is written under a temporary name in
 // LocalDir and renamed into place once complete: binary types compare the local length with the
 // listed size, ASCII compares the bytes received (the local copy has LF endings). A short copy
-// is removed (the earlier local file stays), still counted and reported, and never deleted
-// remotely. Throws on any failure of the component, of the local file or of the variable slot;
-// the run's error ending then cleans up through `span`.
+// is removed together with the earlier local file it was to replace, with a warning naming the
+// byte counts; it is still counted, reported and stored, and never deleted remotely. Throws on any
+// failure of the component, of the local file or of the variable slot; the run's error ending then
+// cleans up through `span`.
 void DownloadEntry(RunContext& run, TransferSpan& span, bool storeName);
 
 // Mode 3 and a name whose last three characters are "ZIP" in any letter case (no dot needed).

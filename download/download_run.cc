@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "download/download_entry.h"
+#include "download/local_copy.h"
 #include "download/transfer_span.h"
 #include "plugin/command_record.h"
 #include "plugin/vb_error.h"
@@ -64,6 +65,8 @@ void ListRemoteFolder(RunContext& run) {
   if (!BuildEntryList(run.state, run.ftp, run.messages, listing, RemoteList::kEntryList, true)) {
     throw AlreadyReported{};
   }
+  // What an interrupted earlier run (killed, or its machine down) left half-written.
+  RemoveLeftoverCopies(run.state.Settings.LocalDir);
 }
 
 enum class Selection { kSpecific, kAll, kFirst };

@@ -17,6 +17,7 @@ namespace {
 
 static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kInvalidValue) == kComponentInvalidValue);
 static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kNoSuchFile) == kComponentNoSuchFile);
+static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kCancelled) == kComponentCancelled);
 
 [[noreturn]] void InvalidValue(const std::string& description) {
   throw ComponentError(kComponentInvalidValue, description);

@@ -88,6 +88,7 @@ class EngineComponent : public FtpComponent {
     failure_handler_ = std::move(handler);
   }
   void SetProgressEventHandler(ProgressEventHandler handler) override;
+  void SetCancelDescriptor(int fd) override { session_.set_cancel_fd(fd); }
 
   // The control connection's lines, passwords masked, for diagnostics.
   void SetTrace(ftp::TraceHandler trace) { session_.set_trace(std::move(trace)); }

@@ -30,6 +30,13 @@ class ComponentError : public std::runtime_error {
 inline constexpr std::int32_t kComponentInvalidValue = 380;
 // The server reports that the file or folder does not exist.
 inline constexpr std::int32_t kComponentNoSuchFile = 11101;
+// The host asked the run to stop. No routine reports this as a failure of its own item and goes
+// on: it ends the run through the run's error ending.
+inline constexpr std::int32_t kComponentCancelled = 11020;
+inline bool IsCancellation(const std::exception& error) {
+  const auto* component = dynamic_cast<const ComponentError*>(&error);
+  return component != nullptr && component->number() == kComponentCancelled;
+}
 
 inline constexpr std::int32_t kConnectionStateConnected = 2;
 
@@ -193,6 +200,10 @@ class FtpComponent {
   // GetMatching runs long, and once with `finished` after it. Optional: a component that cannot
   // tell keeps this one, which never calls.
   virtual void SetProgressEventHandler(ProgressEventHandler handler) { (void)handler; }
+  // A descriptor of the host's that becomes readable when the run is to stop (-1: none): every
+  // member then ends its waits at once and throws kComponentCancelled, except Logout, which
+  // still says goodbye within a few seconds. A component that cannot wait on it ignores it.
+  virtual void SetCancelDescriptor(int fd) { (void)fd; }
 };
 
 }  // namespace pullwire

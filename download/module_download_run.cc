@@ -33,7 +33,9 @@ void InstallDownloadRun(PluginModule& module) {
   module.set_download_runner([component](PluginModule& m, const com::StringArray& record) {
     RunContext run{m.state(), component->Get(m.state()), m.messages(), m.clock()};
     const ProgressRelay progress(run.ftp, m.state(), m.progress_sink());
+    run.ftp.SetCancelDescriptor(m.cancel_fd());
     DownloadRun(run, record);
+    run.ftp.SetCancelDescriptor(-1);
   });
 }
 

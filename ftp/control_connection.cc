@@ -34,7 +34,7 @@ void ControlConnection::MakeNonBlocking() {
 bool ControlConnection::WaitFor(short events) {
   pollfd fd{native_handle(), events, 0};
   // A failed poll counts as ready: the next read or send reports the failure.
-  return PollUntil(sys_, &fd, 1, deadline_) != 0;
+  return PollUntil(sys_, &fd, 1, deadline_, net_.cancel()) != 0;
 }
 
 void ControlConnection::Fail(ErrorCode code, const std::string& description) {

@@ -20,7 +20,7 @@ namespace pullwire::ftp {
 
 class ControlConnection {
  public:
-  ControlConnection(NetIo& net, SysIo& sys) : sys_(sys), socket_(net.context()) {}
+  ControlConnection(NetIo& net, SysIo& sys) : net_(net), sys_(sys), socket_(net.context()) {}
   ControlConnection(const ControlConnection&) = delete;
   ControlConnection& operator=(const ControlConnection&) = delete;
 
@@ -31,6 +31,9 @@ class ControlConnection {
   // The socket to connect (directly or through a proxy) before the first Read.
   Tcp::socket& socket() { return socket_; }
   bool is_open() const { return socket_.is_open(); }
+  // What this session's waits watch for the host's request to stop.
+  CancelWatch& cancel() { return net_.cancel(); }
+  SysIo& sys() { return sys_; }
   int native_handle() { return socket_.native_handle(); }
   // Forgets buffered bytes and closes the socket; the session is over.
   void Close();
@@ -77,6 +80,7 @@ class ControlConnection {
   void MakeNonBlocking();
   void WriteLine(const std::string& command);
 
+  NetIo& net_;
   SysIo& sys_;
   Tcp::socket socket_;
   Milliseconds timeout_{60000};

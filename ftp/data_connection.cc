@@ -92,7 +92,7 @@ void DataConnector::FinishConnect(Tcp::socket& data) {
   const std::string target = std::exchange(connecting_to_, {});
   const Deadline deadline = Deadline::After(control_.timeout());
   pollfd fd{data.native_handle(), POLLOUT, 0};
-  if (PollUntil(sys_, &fd, 1, deadline) == 0) {
+  if (PollUntil(sys_, &fd, 1, deadline, net_.cancel()) == 0) {
     throw FtpError(ErrorCode::kTimedOut, TimeoutText("no data connection to " + target, deadline));
   }
   int error = 0;

@@ -12,6 +12,10 @@ namespace {
 
 enum class Woken { kData, kTimeout };
 
+// Data that keeps coming never lets the loop wait, where the host's stop is watched: it is
+// looked at this often in between.
+constexpr Milliseconds kCancelCheckInterval{100};
+
 class Receiver {
  public:
   Receiver(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
@@ -38,6 +42,7 @@ class Receiver {
   // next one. Control chatter does not count.
   Deadline window_;
   std::int64_t window_bytes_ = 0;
+  Clock::time_point cancel_check_at_;
   ReceiveResult result_;
 };
 
@@ -61,7 +66,7 @@ bool Receiver::CheckControl() {
 Woken Receiver::Wait() {
   pollfd fds[2] = {{data_fd_, POLLIN, 0}, {control_.native_handle(), POLLIN, 0}};
   const bool watch_control = !result_.reply && !control_closed_;
-  const int ready = PollUntil(sys_, fds, watch_control ? 2 : 1, window_);
+  const int ready = PollUntil(sys_, fds, watch_control ? 2 : 1, window_, control_.cancel());
   if (ready == 0) return Woken::kTimeout;
   // Data or a reply is there, or the poll failed and the next read reports it.
   if (ready > 0 && watch_control && fds[1].revents != 0 && !control_.TakeAvailable()) {
@@ -82,6 +87,10 @@ ReceiveResult Receiver::Run() {
         if (window_bytes_ >= kStallBytes) {
           window_ = Deadline{now + idle_timeout_, idle_timeout_};
           window_bytes_ = 0;
+        }
+        if (now >= cancel_check_at_) {
+          control_.cancel().Check(sys_);
+          cancel_check_at_ = now + kCancelCheckInterval;
         }
         if (progress_ != nullptr) progress_->Advance(result_.bytes, now, result_.preliminary);
       }

@@ -41,13 +41,19 @@ void FileSink::Finish() {
 
 void ListingSink::Write(const char* data, std::size_t size) {
   received_ += size;
-  if (received_ > limit_) {
+  if (received_ > limits_.received) {
     throw FtpError(ErrorCode::kListingTooLarge,
-                   fmt::format("the listing is larger than {} MiB of text, the most this client "
-                               "reads: list a smaller folder",
-                               limit_ >> 20));
+                   fmt::format("the server sent more than {} MiB of listing, the most this "
+                               "client reads: list a smaller folder",
+                               limits_.received >> 20));
   }
   builder_.Feed(std::string_view(data, size));
+  if (builder_.kept_text() > limits_.kept_text) {
+    throw FtpError(ErrorCode::kListingTooLarge,
+                   fmt::format("the listing is larger than {} MiB of text, the most this client "
+                               "keeps: list a smaller folder",
+                               limits_.kept_text >> 20));
+  }
 }
 
 }  // namespace pullwire::ftp

@@ -42,17 +42,26 @@ class FileSink : public DataSink {
   std::string converted_;
 };
 
-// Feeds a listing to its builder; more than `limit` bytes ends the transfer with kListingTooLarge
-// (a hostile endless listing, or a folder too large to hold).
+// How much of a listing is read and kept.
+struct ListingLimits {
+  // The text the listing keeps (names, dates, link targets): what memory it costs.
+  std::size_t kept_text = std::size_t{64} << 20;
+  // The bytes received, more generous (a line holds more than what is kept of it), so that an
+  // endless listing of names already seen still ends.
+  std::size_t received = std::size_t{256} << 20;
+};
+
+// Feeds a listing to its builder; past either limit the transfer ends with kListingTooLarge.
 class ListingSink : public DataSink {
  public:
-  ListingSink(ListingBuilder& builder, std::size_t limit) : builder_(builder), limit_(limit) {}
+  ListingSink(ListingBuilder& builder, const ListingLimits& limits)
+      : builder_(builder), limits_(limits) {}
   void Write(const char* data, std::size_t size) override;
   void Finish() override { builder_.Finish(); }
 
  private:
   ListingBuilder& builder_;
-  std::size_t limit_;
+  ListingLimits limits_;
   std::size_t received_ = 0;
 };
 

@@ -1,5 +1,6 @@
 // A listing's entries packed for size, for listings of millions of entries: every name and date
-// in one text block, and one fixed-size row per entry (24 bytes) instead of a record of strings.
+// (and a link's target, a folder's unique id) in one text block, and one fixed-size row per entry
+// (24 bytes) instead of a record of strings.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,9 @@ namespace pullwire::ftp {
 // One entry as views into the table.
 struct EntryView {
   std::string_view name;
-  std::string_view modified;  // cut to 255 bytes
+  std::string_view modified;     // cut to 255 bytes
+  std::string_view link_target;  // links only; empty when longer than 64 KiB
+  std::string_view unique;       // folders only (MLSD's "unique" fact); empty when over 255 bytes
   std::int64_t size = 0;
   std::int32_t permission_bits = 0;
   EntryType type = EntryType::kFile;
@@ -30,6 +33,7 @@ class EntryTable final : public ListingStore {
   // below).
   void Add(const EntryFields& fields) override;
   void RemoveLast() override;
+  std::size_t kept_text() const override { return text_.size(); }
 
   EntryView at(std::size_t index) const;
   // Gives back the room reserved for growth once the listing is complete.
@@ -39,11 +43,13 @@ class EntryTable final : public ListingStore {
 
  private:
   struct Row {
-    std::uint32_t text_at;    // the name, then the date, in text_
+    std::uint32_t text_at;  // the name, the date, the link target, the unique id, in text_
     std::uint32_t name_size;
     std::int64_t size;
     std::uint16_t permission_bits;
+    std::uint16_t target_size;
     std::uint8_t modified_size;
+    std::uint8_t unique_size;
     EntryType type;
     LineFormat format;
   };

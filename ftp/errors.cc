@@ -42,6 +42,7 @@ constexpr std::array kErrorTable = {
     ErrorRow{ErrorCode::kTooDeep, "Folders nested too deeply"},
     ErrorRow{ErrorCode::kListingTooLarge, "The listing is too large"},
     ErrorRow{ErrorCode::kTooManyEntries, "The folder tree holds too many entries"},
+    ErrorRow{ErrorCode::kCancelled, "The run was cancelled"},
     ErrorRow{ErrorCode::kNoSuchFile, "The file or folder does not exist"},
 };
 

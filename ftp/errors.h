@@ -31,6 +31,7 @@ enum class ErrorCode : std::int32_t {
   kTooDeep = 11017,             // a folder walk reached its depth bound
   kListingTooLarge = 11018,     // a listing over the cap on its text
   kTooManyEntries = 11019,      // a folder walk reached its bound on listed entries
+  kCancelled = 11020,           // the host asked the run to stop (a signal to `pullwire run`)
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 
@@ -39,13 +40,17 @@ std::string_view ErrorTitle(ErrorCode code);
 
 class FtpError : public std::runtime_error {
  public:
-  FtpError(ErrorCode code, const std::string& description)
-      : std::runtime_error(description), code_(code) {}
+  FtpError(ErrorCode code, const std::string& description, int reply_code = 0)
+      : std::runtime_error(description), code_(code), reply_code_(reply_code) {}
   ErrorCode code() const { return code_; }
   std::int32_t number() const { return static_cast<std::int32_t>(code_); }
+  // The server's reply that refused a command ("502 Command not implemented" gives 502); 0 when
+  // the failure was no such refusal.
+  int reply_code() const { return reply_code_; }
 
  private:
   ErrorCode code_;
+  int reply_code_;
 };
 
 // The length of the control character at text[i]: 1 for a C0 byte or DEL, 2 for a C1 control

@@ -23,6 +23,7 @@ void ExtraSessions::Open(Session& main) {
   for (int i = 1; i < total_; ++i) {
     auto extra = std::make_unique<ExtraSession>(main.sys());
     extra->session.set_timeout(main.timeout());
+    extra->session.set_cancel_fd(main.cancel_fd());
     extra->session.set_passive(true);
     extra->session.set_proxy(main.proxy());
     try {
@@ -42,6 +43,7 @@ std::vector<ExtraSession*> ExtraSessions::For(Session& main) {
   std::erase_if(sessions_, [](const auto& extra) { return !extra->session.logged_in(); });
   for (const auto& extra : sessions_) {
     extra->session.set_timeout(main.timeout());
+    extra->session.set_cancel_fd(main.cancel_fd());
     extra->session.set_transfer_type(main.transfer_type());
     try {
       extra->session.ApplyTransferType();

@@ -17,19 +17,6 @@ std::string_view RemoteBaseName(std::string_view remote_path) {
   return slash == std::string_view::npos ? remote_path : remote_path.substr(slash + 1);
 }
 
-// A server that announced no size in its 150 reply (pyftpdlib) is asked with SIZE once the
-// transfer has ended, so that a connection closed early with "226" anyway is not taken for a
-// complete file.
-void CheckSizeAfter(Session& session, const std::string& remote, std::int64_t have) {
-  const std::optional<std::int64_t> size = session.Size(remote);
-  if (size && have < *size) {
-    throw FtpError(ErrorCode::kTransferIncomplete,
-                   fmt::format("RETR {} ended after {} of {} bytes although the server reported "
-                               "success",
-                               PrintableText(remote, 300), have, *size));
-  }
-}
-
 // SIZE of a file about to be continued at `offset`: nullopt when the server cannot tell. A
 // remote file shorter than the local copy is not the file that copy came from; it is refused
 // and the local copy stays as it is.
@@ -89,11 +76,7 @@ FetchResult GetFile(Session& session, const std::string& remote,
   }
   FileSink sink(file, ascii);
   try {
-    const Session::Retrieved got = session.Retrieve(remote, sink, offset, size);
-    result.bytes = got.bytes;
-    if (!got.size_checked && session.transfer_type() == TransferType::kImage) {
-      CheckSizeAfter(session, remote, got.offset + got.bytes);
-    }
+    result.bytes = session.Retrieve(remote, sink, offset, size).bytes;
     file.Commit();
   } catch (...) {
     file.Abandon();

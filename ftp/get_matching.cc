@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ftp/data_sink.h"
+#include "ftp/entry_table.h"
 #include "ftp/errors.h"
 #include "ftp/listing_parser.h"
 #include "ftp/local_file.h"
@@ -62,23 +63,27 @@ class Walker {
   void Walk(const LocalFolder& local, const std::string& here, const std::string& relative,
             int depth);
 
+  // The walk's first folder has this unique id (when the server gives one).
+  void Enter(std::optional<std::string> id) {
+    if (id) entered_ids_.insert(std::move(*id));
+  }
   const MatchingResult& result() const { return result_; }
   const std::optional<FtpError>& first_error() const { return first_error_; }
 
  private:
-  bool Wanted(const ListingEntry& entry, int depth) const {
+  bool Wanted(const EntryView& entry, int depth) const {
     return depth > 0 || WildcardMatch(pattern_, entry.name);
   }
-  FilePlan Plan(const ListingEntry& entry, const LocalFolder& local);
+  FilePlan Plan(const EntryView& entry, const LocalFolder& local);
   // Fetches the wanted files of a folder: over the extra sessions too when there are several.
-  void FetchFiles(const std::vector<const ListingEntry*>& entries, const LocalFolder& local,
+  void FetchFiles(const std::vector<EntryView>& entries, const LocalFolder& local,
                   const std::string& here, const std::string& relative);
   // `another_follows`: another file follows on this session (its EPSV may travel ahead).
   FileOutcome FetchOne(const FolderFile& file, const LocalFolder& local, bool another_follows);
   void Conclude(const FolderFile& file, const FileOutcome& outcome, const std::string& relative);
   // Enters `name` (a folder, or a link that may be one) and walks it; false when the server
   // would not let a link be entered (a folder that cannot be entered is a failure).
-  bool Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
+  bool Descend(const EntryView& entry, const LocalFolder& local, const std::string& here,
                const std::string& relative, int depth);
   // Keeps the first failure and goes on, unless the session is gone.
   void Record(const FtpError& error);
@@ -91,17 +96,20 @@ class Walker {
   MatchingOptions options_;
   bool ascii_;
   std::set<std::string> entered_;
+  // The unique ids of the folders entered, where the server gives them: a folder met again under
+  // another path (a link that pyftpdlib's MLSD shows as a folder, a bind mount) is not entered.
+  std::set<std::string, std::less<>> entered_ids_;
   std::int64_t listed_ = 0;
   MatchingResult result_;
   std::optional<FtpError> first_error_;
 };
 
 void Walker::Record(const FtpError& error) {
-  if (!session_.logged_in()) throw error;
+  if (!session_.logged_in() || error.code() == ErrorCode::kCancelled) throw error;
   if (!first_error_) first_error_ = error;
 }
 
-FilePlan Walker::Plan(const ListingEntry& entry, const LocalFolder& local) {
+FilePlan Walker::Plan(const EntryView& entry, const LocalFolder& local) {
   if (!IsSafeEntryName(entry.name)) {
     throw FtpError(ErrorCode::kUnsafeName,
                    fmt::format("the remote name \"{}\" cannot be used as a local file name",
@@ -110,10 +118,10 @@ FilePlan Walker::Plan(const ListingEntry& entry, const LocalFolder& local) {
   FilePlan plan;
   FolderFile& file = plan.file;
   file.name = entry.name;
-  file.local = local.path() / entry.name;
+  file.local = local.path() / file.name;
   // A link's listed size is that of the link, not of the file it leads to.
   if (entry.type == EntryType::kFile) file.known_size = entry.size;
-  const LocalFolder::Item item = local.Look(entry.name);
+  const LocalFolder::Item item = local.Look(file.name);
   if (item.kind == LocalFolder::Kind::kLink) ThrowLinkRefused("local file", file.local);
   if (item.kind == LocalFolder::Kind::kOther) {
     throw FtpError(ErrorCode::kLocalFileError,
@@ -124,7 +132,7 @@ FilePlan Walker::Plan(const ListingEntry& entry, const LocalFolder& local) {
       item.size == 0) {
     return plan;
   }
-  if (!file.known_size) file.known_size = session_.Size(entry.name);
+  if (!file.known_size) file.known_size = session_.Size(file.name);
   if (!file.known_size) return plan;  // the server cannot tell: fetched whole
   if (item.size > *file.known_size) {
     throw FtpError(ErrorCode::kInvalidValue,
@@ -160,19 +168,30 @@ void Walker::Conclude(const FolderFile& file, const FileOutcome& outcome,
     Record(*outcome.error);
     return;
   }
+  // The server said it sent all, but less than the listing's size is here (a connection ended
+  // early with "226" anyway, or a file shrunk since it was listed): not complete. A file that
+  // grew since is.
+  if (file.known_size && outcome.size < *file.known_size) {
+    Record(FtpError(ErrorCode::kTransferIncomplete,
+                    fmt::format("RETR {} ended at {} of the {} bytes listed although the server "
+                                "reported success: the copy {} is incomplete",
+                                PrintableText(file.name, 300), outcome.size, *file.known_size,
+                                PrintableText(file.local.string(), 1000))));
+    return;
+  }
   result_.bytes += outcome.bytes;
   ++result_.files;
   Report({JoinRelative(relative, file.name), file.local.string(), outcome.size, false});
 }
 
-void Walker::FetchFiles(const std::vector<const ListingEntry*>& entries, const LocalFolder& local,
+void Walker::FetchFiles(const std::vector<EntryView>& entries, const LocalFolder& local,
                         const std::string& here, const std::string& relative) {
   std::vector<FolderFile> batch;
-  for (const ListingEntry* entry : entries) {
+  for (const EntryView& entry : entries) {
     try {
-      FilePlan plan = Plan(*entry, local);
+      FilePlan plan = Plan(entry, local);
       if (plan.complete) {
-        Report({JoinRelative(relative, entry->name), plan.file.local.string(), plan.file.offset,
+        Report({JoinRelative(relative, plan.file.name), plan.file.local.string(), plan.file.offset,
                 false});
       } else {
         batch.push_back(std::move(plan.file));
@@ -196,14 +215,16 @@ void Walker::FetchFiles(const std::vector<const ListingEntry*>& entries, const L
   }
 }
 
-bool Walker::Descend(const ListingEntry& entry, const LocalFolder& local, const std::string& here,
+bool Walker::Descend(const EntryView& entry, const LocalFolder& local, const std::string& here,
                      const std::string& relative, int depth) {
   const bool is_link = entry.type == EntryType::kLink;
-  const std::string& name = entry.name;
+  const std::string name(entry.name);
+  // A loop, or a second way into a folder already entered: skipped.
+  if (!entry.unique.empty() && entered_ids_.count(entry.unique) != 0) return true;
   std::string link_path;
   if (is_link && !entry.link_target.empty()) {
-    link_path = ResolveLinkTarget(here, entry.link_target);
-    if (entered_.count(link_path) != 0) return true;  // a loop, or a second way in: skipped
+    link_path = ResolveLinkTarget(here, std::string(entry.link_target));
+    if (entered_.count(link_path) != 0) return true;
   }
   try {
     session_.ChangeDirectory(name);
@@ -219,6 +240,7 @@ bool Walker::Descend(const ListingEntry& entry, const LocalFolder& local, const 
     // A link back to a folder already entered (a loop, or a second way into the same folder).
     if (entered_.count(there) == 0) {
       if (!link_path.empty()) entered_.insert(link_path);
+      if (!entry.unique.empty()) entered_ids_.emplace(entry.unique);
       if (depth + 1 > options_.max_depth) {
         throw FtpError(ErrorCode::kTooDeep,
                        fmt::format("the folder {} lies more than {} levels deep: not fetched",
@@ -245,27 +267,34 @@ void Walker::Walk(const LocalFolder& local, const std::string& here, const std::
   }
   entered_.insert(here);
   Report({relative, local.path().string(), 0, true});
-  const ParsedListing listing = session_.List();
-  listed_ += static_cast<std::int64_t>(listing.entries.size());
-  std::vector<const ListingEntry*> files;
-  std::vector<const ListingEntry*> folders;
-  std::vector<const ListingEntry*> links;
-  for (const ListingEntry& entry : listing.entries) {
+  const EntryTable listing = session_.ListTable();
+  listed_ += static_cast<std::int64_t>(listing.size());
+  std::vector<EntryView> files;
+  std::vector<EntryView> folders;
+  std::vector<EntryView> links;
+  for (std::size_t i = 0; i < listing.size(); ++i) {
+    const EntryView entry = listing.at(i);
     if (!Wanted(entry, depth)) continue;
     switch (entry.type) {
-      case EntryType::kFile: files.push_back(&entry); break;
-      case EntryType::kFolder: folders.push_back(&entry); break;
-      case EntryType::kLink: links.push_back(&entry); break;
+      case EntryType::kFile:
+        files.push_back(entry);
+        break;
+      case EntryType::kFolder:
+        folders.push_back(entry);
+        break;
+      case EntryType::kLink:
+        links.push_back(entry);
+        break;
     }
   }
   FetchFiles(files, local, here, relative);
-  for (const ListingEntry* folder : folders) {
-    if (!IsSafeEntryName(folder->name)) continue;
-    Descend(*folder, local, here, relative, depth);
+  for (const EntryView& folder : folders) {
+    if (!IsSafeEntryName(folder.name)) continue;
+    Descend(folder, local, here, relative, depth);
   }
-  for (const ListingEntry* link : links) {
-    if (!IsSafeEntryName(link->name)) continue;
-    if (!Descend(*link, local, here, relative, depth)) FetchFiles({link}, local, here, relative);
+  for (const EntryView& link : links) {
+    if (!IsSafeEntryName(link.name)) continue;
+    if (!Descend(link, local, here, relative, depth)) FetchFiles({link}, local, here, relative);
   }
 }
 
@@ -279,6 +308,7 @@ MatchingResult GetMatching(Session& session, const std::string& wildcard,
   Walker walker(session, match.pattern, options);
   try {
     if (!match.folder.empty()) session.ChangeDirectory(match.folder);
+    walker.Enter(session.FolderId());
     walker.Walk(root, match.folder.empty() ? start : session.CurrentDirectory(), "", 0);
   } catch (const FtpError&) {
     if (session.logged_in()) {

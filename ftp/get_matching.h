@@ -42,13 +42,14 @@ struct MatchingResult {
 // whose name matches the pattern, as a shell's "cp -r /pub/*.txt" would: a matching file is
 // fetched, a matching folder is fetched whole with its subfolders, mirrored as local folders. A
 // link is entered when the server lets it be entered as a folder, unless that folder (by its PWD
-// path) was entered already, and fetched as a file otherwise. Names that could leave the local
-// folder are never used (the listing parser drops them, and they are checked again here).
-// Locally nothing is followed: `local_folder` itself and everything below it are opened without
-// following symbolic links, so a link standing where a folder or file lands is an error for that
-// entry. Files are written in place, so that a later walk can continue them. A failure with one
-// file or subfolder does not stop the others while the session lives; the first one is thrown
-// at the end. The working folder is restored.
+// path, its link target or, where MLSD gives one, its unique id) was entered already, and
+// fetched as a file otherwise; a folder whose unique id was entered already is not entered. Names
+// that could leave the local folder are never used (the listing parser drops them, and they are
+// checked again here). Locally nothing is followed: `local_folder` itself and everything below it
+// are opened without following symbolic links, so a link standing where a folder or file lands is
+// an error for that entry. Files are written in place, so that a later walk can continue them. A
+// failure with one file or subfolder does not stop the others while the session lives; the first
+// one is thrown at the end. The working folder is restored.
 MatchingResult GetMatching(Session& session, const std::string& wildcard,
                            const std::string& local_folder, const MatchingOptions& options = {});
 

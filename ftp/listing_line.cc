@@ -464,6 +464,8 @@ std::optional<EntryFields> ParseMlsdLine(std::string_view line, bool& dot) {
       fields.modified = value;
     } else if (EqualsNoCase(key, "unix.mode")) {
       if (const auto bits = ParseOctalMode(value)) fields.permission_bits = *bits;
+    } else if (EqualsNoCase(key, "unique")) {
+      fields.unique = value;
     }
   }
   if (!typed) return std::nullopt;

@@ -21,6 +21,7 @@ struct EntryFields {
   std::string_view permissions;  // UNIX mode column ("-rw-r--r--"); "<DIR>" or "" for DOS
   std::string_view owner;        // UNIX owner column; empty when absent
   std::string_view group;        // UNIX group column; empty when absent
+  std::string_view unique;       // MLSD "unique" fact: the same for every way into one folder
   std::int64_t size = 0;
   std::int64_t link_count = 0;
   std::int32_t permission_bits = 0;  // 0644 for "-rw-r--r--" or MLSD "UNIX.mode=0644"; else 0

@@ -159,6 +159,20 @@ void ListingBuilder::Unparsed(std::string_view line) {
   }
 }
 
+namespace {
+
+std::size_t TextOf(const ListingEntry& entry) {
+  return entry.name.size() + entry.link_target.size() + entry.modified.size() +
+         entry.permissions.size() + entry.owner.size() + entry.group.size();
+}
+
+}  // namespace
+
+void EntryVectorStore::RemoveLast() {
+  kept_text_ -= TextOf(entries_.back());
+  entries_.pop_back();
+}
+
 void EntryVectorStore::Add(const EntryFields& fields) {
   ListingEntry& entry = entries_.emplace_back();
   entry.name = fields.name;
@@ -172,6 +186,7 @@ void EntryVectorStore::Add(const EntryFields& fields) {
   entry.owner = fields.owner;
   entry.group = fields.group;
   entry.permission_bits = fields.permission_bits;
+  kept_text_ += TextOf(entry);
 }
 
 ParsedListing ParseListing(std::string_view raw, ListingSyntax syntax) {

@@ -39,6 +39,9 @@ class ListingStore {
   virtual std::string_view NameAt(std::size_t index) const = 0;
   virtual void Add(const EntryFields& fields) = 0;
   virtual void RemoveLast() = 0;
+  // The bytes of text the store holds for its entries (names, dates and the other kept fields):
+  // what a cap on a listing's size measures.
+  virtual std::size_t kept_text() const = 0;
 };
 
 class ListingBuilder {
@@ -52,6 +55,7 @@ class ListingBuilder {
   void Feed(std::string_view bytes);
   // The data has ended: the last line may lack its ending.
   void Finish();
+  std::size_t kept_text() const { return store_.kept_text(); }
 
  private:
   class KeptNames;
@@ -102,10 +106,12 @@ class EntryVectorStore final : public ListingStore {
   std::size_t size() const override { return entries_.size(); }
   std::string_view NameAt(std::size_t index) const override { return entries_[index].name; }
   void Add(const EntryFields& fields) override;
-  void RemoveLast() override { entries_.pop_back(); }
+  void RemoveLast() override;
+  std::size_t kept_text() const override { return kept_text_; }
 
  private:
   std::vector<ListingEntry>& entries_;
+  std::size_t kept_text_ = 0;
 };
 
 }  // namespace pullwire::ftp

@@ -1,10 +1,12 @@
 // Asio operations driven to completion or deadline on the caller's thread.
 #include "ftp/net_io.h"
 
+#include <fcntl.h>
+#include <fmt/format.h>
+
 #include <asio/connect.hpp>
 #include <asio/read.hpp>
 #include <asio/write.hpp>
-#include <fmt/format.h>
 #include <memory>
 
 #include "ftp/errors.h"
@@ -37,15 +39,36 @@ template <typename Closeable, typename Start>
 asio::error_code NetIo::Await(Closeable& closeable, const Deadline& deadline, std::size_t* bytes,
                               Start start) {
   const Completion completion{std::make_shared<OpState>()};
+  const Completion cancel{std::make_shared<OpState>()};
+  const bool watching = cancel_.fd() >= 0 && cancel_descriptor_;
+  if (watching) {
+    cancel_descriptor_->async_wait(asio::posix::descriptor_base::wait_read, cancel);
+  }
   start(completion);
-  if (!RunUntil(completion.state->done, deadline)) {
+  const bool in_time = RunUntil(completion.state->done, cancel.state->done, deadline);
+  const bool cancelled = !completion.state->done && cancel.state->done && !cancel.state->error;
+  if (watching) {
+    asio::error_code ignored;
+    cancel_descriptor_->cancel(ignored);
+  }
+  if (!completion.state->done) {
     asio::error_code ignored;
     closeable.close(ignored);  // ends the operation; Drain runs its handler now
-    Drain();
-    return asio::error::timed_out;
   }
+  Drain();
+  if (cancelled) CancelWatch::Throw();
+  if (!in_time) return asio::error::timed_out;
   if (bytes != nullptr) *bytes = completion.state->bytes;
   return completion.state->error;
+}
+
+void NetIo::set_cancel_fd(int fd) {
+  if (fd == cancel_.configured_fd() && (fd < 0 || cancel_descriptor_)) return;
+  cancel_.set_fd(fd);
+  cancel_descriptor_.reset();
+  if (fd < 0) return;
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy >= 0) cancel_descriptor_.emplace(io_, copy);
 }
 
 std::optional<asio::ip::address> ParseAddress(std::string_view host) {
@@ -62,10 +85,10 @@ std::string HostPortText(std::string_view host, std::uint16_t port) {
   return fmt::format("{} port {}", PrintableText(host, 255), port);
 }
 
-bool NetIo::RunUntil(const bool& done, const Deadline& deadline) {
+bool NetIo::RunUntil(const bool& done, const bool& cancelled, const Deadline& deadline) {
   io_.restart();
-  while (!done) {
-    if (io_.run_one_until(deadline.at) == 0 && !done) {
+  while (!done && !cancelled) {
+    if (io_.run_one_until(deadline.at) == 0 && !done && !cancelled) {
       if (Clock::now() >= deadline.at) return false;
       io_.restart();
     }
@@ -81,7 +104,7 @@ void NetIo::Drain() {
 std::vector<Tcp::endpoint> NetIo::Resolve(const std::string& host, std::uint16_t port,
                                           const Deadline& deadline) {
   if (const auto address = ParseAddress(host)) return {Tcp::endpoint(*address, port)};
-  return LookUpHost(host, port, deadline);
+  return LookUpHost(host, port, deadline, cancel_);
 }
 
 asio::error_code NetIo::Connect(Tcp::socket& socket, const std::vector<Tcp::endpoint>& endpoints,

@@ -6,12 +6,14 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/posix/stream_descriptor.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ftp/cancel_watch.h"
 #include "ftp/deadline.h"
 
 namespace pullwire::ftp {
@@ -26,8 +28,14 @@ class NetIo {
 
   asio::io_context& context() { return io_; }
 
+  // What every wait of this session watches for the host's request to stop (cancel_watch.h).
+  CancelWatch& cancel() { return cancel_; }
+  // Sets the descriptor to watch (-1: none); the host keeps it open while it is set.
+  void set_cancel_fd(int fd);
+
   // An IPv4 or IPv6 literal (with or without brackets) is used as it stands; a name is looked up
   // (LookUpHost, no thread) within the deadline. Throws FtpError kHostNotFound or kTimedOut.
+  // Every step here throws kCancelled when the host asks to stop while it waits.
   std::vector<Tcp::endpoint> Resolve(const std::string& host, std::uint16_t port,
                                      const Deadline& deadline);
 
@@ -45,8 +53,8 @@ class NetIo {
   asio::error_code Accept(Tcp::acceptor& acceptor, Tcp::socket& socket, const Deadline& deadline);
 
  private:
-  // Runs handlers until `done` or the deadline; false when the deadline passed.
-  bool RunUntil(const bool& done, const Deadline& deadline);
+  // Runs handlers until `done` or `cancelled` or the deadline; false when the deadline passed.
+  bool RunUntil(const bool& done, const bool& cancelled, const Deadline& deadline);
   // Completes cancelled operations so that no handler outlives the step that started it.
   void Drain();
   // One step: `start` begins the operation with the given completion handler; this drives it to
@@ -55,6 +63,9 @@ class NetIo {
   asio::error_code Await(Closeable& closeable, const Deadline& deadline, std::size_t* bytes, Start start);
 
   asio::io_context io_;
+  CancelWatch cancel_;
+  // A duplicate of the cancel descriptor that Asio's own waits watch.
+  std::optional<asio::posix::stream_descriptor> cancel_descriptor_;
 };
 
 // Parses an IPv4 or IPv6 literal, "[::1]" included; nullopt for a host name.

@@ -32,8 +32,10 @@ struct Job {
   std::optional<LocalFile> file;
   std::optional<FileSink> sink;  // made with the first data, after REST has been answered
   std::optional<DataPump> pump;
+  std::optional<ProgressMeter> progress;  // made with the first data when someone listens
   std::int64_t offset = 0;
   std::int64_t bytes = 0;
+  std::int64_t window_bytes = 0;  // since the lane's deadline last moved for data
   bool connecting = false;
   bool data_done = false;  // the data ended, or its connection was given up
   std::optional<Reply> preliminary;
@@ -49,6 +51,7 @@ struct Batch {
   std::vector<FileOutcome>& outcomes;
   std::deque<std::size_t> queue;  // files no lane has taken yet
   ReceiveBuffers& buffers;
+  const ProgressHandler& progress;  // the main session's
   bool binary;
   std::optional<FtpError> last_loss;  // why the last lane dropped out
 };
@@ -309,12 +312,21 @@ void Lane::Pump() {
     if (!job.pump) {
       job.sink.emplace(*job.file, core_.type == TransferType::kAscii);
       job.pump.emplace(core_.sys, *job.sink, batch_.buffers);
+      if (batch_.progress) {
+        job.progress.emplace(batch_.progress, File().name, job.offset, File().known_size);
+      }
     }
     for (int i = 0; i < kReadsPerTurn; ++i) {
       const ssize_t got = job.pump->Step(data_.native_handle());
       if (got > 0) {
         job.bytes += got;
-        deadline_ = Deadline::After(core_.control.timeout());
+        job.window_bytes += got;
+        // Less than kStallBytes in a time-out-long window is a stall, as on one session.
+        if (job.window_bytes >= kStallBytes) {
+          deadline_ = Deadline::After(core_.control.timeout());
+          job.window_bytes = 0;
+        }
+        if (job.progress) job.progress->Advance(job.bytes, Clock::now(), job.preliminary);
         continue;
       }
       if (got < 0 && errno == EINTR) continue;
@@ -361,8 +373,7 @@ void Lane::Conclude(Job& job) {
   try {
     if (batch_.binary) {
       CheckReceivedLength("RETR " + PrintableText(batch_.files[job.index].name, 300), job.bytes,
-                          job.preliminary, batch_.files[job.index].known_size, job.offset,
-                          *job.final);
+                          job.preliminary, job.offset, *job.final);
     }
     outcome.size = job.file->Commit();
     outcome.bytes = job.bytes;
@@ -392,11 +403,16 @@ void Lane::Lose(const FtpError& error, bool requeue_current) {
 
 void Lane::CheckDeadline() {
   if (dead_ || !busy() || !deadline_.Passed()) return;
-  const FtpError error(
-      ErrorCode::kTimedOut,
-      TimeoutText(job_ ? "no reply or data from the server during " + Subject()
-                       : "no reply from the server",
-                  deadline_));
+  std::string what = "no reply from the server";
+  if (job_ && job_->window_bytes > 0) {
+    what = fmt::format(
+        "the transfer stalled: only {} bytes (less than 1 KiB) from the server "
+        "during {}",
+        job_->window_bytes, Subject());
+  } else if (job_) {
+    what = "no reply or data from the server during " + Subject();
+  }
+  const FtpError error(ErrorCode::kTimedOut, TimeoutText(what, deadline_));
   // ABOR and NOOP find where the reply stream stands; a server that does not answer them in
   // time has its session closed.
   AbortTransfer(core_, data_);
@@ -422,8 +438,9 @@ std::vector<FileOutcome> FetchFolderFiles(Session& main, const std::vector<Extra
   main.ApplyTransferType();
   // A passive-mode request sent ahead by an earlier transfer is answered first.
   if (!core.control.ahead().empty()) core.control.TakeAhead();
-  Batch batch{here, local, files, outcomes, {}, core.buffers,
-              core.type == TransferType::kImage, std::nullopt};
+  Batch batch{here,        local,        files,         outcomes,
+              {},          core.buffers, core.progress, core.type == TransferType::kImage,
+              std::nullopt};
   for (std::size_t i = 0; i < files.size(); ++i) batch.queue.push_back(i);
   std::vector<std::unique_ptr<Lane>> lanes;
   lanes.push_back(std::make_unique<Lane>(main, nullptr, batch));
@@ -443,7 +460,7 @@ std::vector<FileOutcome> FetchFolderFiles(Session& main, const std::vector<Extra
     }
     if (fds.empty()) break;
     // A failed poll counts as woken: the reads that follow report what is wrong.
-    PollUntil(core.sys, fds.data(), fds.size(), *earliest);
+    PollUntil(core.sys, fds.data(), fds.size(), *earliest, core.net.cancel());
     for (const auto& lane : lanes) lane->Serve(fds);
     for (const auto& lane : lanes) lane->CheckDeadline();
   }

@@ -22,7 +22,7 @@ struct FolderFile {
   std::string name;                        // its name in the folder, and locally
   std::filesystem::path local;             // its local path, for messages
   std::int64_t offset = 0;                 // continue the local copy from this byte
-  std::optional<std::int64_t> known_size;  // the remote size, checked where the server names none
+  std::optional<std::int64_t> known_size;  // the remote size (listing, SIZE): whole at this length
 };
 
 struct FileOutcome {

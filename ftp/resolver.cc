@@ -67,10 +67,10 @@ class Channel {
   ares_channel get() const { return channel_; }
 
   // Waits for c-ares's sockets or its next retry, at most until `deadline`, and lets it work.
-  void Step(const Deadline& deadline) {
+  void Step(const Deadline& deadline, const CancelWatch& cancel) {
     std::array<ares_socket_t, ARES_GETSOCK_MAXNUM> sockets{};
     const int bits = ares_getsock(channel_, sockets.data(), ARES_GETSOCK_MAXNUM);
-    std::array<pollfd, ARES_GETSOCK_MAXNUM> fds{};
+    std::array<pollfd, ARES_GETSOCK_MAXNUM + 1> fds{};
     nfds_t count = 0;
     for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
       const short events = static_cast<short>((ARES_GETSOCK_READABLE(bits, i) ? POLLIN : 0) |
@@ -84,13 +84,16 @@ class Channel {
     timeval next{};
     const timeval* wait = ares_timeout(channel_, &left, &next);
     const long wait_ms = wait->tv_sec * 1000 + (wait->tv_usec + 999) / 1000;
+    const nfds_t own = count;
+    if (cancel.fd() >= 0) fds[count++] = {cancel.fd(), POLLIN, 0};
     const int ready = ::poll(fds.data(), count, static_cast<int>(wait_ms));
+    if (count > own && fds[own].revents != 0) CancelWatch::Throw();
     if (ready <= 0) {
       // A retry due (or EINTR): c-ares resends or gives up as its own schedule says.
       ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
       return;
     }
-    for (nfds_t i = 0; i < count; ++i) {
+    for (nfds_t i = 0; i < own; ++i) {
       const short revents = fds[i].revents;
       if (revents == 0) continue;
       const bool readable = (revents & (POLLIN | POLLERR | POLLHUP)) != 0;
@@ -106,7 +109,7 @@ class Channel {
 }  // namespace
 
 std::vector<Tcp::endpoint> LookUpHost(const std::string& host, std::uint16_t port,
-                                      const Deadline& deadline) {
+                                      const Deadline& deadline, const CancelWatch& cancel) {
   Lookup lookup;  // outlives the channel, whose end completes a pending lookup
   lookup.port = port;
   Channel channel(host);
@@ -121,7 +124,7 @@ std::vector<Tcp::endpoint> LookUpHost(const std::string& host, std::uint16_t por
                      TimeoutText(fmt::format("cannot resolve host {}", PrintableText(host)),
                                  deadline));
     }
-    channel.Step(deadline);
+    channel.Step(deadline, cancel);
   }
   if (lookup.status != ARES_SUCCESS || lookup.endpoints.empty()) {
     throw FtpError(ErrorCode::kHostNotFound,

@@ -12,8 +12,8 @@
 
 namespace pullwire::ftp {
 
-// Throws FtpError kHostNotFound, or kTimedOut when the deadline passes first.
+// Throws FtpError kHostNotFound, kTimedOut when the deadline passes first, or kCancelled.
 std::vector<Tcp::endpoint> LookUpHost(const std::string& host, std::uint16_t port,
-                                      const Deadline& deadline);
+                                      const Deadline& deadline, const CancelWatch& cancel);
 
 }  // namespace pullwire::ftp

@@ -17,14 +17,21 @@
 namespace pullwire::ftp {
 namespace {
 
-// A hostile server could send an endless listing. 64 MiB is about a million UNIX lines.
-constexpr std::size_t kListingLimit = std::size_t{64} << 20;
-
 // How long Logout waits for the reply to QUIT.
 constexpr Milliseconds kQuitWait{3000};
 
 // The MLSD facts read: "type" and "size" are needed, the others are kept when offered.
-constexpr std::array<std::string_view, 4> kWantedFacts = {"type", "size", "modify", "unix.mode"};
+// "unique" tells a folder met again by another path (a link to it, which pyftpdlib's MLSD shows
+// as a plain folder) from a new one.
+constexpr std::array<std::string_view, 5> kWantedFacts = {"type", "size", "modify", "unix.mode",
+                                                          "unique"};
+
+// Replies by which a server (or a gateway passing the server's FEAT on) says it does not do a
+// command at all.
+bool NotImplemented(const FtpError& error) {
+  const int code = error.reply_code();
+  return code == 500 || code == 502 || code == 504;
+}
 
 const MlstFact* FindFact(const std::vector<MlstFact>& facts, std::string_view name) {
   for (const MlstFact& fact : facts) {
@@ -63,6 +70,8 @@ TransferType Session::transfer_type() const { return core_->type; }
 void Session::set_proxy(const ProxySettings& proxy) { core_->proxy = proxy; }
 void Session::set_trace(TraceHandler trace) { core_->control.set_trace(std::move(trace)); }
 void Session::set_zero_copy(bool zero_copy) { core_->buffers.splice_enabled = zero_copy; }
+void Session::set_cancel_fd(int fd) { core_->net.set_cancel_fd(fd); }
+int Session::cancel_fd() const { return core_->net.cancel().configured_fd(); }
 void Session::set_progress_handler(ProgressHandler handler) {
   core_->progress = std::move(handler);
 }
@@ -91,6 +100,7 @@ void Session::Login(const LoginParams& login) {
   core_->server_type.reset();
   core_->size_unsupported = false;
   core_->mlsd.reset();
+  core_->mlsd_unique = false;
   core_->entered.reset();
   core_->login = login;
   core_->logged_in = true;
@@ -102,7 +112,8 @@ void Session::Logout() noexcept {
   core_->connector.Cancel();
   if (!was_open) return;
   // "221 Goodbye." is awaited so that the server logs a clean end, but not for long: a 421 or
-  // silence is fine too.
+  // silence is fine too. Also when the host asked the run to stop.
+  const CancelWatch::Suspended wind_down(core_->net.cancel());
   const Milliseconds saved = core_->control.timeout();
   core_->control.set_timeout(std::min(saved, kQuitWait));
   try {
@@ -167,6 +178,7 @@ bool Session::UseMlsd() {
   if (!facts) return false;
   const MlstFact* type = FindFact(*facts, "type");
   const MlstFact* size = FindFact(*facts, "size");
+  const MlstFact* unique = FindFact(*facts, "unique");
   if (type == nullptr || size == nullptr) return false;
   std::string wanted;
   bool all_on = true;
@@ -177,17 +189,14 @@ bool Session::UseMlsd() {
     }
   }
   // pyftpdlib offers "unix.mode" but leaves it off.
-  if (!all_on && !core_->control.Command("OPTS MLST " + wanted).Positive() &&
-      !(type->on && size->on)) {
-    return false;
-  }
+  const bool switched = all_on || core_->control.Command("OPTS MLST " + wanted).Positive();
+  if (!switched && !(type->on && size->on)) return false;
   core_->mlsd = true;
+  core_->mlsd_unique = unique != nullptr && (switched || unique->on);
   return true;
 }
 
-void Session::FetchListing(ListingStore& store, ListingNotes& notes) {
-  RequireLogin();
-  const bool mlsd = UseMlsd();
+void Session::ReadListing(ListingStore& store, ListingNotes& notes, ListingSyntax syntax) {
   // Listings are text; only EBCDIC would garble them.
   if (core_->server_type == 'E') {
     const TransferType wanted = core_->type;
@@ -195,24 +204,44 @@ void Session::FetchListing(ListingStore& store, ListingNotes& notes) {
     ApplyTransferType();
     core_->type = wanted;
   }
-  ListingBuilder builder(mlsd ? ListingSyntax::kMlsd : ListingSyntax::kList, store, notes);
-  ListingSink sink(builder, kListingLimit);
-  RunTransfer(*core_, TransferRequest{mlsd ? "MLSD" : "LIST", 0, false, std::nullopt, false},
+  ListingBuilder builder(syntax, store, notes);
+  ListingSink sink(builder, ListingLimits{});
+  const bool mlsd = syntax == ListingSyntax::kMlsd;
+  RunTransfer(*core_, TransferRequest{mlsd ? "MLSD" : "LIST", 0, false, std::nullopt, false, {}},
               sink);
 }
 
-ParsedListing Session::List() {
-  ParsedListing parsed;
-  EntryVectorStore store(parsed.entries);
-  FetchListing(store, parsed);
-  return parsed;
-}
-
 EntryTable Session::ListTable() {
+  RequireLogin();
   EntryTable table;
-  FetchListing(table, table.notes);
+  bool listed = false;
+  if (UseMlsd()) {
+    try {
+      ReadListing(table, table.notes, ListingSyntax::kMlsd);
+      listed = true;
+    } catch (const FtpError& error) {
+      // A gateway may pass the server's FEAT on and still refuse MLSD: LIST from now on.
+      if (!NotImplemented(error) || !logged_in() || table.size() > 0) throw;
+      core_->mlsd = false;
+      core_->mlsd_unique = false;
+    }
+  }
+  if (!listed) ReadListing(table, table.notes, ListingSyntax::kList);
   table.ShrinkToFit();
   return table;
+}
+
+std::optional<std::string> Session::FolderId() {
+  RequireLogin();
+  if (!UseMlsd() || !core_->mlsd_unique) return std::nullopt;
+  // MLST without a path: the facts of the working folder, on the control connection.
+  const Reply reply = core_->control.Command("MLST");
+  if (reply.code != 250 || reply.lines.size() < 3) return std::nullopt;
+  std::string_view line = reply.lines[1];
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  const LineResult read = ReadListingLine(line, ListingSyntax::kMlsd);
+  if (read.verdict == LineVerdict::kUnparsed || read.fields.unique.empty()) return std::nullopt;
+  return std::string(read.fields.unique);
 }
 
 Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
@@ -230,7 +259,7 @@ Session::Retrieved Session::Retrieve(const std::string& remote, DataSink& sink,
   TransferRequest request{"RETR " + remote, offset, core_->type == TransferType::kImage,
                           known_size, another_follows, remote};
   const TransferOutcome outcome = RunTransfer(*core_, request, sink);
-  return {outcome.offset, outcome.bytes, outcome.size_checked};
+  return {outcome.offset, outcome.bytes};
 }
 
 std::optional<std::int64_t> Session::Size(const std::string& path) {

@@ -46,6 +46,11 @@ class Session {
   // Every download (Retrieve, so GetFile and GetMatching alike) reports its progress to
   // `handler` under the remote name it was asked for; an empty handler costs nothing.
   void set_progress_handler(ProgressHandler handler);
+  // A descriptor of the host's that becomes readable when the run is to stop (-1: none): every
+  // wait watches it and ends with kCancelled; Logout still says QUIT. The host keeps it open
+  // and readable until the call returns.
+  void set_cancel_fd(int fd);
+  int cancel_fd() const;
 
   bool logged_in() const;
   // What the last Login was given, so that further sessions can log in the same way.
@@ -63,21 +68,25 @@ class Session {
   // session entered the folder by (an absolute CWD path, relative ones joined to it); throws
   // when that is not known either.
   std::string CurrentDirectory();
-  // The working folder's listing, parsed as it arrives: from MLSD where the server's FEAT (asked
-  // once per session) offers it with exact types and sizes, else from LIST. More than 64 MiB of
-  // text throws kListingTooLarge.
-  ParsedListing List();
-  // The same, packed for size (a listing of millions of entries).
+  // The working folder's listing, parsed as it arrives and packed for size (a listing of
+  // millions of entries): from MLSD where the server's FEAT (asked once per session) offers it
+  // with exact types and sizes, else from LIST, also for the rest of the session once the
+  // server refuses MLSD as not implemented. A listing that keeps more than 64 MiB of text, or
+  // sends more than 256 MiB, throws kListingTooLarge.
   EntryTable ListTable();
+  // The working folder's unique id (RFC 3659 "unique" fact, by MLST) where the server's MLSD
+  // gives folders one; nullopt otherwise. Two paths with the same id lead to one folder.
+  std::optional<std::string> FolderId();
 
   struct Retrieved {
-    std::int64_t offset = 0;    // where the data started (0 when the server refused REST)
-    std::int64_t bytes = 0;     // received
-    bool size_checked = false;  // compared with the size the 150 reply or `known_size` gave
+    std::int64_t offset = 0;  // where the data started (0 when the server refused REST)
+    std::int64_t bytes = 0;   // received
   };
   // RETR `remote` into `sink`; with `offset` > 0 the server is asked to continue there (REST);
-  // a server that does not answer 350 sends the file whole and `sink` starts over. `known_size` (from a listing) checks the byte count of a
-  // binary transfer when the server announces none. `another_follows`: the next call is
+  // a server that does not answer 350 sends the file whole and `sink` starts over. A binary
+  // transfer fails when the 150 reply announced a size and fewer or more bytes came; whether a
+  // copy is whole against its listing is the caller's judgement. `known_size` (from a listing)
+  // is the progress total where the server announces none. `another_follows`: the next call is
   // another Retrieve, whose passive-mode request may then be sent ahead.
   Retrieved Retrieve(const std::string& remote, DataSink& sink, std::int64_t offset = 0,
                      std::optional<std::int64_t> known_size = std::nullopt,
@@ -99,7 +108,7 @@ class Session {
   void SimpleCommand(const std::string& verb, const std::string& path, const std::string& action);
   // FEAT (once per session), and OPTS MLST when facts MLSD needs are offered but off.
   bool UseMlsd();
-  void FetchListing(ListingStore& store, ListingNotes& notes);
+  void ReadListing(ListingStore& store, ListingNotes& notes, ListingSyntax syntax);
 
   std::unique_ptr<SessionCore> core_;
 };

@@ -32,6 +32,7 @@ struct SessionCore {
   bool size_unsupported = false;     // SIZE answered 500/502 once: not asked again
   ProgressHandler progress;          // downloads report to it while set
   std::optional<bool> mlsd;          // listings by MLSD; unknown until FEAT was asked
+  bool mlsd_unique = false;          // and they carry the "unique" fact
   std::optional<std::string> entered;  // the working folder's path as CWD or PWD gave it
 };
 

@@ -26,6 +26,7 @@ void AbortTransfer(SessionCore& core, Tcp::socket& data) {
   core.connector.Cancel();
   ControlConnection& control = core.control;
   if (!control.is_open()) return;
+  const CancelWatch::Suspended wind_down(control.cancel());
   const Milliseconds saved = control.timeout();
   control.set_timeout(std::min(saved, kAbortDrain));
   bool in_step = false;
@@ -74,7 +75,8 @@ void AwaitFinal(ControlConnection& control, Replies& replies) {
                                const std::string& subject) {
   if (!replies.preliminary) {
     throw FtpError(RefusalCode(control.last_verb(), *replies.final),
-                   fmt::format("{} refused: {}", subject, replies.final->Quote()));
+                   fmt::format("{} refused: {}", subject, replies.final->Quote()),
+                   replies.final->code);
   }
   ThrowFailed(subject, replies.final->Quote());
 }
@@ -175,28 +177,27 @@ void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveRe
 
 }  // namespace
 
-std::optional<std::int64_t> ExpectedBytes(std::optional<std::int64_t> announced,
-                                          std::optional<std::int64_t> known,
-                                          std::int64_t rest_offset) {
-  const std::optional<std::int64_t> size = announced ? announced : known;
-  if (!size) return std::nullopt;
-  return std::max<std::int64_t>(0, *size - rest_offset);
-}
-
-bool CheckReceivedLength(const std::string& subject, std::int64_t received,
-                         const std::optional<Reply>& preliminary,
-                         std::optional<std::int64_t> known_size, std::int64_t offset,
+void CheckReceivedLength(const std::string& subject, std::int64_t received,
+                         const std::optional<Reply>& preliminary, std::int64_t offset,
                          const Reply& final) {
   const std::optional<std::int64_t> announced =
       preliminary ? ParseAnnouncedSize(*preliminary) : std::nullopt;
-  const std::optional<std::int64_t> expected = ExpectedBytes(announced, known_size, offset);
-  if (expected && received < *expected) {
+  if (!announced) return;
+  // What is left of the announced size ("150 ... (1073741824 bytes)") after the restart offset.
+  const std::int64_t expected = std::max<std::int64_t>(0, *announced - offset);
+  if (received < expected) {
     throw FtpError(ErrorCode::kTransferIncomplete,
                    fmt::format("{} ended after {} of {} bytes although the server reported "
                                "success: {}",
-                               subject, received, *expected, final.Quote()));
+                               subject, received, expected, final.Quote()));
   }
-  return expected.has_value();
+  // Some servers announce what is left after REST, others the whole file: only more than
+  // either is wrong.
+  if (received > *announced) {
+    throw FtpError(ErrorCode::kTransferIncomplete,
+                   fmt::format("{} brought {} bytes, more than the {} the server announced: {}",
+                               subject, received, *announced, preliminary->Quote()));
+  }
 }
 
 TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink) {
@@ -244,10 +245,10 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
     throw FtpError(ErrorCode::kProtocolError,
                    fmt::format("unexpected reply to {}: {}", subject, final.Quote()));
   }
-  const bool checked =
-      request.check_size && CheckReceivedLength(subject, received.bytes, replies.preliminary,
-                                                request.known_size, offset, final);
-  return {offset, received.bytes, checked};
+  if (request.check_size) {
+    CheckReceivedLength(subject, received.bytes, replies.preliminary, offset, final);
+  }
+  return {offset, received.bytes};
 }
 
 }  // namespace pullwire::ftp

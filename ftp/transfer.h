@@ -1,7 +1,7 @@
 // One data transfer (RETR or LIST) from the data connection's set-up to the verdict: complete
 // only when the data reached end-of-file AND the 226/250 arrived (in either order), then the
-// byte count checked where the size is known; otherwise the abort path (ABOR, a bounded drain,
-// the session closed when its state stays unclear).
+// byte count checked where the server announced a size; otherwise the abort path (ABOR, a bounded
+// drain, the session closed when its state stays unclear).
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,8 @@ struct TransferRequest {
   std::int64_t rest_offset = 0;            // > 0: REST sent between the data set-up and command;
                                            // refused, the data comes from byte 0 (sink.StartOver)
   bool check_size = false;                 // binary transfers: compare the byte count
-  std::optional<std::int64_t> known_size;  // the file's size from a listing, if any
+  std::optional<std::int64_t> known_size;  // the file's size (listing, SIZE): the progress total
+                                           // where the server announces none
   bool another_follows = false;            // passive: ask for the next port at the data's end
   std::string_view progress_name;          // non-empty: report progress under this name
 };
@@ -27,7 +28,6 @@ struct TransferRequest {
 struct TransferOutcome {
   std::int64_t offset = 0;    // where the data started: rest_offset, or 0 when REST was refused
   std::int64_t bytes = 0;     // received
-  bool size_checked = false;  // the byte count was compared with a known size
 };
 
 // Ends a transfer that cannot complete: closes `data`, then ABOR and NOOP to find where the reply
@@ -36,21 +36,15 @@ struct TransferOutcome {
 // seconds leaves the session in an unclear state: the control connection is closed.
 void AbortTransfer(SessionCore& core, Tcp::socket& data);
 
-// The verdict on a binary transfer's length: throws kTransferIncomplete when `subject` ("RETR
-// a.bin"), begun at `offset`, received fewer bytes than the 150 reply or `known_size` announced.
-// Returns whether there was a size to compare with.
-bool CheckReceivedLength(const std::string& subject, std::int64_t received,
-                         const std::optional<Reply>& preliminary,
-                         std::optional<std::int64_t> known_size, std::int64_t offset,
+// The verdict on a binary transfer's length against the size its 150 reply announced: throws
+// kTransferIncomplete when `subject` ("RETR a.bin"), begun at `offset`, received fewer bytes, or
+// more than announced. Without an announcement there is nothing to judge here: a file may have
+// grown or shrunk since it was listed, and judging a copy against its listing is the caller's.
+void CheckReceivedLength(const std::string& subject, std::int64_t received,
+                         const std::optional<Reply>& preliminary, std::int64_t offset,
                          const Reply& final);
 
 // Throws FtpError.
 TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, DataSink& sink);
-
-// The byte count a transfer must reach: from the 150 reply ("(1073741824 bytes)") or the
-// listing, minus the restart offset; nullopt when unknown. Exposed for tests.
-std::optional<std::int64_t> ExpectedBytes(std::optional<std::int64_t> announced,
-                                          std::optional<std::int64_t> known,
-                                          std::int64_t rest_offset);
 
 }  // namespace pullwire::ftp

@@ -1,21 +1,29 @@
 // `pullwire run COMMAND_FILE`: the host's side of a run. Loads the plug-in through its exports,
 // serves a message daemon under an instance of its own, executes the command and prints every
 // message as it arrives, then the variable slots the run filled. On a terminal a long download
-// also shows a progress line on stderr; --dry-run only tells what the run would do.
+// also shows a progress line on stderr; --dry-run only tells what the run would do. SIGINT,
+// SIGTERM and SIGHUP end the run through its error ending, with exit status 128 + the signal.
+#include <fmt/format.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <fmt/format.h>
-
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 
+#include "com/error_info.h"
+#include "com/runtime_folder.h"
+#include "com/server_lock.h"
 #include "host/command_file.h"
 #include "host/commands.h"
 #include "host/dry_run.h"
 #include "host/host_error.h"
 #include "host/message_daemon.h"
 #include "host/progress_line.h"
+#include "host/run_signals.h"
 #include "host/toolbox_loader.h"
 
 namespace pullwire::host {
@@ -28,7 +36,51 @@ struct RunOptions {
   std::optional<std::string> password_env;
 };
 
-// The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use.
+// Each run serves its messages under an instance of its own, "pullwire-run-<pid>".
+constexpr std::string_view kInstancePrefix = "pullwire-run-";
+constexpr std::string_view kDaemonPrefix = "nrvd";
+constexpr std::string_view kDaemonSuffix = ".IPCdaemon";
+
+// The process id in a run's daemon ProgID ("nrvdpullwire-run-4711.IPCdaemon"), else 0.
+pid_t RunOfDaemon(std::string_view prog_id) {
+  const std::size_t prefix = kDaemonPrefix.size() + kInstancePrefix.size();
+  if (prog_id.size() <= prefix + kDaemonSuffix.size() || !prog_id.ends_with(kDaemonSuffix) ||
+      prog_id.substr(0, prefix) != fmt::format("{}{}", kDaemonPrefix, kInstancePrefix)) {
+    return 0;
+  }
+  const std::string_view digits =
+      prog_id.substr(prefix, prog_id.size() - prefix - kDaemonSuffix.size());
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+  return error == std::errc() && end == digits.data() + digits.size() && pid > 0 ? pid : 0;
+}
+
+// What runs that could not end cleanly (SIGKILL, a crash) left in the run-time folder: their
+// daemon's socket and lock file. Only those of runs no longer alive, and only while no server
+// holds the lock.
+void RemoveStaleRunDaemons() {
+  std::filesystem::path folder;
+  if (com::Failed(com::LocalServerFolder(/*create=*/false, &folder))) {
+    com::GetErrorInfo();
+    return;
+  }
+  std::set<std::string> stale;
+  try {
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
+      std::string name = item.path().filename().string();
+      if (name.ends_with(".lock")) name.resize(name.size() - 5);
+      const pid_t pid = RunOfDaemon(name);
+      if (pid != 0 && ::kill(pid, 0) != 0 && errno == ESRCH) stale.insert(name);
+    }
+  } catch (const std::exception&) {
+    // A folder that changes while it is read: what was found is removed, the rest next time.
+  }
+  for (const std::string& prog_id : stale) com::RemoveStaleServerFiles(prog_id);
+}
+
+// The slots a host reads after a run, as "LocalVar(2) = a.txt", for those in use. A closed
+// output loses the lines, without an error.
 void PrintVariables(_Toolbox& box) {
   for (const bool global : {false, true}) {
     for (std::int16_t index = 0; index < 16; ++index) {
@@ -36,7 +88,9 @@ void PrintVariables(_Toolbox& box) {
       const com::HRESULT hr = global ? box.get_GlobalVar(index, &slot) : box.get_LocalVar(index, &slot);
       Check(hr, fmt::format("{}({}) failed", global ? "GlobalVar" : "LocalVar", index));
       if (slot.Use == com::kVariantFalse) continue;
-      fmt::print("{}({}) = {}\n", global ? "GlobalVar" : "LocalVar", index, slot.Value);
+      const std::string line =
+          fmt::format("{}({}) = {}\n", global ? "GlobalVar" : "LocalVar", index, slot.Value);
+      std::fwrite(line.data(), 1, line.size(), stdout);
     }
   }
 }
@@ -71,13 +125,17 @@ int Run(const RunOptions& run, const HostOptions& options) {
     return 0;
   }
 
+  // Before the message daemon's thread starts, which inherits the blocked signals.
+  RunSignals signals;
   LoadedToolbox loaded = LoadToolbox(options.library);
   _Toolbox& box = *loaded.toolbox.get();
+  signals.Attach(box);
   // Progress only for a person watching: never into a pipe, a file or the host's messages.
   const com::ComPtr<ProgressLine> progress =
       !run.quiet && ::isatty(STDERR_FILENO) == 1 ? AttachProgressLine(box) : nullptr;
   MessagePrinter printer(stdout);
-  const std::string instance = fmt::format("pullwire-run-{}", ::getpid());
+  RemoveStaleRunDaemons();
+  const std::string instance = fmt::format("{}{}", kInstancePrefix, ::getpid());
   MessageDaemon daemon(instance, [&printer, &progress](const HostMessage& message) {
     if (progress) progress->Clear();  // a message starts at the left margin
     printer.Print(message);
@@ -89,6 +147,7 @@ int Run(const RunOptions& run, const HostOptions& options) {
   Check(box.put_AutoLog(run.quiet ? com::kVariantFalse : com::kVariantTrue), "AutoLog failed");
   com::Variant result;
   Check(box.Execute("PULLWIRE", RecordArray(file.record), &result), "Execute failed");
+  signals.Detach(box);
   // Execute returns once the daemon has taken every message of the run: all are printed.
   daemon.Stop();
   if (progress) {
@@ -101,6 +160,7 @@ int Run(const RunOptions& run, const HostOptions& options) {
   std::fflush(stdout);
   PrintVariables(box);
   std::fflush(stdout);
+  if (const int signal = signals.Received(); signal != 0) return 128 + signal;
   return error == com::kVariantFalse ? 0 : 1;
 }
 

@@ -6,6 +6,7 @@
 #include "download/module_download_run.h"
 #include "plugin/daemon_channel.h"
 #include "plugin/dialogs_loader.h"
+#include "plugin/message_text.h"
 
 namespace pullwire {
 
@@ -26,7 +27,8 @@ PluginModule& LibraryModule() {
 }
 
 void WireLibraryServices(PluginModule& module) {
-  module.set_message_channel(std::make_unique<DaemonChannel>(module.state(), module.clock()));
+  module.set_message_channel(std::make_unique<FittingChannel>(
+      std::make_unique<DaemonChannel>(module.state(), module.clock())));
   InstallDownloadRun(module);
   // Setup's desktop: loaded only when Setup first needs it, so Execute never loads Qt.
   InstallLazyDialogs(module);

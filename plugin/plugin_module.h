@@ -61,6 +61,9 @@ class PluginModule {
   // null when its host did not ask. Set by the Toolbox for the length of one Execute.
   ITransferProgressSink* progress_sink() const { return progress_sink_; }
   void set_progress_sink(ITransferProgressSink* sink) { progress_sink_ = sink; }
+  // The descriptor the running Execute watches for its host's stop (IToolboxCancel); -1: none.
+  int cancel_fd() const { return cancel_fd_; }
+  void set_cancel_fd(int fd) { cancel_fd_ = fd; }
 
   // Null while none is installed.
   CommandEditor* command_editor() { return command_editor_.get(); }
@@ -84,6 +87,7 @@ class PluginModule {
   std::unique_ptr<CommandEditor> command_editor_;
   DownloadRunner download_runner_;
   ITransferProgressSink* progress_sink_ = nullptr;
+  int cancel_fd_ = -1;
 };
 
 // The run used while no download run is linked in: the record is decoded by the run rules (a

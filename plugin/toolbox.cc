@@ -1,6 +1,7 @@
 // The _Toolbox members by vtable.
 #include "plugin/toolbox.h"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 
 #include "plugin/command_record.h"
@@ -48,11 +49,13 @@ std::string UpperCaseModuleId(const std::string& module) { return UpperCaseText(
 Toolbox::Toolbox(PluginModule& module) : RefCounted(&module.objects()), module_(module) {}
 
 com::HRESULT Toolbox::QueryInterface(const com::Guid& iid, void** object) {
-  return com::QueryInterfaceFrom(iid, object,
-                                 {com::Expose<_Toolbox>(this, IID__Toolbox),
-                                  com::Expose<com::IDispatch>(this, com::IID_IDispatch),
-                                  com::Expose<com::IProvideTypeLibrary>(this, com::IID_IProvideTypeLibrary),
-                                  com::Expose<IToolboxProgress>(this, IID_IToolboxProgress)});
+  return com::QueryInterfaceFrom(
+      iid, object,
+      {com::Expose<_Toolbox>(this, IID__Toolbox),
+       com::Expose<com::IDispatch>(this, com::IID_IDispatch),
+       com::Expose<com::IProvideTypeLibrary>(this, com::IID_IProvideTypeLibrary),
+       com::Expose<IToolboxProgress>(this, IID_IToolboxProgress),
+       com::Expose<IToolboxCancel>(this, IID_IToolboxCancel)});
 }
 
 com::HRESULT Toolbox::GetTypeLibrary(const com::TypeLibraryInfo** library) {
@@ -61,6 +64,12 @@ com::HRESULT Toolbox::GetTypeLibrary(const com::TypeLibraryInfo** library) {
 
 com::HRESULT Toolbox::putref_ProgressSink(ITransferProgressSink* sink) {
   progress_sink_ = com::ComPtr<ITransferProgressSink>::Shared(sink);
+  return com::S_OK;
+}
+
+com::HRESULT Toolbox::put_CancelDescriptor(std::int32_t fd) {
+  if (fd < -1 || (fd >= 0 && ::fcntl(fd, F_GETFD) < 0)) return com::E_INVALIDARG;
+  cancel_fd_ = fd;
   return com::S_OK;
 }
 
@@ -225,6 +234,7 @@ com::HRESULT Toolbox::Execute(const std::string& Module, const com::StringArray&
     if (module_id == kModuleId) {
       // This object's sink, for this run only: another object's Execute reports to its own.
       module_.set_progress_sink(progress_sink_.get());
+      module_.set_cancel_fd(cancel_fd_);
       module_.download_runner()(module_, Data);
     } else {
       module_.messages().SendHostMessage("WARNING: Module [" + module_id + "] is unknown!", kWarningMessage);
@@ -232,6 +242,7 @@ com::HRESULT Toolbox::Execute(const std::string& Module, const com::StringArray&
   } catch (...) {
   }
   module_.set_progress_sink(nullptr);
+  module_.set_cancel_fd(-1);
   // The host reads a run's messages as complete once Execute has returned.
   module_.messages().EndRun();
   return com::S_OK;

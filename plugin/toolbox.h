@@ -14,7 +14,8 @@ namespace pullwire {
 inline constexpr const char* kAuthorCredit = "Maren Holt, Quenlo";
 inline constexpr const char* kToolboxInfo = "Norvik Plugin: Pullwire";
 
-class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary, IToolboxProgress> {
+class Toolbox final
+    : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary, IToolboxProgress, IToolboxCancel> {
  public:
   // Counts itself in module.objects() while alive; the module must outlive it.
   explicit Toolbox(PluginModule& module);
@@ -30,6 +31,8 @@ class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary,
 
   // IToolboxProgress: the sink this object's Execute reports transfer progress to.
   com::HRESULT putref_ProgressSink(ITransferProgressSink* sink) override;
+  // IToolboxCancel: the descriptor this object's Execute watches for the host's stop.
+  com::HRESULT put_CancelDescriptor(std::int32_t fd) override;
 
   com::HRESULT get_gInfo(std::string* value) override;
   com::HRESULT put_gInfo(const std::string& value) override;
@@ -67,6 +70,7 @@ class Toolbox final : public com::RefCounted<_Toolbox, com::IProvideTypeLibrary,
   std::string gInfo_;
   std::string gAuthor_;
   com::ComPtr<ITransferProgressSink> progress_sink_;
+  int cancel_fd_ = -1;
 };
 
 // The module id as Setup and Execute compare and report it: upper-cased like the host's UCase,

@@ -46,6 +46,7 @@ class DeletePass {
       step();
       return true;
     } catch (const ComponentError& error) {
+      if (IsCancellation(error)) throw;
       pending_ = PendingError{error.number(), error.what()};
     } catch (const std::exception& error) {
       pending_ = PendingError{0, error.what()};

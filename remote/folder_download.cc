@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::int32_t kImageTransfer = 1;
 
+// Called in a handler: a cancellation goes on to the run's error ending.
 void Fail(RunContext& run, const std::string& routine, const std::exception& error) {
+  if (IsCancellation(error)) throw;
   run.messages.SendHostMessage("ERROR_" + routine + ": " + error.what(), kErrorMessage);
   run.state.ErrorFlag = true;
 }
@@ -141,12 +143,16 @@ void RetrieveItem(RunContext& run, std::string& local_folder) {
                     std::to_string(item.ItemSize) + " Bytes) ...");
     run.ftp.TransferType(kImageTransfer);
     run.ftp.GetFile(remote, local, item.LocalSize);
-    // A copy shorter than listed (the file changed, or a server ended early without saying so)
-    // is not taken for complete, so the delete pass leaves the remote file.
+    // A copy shorter than listed (the file shrunk, or a server ended early without saying so)
+    // is not taken for complete, so the delete pass leaves the remote file; it stays to be
+    // continued. One that grew since it was listed is complete.
     const std::optional<std::int64_t> length = RegularFileLength(local);
-    if (length && *length >= item.ItemSize) {
-      state.TransferJournal[remote] = JournalEntry{local, *length, false};
+    if (length && *length < item.ItemSize) {
+      throw std::runtime_error("the copy " + local + " has " + std::to_string(*length) +
+                               " of the " + std::to_string(item.ItemSize) +
+                               " bytes listed although the server reported success");
     }
+    if (length) state.TransferJournal[remote] = JournalEntry{local, *length, false};
   } catch (const std::exception& error) {
     Fail(run, "RetrieveItem", error);
   }

@@ -101,4 +101,28 @@ class IToolboxProgress : public com::IUnknown {
   ~IToolboxProgress() = default;
 };
 
+// ---------------------------------------------------------------------------------------------
+// Stopping a run: a third optional interface of Toolbox (QueryInterface with IID_IToolboxCancel).
+// The plug-in starts no threads and never touches the process's signal handling, so a host that
+// wants Ctrl+C, SIGTERM or a Stop button to end a run hands it a descriptor of its own that
+// becomes readable when the run is to stop: a signalfd(2) of the signals it blocks, an
+// eventfd(2), a pipe's read end. Execute's every wait (connect, reply, data, name lookup) watches
+// it beside its own sockets, so a run blocked for minutes ends at once, through its error ending:
+// "ERROR_PULL-WIRE [cancelled: the host asked the run to stop]", Error set, a partial file of the
+// flat mode removed, and QUIT sent (its reply awaited a few seconds at most). The plug-in only
+// polls the descriptor, never reads or closes it: it stays readable until the host reads it.
+
+inline constexpr com::Guid IID_IToolboxCancel{
+    0x16EE02A0, 0x5BDB, 0x47E4, {0x89, 0x64, 0x3D, 0x06, 0x80, 0x3F, 0xDC, 0xE8}};
+
+class IToolboxCancel : public com::IUnknown {
+ public:
+  // Every later Execute of this object watches `fd` (-1: nothing). E_INVALIDARG for a value
+  // that is no open descriptor. The host keeps it open while it is set.
+  virtual com::HRESULT put_CancelDescriptor(std::int32_t fd /*in*/) = 0;
+
+ protected:
+  ~IToolboxCancel() = default;
+};
+
 }  // namespace pullwire

@@ -102,18 +102,25 @@ TEST_F(FileTransfer, AsciiCopiesAreCheckedAgainstTheBytesReceived) {
   EXPECT_THAT(channel.sent, Contains(Info("Deleting remote-file [crlf.txt] ...")));
 }
 
-TEST_F(FileTransfer, ShortCopyIsRemovedCountedAndNeverDeletedRemotely) {
+// The short copy goes, and so does the earlier file it was to replace: nothing stale stays
+// under the name for the host to take for new.
+TEST_F(FileTransfer, ShortCopyIsRemovedWithTheEarlierFileCountedAndNeverDeletedRemotely) {
   ftp.AddFile("a.bin", std::string(100, 'a'));
   ftp.get_faults["a.bin"] = GetFault{60, false, std::nullopt};
   WriteFile(LocalPath("a.bin"), "previous");
-  Run({{"AutoDelete", "1"}});
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Info("Number of files & directories found: 1"), Info(Downloading("a.bin", 100)),
-      Info("Downloaded [a.bin] <unknown> kBps"), Info("Number of files downloaded : 1"),
-      Info("Disconnecting from [ftp.example.net] ...")})));
+  Run({{"AutoDelete", "1"}, {"SaveFilename", "1"}, {"ProcessAll", "0"}});
+  EXPECT_THAT(
+      channel.sent,
+      ElementsAreArray(Then(
+          Opening(),
+          {Info("Number of files & directories found: 1"), Info(Downloading("a.bin", 100)),
+           Warning("Download incomplete [a.bin]: 60 of 100 bytes received; the copy was discarded "
+                   "and the earlier local file removed"),
+           Info("Downloaded [a.bin] <unknown> kBps"), Info("Number of files downloaded : 1"),
+           Info("Disconnecting from [ftp.example.net] ...")})));
   EXPECT_THAT(ftp.calls, Not(Contains("DeleteFile(a.bin)")));
-  EXPECT_EQ(ReadFile(LocalPath("a.bin")), "previous");
-  EXPECT_THAT(FolderNames(local), ElementsAre("a.bin"));
+  EXPECT_THAT(FolderNames(local), IsEmpty());
+  EXPECT_EQ(state.LocalVars[0], (VariableSlot{true, "a.bin"}));
   EXPECT_FALSE(state.ErrorFlag);
 }
 
@@ -251,6 +258,34 @@ TEST(LocalCopy, DiscardsWhatWasNotPlacedAndNeverFollowsLinks) {
   EXPECT_TRUE(IsSafeLocalName(" ."));
   EXPECT_FALSE(IsSafeLocalName(std::string("a\0b", 3)));
   EXPECT_FALSE(IsSafeLocalName("a\x7f"));
+}
+
+// Temporary names carry the writer's process id; only ours of writers that are gone are removed
+// (no process can have the id 4194305), files and a ZIP entry's folder alike.
+TEST(LocalCopy, LeftoversOfWritersThatAreGoneAreRemoved) {
+  TempDir folder("leftovers");
+  const std::string mine =
+      LocalCopy::Create(folder.path().string(), "a", LocalCopy::Destination::kFile)
+          .written()
+          .filename()
+          .string();  // discarded again at once
+  EXPECT_TRUE(mine.starts_with(".pullwire-" + std::to_string(::getpid()) + "-")) << mine;
+  const std::string live = ".pullwire-" + std::to_string(::getppid()) + "-1.part";
+  const std::vector<std::string> kept = {live,
+                                         ".pullwire-0-1.part",
+                                         ".pullwire-x-1.part",
+                                         ".pullwire-4194305.part",
+                                         "4194305-1.part",
+                                         "a.txt"};
+  for (const std::string& name : kept) WriteFile(folder / name, "kept");
+  WriteFile(folder / ".pullwire-4194305-1.part", "gone");
+  WriteFile(folder / ".pullwire-4194305-2.part" / "z.zip", "gone");
+  std::filesystem::create_symlink(folder / "a.txt", folder / ".pullwire-4194305-3.part");
+  EXPECT_EQ(RemoveLeftoverCopies(folder.path().string()), 2);
+  std::vector<std::string> expected = kept;
+  expected.push_back(".pullwire-4194305-3.part");  // a link is nothing this program made
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FolderNames(folder.path()), expected);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 // The record's Port is 16-bit: the servers listen below 32768 (low_port).
@@ -81,16 +82,24 @@ TEST_F(PyFtpdRun, DropOnTheSecondOfFiveEndsTheRunAndKeepsTheEarlierLocalFile) {
   EXPECT_TRUE(state.ErrorFlag);
 }
 
-TEST_F(PyFtpdRun, ShortBinaryCopyFailsTheRunAndKeepsTheRemoteFile) {
+// Half the file and "226" anyway, no size in the 150 reply: no SIZE is asked, and the run's own
+// check discards the copy with the earlier local file.
+TEST_F(PyFtpdRun, ShortBinaryCopyLeavesNoFileUnderItsNameAndKeepsTheRemoteFile) {
   PyFtpdOptions options = Options();
   options.retr_fault = RetrFault::kSilent226;
+  options.fault_after = 40'000;
   PyFtpd server(options);
   WriteFile(Pub(server) / "data.bin", PatternBytes(100'000));
+  WriteFile(LocalPath("data.bin"), "the earlier data.bin");
   Run(server, {{"AutoDelete", "1"}});
-  EXPECT_THAT(channel.sent.back().text, StartsWith("ERROR_PULL-WIRE ["));
+  EXPECT_THAT(channel.sent, Contains(Warning("Download incomplete [data.bin]: 40000 of 100000 "
+                                             "bytes received; the copy was discarded and the "
+                                             "earlier local file removed")));
+  EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 1")));
   EXPECT_THAT(FolderNames(local), IsEmpty());
   EXPECT_TRUE(std::filesystem::exists(Pub(server) / "data.bin"));
-  EXPECT_TRUE(state.ErrorFlag);
+  EXPECT_THAT(server.CommandLog(), Not(Contains(StartsWith("SIZE"))));
+  EXPECT_FALSE(state.ErrorFlag);
 }
 
 TEST_F(PyFtpdRun, AsciiTransferWritesLineFeedsAndCountsAsComplete) {
@@ -99,6 +108,38 @@ TEST_F(PyFtpdRun, AsciiTransferWritesLineFeedsAndCountsAsComplete) {
   Run(server, {{"TransferMode", "0"}, {"AutoDelete", "1"}});
   EXPECT_EQ(ReadFile(LocalPath("crlf.txt")), "first\nsecond\n");
   EXPECT_FALSE(std::filesystem::exists(Pub(server) / "crlf.txt"));
+}
+
+// Overwriting keeps the earlier file's permission bits (0600 stays 0600, 0751 stays 0751),
+// whether the new copy is renamed over it (flat mode) or written in place (folder mode).
+TEST_F(PyFtpdRun, OverwritingKeepsTheEarlierFilesPermissionBits) {
+  namespace fs = std::filesystem;
+  struct Row {
+    const char* mode;
+    std::map<std::string, std::string> slots;
+    const char* path;  // below /pub and LocalDir
+    fs::perms earlier;
+  } rows[] = {
+      {"flat", {{"ProcessAll", "1"}}, "a.bin", fs::perms::owner_read | fs::perms::owner_write},
+      {"flat", {{"ProcessAll", "1"}}, "x.sh", fs::perms(0751)},
+      {"folder",
+       {{"IncludeSubdir", "1"}},
+       "dir/b.bin",
+       fs::perms::owner_read | fs::perms::owner_write},
+  };
+  PyFtpd server(Options());
+  for (const Row& row : rows) WriteFile(Pub(server) / row.path, "new content");
+  for (const Row& row : rows) {
+    WriteFile(LocalPath(row.path), "earlier");
+    fs::permissions(LocalPath(row.path), row.earlier);
+  }
+  for (const Row& row : rows) {
+    Run(server, row.slots);
+    EXPECT_EQ(ReadFile(LocalPath(row.path)), "new content") << row.mode << " " << row.path;
+    EXPECT_EQ(fs::status(LocalPath(row.path)).permissions(), row.earlier)
+        << row.mode << " " << row.path;
+  }
+  EXPECT_FALSE(state.ErrorFlag);
 }
 
 struct LinkProbeCase {

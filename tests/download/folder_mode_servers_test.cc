@@ -195,6 +195,25 @@ TEST_F(FolderRun, AStalledSessionCostsOnlyTheFileItWasFetching) {
   EXPECT_TRUE(state.ErrorFlag);
 }
 
+// A trickle is a stall on the extra sessions too: pyftpdlib throttled to 200 bytes a second
+// sends bursts of 256 bytes 2 s apart, less than 1 KiB in any 3 s.
+TEST_F(FolderRun, ATrickleOnAnySessionIsAStall) {
+  PyFtpdOptions options = PyOptions();
+  options.throttle = 200;
+  PyFtpd server(options);
+  for (int i = 0; i < 2; ++i)
+    WriteFile(server.root() / "pub" / "slow" / fmt::format("f{}.dat", i), PatternBytes(4'000, i));
+  RunFolders(server, {{"Timeout", "3"}});
+
+  ASSERT_GE(channel.sent.size(), 6u);
+  EXPECT_EQ(channel.sent[4], Info(Folder("slow")));
+  EXPECT_THAT(channel.sent[5].text,
+              ::testing::MatchesRegex(
+                  "ERROR_GetFolder: the transfer stalled: only [0-9]+ bytes \\(less than "
+                  "1 KiB\\) from the server during RETR f[01]\\.dat within 3 s"));
+  EXPECT_TRUE(state.ErrorFlag);
+}
+
 TEST_F(FolderRun, VsftpdWithAFilterDeletesOnlyWhatPassedIt) {
   std::string why;
   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;

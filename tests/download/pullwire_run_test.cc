@@ -1,11 +1,12 @@
 // `pullwire run` as a user runs it against pyftpdlib: the README's command files from examples/
-// (and its minimal C++ host), refusals before any connection, a failing quiet run, and the
-// progress line that shows on a terminal and nowhere else.
+// (and its minimal C++ host), refusals before any connection, a failing quiet run, the
+// progress line that shows on a terminal and nowhere else, and signals, a closed output and a
+// file-size limit in the middle of a download.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <nlohmann/json.hpp>
-
 #include <regex>
 
 #include "private_environment.h"
@@ -218,6 +219,82 @@ TEST_F(PullwireRun, ProgressShowsOnATerminalAndNeverInAPipe) {
   EXPECT_EQ(piped.err, "");
   EXPECT_EQ(piped.out.find('\r'), std::string::npos) << piped.out;
   EXPECT_EQ(ReadFile(local_ / "big.csv").size(), 640u * 1024);
+}
+
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+    names.push_back(item.path().filename().string());
+  }
+  return names;
+}
+
+// A partial file of the writer `pid` (any writer: 0).
+bool HoldsPartialFile(const std::filesystem::path& folder, pid_t pid = 0) {
+  const std::string prefix = pid == 0 ? ".pullwire-" : ".pullwire-" + std::to_string(pid) + "-";
+  for (const std::string& name : Names(folder)) {
+    if (name.starts_with(prefix) && name.ends_with(".part")) return true;
+  }
+  return false;
+}
+
+// SIGINT, SIGTERM and SIGHUP during a download end the run through its error ending: the
+// partial file goes, the session says QUIT, the daemon's socket and lock file go, and the exit
+// status tells the signal. SIGKILL leaves the partial file and the daemon's files behind: the
+// next run removes them, its writer being gone.
+TEST_F(PullwireRun, SignalsEndTheRunThroughItsErrorEnding) {
+  PrivateEnvironment env;
+  options_.throttle = 64 * 1024;  // 1 MiB takes 16 s
+  PyFtpd server(options_);
+  WriteFile(server.root() / "pub" / "reports" / "big.csv", std::string(1 << 20, 'x'));
+  const auto file = Example("reports.json", server);
+  const std::filesystem::path daemons = env.runtime() / "norvik";
+  int quits = 0;
+  for (const int signal : {SIGKILL, SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    bool sent = false;
+    const CommandResult result = RunCommand(
+        {"env", "FTP_PASSWORD=" + server.password(), PULLWIRE_HOST_PATH, "run", file.string(),
+         "--library", PULLWIRE_LIBRARY_PATH, "--password-env", "FTP_PASSWORD"},
+        60s, [&](pid_t pid) {
+          if (!sent && HoldsPartialFile(local_.path(), pid)) sent = ::kill(pid, signal) == 0;
+        });
+    ASSERT_TRUE(sent) << result.out << result.err;
+    EXPECT_EQ(result.exit_code, 128 + signal) << result.out << result.err;
+    const std::vector<std::string> log = server.CommandLog();
+    if (signal == SIGKILL) {
+      EXPECT_TRUE(HoldsPartialFile(local_.path()));
+      EXPECT_THAT(Names(daemons), ::testing::SizeIs(2));  // the socket and its lock file
+      continue;
+    }
+    EXPECT_THAT(result.out, HasSubstr("  ERROR  ERROR_PULL-WIRE [cancelled: the host asked the "
+                                      "run to stop]\n"));
+    EXPECT_THAT(Names(local_.path()), ::testing::IsEmpty());
+    EXPECT_THAT(Names(daemons), ::testing::IsEmpty());
+    EXPECT_EQ(std::count(log.begin(), log.end(), "QUIT"), ++quits);
+  }
+}
+
+// A closed output loses the messages, not the files; a file-size limit is a write error with a
+// message, and the partial file goes.
+TEST_F(PullwireRun, AClosedOutputAndAFileSizeLimitLoseNoFiles) {
+  PyFtpd server(options_);
+  WriteFile(server.root() / "pub" / "reports" / "big.csv", std::string(300'000, 'x'));
+  const auto file = Example("reports.json", server);
+  const std::string run = "'" + std::string(PULLWIRE_HOST_PATH) + "' run '" + file.string() +
+                          "' --library '" + PULLWIRE_LIBRARY_PATH + "' --password-env FTP_PASSWORD";
+  const std::string env = "FTP_PASSWORD=" + server.password();
+
+  const CommandResult piped = RunCommand({"env", env, "sh", "-c", run + " | true"}, 60s);
+  EXPECT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(ReadFile(local_ / "big.csv").size(), 300'000u);
+
+  std::filesystem::remove(local_ / "big.csv");
+  const CommandResult limited =
+      RunCommand({"env", env, "prlimit", "--fsize=100000", "sh", "-c", run}, 60s);
+  EXPECT_EQ(limited.exit_code, 1) << limited.out << limited.err;
+  EXPECT_THAT(limited.out, HasSubstr(": File too large]\n"));
+  EXPECT_THAT(Names(local_.path()), ::testing::IsEmpty());
 }
 
 }  // namespace

@@ -120,8 +120,8 @@ TEST(EngineComponent, ListsByMlsdWhereFeatOffersIt) {
   EXPECT_EQ(by_name.at("report.csv").ExtraNumber, static_cast<std::int32_t>(mode));
   EXPECT_EQ(by_name.at("report.csv").ExtraText.size(), 14u);  // "20240105120000"
   const std::vector<std::string> commands = server.CommandLog();
-  EXPECT_THAT(commands,
-              ::testing::IsSupersetOf({"FEAT", "OPTS MLST type;size;modify;unix.mode;", "MLSD"}));
+  EXPECT_THAT(commands, ::testing::IsSupersetOf(
+                            {"FEAT", "OPTS MLST type;size;modify;unix.mode;unique;", "MLSD"}));
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
 }
 

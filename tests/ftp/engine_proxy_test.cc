@@ -29,7 +29,7 @@ void FetchThrough(const PyFtpd& server, const ProxySettings& proxy) {
   session.set_transfer_type(TransferType::kImage);
   session.set_proxy(proxy);
   session.Login(LoginFor(server));
-  EXPECT_EQ(session.List().entries.size(), 1u);
+  EXPECT_EQ(session.ListTable().size(), 1u);
   GetFile(session, "via.bin", local.path().string());
   EXPECT_TRUE(ReadFile(local / "via.bin") == PatternBytes(100000, 5));
   session.Logout();

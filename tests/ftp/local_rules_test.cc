@@ -113,15 +113,6 @@ TEST(LocalNames, ResolvesFileAndFolderDestinations) {
                  "the local destination is empty");
 }
 
-TEST(TransferRules, ExpectsAnnouncedOrListedBytesMinusTheOffset) {
-  EXPECT_EQ(ExpectedBytes(1000, std::nullopt, 0), 1000);
-  EXPECT_EQ(ExpectedBytes(1000, 5, 0), 1000);  // the server's own announcement wins
-  EXPECT_EQ(ExpectedBytes(std::nullopt, 500, 0), 500);
-  EXPECT_EQ(ExpectedBytes(1000, std::nullopt, 400), 600);
-  EXPECT_EQ(ExpectedBytes(100, std::nullopt, 400), 0);
-  EXPECT_EQ(ExpectedBytes(std::nullopt, std::nullopt, 0), std::nullopt);
-}
-
 TEST(Deadlines, SayWhatTimedOutAndHowLong) {
   EXPECT_EQ(TimeoutText("no reply to RETR", Deadline::After(Milliseconds(30000))),
             "no reply to RETR within 30 s");

@@ -180,7 +180,8 @@ bool ProcessGroupAlive(pid_t group) {
   return false;
 }
 
-CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds bound) {
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds bound,
+                         const std::function<void(pid_t)>& meanwhile) {
   Pipe out;
   Pipe err;
   pid_t pid = SpawnChild(argv, out.write, err.write, /*search_path=*/true);
@@ -197,6 +198,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
       result.timed_out = true;
       ::kill(-pid, SIGKILL);
       break;
+    }
+    if (meanwhile) {
+      meanwhile(pid);
+      left = std::min(left, std::chrono::milliseconds(10));
     }
     int ready = ::poll(fds, 2, static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) break;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,8 +24,11 @@ struct CommandResult {
 };
 // Runs argv (argv[0] looked up on PATH) with stdin from /dev/null, capturing both outputs; kills
 // it (and its process group) when it outlives `bound`. For client programs: curl, python3 ftplib.
+// `meanwhile`, when given, is called with the child's pid every few milliseconds while it runs
+// (to signal it at the right moment).
 CommandResult RunCommand(const std::vector<std::string>& argv,
-                         std::chrono::milliseconds bound = 30s);
+                         std::chrono::milliseconds bound = 30s,
+                         const std::function<void(pid_t)>& meanwhile = {});
 
 // True while a process of the group lives (zombies waiting to be reaped do not count).
 bool ProcessGroupAlive(pid_t group);

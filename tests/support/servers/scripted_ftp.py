@@ -31,7 +31,8 @@ connection at a time (the first is accepted before the first step). Step keys:
   "data_from": "127.0.0.2" active mode: connect to the client from this address (a stranger).
   "trickle": 0.5           send the data one byte at a time, this many seconds apart; a client
                            that closes the data connection meanwhile ends it (no failure).
-  "repeat": 1000000        send the data this many times over (an endless listing); a client
+  "repeat": 1000000        send the data this many times over (an endless listing), "{n}" in it
+                           becoming the count (0, 1, ...) so that each copy differs; a client
                            that closes the data connection meanwhile ends it (no failure).
   "after": ["226 done"]    lines sent after the data went out.
   "action": "close"        "close" or "reset" the control connection after the replies,
@@ -210,13 +211,17 @@ class Session:
 
 
     def flood(self, sock, payload, times):
-        block = payload * max(1, 65536 // max(1, len(payload)))
-        per_block = len(block) // len(payload)
+        numbered = b"{n}" in payload
+        per_block = max(1, 65536 // max(1, len(payload)))
         try:
-            for _ in range(times // per_block):
+            for first in range(0, times, per_block):
                 self.time_left()
-                sock.sendall(block)
-            sock.sendall(payload * (times % per_block))
+                count = min(per_block, times - first)
+                if numbered:
+                    sock.sendall(b"".join(payload.replace(b"{n}", b"%d" % n)
+                                          for n in range(first, first + count)))
+                else:
+                    sock.sendall(payload * count)
         except OSError:
             pass  # the client stopped reading, as it should
         sock.close()
