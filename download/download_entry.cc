@@ -4,9 +4,9 @@
 #include <charconv>
 #include <limits>
 
-#include "plugin/variable_slots.h"
+#include "module/variable_slots.h"
+#include "module/vb_error.h"
 #include "remote/local_paths.h"
-#include "plugin/vb_error.h"
 
 namespace pullwire {
 namespace {

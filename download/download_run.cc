@@ -7,8 +7,8 @@
 
 #include "download/download_entry.h"
 #include "download/transfer_span.h"
-#include "plugin/command_record.h"
-#include "plugin/vb_error.h"
+#include "module/command_record.h"
+#include "module/vb_error.h"
 #include "remote/delete_pass.h"
 #include "remote/entry_list.h"
 #include "remote/folder_download.h"
