@@ -5,7 +5,7 @@
 #include <QDialog>
 
 #include "dialogs/popup_menu.h"
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 
 class QCheckBox;
 class QComboBox;

@@ -14,7 +14,7 @@
 #include "dialogs/command_dialog.h"
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/proxy_dialog.h"
-#include "plugin/ui_services.h"
+#include "module/ui_services.h"
 
 namespace pullwire {
 namespace {

@@ -11,7 +11,7 @@
 #include "dialogs/dialog_messages.h"
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/focus_steps.h"
-#include "plugin/command_record.h"
+#include "module/command_record.h"
 
 namespace pullwire {
 namespace {

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 
 #include "dialogs/focus_steps.h"
-#include "plugin/ui_services.h"
+#include "module/ui_services.h"
 
 namespace pullwire {
 

@@ -1,6 +1,6 @@
 // libpullwire_dialogs.so: hands the plug-in its Qt editor and desktop services.
 #include "dialogs/qt_command_editor.h"
-#include "plugin/dialogs_entry.h"
+#include "module/dialogs_entry.h"
 
 namespace pullwire {
 namespace {

@@ -2,7 +2,7 @@
 // editor, show it modally at DialogTop/DialogLeft, and report whether the user saved.
 #pragma once
 
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 
 class QWidget;
 

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 
-#include "plugin/ui_services.h"
+#include "module/ui_services.h"
 
 namespace pullwire {
 namespace {

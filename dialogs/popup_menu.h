@@ -7,7 +7,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 
 class QAction;
 class QLineEdit;

@@ -18,8 +18,8 @@
 #include "dialogs/icons.h"
 #include "dialogs/popup_menu.h"
 #include "dialogs/twips.h"
-#include "plugin/command_record.h"
-#include "plugin/ui_services.h"
+#include "module/command_record.h"
+#include "module/ui_services.h"
 
 namespace pullwire {
 

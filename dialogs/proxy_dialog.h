@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "plugin/command_settings.h"
+#include "module/command_settings.h"
 
 class QComboBox;
 class QLabel;

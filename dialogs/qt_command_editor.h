@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "plugin/plugin_module.h"
-#include "plugin/ui_services.h"
+#include "module/plugin_module.h"
+#include "module/ui_services.h"
 
 namespace pullwire {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "plugin/ui_services.h"
+#include "module/ui_services.h"
 
 namespace pullwire {
 

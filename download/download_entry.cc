@@ -6,8 +6,8 @@
 #include <charconv>
 #include <limits>
 
-#include "plugin/variable_slots.h"
-#include "plugin/vb_error.h"
+#include "module/variable_slots.h"
+#include "module/vb_error.h"
 #include "remote/local_paths.h"
 
 namespace pullwire {

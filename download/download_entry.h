@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "download/run_context.h"
+#include "component/run_context.h"
 #include "download/transfer_span.h"
 
 namespace pullwire {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "com/variant.h"
-#include "download/run_context.h"
+#include "component/run_context.h"
 
 namespace pullwire {
 

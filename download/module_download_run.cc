@@ -3,8 +3,8 @@
 
 #include <memory>
 
+#include "component/engine_component.h"
 #include "download/download_run.h"
-#include "download/engine_component.h"
 #include "download/progress_relay.h"
 #include "download/transfer_span.h"
 

@@ -2,7 +2,7 @@
 // library makes on first use and keeps, with the module's state, message channel and clock.
 #pragma once
 
-#include "plugin/plugin_module.h"
+#include "module/plugin_module.h"
 
 namespace pullwire {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "download/ftp_component.h"
-#include "plugin/module_state.h"
+#include "component/ftp_component.h"
+#include "module/module_state.h"
 #include "pullwire/toolbox.h"
 
 namespace pullwire {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "download/ftp_component.h"
+#include "component/ftp_component.h"
 #include "download/local_copy.h"
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 
 namespace pullwire {
 

@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 
 #include "com/activation.h"
-#include "plugin/dialogs_entry.h"
+#include "module/dialogs_entry.h"
 
 namespace pullwire {
 namespace {

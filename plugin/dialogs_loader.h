@@ -2,7 +2,7 @@
 // seams; until then, and when it cannot be loaded, nothing of Qt is in the process.
 #pragma once
 
-#include "plugin/plugin_module.h"
+#include "module/plugin_module.h"
 
 namespace pullwire {
 

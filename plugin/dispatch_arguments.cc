@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "com/names.h"
-#include "plugin/command_record.h"
-#include "plugin/vb_error.h"
+#include "module/command_record.h"
+#include "module/vb_error.h"
 
 namespace pullwire {
 namespace {

@@ -1,12 +1,17 @@
-// The four entry points of the in-process server library libpullwire.so.
+// The four entry points of the in-process server library libpullwire.so, and its one module with
+// the real services wired in.
 #include <filesystem>
+#include <memory>
 
 #include "com/activation.h"
 #include "com/class_factory.h"
 #include "com/error_info.h"
 #include "com/registry.h"
 #include "com/server_exports.h"
-#include "plugin/library_module.h"
+#include "download/module_download_run.h"
+#include "module/daemon_channel.h"
+#include "module/message_text.h"
+#include "plugin/dialogs_loader.h"
 #include "plugin/toolbox.h"
 #include "plugin/type_library.h"
 
@@ -14,6 +19,29 @@ using pullwire::com::HRESULT;
 
 namespace pullwire {
 namespace {
+
+// The services of a real host process: the daemon message channel, the download run, and the
+// dialogs loaded when Setup first needs them.
+void WireLibraryServices(PluginModule& module) {
+  module.set_message_channel(std::make_unique<FittingChannel>(
+      std::make_unique<DaemonChannel>(module.state(), module.clock())));
+  InstallDownloadRun(module);
+  // Setup's desktop: loaded only when Setup first needs it, so Execute never loads Qt.
+  InstallLazyDialogs(module);
+}
+
+struct WiredModule {
+  WiredModule() { WireLibraryServices(module); }
+  PluginModule module;
+};
+
+// The module of the loaded library.
+PluginModule& LibraryModule() {
+  // Made by the first call, destroyed at dlclose, so a reloaded library starts from the
+  // load-time state again.
+  static WiredModule wired;
+  return wired.module;
+}
 
 com::HRESULT GetToolboxFactory(const com::Guid& iid, void** object) {
   PluginModule& module = LibraryModule();

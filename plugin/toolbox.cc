@@ -4,18 +4,41 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 
-#include "plugin/command_record.h"
-#include "plugin/host_locale.h"
-#include "plugin/module_init.h"
+#include "module/command_record.h"
+#include "module/host_locale.h"
+#include "module/variable_slots.h"
 #include "plugin/toolbox_call.h"
 #include "plugin/type_library.h"
-#include "plugin/variable_slots.h"
 #include "pullwire/version.h"
 
 namespace pullwire {
 namespace {
 
 constexpr const char* kModuleId = "PULLWIRE";
+
+// The one module this plug-in contributes, as Init stores it at ModuleTable index 1.
+ModuleDescription PullwireModuleDescription() {
+  return ModuleDescription{
+      .Name = "Pullwire",
+      .IconLarge = "il_pullwire.ico",
+      .IconSmall = "is_pullwire.ico",
+      .Cat = "Network",
+      .CatIconLarge = "icl_network.ico",
+      .CatIconSmall = "ics_network.ico",
+  };
+}
+
+// Init's reset: the message queue (indices 0..1, empty, count 0), the module table (indices 0..2,
+// the description at 1, count 1) and variable slots 0..14. The flags, the daemon instance, the
+// dialog position, the command settings and the edited record stay as they are.
+void InitModuleState(ModuleState& state) {
+  state.MessageQueueCount = 0;
+  state.MessageQueue = std::vector<QueuedMessage>(2);
+  state.ModuleTable = std::vector<ModuleDescription>(3);
+  state.ModuleTable[1] = PullwireModuleDescription();
+  state.ModuleCount = 1;
+  ResetVariableSlots(state);
+}
 
 // Copies `value` out when there is somewhere to put it; a null out-pointer is E_POINTER.
 template <typename T, typename Make>
@@ -235,7 +258,7 @@ com::HRESULT Toolbox::Execute(const std::string& Module, const com::StringArray&
       // This object's sink, for this run only: another object's Execute reports to its own.
       module_.set_progress_sink(progress_sink_.get());
       module_.set_cancel_fd(cancel_fd_);
-      module_.download_runner()(module_, Data);
+      if (module_.download_runner()) module_.download_runner()(module_, Data);
     } else {
       module_.messages().SendHostMessage("WARNING: Module [" + module_id + "] is unknown!", kWarningMessage);
     }

@@ -5,7 +5,7 @@
 
 #include "com/ref_counted.h"
 #include "com/type_info.h"
-#include "plugin/plugin_module.h"
+#include "module/plugin_module.h"
 #include "pullwire/toolbox.h"
 
 namespace pullwire {

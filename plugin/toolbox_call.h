@@ -3,7 +3,7 @@
 
 #include "com/error_info.h"
 #include "com/ref_counted.h"
-#include "plugin/vb_error.h"
+#include "module/vb_error.h"
 #include "pullwire/toolbox.h"
 
 namespace pullwire {

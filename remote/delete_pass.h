@@ -14,7 +14,7 @@
 // subfolder still present after its walk is not walked again: every walk ends.
 #pragma once
 
-#include "download/run_context.h"
+#include "component/run_context.h"
 
 namespace pullwire {
 

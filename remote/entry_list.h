@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "download/ftp_component.h"
-#include "plugin/message_channel.h"
-#include "plugin/module_state.h"
+#include "component/ftp_component.h"
+#include "module/message_channel.h"
+#include "module/module_state.h"
 
 namespace pullwire {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "plugin/vb_error.h"
+#include "module/vb_error.h"
 #include "remote/entry_list.h"
 #include "remote/local_paths.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "download/run_context.h"
+#include "component/run_context.h"
 
 namespace pullwire {
 

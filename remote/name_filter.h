@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 
 namespace pullwire {
 

@@ -3,7 +3,7 @@
 
 #include <exception>
 
-#include "plugin/vb_error.h"
+#include "module/vb_error.h"
 
 namespace pullwire {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/message_channel.h"
-#include "plugin/module_state.h"
+#include "module/message_channel.h"
+#include "module/module_state.h"
 #include "remote/entry_list.h"
 
 namespace pullwire {

@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/command_dialog.h"
-#include "plugin/module_state.h"
-#include "plugin/ui_services.h"
+#include "module/module_state.h"
+#include "module/ui_services.h"
 
 class QLineEdit;
 

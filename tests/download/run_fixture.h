@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "download/download_run.h"
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 #include "tests/download/run_test_support.h"
 #include "tests/download/scripted_component.h"
 #include "tests/support/test_files.h"

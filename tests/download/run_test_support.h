@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "com/variant.h"
-#include "plugin/clock.h"
-#include "plugin/message_channel.h"
+#include "module/clock.h"
+#include "module/message_channel.h"
 
 namespace pullwire::testing {
 

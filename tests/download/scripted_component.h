@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "download/ftp_component.h"
+#include "component/ftp_component.h"
 
 namespace pullwire::testing {
 

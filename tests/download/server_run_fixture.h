@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "download/engine_component.h"
+#include "component/engine_component.h"
 #include "tests/download/run_fixture.h"
 
 namespace pullwire::testing {

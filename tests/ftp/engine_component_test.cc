@@ -10,7 +10,7 @@
 #include <map>
 #include <thread>
 
-#include "download/engine_component.h"
+#include "component/engine_component.h"
 #include "tests/ftp/engine_test_util.h"
 #include "tests/support/test_servers.h"
 

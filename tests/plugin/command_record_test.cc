@@ -1,5 +1,5 @@
 // The command record: number conversion, both decodes, the encode and host arrays of any shape.
-#include "plugin/command_record.h"
+#include "module/command_record.h"
 
 #include <gtest/gtest.h>
 

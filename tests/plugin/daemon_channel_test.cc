@@ -1,13 +1,13 @@
 // The daemon message channel in-process against real local servers: its ProgID, the timestamp
 // of a fixed clock, and what a run's messages cost and where they arrive when the daemon is
 // there, restarted, missing or silent.
-#include "plugin/daemon_channel.h"
+#include "module/daemon_channel.h"
 
 #include <gtest/gtest.h>
 
 #include "com/activation.h"
 #include "com/error_info.h"
-#include "plugin/host_locale.h"
+#include "module/host_locale.h"
 #include "private_environment.h"
 #include "recording_daemon.h"
 #include "test_services.h"

@@ -1,5 +1,5 @@
 // Message texts longer than the daemon's frame can carry arrive cut in the middle.
-#include "plugin/message_text.h"
+#include "module/message_text.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/clock.h"
-#include "plugin/message_channel.h"
-#include "plugin/ui_services.h"
+#include "module/clock.h"
+#include "module/message_channel.h"
+#include "module/ui_services.h"
 
 namespace pullwire::testing {
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/command_record.h"
-#include "plugin/variable_slots.h"
 #include "host_view.h"
+#include "module/command_record.h"
+#include "module/variable_slots.h"
 #include "private_environment.h"
 #include "test_services.h"
 
@@ -305,22 +305,6 @@ TEST_F(ToolboxTest, execute_with_an_unknown_module_warns_whatever_auto_log_says)
   EXPECT_EQ(sent_, (std::vector<SentMessage>{{"WARNING: Module [OTHER] is unknown!", 1}}));
   EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantFalse);
   EXPECT_TRUE(boxes_.empty());
-}
-
-TEST_F(ToolboxTest, execute_without_a_download_run_says_so_and_sets_the_error_flag) {
-  ASSERT_EQ(box_->Execute("PullWire", GoodRecord(), nullptr), com::S_OK);
-  EXPECT_EQ(sent_, (std::vector<SentMessage>{
-                       {"ERROR_PULL-WIRE [The download run is not available in this build]", 2}}));
-  EXPECT_TRUE(module_.state().ErrorFlag);
-  EXPECT_EQ(module_.state().Settings.Host, "ftp.example.net") << "the record was decoded by the run rules";
-  EXPECT_TRUE(module_.state().Settings.Passive);
-
-  sent_.clear();
-  auto missing = GoodRecordTexts();
-  missing.pop_back();
-  ASSERT_EQ(box_->Execute("PULLWIRE", com::StringArray(missing, 1), nullptr), com::S_OK);
-  EXPECT_EQ(sent_, (std::vector<SentMessage>{{"ERROR_PULL-WIRE [Subscript out of range]", 2}}));
-  EXPECT_FALSE(com::GetErrorInfo().has_value()) << "Execute raises nothing";
 }
 
 TEST_F(ToolboxTest, execute_hands_the_record_to_the_download_run_and_never_fails) {

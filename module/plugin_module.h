@@ -4,13 +4,14 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "com/ref_counted.h"
 #include "com/variant.h"
-#include "plugin/clock.h"
-#include "plugin/message_channel.h"
-#include "plugin/module_state.h"
-#include "plugin/ui_services.h"
+#include "module/clock.h"
+#include "module/message_channel.h"
+#include "module/module_state.h"
+#include "module/ui_services.h"
 #include "pullwire/toolbox.h"
 
 namespace pullwire {
@@ -67,15 +68,14 @@ class PluginModule {
 
   // Null while none is installed.
   CommandEditor* command_editor() { return command_editor_.get(); }
-  // Always callable: without an installed run, one that decodes the record and reports that
-  // this build carries no download run.
+  // Empty until the download layer installs the run (InstallDownloadRun).
   const DownloadRunner& download_runner() const { return download_runner_; }
 
   void set_message_channel(std::unique_ptr<MessageChannel> channel);
   void set_clock(std::unique_ptr<Clock> clock);
   void set_ui_factory(UiServicesFactory factory);
   void set_command_editor(std::unique_ptr<CommandEditor> editor) { command_editor_ = std::move(editor); }
-  void set_download_runner(DownloadRunner runner);
+  void set_download_runner(DownloadRunner runner) { download_runner_ = std::move(runner); }
 
  private:
   ModuleState state_;
@@ -89,10 +89,5 @@ class PluginModule {
   ITransferProgressSink* progress_sink_ = nullptr;
   int cancel_fd_ = -1;
 };
-
-// The run used while no download run is linked in: the record is decoded by the run rules (a
-// faulty record is reported as such), then "ERROR_PULL-WIRE [The download run is not available
-// in this build]" (type 2) and ErrorFlag.
-void RunWithoutDownloadRun(PluginModule& module, const com::StringArray& record);
 
 }  // namespace pullwire

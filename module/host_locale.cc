@@ -1,5 +1,5 @@
 // Host locale conventions through newlocale and nl_langinfo_l, and Unicode upper-casing.
-#include "plugin/host_locale.h"
+#include "module/host_locale.h"
 
 #include <langinfo.h>
 #include <wctype.h>

@@ -7,9 +7,9 @@
 
 #include "com/com_ptr.h"
 #include "com/unknown.h"
-#include "plugin/clock.h"
-#include "plugin/message_channel.h"
-#include "plugin/module_state.h"
+#include "module/clock.h"
+#include "module/message_channel.h"
+#include "module/module_state.h"
 
 namespace pullwire {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "download/ftp_component.h"
+#include "component/ftp_component.h"
 #include "ftp/extra_sessions.h"
 #include "ftp/session.h"
 

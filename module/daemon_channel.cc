@@ -1,5 +1,5 @@
 // Messages to the host's daemon through late binding, one daemon object for each run.
-#include "plugin/daemon_channel.h"
+#include "module/daemon_channel.h"
 
 #include <array>
 

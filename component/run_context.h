@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "download/ftp_component.h"
-#include "plugin/clock.h"
-#include "plugin/message_channel.h"
-#include "plugin/module_state.h"
+#include "component/ftp_component.h"
+#include "module/clock.h"
+#include "module/message_channel.h"
+#include "module/module_state.h"
 
 namespace pullwire {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "com/variant.h"
-#include "plugin/module_state.h"
+#include "module/module_state.h"
 
 namespace pullwire {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "com/variant.h"
-#include "plugin/command_settings.h"
-#include "plugin/module_state.h"
-#include "plugin/vb_error.h"
+#include "module/command_settings.h"
+#include "module/module_state.h"
+#include "module/vb_error.h"
 
 namespace pullwire {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/command_settings.h"
+#include "module/command_settings.h"
 
 namespace pullwire {
 

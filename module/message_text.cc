@@ -1,5 +1,5 @@
 // Cutting an over-long message text in the middle.
-#include "plugin/message_text.h"
+#include "module/message_text.h"
 
 #include <fmt/format.h>
 

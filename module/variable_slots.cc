@@ -1,9 +1,9 @@
 // Variable slots and constant captions.
-#include "plugin/variable_slots.h"
+#include "module/variable_slots.h"
 
 #include <fmt/format.h>
 
-#include "plugin/vb_error.h"
+#include "module/vb_error.h"
 #include "pullwire/record_fields.h"
 
 namespace pullwire {

@@ -1,6 +1,6 @@
 // The command record codec: the host's 24 string slots to CommandSettings and back, and the
 // number conversion the record, the editor and the run share.
-#include "plugin/command_record.h"
+#include "module/command_record.h"
 
 #include <fmt/format.h>
 
@@ -9,7 +9,7 @@
 #include <limits>
 #include <variant>
 
-#include "plugin/host_locale.h"
+#include "module/host_locale.h"
 
 namespace pullwire {
 namespace {

@@ -1,11 +1,11 @@
 // The message timestamp format.
-#include "plugin/clock.h"
+#include "module/clock.h"
 
 #include <ctime>
 
 #include <fmt/format.h>
 
-#include "plugin/host_locale.h"
+#include "module/host_locale.h"
 
 namespace pullwire {
 

@@ -1,5 +1,5 @@
 // EngineComponent: component members mapped onto ftp::Session, GetFile and GetMatching.
-#include "download/engine_component.h"
+#include "component/engine_component.h"
 
 #include <fmt/format.h>
 

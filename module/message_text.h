@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/message_channel.h"
+#include "module/message_channel.h"
 
 namespace pullwire {
 
