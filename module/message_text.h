@@ -26,6 +26,7 @@ class FittingChannel final : public MessageChannel {
  public:
   explicit FittingChannel(std::unique_ptr<MessageChannel> next) : next_(std::move(next)) {}
   void SendHostMessage(const std::string& message, std::int16_t mtype) override;
+  void EndRun() override { next_->EndRun(); }
 
  private:
   std::unique_ptr<MessageChannel> next_;
