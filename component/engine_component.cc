@@ -15,12 +15,8 @@
 namespace pullwire {
 namespace {
 
-static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kInvalidValue) == kComponentInvalidValue);
-static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kNoSuchFile) == kComponentNoSuchFile);
-static_assert(static_cast<std::int32_t>(ftp::ErrorCode::kCancelled) == kComponentCancelled);
-
 [[noreturn]] void InvalidValue(const std::string& description) {
-  throw ComponentError(kComponentInvalidValue, description);
+  throw FtpError(ErrorCode::kInvalidValue, description);
 }
 
 std::string TypeLetter(ftp::EntryType type) {
@@ -90,16 +86,6 @@ ListEntry EngineListing::EntryAt(std::size_t index) const {
   return item;
 }
 
-template <typename Body>
-void EngineComponent::Call(Body body, bool transfer) {
-  try {
-    body();
-  } catch (const ftp::FtpError& error) {
-    if (transfer && failure_handler_) failure_handler_(error.number(), error.what());
-    throw ComponentError(error.number(), error.what());
-  }
-}
-
 void EngineComponent::OperationTimeout(std::int32_t milliseconds) {
   if (milliseconds <= 0) {
     InvalidValue(fmt::format("OperationTimeout must be more than 0 ms, not {}", milliseconds));
@@ -156,7 +142,7 @@ void EngineComponent::Login(const std::string& host, const std::string& user,
   session_.set_proxy(proxy_);
   extra_sessions_.Close();
   extra_sessions_.set_total(SessionsWanted());
-  Call([&] { session_.Login(login); });
+  session_.Login(login);
 }
 
 void EngineComponent::Logout() {
@@ -165,32 +151,26 @@ void EngineComponent::Logout() {
 }
 
 void EngineComponent::WorkingDirectory(const std::string& remote_path) {
-  Call([&] { session_.ChangeDirectory(remote_path); });
+  session_.ChangeDirectory(remote_path);
 }
 
 std::string EngineComponent::CurrentDirectory() {
-  std::string folder;
-  Call([&] { folder = session_.CurrentDirectory(); });
-  return folder;
+  return session_.CurrentDirectory();
 }
 
 void EngineComponent::ListDirectory() {
   // A failed listing leaves no stale entries of an earlier folder behind.
   listing_ = EngineListing();
-  Call([&] { listing_ = EngineListing(session_.ListTable()); });
+  listing_ = EngineListing(session_.ListTable());
 }
 
 void EngineComponent::GetFile(const std::string& remote_file, const std::string& local_destination,
                               std::optional<std::int64_t> restart_offset) {
   last_transfer_bytes_ = 0;
-  Call(
-      [&] {
-        // In place (offset 0 without one): the caller already writes to a fresh temporary
-        // file, so the engine's own write-beside-and-rename would only do that work twice.
-        last_transfer_bytes_ =
-            ftp::GetFile(session_, remote_file, local_destination, restart_offset.value_or(0)).bytes;
-      },
-      true);
+  // In place (offset 0 without one): the caller already writes to a fresh temporary file, so
+  // the engine's own write-beside-and-rename would only do that work twice.
+  last_transfer_bytes_ =
+      ftp::GetFile(session_, remote_file, local_destination, restart_offset.value_or(0)).bytes;
 }
 
 void EngineComponent::GetMatching(const std::string& remote_wildcard,
@@ -203,7 +183,7 @@ void EngineComponent::GetMatching(const std::string& remote_wildcard,
       matched_handler_({item.relative_path, item.local_path, item.size, item.is_folder});
     }
   };
-  Call([&] { ftp::GetMatching(session_, remote_wildcard, local_folder, options); }, true);
+  ftp::GetMatching(session_, remote_wildcard, local_folder, options);
 }
 
 void EngineComponent::SetProgressEventHandler(ProgressEventHandler handler) {
@@ -217,11 +197,11 @@ void EngineComponent::SetProgressEventHandler(ProgressEventHandler handler) {
 }
 
 void EngineComponent::DeleteFile(const std::string& remote_path) {
-  Call([&] { session_.Delete(remote_path); });
+  session_.Delete(remote_path);
 }
 
 void EngineComponent::RemoveDirectory(const std::string& remote_path) {
-  Call([&] { session_.RemoveDirectory(remote_path); });
+  session_.RemoveDirectory(remote_path);
 }
 
 }  // namespace pullwire

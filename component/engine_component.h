@@ -1,5 +1,5 @@
 // The FTP component over Pullwire's own engine (ftp/): settings, login, folders, listings,
-// transfers, deletes and the failure event, with the engine's errors as ComponentError.
+// transfers and deletes; the engine's errors pass through as they are.
 #pragma once
 
 #include <cstdint>
@@ -41,10 +41,9 @@ class EngineListing : public ComponentListing {
   std::vector<std::string> warnings_;
 };
 
-// Every member turns an engine failure into ComponentError with the engine's number (380 for an
-// invalid value, 11101 when the server says the file or folder does not exist, the others from
-// the table in ftp/errors.cc) and its description. GetFile and GetMatching fire the failure
-// event before they throw. TransferType 3 (ZIP) transfers as TYPE I. GetMatching fetches a
+// Every member fails with the engine's FtpError (kInvalidValue for an invalid value, kNoSuchFile
+// when the server says the file or folder does not exist, the others from the table in
+// ftp/errors.cc). TransferType 3 (ZIP) transfers as TYPE I. GetMatching fetches a
 // folder's files over up to SessionsWanted() sessions at once (passive mode, no proxy), the
 // extra ones logged in on first need and kept until Logout.
 class EngineComponent : public FtpComponent {
@@ -84,9 +83,6 @@ class EngineComponent : public FtpComponent {
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;
 
-  void SetFailureEventHandler(FailureEventHandler handler) override {
-    failure_handler_ = std::move(handler);
-  }
   void SetProgressEventHandler(ProgressEventHandler handler) override;
   void SetCancelDescriptor(int fd) override { session_.set_cancel_fd(fd); }
 
@@ -94,18 +90,12 @@ class EngineComponent : public FtpComponent {
   void SetTrace(ftp::TraceHandler trace) { session_.set_trace(std::move(trace)); }
 
  private:
-  // Runs `body`, turning an engine failure into ComponentError; a transfer fires the failure
-  // event first.
-  template <typename Body>
-  void Call(Body body, bool transfer = false);
-
   ftp::Session session_;
   ftp::ExtraSessions extra_sessions_;
   ftp::ProxySettings proxy_;
   EngineListing listing_;
   std::int64_t last_transfer_bytes_ = 0;
   bool continue_copies_ = false;
-  FailureEventHandler failure_handler_;
   MatchedItemHandler matched_handler_;
 };
 

@@ -1,5 +1,5 @@
 // The FTP client component as the run and the remote routines use it: settings, login, folders,
-// listings, transfers, deletes and the failure event. One implementation adapts our engine
+// listings, transfers and deletes. One implementation adapts our engine
 // (engine_component.h); tests script their own.
 #pragma once
 
@@ -12,30 +12,21 @@
 #include <string_view>
 #include <vector>
 
+#include "ftp/errors.h"
+
 namespace pullwire {
 
-// Every member fails by throwing this: a number the callers may test (380, 11101) and a text a
-// person understands, quoting the server's reply where there is one.
-class ComponentError : public std::runtime_error {
- public:
-  ComponentError(std::int32_t number, const std::string& description)
-      : std::runtime_error(description), number_(number) {}
-  std::int32_t number() const { return number_; }
+// Every member fails by throwing the engine's FtpError: a number the callers may test
+// (ErrorCode::kInvalidValue, kNoSuchFile, ...) and a text a person understands, quoting the
+// server's reply where there is one. A scripted component throws it too.
+using ftp::ErrorCode;
+using ftp::FtpError;
 
- private:
-  std::int32_t number_;
-};
-
-// An invalid argument or property value, such as an empty path.
-inline constexpr std::int32_t kComponentInvalidValue = 380;
-// The server reports that the file or folder does not exist.
-inline constexpr std::int32_t kComponentNoSuchFile = 11101;
 // The host asked the run to stop. No routine reports this as a failure of its own item and goes
 // on: it ends the run through the run's error ending.
-inline constexpr std::int32_t kComponentCancelled = 11020;
 inline bool IsCancellation(const std::exception& error) {
-  const auto* component = dynamic_cast<const ComponentError*>(&error);
-  return component != nullptr && component->number() == kComponentCancelled;
+  const auto* failure = dynamic_cast<const FtpError*>(&error);
+  return failure != nullptr && failure->code() == ErrorCode::kCancelled;
 }
 
 inline constexpr std::int32_t kConnectionStateConnected = 2;
@@ -91,7 +82,7 @@ class ListEntries {
   const ComponentListing& listing_;
 };
 
-// The listing object of the last ListDirectory. Accessors may throw ComponentError.
+// The listing object of the last ListDirectory. Accessors may throw FtpError.
 class ComponentListing {
  public:
   virtual ~ComponentListing() = default;
@@ -110,9 +101,6 @@ inline std::size_t ListEntries::size() const { return listing_.EntryCount(); }
 inline ListEntry ListEntries::operator[](std::size_t index) const {
   return listing_.EntryAt(index);
 }
-
-// Arguments of the failure event: a number and a text.
-using FailureEventHandler = std::function<void(std::int32_t number, const std::string& text)>;
 
 // One download's progress, as the progress event tells it.
 struct ComponentProgress {
@@ -169,7 +157,7 @@ class FtpComponent {
   // file goes under its remote name. The file is written in place, from its first byte or, with
   // `restart_offset` > 0, continuing a local copy from that byte; putting a complete copy in place
   // atomically is the caller's business (the flat run writes to a temporary file of its own).
-  // Returns when the transfer has ended; throws when it failed, after firing the failure event.
+  // Returns when the transfer has ended; throws when it failed.
   virtual void GetFile(const std::string& remote_file, const std::string& local_destination,
                        std::optional<std::int64_t> restart_offset = std::nullopt) = 0;
   // Bytes the last GetFile received on the data connection, before any ASCII line-ending
@@ -181,7 +169,7 @@ class FtpComponent {
   // into `local_folder`, descending into subfolders. Files are written in place; nothing local
   // is written through a symbolic link (one standing where a folder or file lands is an error
   // for that entry). A failing file or subfolder does not stop the others; the first failure is
-  // raised at the end, after the failure event.
+  // raised at the end.
   virtual void GetMatching(const std::string& remote_wildcard, const std::string& local_folder) = 0;
   // How GetMatching treats the local copies it finds (binary transfers): false (at first) fetches
   // every file whole; true continues a shorter copy from its length, takes one of the remote
@@ -194,14 +182,12 @@ class FtpComponent {
   virtual void DeleteFile(const std::string& remote_path) = 0;
   virtual void RemoveDirectory(const std::string& remote_path) = 0;
 
-  // Called on the calling thread while a transfer fails, before the member throws.
-  virtual void SetFailureEventHandler(FailureEventHandler handler) = 0;
   // Called on the calling thread a few times a second while a download of GetFile or
   // GetMatching runs long, and once with `finished` after it. Optional: a component that cannot
   // tell keeps this one, which never calls.
   virtual void SetProgressEventHandler(ProgressEventHandler handler) { (void)handler; }
   // A descriptor of the host's that becomes readable when the run is to stop (-1: none): every
-  // member then ends its waits at once and throws kComponentCancelled, except Logout, which
+  // member then ends its waits at once and throws ErrorCode::kCancelled, except Logout, which
   // still says goodbye within a few seconds. A component that cannot wait on it ignores it.
   virtual void SetCancelDescriptor(int fd) { (void)fd; }
 };

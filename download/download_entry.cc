@@ -6,6 +6,7 @@
 #include <charconv>
 #include <limits>
 
+#include "download/local_copy.h"
 #include "module/variable_slots.h"
 #include "module/vb_error.h"
 #include "remote/local_paths.h"
@@ -34,15 +35,15 @@ void RequireSafeDestination(const std::string& local_dir, const std::string& nam
 enum class CopyVerdict {
   kComplete,  // put in place, length checked
   kKept,      // put in place, but its length could not be compared
-  kRemoved,   // short, or removed by the failure event: no file under the name any more
+  kRemoved,   // short: no file under the name any more
   kMissing,   // the component wrote nothing
 };
 
 // A short copy is no copy: the earlier file it was to replace (Overwrite asked for that) goes
 // too, so that nothing stale stands under the name, and the host learns why.
-void DiscardShortCopy(RunContext& run, TransferSpan& span, const std::string& name,
+void DiscardShortCopy(RunContext& run, LocalCopy& copy, const std::string& name,
                       std::int64_t received, std::int64_t listed) {
-  span.copy().Discard();
+  copy.Discard();
   const std::string& path = run.state.CurrentLocalPath;
   const bool earlier = LocalFileExists(path) && ::unlink(path.c_str()) == 0;
   run.messages.SendHostMessage("Download incomplete [" + name + "]: " + std::to_string(received) +
@@ -53,9 +54,8 @@ void DiscardShortCopy(RunContext& run, TransferSpan& span, const std::string& na
 }
 
 // The completeness check; everything in it that fails leaves the copy where it is.
-CopyVerdict CheckCopy(RunContext& run, TransferSpan& span, const std::string& name) {
-  if (span.discarded_by_event()) return CopyVerdict::kRemoved;
-  LocalCopy& copy = span.copy();
+CopyVerdict CheckCopy(RunContext& run, LocalCopy& copy, const std::string& name,
+                      std::optional<std::int64_t> listed) {
   const std::optional<std::int64_t> length = copy.Length();
   if (!length) return CopyVerdict::kMissing;
   std::int64_t measured = *length;
@@ -66,27 +66,26 @@ CopyVerdict CheckCopy(RunContext& run, TransferSpan& span, const std::string& na
       return CopyVerdict::kKept;
     }
   }
-  const std::optional<std::int64_t> listed = span.listed_size();
   if (!listed) return CopyVerdict::kKept;
   if (measured < *listed) {
-    DiscardShortCopy(run, span, name, measured, *listed);
+    DiscardShortCopy(run, copy, name, measured, *listed);
     return CopyVerdict::kRemoved;
   }
   return CopyVerdict::kComplete;
 }
 
-// Fetches the entry into a fresh copy and puts it in place when the check allows.
-CopyVerdict Transfer(RunContext& run, TransferSpan& span, const std::string& name, const RemoteEntry& entry) {
+// Fetches the entry into a fresh copy and puts it in place when the check allows. A copy not put
+// in place, whatever ends the transfer (a failure, a cancel, a short length), discards itself.
+CopyVerdict Transfer(RunContext& run, const std::string& name, const RemoteEntry& entry) {
   const CommandSettings& settings = run.state.Settings;
   const auto kind = IsZipEntry(settings.TransferMode, name) ? LocalCopy::Destination::kFolder
                                                             : LocalCopy::Destination::kFile;
-  span.Begin(LocalCopy::Create(settings.LocalDir, name, kind), ParseListedSize(entry.Size));
-  run.ftp.GetFile(name, span.copy().ComponentDestination());
-  const CopyVerdict verdict = CheckCopy(run, span, name);
+  LocalCopy copy = LocalCopy::Create(settings.LocalDir, name, kind);
+  run.ftp.GetFile(name, copy.ComponentDestination());
+  const CopyVerdict verdict = CheckCopy(run, copy, name, ParseListedSize(entry.Size));
   if (verdict == CopyVerdict::kComplete || verdict == CopyVerdict::kKept) {
-    span.copy().PlaceAt(run.state.CurrentLocalPath);
+    copy.PlaceAt(run.state.CurrentLocalPath);
   }
-  span.End();
   return verdict;
 }
 
@@ -126,7 +125,7 @@ std::optional<std::int64_t> ParseListedSize(const std::string& text) {
   return value;
 }
 
-void DownloadEntry(RunContext& run, TransferSpan& span, bool storeName) {
+void DownloadEntry(RunContext& run, bool storeName) {
   ModuleState& state = run.state;
   const CommandSettings& settings = state.Settings;
   const RemoteEntry& entry = CurrentEntry(state);
@@ -141,7 +140,7 @@ void DownloadEntry(RunContext& run, TransferSpan& span, bool storeName) {
   Inform(run, "Downloading [" + name + "] to [" + state.CurrentLocalPath + "] (" + entry.Size + " Bytes) ...");
   run.ftp.TransferType(settings.TransferMode);
   const std::int64_t start = WholeSeconds(run.clock.Now());
-  const CopyVerdict verdict = Transfer(run, span, name, entry);
+  const CopyVerdict verdict = Transfer(run, name, entry);
   const std::int64_t seconds = WholeSeconds(run.clock.Now()) - start;
 
   CountDownload(state);

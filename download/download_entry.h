@@ -8,7 +8,6 @@
 #include <string>
 
 #include "component/run_context.h"
-#include "download/transfer_span.h"
 
 namespace pullwire {
 
@@ -18,9 +17,8 @@ namespace pullwire {
 // listed size, ASCII compares the bytes received (the local copy has LF endings). A short copy
 // is removed together with the earlier local file it was to replace, with a warning naming the
 // byte counts; it is still counted, reported and stored, and never deleted remotely. Throws on any
-// failure of the component, of the local file or of the variable slot; the run's error ending then
-// cleans up through `span`.
-void DownloadEntry(RunContext& run, TransferSpan& span, bool storeName);
+// failure of the component, of the local file or of the variable slot, leaving no partial copy.
+void DownloadEntry(RunContext& run, bool storeName);
 
 // Mode 3 and a name whose last three characters are "ZIP" in any letter case (no dot needed).
 bool IsZipEntry(std::int32_t transfer_mode, const std::string& name);

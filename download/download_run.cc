@@ -7,7 +7,6 @@
 
 #include "download/download_entry.h"
 #include "download/local_copy.h"
-#include "download/transfer_span.h"
 #include "module/command_record.h"
 #include "module/vb_error.h"
 #include "remote/delete_pass.h"
@@ -85,7 +84,7 @@ std::int16_t WalkIndex(std::size_t index) {
   return static_cast<std::int16_t>(index);
 }
 
-void WalkEntries(RunContext& run, TransferSpan& span) {
+void WalkEntries(RunContext& run) {
   ModuleState& state = run.state;
   const Selection selection = SelectionOf(state.Settings);
   for (std::size_t index = 1; index < state.EntryList.size(); ++index) {
@@ -93,12 +92,12 @@ void WalkEntries(RunContext& run, TransferSpan& span) {
     const RemoteEntry& entry = state.EntryList[index];
     if (entry.IsFolder) continue;
     if (selection == Selection::kSpecific && entry.Name != state.Settings.SpecificFilename) continue;
-    DownloadEntry(run, span, selection != Selection::kAll);
+    DownloadEntry(run, selection != Selection::kAll);
     if (selection == Selection::kFirst) break;
   }
 }
 
-void RunFlatMode(RunContext& run, TransferSpan& span) {
+void RunFlatMode(RunContext& run) {
   ListRemoteFolder(run);
   const std::vector<RemoteEntry>& entries = run.state.EntryList;
   const std::size_t count = entries.size() - 1;
@@ -106,7 +105,7 @@ void RunFlatMode(RunContext& run, TransferSpan& span) {
   const bool only_folders =
       count > 0 && std::all_of(entries.begin() + 1, entries.end(), [](const RemoteEntry& e) { return e.IsFolder; });
   if (only_folders) return;
-  WalkEntries(run, span);
+  WalkEntries(run);
   Inform(run, "Number of files downloaded : " + std::to_string(run.state.DownloadedCount));
 }
 
@@ -129,13 +128,12 @@ void Close(RunContext& run) {
 }
 
 // From its second step on, every failure is ignored.
-void ErrorEnding(RunContext& run, TransferSpan& span, const std::string& description) noexcept {
+void ErrorEnding(RunContext& run, const std::string& description) noexcept {
   try {
     run.messages.SendHostMessage("ERROR_PULL-WIRE [" + description + "]", kErrorMessage);
   } catch (...) {
   }
   run.state.ErrorFlag = true;
-  span.CleanUpAfterFailure();
   try {
     if (run.ftp.ConnectionState() == kConnectionStateConnected) run.ftp.Logout();
   } catch (...) {
@@ -145,23 +143,21 @@ void ErrorEnding(RunContext& run, TransferSpan& span, const std::string& descrip
 }  // namespace
 
 void DownloadRun(RunContext& run, const com::StringArray& record) {
-  TransferSpan span(run.state);
   run.state.TransferJournal.clear();
   try {
-    const FailureEventBinding binding(run.ftp, span, run.state);
     ConnectAndEnter(run, record);
     if (SlotText(record, kIncludeSubdirSlot) != "0") {
       RunFolderMode(run, record);
     } else {
-      RunFlatMode(run, span);
+      RunFlatMode(run);
     }
     Close(run);
   } catch (const AlreadyReported&) {
-    ErrorEnding(run, span, "");
+    ErrorEnding(run, "");
   } catch (const std::exception& e) {
-    ErrorEnding(run, span, e.what());
+    ErrorEnding(run, e.what());
   } catch (...) {
-    ErrorEnding(run, span, "unexpected failure");
+    ErrorEnding(run, "unexpected failure");
   }
 }
 

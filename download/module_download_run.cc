@@ -6,7 +6,6 @@
 #include "component/engine_component.h"
 #include "download/download_run.h"
 #include "download/progress_relay.h"
-#include "download/transfer_span.h"
 
 namespace pullwire {
 namespace {
@@ -14,11 +13,8 @@ namespace {
 // Holds the component for as long as the module keeps the runner.
 class ModuleComponent {
  public:
-  FtpComponent& Get(ModuleState& state) {
-    if (!component_) {
-      component_ = std::make_unique<EngineComponent>();
-      InstallIdleFailureHandler(*component_, state);
-    }
+  FtpComponent& Get() {
+    if (!component_) component_ = std::make_unique<EngineComponent>();
     return *component_;
   }
 
@@ -31,7 +27,7 @@ class ModuleComponent {
 void InstallDownloadRun(PluginModule& module) {
   auto component = std::make_shared<ModuleComponent>();
   module.set_download_runner([component](PluginModule& m, const com::StringArray& record) {
-    RunContext run{m.state(), component->Get(m.state()), m.messages(), m.clock()};
+    RunContext run{m.state(), component->Get(), m.messages(), m.clock()};
     const ProgressRelay progress(run.ftp, m.state(), m.progress_sink());
     run.ftp.SetCancelDescriptor(m.cancel_fd());
     DownloadRun(run, record);

@@ -117,11 +117,10 @@ struct ModuleState {
   // the start of every run.
   std::map<std::string, JournalEntry> TransferJournal;
 
-  // The flat-mode walk and the transfer in progress.
+  // The flat-mode walk and the file it is writing.
   std::int16_t CurrentIndex = 0;
   std::int32_t DownloadedCount = 0;
   std::string CurrentLocalPath;
-  bool InTransferSpan = false;
 };
 
 }  // namespace pullwire

@@ -18,13 +18,13 @@ namespace {
 constexpr int kMaxWalkDepth = 64;
 
 struct PendingError {
-  std::int32_t number = 0;
+  ErrorCode code{};  // none (0) for a failure that is not the component's
   std::string description;
 };
 
 bool CountsAsSuccess(const std::optional<PendingError>& pending) {
-  return !pending || pending->number == kComponentInvalidValue ||
-         pending->number == kComponentNoSuchFile;
+  return !pending || pending->code == ErrorCode::kInvalidValue ||
+         pending->code == ErrorCode::kNoSuchFile;
 }
 
 // `folder` and `name` joined by exactly one "/".
@@ -45,11 +45,11 @@ class DeletePass {
     try {
       step();
       return true;
-    } catch (const ComponentError& error) {
+    } catch (const FtpError& error) {
       if (IsCancellation(error)) throw;
-      pending_ = PendingError{error.number(), error.what()};
+      pending_ = PendingError{error.code(), error.what()};
     } catch (const std::exception& error) {
-      pending_ = PendingError{0, error.what()};
+      pending_ = PendingError{ErrorCode{}, error.what()};
     }
     return false;
   }
@@ -102,7 +102,7 @@ void DeletePass::DeleteCopiedFile(const std::string& path) {
 void DeletePass::DeleteRemoteTree(const std::string& top, std::string& folder, int depth) {
   const std::string start = folder;
   if (depth > kMaxWalkDepth) {
-    pending_ = PendingError{0, "the folder " + start + " lies too deep: not walked"};
+    pending_ = PendingError{ErrorCode{}, "the folder " + start + " lies too deep: not walked"};
     return;
   }
   // Each round lists the folder afresh and walks at most one subfolder not walked yet, so the
@@ -124,7 +124,7 @@ void DeletePass::DeleteRemoteTree(const std::string& top, std::string& folder, i
       std::string child = ReturnPath(folder) + entry.Name;
       if (Journaled(child, true) == nullptr || !walked_.insert(child).second) continue;
       DeleteRemoteTree(top, child, depth + 1);
-      if (pending_ && pending_->number == kComponentNoSuchFile) {
+      if (pending_ && pending_->code == ErrorCode::kNoSuchFile) {
         if (round == 0) return;
         break;
       }

@@ -34,7 +34,7 @@ RemoteEntry RecordOf(const ListEntry& entry) {
 std::string ReturnFolder(FtpComponent& ftp) {
   try {
     return ftp.CurrentDirectory();
-  } catch (const ComponentError&) {
+  } catch (const FtpError&) {
     if (ftp.ConnectionState() != kConnectionStateConnected) throw;
   }
   return {};
@@ -128,7 +128,7 @@ std::string ProbeLinkKind(FtpComponent& ftp, const std::string& folder, const st
   const std::string path = folder + "/" + name;
   try {
     ftp.WorkingDirectory(path);
-  } catch (const ComponentError&) {
+  } catch (const FtpError&) {
     return kKindFile;
   }
   if (return_folder.empty()) {

@@ -169,7 +169,7 @@ TEST_F(RunDriver, ListingThatCannotBeReadReportsTwice) {
 
 TEST_F(RunDriver, FailedLoginReportsTheComponentTextAndDoesNotLogOut) {
   ftp.before = [](const std::string& member) {
-    if (member == "Login") throw ComponentError(530, "530 Login incorrect.");
+    if (member == "Login") throw FtpError(ErrorCode{530}, "530 Login incorrect.");
   };
   state.AutoLog = false;
   Run();
@@ -194,7 +194,7 @@ TEST_F(RunDriver, FailuresOfEarlyStepsEndTheRunWithTheirDescription) {
     ftp.unenterable.clear();
     ftp.before = [&](const std::string& member) {
       if (member == c.failing_member && member == "ListDirectory") {
-        throw ComponentError(425, "425 Can't open data connection.");
+        throw FtpError(ErrorCode{425}, "425 Can't open data connection.");
       }
     };
     if (c.failing_member == "WorkingDirectory") ftp.unenterable.insert("/pub");
@@ -221,7 +221,7 @@ TEST_F(RunDriver, FailedLogoutIsReportedAndRetriedWhileConnected) {
   ftp.AddFile("a.txt", "x");
   int logouts = 0;
   ftp.before = [&](const std::string& member) {
-    if (member == "Logout" && ++logouts == 1) throw ComponentError(421, "421 Timeout.");
+    if (member == "Logout" && ++logouts == 1) throw FtpError(ErrorCode{421}, "421 Timeout.");
   };
   state.AutoLog = false;
   Run();
@@ -230,26 +230,9 @@ TEST_F(RunDriver, FailedLogoutIsReportedAndRetriedWhileConnected) {
   EXPECT_EQ(ReadFile(LocalPath("a.txt")), "x");
 }
 
-TEST_F(RunDriver, FailureEventOutsideATransferOnlySetsTheErrorFlag) {
-  ftp.AddFile("a.txt", "kept");
-  WriteFile(LocalPath("old.txt"), "untouched");
-  ftp.before = [&](const std::string& member) {
-    if (member == "ListDirectory") ftp.FireFailureEvent();
-  };
-  Run();
-  EXPECT_TRUE(state.ErrorFlag);
-  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "kept");
-  EXPECT_EQ(ReadFile(LocalPath("old.txt")), "untouched");
-  EXPECT_EQ(channel.sent.back(), Info("Disconnecting from [ftp.example.net] ..."));
-
-  // Between runs the event still counts, and touches nothing.
-  ftp.FireFailureEvent();
-  EXPECT_THAT(FolderNames(local), ElementsAre("a.txt", "old.txt"));
-}
-
 TEST_F(RunDriver, ErrorFlagStaysTrueAfterALaterGoodRun) {
   ftp.before = [](const std::string& member) {
-    if (member == "Login") throw ComponentError(530, "530 Login incorrect.");
+    if (member == "Login") throw FtpError(ErrorCode{530}, "530 Login incorrect.");
   };
   Run();
   ASSERT_TRUE(state.ErrorFlag);

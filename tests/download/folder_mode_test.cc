@@ -34,7 +34,7 @@ TEST_F(FolderMode, EntriesGoInListOrderAndAFailureEndsOnlyItsEntry) {
   ftp.folder_listings["/pub"] = {File("a.txt", 5), Folder("docs"), File("b.txt", 2), Folder("My Files")};
   ftp.files["/pub/a.txt"] = "hello";  // b.txt is missing on the server
   ftp.failing_calls.emplace("GetMatching(/pub/docs/*," + LocalPath("docs") + ")",
-                            ComponentError(11013, "RETR x failed: 426 Connection closed."));
+                            FtpError(ErrorCode{11013}, "RETR x failed: 426 Connection closed."));
   WriteFile(LocalPath("a.txt"), "he");
   Run({{"IncludeSubdir", "1"}, {"Overwrite", "0"}, {"AutoDelete", "yes"}});
 
@@ -88,7 +88,7 @@ TEST_F(FolderMode, DeletePassRemovesOnlyWhatTheRunCopiedAndSaysSoPerItem) {
   ftp.matched_items["/pub/gone/*"] = {Mirrored(local / "gone", "")};
   ftp.folder_listings["/pub/gone"] = {};
   const auto fail = [&](const std::string& call, std::int32_t number, const std::string& text) {
-    ftp.failing_calls.emplace(call, ComponentError(number, text));
+    ftp.failing_calls.emplace(call, FtpError(ErrorCode{number}, text));
   };
   fail("GetMatching(/pub/partial/*," + LocalPath("partial") + ")", 11013, "RETR p2.bin failed: 426 Aborted.");
   fail("GetMatching(/pub/unfetched/*," + LocalPath("unfetched") + ")", 11101, "cannot enter /pub/unfetched");

@@ -10,7 +10,7 @@ std::int32_t ScriptedListing::ListingStyle() const { return style; }
 std::string ScriptedListing::UnparsedLines() const { return unparsed; }
 std::size_t ScriptedListing::EntryCount() const {
   ++entries_calls;
-  if (entries_calls == fail_entries_call) throw ComponentError(50, "listing entry unreadable");
+  if (entries_calls == fail_entries_call) throw FtpError(ErrorCode{50}, "listing entry unreadable");
   return entries.size();
 }
 
@@ -76,7 +76,7 @@ void ScriptedComponent::WorkingDirectory(const std::string& remote_path) {
   Log("WorkingDirectory(" + remote_path + ")");
   if (before) before("WorkingDirectory");
   if (unenterable.count(remote_path) != 0) {
-    throw ComponentError(kComponentNoSuchFile, "550 " + remote_path + ": No such file or directory.");
+    throw FtpError(ErrorCode::kNoSuchFile, "550 " + remote_path + ": No such file or directory.");
   }
   working_directory = remote_path;
 }
@@ -103,7 +103,7 @@ void ScriptedComponent::GetFile(const std::string& remote_file, const std::strin
   if (before) before("GetFile");
   const auto found = files.find(remote_file);
   if (found == files.end()) {
-    throw ComponentError(kComponentNoSuchFile, "550 " + remote_file + ": No such file or directory.");
+    throw FtpError(ErrorCode::kNoSuchFile, "550 " + remote_file + ": No such file or directory.");
   }
   std::filesystem::path target(local_destination);
   if (std::filesystem::is_directory(target)) target /= remote_file;
@@ -120,7 +120,6 @@ void ScriptedComponent::GetFile(const std::string& remote_file, const std::strin
   }
   std::ofstream(target, std::ios::binary | std::ios::trunc) << content;
   if (fault == get_faults.end()) return;
-  if (fault->second.fire_event) FireFailureEvent();
   if (fault->second.error) throw *fault->second.error;
 }
 
@@ -156,10 +155,6 @@ void ScriptedComponent::AddFile(const std::string& name, const std::string& cont
 
 void ScriptedComponent::AddFolder(const std::string& name) {
   listing.entries.push_back({name, "D", 0, 0, ""});
-}
-
-void ScriptedComponent::FireFailureEvent() {
-  if (handler_) handler_(12002, "transfer failed");
 }
 
 }  // namespace pullwire::testing

@@ -37,8 +37,7 @@ class ScriptedListing final : public ComponentListing {
 // How the GetFile of one remote name goes wrong.
 struct GetFault {
   std::int64_t bytes_written = 0;  // of the content, written before the fault
-  bool fire_event = false;         // the failure event, as a dropped transfer gives it
-  std::optional<ComponentError> error;  // thrown after the event; none: GetFile returns (a short copy)
+  std::optional<FtpError> error;   // thrown then; none: GetFile returns (a short copy)
 };
 
 class ScriptedComponent final : public FtpComponent {
@@ -67,12 +66,10 @@ class ScriptedComponent final : public FtpComponent {
   void SetMatchedItemHandler(MatchedItemHandler handler) override { matched_ = std::move(handler); }
   void DeleteFile(const std::string& remote_path) override;
   void RemoveDirectory(const std::string& remote_path) override;
-  void SetFailureEventHandler(FailureEventHandler handler) override { handler_ = std::move(handler); }
 
   // Adds a file to the remote folder and a matching listing entry.
   void AddFile(const std::string& name, const std::string& content);
   void AddFolder(const std::string& name);
-  void FireFailureEvent();
 
   // Every member call in order, as "Name(arg,arg)"; ConnectionState calls are left out unless
   // log_connection_state is set.
@@ -90,7 +87,7 @@ class ScriptedComponent final : public FtpComponent {
   // What ListDirectory lists in a working directory named here (else `listing` stays).
   std::map<std::string, std::vector<ListEntry>> folder_listings;
   // A logged call ("RemoveDirectory(/pub/a)") that throws this instead of doing anything.
-  std::map<std::string, ComponentError> failing_calls;
+  std::map<std::string, FtpError> failing_calls;
   // What GetMatching reports complete, by wildcard, before it throws a failing_calls error.
   std::map<std::string, std::vector<MatchedItem>> matched_items;
   std::int32_t transfer_type = 0;
@@ -100,7 +97,6 @@ class ScriptedComponent final : public FtpComponent {
   void Log(const std::string& call);
   std::int32_t state_ = 0;
   std::int64_t last_transfer_bytes_ = 0;
-  FailureEventHandler handler_;
   MatchedItemHandler matched_;
 };
 

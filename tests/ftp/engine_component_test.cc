@@ -50,8 +50,8 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
       {[&] { component.GetMatching("", local.path().string()); }, "the wildcard path is empty"},
   };
   for (const auto& [call, text] : cases) {
-    const ComponentError error = CatchError<ComponentError>(call);
-    EXPECT_EQ(error.number(), kComponentInvalidValue) << text;
+    const FtpError error = CatchError<FtpError>(call);
+    EXPECT_EQ(error.code(), ErrorCode::kInvalidValue) << text;
     EXPECT_EQ(std::string(error.what()), text);
   }
   EXPECT_EQ(component.ConnectionState(), 0);
@@ -162,29 +162,24 @@ TEST(EngineComponent, NumbersMissingFilesAndFoldersWith11101) {
   TempDir local;
   EngineComponent component;
   LoginTo(component, server);
-  std::vector<std::int32_t> events;
-  component.SetFailureEventHandler(
-      [&](std::int32_t number, const std::string&) { events.push_back(number); });
+  const FtpError cwd = CatchError<FtpError>([&] { component.WorkingDirectory("/nothing"); });
+  const FtpError dele = CatchError<FtpError>([&] { component.DeleteFile("nothing.txt"); });
+  const FtpError rmd = CatchError<FtpError>([&] { component.RemoveDirectory("nothing"); });
+  const FtpError get =
+      CatchError<FtpError>([&] { component.GetFile("nothing.txt", local.path().string()); });
+  const FtpError not_empty =
+      CatchError<FtpError>([&] { component.RemoveDirectory("full"); });
 
-  const ComponentError cwd = CatchError<ComponentError>([&] { component.WorkingDirectory("/nothing"); });
-  const ComponentError dele = CatchError<ComponentError>([&] { component.DeleteFile("nothing.txt"); });
-  const ComponentError rmd = CatchError<ComponentError>([&] { component.RemoveDirectory("nothing"); });
-  const ComponentError get =
-      CatchError<ComponentError>([&] { component.GetFile("nothing.txt", local.path().string()); });
-  const ComponentError not_empty =
-      CatchError<ComponentError>([&] { component.RemoveDirectory("full"); });
-
-  EXPECT_EQ(cwd.number(), kComponentNoSuchFile);
+  EXPECT_EQ(cwd.code(), ErrorCode::kNoSuchFile);
   EXPECT_THAT(cwd.what(), HasSubstr("cannot enter the folder /nothing: 550"));
-  EXPECT_EQ(dele.number(), kComponentNoSuchFile);
-  EXPECT_EQ(rmd.number(), kComponentNoSuchFile);
-  EXPECT_EQ(get.number(), kComponentNoSuchFile);
-  EXPECT_NE(not_empty.number(), kComponentNoSuchFile);
-  EXPECT_NE(not_empty.number(), kComponentInvalidValue);
-  EXPECT_THAT(events, ElementsAre(kComponentNoSuchFile));  // only the transfer fired it
+  EXPECT_EQ(dele.code(), ErrorCode::kNoSuchFile);
+  EXPECT_EQ(rmd.code(), ErrorCode::kNoSuchFile);
+  EXPECT_EQ(get.code(), ErrorCode::kNoSuchFile);
+  EXPECT_NE(not_empty.code(), ErrorCode::kNoSuchFile);
+  EXPECT_NE(not_empty.code(), ErrorCode::kInvalidValue);
 }
 
-TEST(EngineComponent, AFailingTransferFiresTheEventOnTheCallingThreadBeforeThrowing) {
+TEST(EngineComponent, AFailingTransferThrowsTheEngineErrorAndLeavesThePartialCopyToTheCaller) {
   PyFtpdOptions options;
   options.retr_fault = RetrFault::kAbort426;
   PyFtpd server(options);
@@ -193,25 +188,11 @@ TEST(EngineComponent, AFailingTransferFiresTheEventOnTheCallingThreadBeforeThrow
   EngineComponent component;
   LoginTo(component, server);
   component.TransferType(1);
-  std::vector<std::string> order;
-  std::thread::id event_thread;
-  component.SetFailureEventHandler([&](std::int32_t number, const std::string& text) {
-    event_thread = std::this_thread::get_id();
-    order.push_back(std::to_string(number) + " " + text);
-  });
 
-  try {
-    component.GetFile("data.bin", (local / "data.bin").string());
-    ADD_FAILURE() << "GetFile did not throw";
-  } catch (const ComponentError& error) {
-    order.push_back("thrown " + std::string(error.what()));
-    EXPECT_EQ(error.number(), static_cast<std::int32_t>(ftp::ErrorCode::kTransferFailed));
-  }
-
-  ASSERT_EQ(order.size(), 2u);
-  EXPECT_THAT(order[0], HasSubstr("11013 RETR data.bin failed: 426"));
-  EXPECT_THAT(order[1], HasSubstr("thrown RETR data.bin failed: 426"));
-  EXPECT_EQ(event_thread, std::this_thread::get_id());
+  const FtpError error =
+      CatchError<FtpError>([&] { component.GetFile("data.bin", (local / "data.bin").string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kTransferFailed);
+  EXPECT_THAT(error.what(), HasSubstr("RETR data.bin failed: 426"));
   // Written in place: the partial copy is left for the caller (the run discards its temporary
   // file; the folder mode continues it later).
   ASSERT_TRUE(fs::exists(local / "data.bin"));

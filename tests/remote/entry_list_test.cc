@@ -110,7 +110,7 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   ftp.listing.entries = {{"link", "L", 0, 0, ""}, {"after", "F", 1, 0, ""}};
   ftp.before = [&](const std::string& member) {
     if (member == "WorkingDirectory" && ftp.working_directory == "/pub/link") {
-      throw ComponentError(421, "421 Service not available, closing control connection.");
+      throw FtpError(ErrorCode{421}, "421 Service not available, closing control connection.");
     }
   };
   EXPECT_FALSE(Build());
@@ -124,7 +124,7 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   ftp.working_directory = "/pub";
   ftp.forced_state = kConnectionStateConnected;
   ftp.before = [](const std::string& member) {
-    if (member == "CurrentDirectory") throw ComponentError(502, "502 Command not implemented.");
+    if (member == "CurrentDirectory") throw FtpError(ErrorCode{502}, "502 Command not implemented.");
   };
   EXPECT_FALSE(Build());
   EXPECT_THAT(channel.sent, ElementsAre(SentMessage{
