@@ -31,6 +31,8 @@ enum class ErrorCode : std::int32_t {
   kTooDeep = 11017,             // a folder walk reached its depth bound
   kListingTooLarge = 11018,     // a listing over the cap on its text
   kTooManyEntries = 11019,      // a folder walk reached its bound on listed entries
+  kTlsFailed = 11020,           // AUTH TLS, PBSZ or PROT refused, or a TLS handshake failed
+  kCertificateRejected = 11021, // the server's certificate failed verification or its pin
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 
