@@ -4,6 +4,8 @@
 #include <fmt/format.h>
 
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 
 #include "ftp/errors.h"
 
@@ -82,6 +84,11 @@ ServerName ParseServerName(std::string_view host) {
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   server.name = std::string(rest);
   return server;
+}
+
+bool TlsInsecureRequested() {
+  const char* value = std::getenv(kTlsInsecureVariable);
+  return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
 std::string FingerprintText(const Sha256& digest) {

@@ -24,7 +24,14 @@ struct ServerName {
   // instead of verifying it against the trust store and the name: for a server whose
   // certificate nobody has signed.
   std::optional<Sha256> pinned;
+  // Any certificate is accepted (kTlsInsecureVariable=1): for a test server, never the default.
+  bool unverified = false;
 };
+
+// The environment variable that, set to 1, turns certificate verification off for every TLS
+// session; the run then warns that the server is not verified.
+inline constexpr char kTlsInsecureVariable[] = "PULLWIRE_TLS_INSECURE";
+bool TlsInsecureRequested();
 
 // Reads a Host text; the scheme is matched in any letter case and one trailing "/" is dropped.
 // Throws FtpError kInvalidValue for another scheme ("sftp://"), a pin on a plain host and a pin

@@ -72,7 +72,12 @@ const ProxySettings& Session::proxy() const { return core_->proxy; }
 
 bool Session::logged_in() const { return core_->logged_in && core_->control.is_open(); }
 
-bool Session::certificate_pinned() const { return core_->tls && core_->tls->server().pinned; }
+Session::CertificateCheck Session::certificate_check() const {
+  if (!core_->tls) return CertificateCheck::kNoTls;
+  const ServerName& server = core_->tls->server();
+  if (server.pinned) return CertificateCheck::kPinned;
+  return server.unverified ? CertificateCheck::kUnverified : CertificateCheck::kVerified;
+}
 
 void Session::RequireLogin() const {
   if (!logged_in()) {
@@ -82,7 +87,8 @@ void Session::RequireLogin() const {
 
 void Session::Login(const LoginParams& login) {
   Logout();
-  const ServerName server = ParseServerName(login.host);
+  ServerName server = ParseServerName(login.host);
+  server.unverified = server.tls != TlsMode::kNone && TlsInsecureRequested();
   core_->tls.reset();
   if (server.tls != TlsMode::kNone) core_->tls = std::make_unique<TlsClient>(server, core_->sys);
   try {

@@ -55,8 +55,9 @@ class Session {
   // ("ftpes://name", "ftps://name": server_name.h); control and data connections are then
   // encrypted, and nothing of the login is sent before the server's certificate is accepted.
   void Login(const LoginParams& login);
-  // The session's TLS accepted the server's certificate by its pinned fingerprint alone.
-  bool certificate_pinned() const;
+  // How the open session's TLS accepted the server's certificate.
+  enum class CertificateCheck { kNoTls, kVerified, kPinned, kUnverified };
+  CertificateCheck certificate_check() const;
   // QUIT and close; nothing happens when no session is open. Never throws.
   void Logout() noexcept;
 
