@@ -1,11 +1,13 @@
 // The engine over TLS against vsftpd requiring it for logins and data, with session reuse:
 // explicit and implicit, passive and active, a folder over several sessions, SOCKS end to end;
-// certificates that must stop the login before USER, and a server without TLS.
+// certificates that must stop the login before USER, a server without TLS, and (scripted) data
+// that ends without TLS's close_notify.
 #include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ftp/extra_sessions.h"
@@ -237,6 +239,50 @@ TEST_F(EngineTls, AFolderOverSeveralSessionsAndAFileThroughSocks) {
   socks.Login(LoginAs(server, "ftpes://127.0.0.1"));
   GetFile(socks, "/tree/d1/f11", (local / "via-socks").string());
   EXPECT_TRUE(ReadFile(local / "via-socks") == PatternBytes(11 * 300'000 + 1, 11));
+}
+
+TEST(EngineTlsScripted, DataEndingWithoutCloseNotifyIsCutShort) {
+  // Only TLS's close_notify tells the end of the data from a connection cut on the way.
+  ScopedEnv self_signed(kTlsInsecureVariable, "1");
+  for (const std::string end : {"close", "cut"}) {
+    SCOPED_TRACE(end);
+    const auto step = [](const char* expect, const char* reply) {
+      return nlohmann::json{{"expect", expect}, {"reply", {reply}}};
+    };
+    const nlohmann::json script = {
+        {{"reply", {"220 Ready"}}},
+        {{"expect", "AUTH TLS"}, {"reply", {"234 Proceed."}}, {"tls", true}},
+        step("USER anna", "331 Password."),
+        step("PASS pw", "230 In."),
+        step("PBSZ 0", "200 PBSZ=0"),
+        step("PROT P", "200 Private."),
+        step("TYPE I", "200 Binary."),
+        {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
+        {{"expect", "RETR f.bin"},
+         {"reply", {"150 Sending."}},
+         {"data", "0123456789"},
+         {"data_end", end},
+         {"after", {"226 Done."}}},
+        {{"expect", "SIZE f.bin"}, {"reply", {"213 10"}}, {"optional", true}},
+    };
+    ScriptedFtpOptions options;
+    options.tls = true;
+    ScriptedFtp server(script.dump(), options);
+    Session session;
+    session.set_timeout(5s);
+    session.set_transfer_type(TransferType::kImage);
+    session.Login({"ftpes://127.0.0.1", static_cast<std::uint16_t>(server.port()), "anna", "pw"});
+    TempDir local;
+    if (end == "close") {
+      GetFile(session, "f.bin", local.path().string());
+      EXPECT_EQ(ReadFile(local / "f.bin"), "0123456789");
+    } else {
+      ExpectFtpError([&] { GetFile(session, "f.bin", local.path().string()); },
+                     ErrorCode::kTransferFailed,
+                     "the data connection broke after 10 bytes (the connection ended without "
+                     "TLS close_notify)");
+    }
+  }
 }
 
 }  // namespace

@@ -240,6 +240,7 @@ ScriptedFtp::ScriptedFtp(std::string_view script_json, ScriptedFtpOptions option
       "--script", (work_ / "script.json").string(),
       "--transcript", (work_ / "transcript.txt").string(),
       "--lifetime", Seconds(options.lifetime)};
+  if (options.tls) argv.push_back("--tls");
   process_ = std::make_unique<ServerProcess>(ProcessSpec{argv, work_ / "stderr.log"});
 }
 

@@ -317,6 +317,7 @@ class FtpProxy {
 struct ScriptedFtpOptions {
   bool ipv6 = false;  // listen on ::1 instead of 127.0.0.1
   std::chrono::seconds lifetime = 60s;
+  bool tls = false;  // "tls" steps secure the connections (a self-signed certificate)
 };
 
 class ScriptedFtp {
