@@ -89,6 +89,7 @@ void Session::Login(const LoginParams& login) {
   Logout();
   ServerName server = ParseServerName(login.host);
   server.unverified = server.tls != TlsMode::kNone && TlsInsecureRequested();
+  core_->connector.Reset(DataRoute{}, nullptr);  // keeps no pointer into the context replaced
   core_->tls.reset();
   if (server.tls != TlsMode::kNone) core_->tls = std::make_unique<TlsClient>(server, core_->sys);
   try {
