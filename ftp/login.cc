@@ -109,6 +109,20 @@ void StartExplicitTls(ControlConnection& control, TlsClient& tls, const std::str
   control.Secure(tls.ForControl(control.native_handle()), peer);
 }
 
+// A server that speaks plain FTP on the port fails the handshake with its greeting: the
+// error says which prefix fits where.
+void StartImplicitTls(ControlConnection& control, TlsClient& tls, const std::string& peer) {
+  try {
+    control.Secure(tls.ForControl(control.native_handle()), peer);
+  } catch (const FtpError& error) {
+    if (error.code() != ErrorCode::kTlsFailed) throw;
+    throw FtpError(ErrorCode::kTlsFailed,
+                   fmt::format("{} (ftps:// is TLS from the first byte, usually on port 990; "
+                               "for AUTH TLS on the FTP port write ftpes://)",
+                               error.what()));
+  }
+}
+
 // The FTP gateways read and answer the commands; the pipe relays bytes unread.
 bool IsGateway(ProxyKind kind) {
   return kind != ProxyKind::kNone && kind != ProxyKind::kPipe && !IsSocks(kind);
@@ -182,9 +196,7 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
   }
   const bool gateway = proxy.kind != ProxyKind::kNone && !IsSocks(proxy.kind);
   route.through_gateway = gateway;
-  if (tls != nullptr && server.tls == TlsMode::kImplicit) {
-    control.Secure(tls->ForControl(control.native_handle()), shown);
-  }
+  if (tls != nullptr && server.tls == TlsMode::kImplicit) StartImplicitTls(control, *tls, shown);
   ReadGreeting(control, gateway ? "the FTP proxy " + HostPortText(proxy.host, ProxyPort(proxy))
                                 : shown);
   if (tls != nullptr && server.tls == TlsMode::kExplicit) StartExplicitTls(control, *tls, shown);

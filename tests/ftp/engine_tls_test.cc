@@ -172,9 +172,14 @@ TEST_F(EngineTls, AServerWithoutTlsOrAGatewayIsLeftBeforeUser) {
   EXPECT_THAT(plain.CommandLog(), ElementsAre("AUTH TLS"));
   // Implicit TLS meets the plain greeting where the server's handshake should be.
   login.host = "ftps://127.0.0.1";
-  ExpectFtpError(
-      [&] { session.Login(login); }, ErrorCode::kTlsFailed,
-      fmt::format("the TLS handshake with ftps://127.0.0.1 port {} failed", plain.port()));
+  const FtpError implicit = CatchFtpError([&] { session.Login(login); });
+  EXPECT_EQ(implicit.code(), ErrorCode::kTlsFailed);
+  EXPECT_THAT(implicit.what(),
+              ::testing::AllOf(
+                  HasSubstr(fmt::format("the TLS handshake with ftps://127.0.0.1 port {} failed: ",
+                                        plain.port())),
+                  HasSubstr(" (ftps:// is TLS from the first byte, usually on port 990; for "
+                            "AUTH TLS on the FTP port write ftpes://)")));
   // Host texts and proxies TLS cannot go with are refused before anything is sent.
   struct Row {
     std::string host;
