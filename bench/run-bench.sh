@@ -7,6 +7,7 @@
 # the launcher's own memory is not counted).
 #
 # usage: bench/run-bench.sh BUILD_DIR          (as root: vsftpd logs in as the test account)
+#   PULLWIRE_BENCH_PARTS="engine run tls" (the default) picks the sections to run.
 #
 # Adding a row: write a function cmd_<work>_<client> OUT_DIR that sets the array CMD to a command
 # downloading the work's remote data into OUT_DIR (exit status 0 on success), and append <client>
@@ -66,12 +67,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_vsftpd LABEL [SERVE_OPTIONS...]: vsftpd serving $root on a free port, stopped by PID at the
-# end; sets started_pid and started_port.
+# start_vsftpd LABEL [SERVE_OPTIONS...] [-- VSFTPD_OPTIONS...]: vsftpd serving $root on a free
+# port, stopped by PID at the end; sets started_pid and started_port.
 start_vsftpd() {
-  local label=$1
+  local label=$1 serve_options=()
   shift
-  "$serve" "$@" --lifetime 3600 vsftpd --root "$root" >"$work/serve-$label.out" 2>"$work/serve-$label.err" &
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do serve_options+=("$1"); shift; done
+  [ $# -eq 0 ] || shift
+  "$serve" "${serve_options[@]}" --lifetime 3600 vsftpd --root "$root" "$@" \
+    >"$work/serve-$label.out" 2>"$work/serve-$label.err" &
   started_pid=$!
   server_pids+=("$started_pid")
   for _ in $(seq 100); do
@@ -210,15 +214,19 @@ report() {
   fi
 }
 
-echo "Measuring: $runs rounds, round-robin (vsftpd on 127.0.0.1:$port, data on $base)"
-bench_work big "${BIG_CLIENTS[@]}"
-bench_work tree "${TREE_CLIENTS[@]}"
+parts=" ${PULLWIRE_BENCH_PARTS:-engine run tls} "
+bench_engine() {
+  echo "Measuring: $runs rounds, round-robin (vsftpd on 127.0.0.1:$port, data on $base)"
+  bench_work big "${BIG_CLIENTS[@]}"
+  bench_work tree "${TREE_CLIENTS[@]}"
 
-report engine big "1 GiB file" "MiB/s" 1024 "${BIG_CLIENTS[@]}"
-report engine tree "2,000 files of 4 KiB in 20 folders" "files/s" 2000 "${TREE_CLIENTS[@]}"
-echo
-echo "\"engine is\": how many times as fast as that client the engine was (client time / engine time)."
-echo "engine-rw: the engine with read/write through a buffer instead of splice(2)."
+  report engine big "1 GiB file" "MiB/s" 1024 "${BIG_CLIENTS[@]}"
+  report engine tree "2,000 files of 4 KiB in 20 folders" "files/s" 2000 "${TREE_CLIENTS[@]}"
+  echo
+  echo "\"engine is\": how many times as fast as that client the engine was (client time / engine time)."
+  echo "engine-rw: the engine with read/write through a buffer instead of splice(2)."
+}
+[[ $parts == *" engine "* ]] && bench_engine
 
 # ---- the download run through `pullwire run` ---------------------------------------------------
 # Every file of one folder of 2,000 x 4 KiB, and one 1 GiB file, each as a flat "all files" run of
@@ -238,11 +246,11 @@ pullwire_library="$build_dir/plugin/libpullwire.so"
 # The command record that downloads every file of REMOTE_DIR into OUT_DIR, as OUT_DIR.json;
 # INCLUDE_SUBDIR true takes the folder mode.
 write_pullwire_command() {
-  printf '{"Host": "127.0.0.1", "Port": %s, "Username": "%s", "RemoteDir": "%s", "LocalDir": "%s",
+  printf '{"Host": "%s", "Port": %s, "Username": "%s", "RemoteDir": "%s", "LocalDir": "%s",
     "TransferMode": 1, "Timeout": 60, "Passive": true, "ProcessAll": true, "Overwrite": true,
     "AutoDelete": false, "ProxyType": 0, "ProxyPort": 0, "SaveFilename": false, "VarNumber": 1,
     "CopySpecific": false, "Filter": "*", "IncludeSubdir": %s}\n' \
-    "$low_port" "$FTP_USER" "$2" "$1" "${3:-false}" >"$1.json"
+    "${record_host:-127.0.0.1}" "${record_port:-$low_port}" "$FTP_USER" "$2" "$1" "${3:-false}" >"$1.json"
 }
 pullwire_cmd() {
   write_pullwire_command "$1" "$2" "${3:-false}"
@@ -306,4 +314,59 @@ bench_pullwire_run() {
   echo "\"pullwire is\": how many times as fast as that client pullwire run was (client time / pullwire time)."
 }
 
-bench_pullwire_run
+[[ $parts == *" run "* ]] && bench_pullwire_run
+
+# ---- FTP over TLS ------------------------------------------------------------------------------
+# A third vsftpd, below 32768, requiring explicit TLS for logins and data with session reuse
+# (serve.py --tls explicit: a private CA made with openssl, which every client is told to trust).
+# A 200 MiB file against curl --ssl-reqd and lftp, and the 1 GiB file against lftp, through
+# `pullwire run` with Host "ftpes://127.0.0.1"; the engine alone on the 200 MiB file.
+TLS_MID_CLIENTS=(pullwire engine curl lftp)
+TLS_BIG_CLIENTS=(pullwire lftp)
+tls_lftp() {
+  local settings="set net:max-retries 1; set ftp:ssl-force true; set ftp:ssl-protect-data true"
+  CMD=(lftp -u "$FTP_USER,$FTP_PASSWORD" -p "$tls_port"
+       -e "$settings; set ssl:ca-file $tls_ca; get $2 -o $1/big.bin; quit" 127.0.0.1)
+}
+tls_pullwire() {
+  record_host=ftpes://127.0.0.1 record_port=$tls_port write_pullwire_command "$1" "$2"
+  CMD=(env "SSL_CERT_FILE=$tls_ca" "$pullwire_bin" --library "$pullwire_library" run "$1.json"
+       --password-env PULLWIRE_BENCH_PASSWORD --quiet)
+}
+cmd_tlsmid_pullwire() { tls_pullwire "$1" /mid; }
+cmd_tlsmid_engine() {
+  CMD=(env "SSL_CERT_FILE=$tls_ca" "$engine_fetch" --host ftpes://127.0.0.1 --port "$tls_port"
+       --user "$FTP_USER" file /mid/big.bin "$1/big.bin")
+}
+cmd_tlsmid_curl() {
+  CMD=(curl -sS --ssl-reqd --cacert "$tls_ca" -u "$FTP_USER:$FTP_PASSWORD"
+       "ftp://127.0.0.1:$tls_port/mid/big.bin" -o "$1/big.bin")
+}
+cmd_tlsmid_lftp() { tls_lftp "$1" /mid/big.bin; }
+cmd_tlsbig_pullwire() { tls_pullwire "$1" /one; }
+cmd_tlsbig_lftp() { tls_lftp "$1" /one/big.bin; }
+check_tlsmid() { [ "$(md5sum <"$1/big.bin" | cut -d' ' -f1)" = "$mid_sum" ]; }
+check_tlsbig() { check_big "$1"; }
+
+bench_tls() {
+  [ -x "$pullwire_bin" ] && [ -f "$pullwire_library" ] ||
+    { echo "run-bench: $pullwire_bin and $pullwire_library must be built" >&2; exit 1; }
+  mkdir -p "$root/mid" "$root/one"
+  head -c $((200 << 20)) "$root/big.bin" >"$root/mid/big.bin"
+  [ -e "$root/one/big.bin" ] || ln "$root/big.bin" "$root/one/big.bin"
+  chmod -R a+rX "$root/mid" "$root/one"
+  mid_sum=$(md5sum <"$root/mid/big.bin" | cut -d' ' -f1)
+  start_vsftpd tls --low-port -- --tls explicit
+  tls_port=$started_port
+  tls_ca=$(awk '/^CAFILE/ {print $2}' "$work/serve-tls.out")
+  echo "Measuring FTP over TLS: $runs rounds, round-robin (vsftpd on 127.0.0.1:$tls_port, explicit TLS)"
+  bench_work tlsmid "${TLS_MID_CLIENTS[@]}"
+  bench_work tlsbig "${TLS_BIG_CLIENTS[@]}"
+  stop_server "$started_pid"
+  report pullwire tlsmid "pullwire run over explicit TLS: one 200 MiB file" "MiB/s" 200 "${TLS_MID_CLIENTS[@]}"
+  report pullwire tlsbig "pullwire run over explicit TLS: one 1 GiB file" "MiB/s" 1024 "${TLS_BIG_CLIENTS[@]}"
+  echo
+  echo "\"pullwire is\": how many times as fast as that client pullwire run was (client time / pullwire time)."
+}
+[[ $parts == *" tls "* ]] && bench_tls
+exit 0

@@ -11,6 +11,7 @@
 #include "ftp/errors.h"
 #include "ftp/get_file.h"
 #include "ftp/get_matching.h"
+#include "ftp/server_name.h"
 
 namespace pullwire {
 namespace {
@@ -143,6 +144,25 @@ void EngineComponent::Login(const std::string& host, const std::string& user,
   extra_sessions_.Close();
   extra_sessions_.set_total(SessionsWanted());
   session_.Login(login);
+}
+
+std::vector<std::string> EngineComponent::LoginWarnings() const {
+  if (!session_.logged_in()) return {};
+  const std::string& host = session_.login_params().host;
+  switch (session_.certificate_check()) {
+    case ftp::Session::CertificateCheck::kPinned:
+      return {fmt::format("The certificate of [{}] is not verified: it is accepted because its "
+                          "SHA-256 fingerprint is the pinned one",
+                          host)};
+    case ftp::Session::CertificateCheck::kUnverified:
+      return {fmt::format("The certificate of [{}] is not verified ({}=1): the connection is "
+                          "encrypted, but the server may not be the one it claims to be",
+                          host, ftp::kTlsInsecureVariable)};
+    case ftp::Session::CertificateCheck::kNoTls:
+    case ftp::Session::CertificateCheck::kVerified:
+      break;
+  }
+  return {};
 }
 
 void EngineComponent::Logout() {

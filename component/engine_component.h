@@ -65,6 +65,7 @@ class EngineComponent : public FtpComponent {
   void Login(const std::string& host, const std::string& user, const std::string& password,
              const std::string& account, std::int32_t port) override;
   void Logout() override;
+  std::vector<std::string> LoginWarnings() const override;
 
   void WorkingDirectory(const std::string& remote_path) override;
   std::string CurrentDirectory() override;

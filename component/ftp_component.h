@@ -142,6 +142,9 @@ class FtpComponent {
   virtual void Login(const std::string& host, const std::string& user, const std::string& password,
                      const std::string& account, std::int32_t port) = 0;
   virtual void Logout() = 0;
+  // Warnings about the session the last Login opened, one line each, for the host (a server
+  // certificate accepted by its pinned fingerprint instead of being verified).
+  virtual std::vector<std::string> LoginWarnings() const { return {}; }
 
   // Changes the session's working folder; throws when the folder cannot be entered.
   virtual void WorkingDirectory(const std::string& remote_path) = 0;

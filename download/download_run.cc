@@ -47,6 +47,9 @@ void ConnectAndEnter(RunContext& run, const com::StringArray& record) {
   run.state.DownloadedCount = 0;
   Inform(run, "Connecting with [" + settings.Host + "] ...");
   run.ftp.Login(settings.Host, settings.Username, settings.Password, "", settings.Port);
+  for (const std::string& warning : run.ftp.LoginWarnings()) {
+    run.messages.SendHostMessage(warning, kWarningMessage);
+  }
   Inform(run, "Connected!");
   run.ftp.WorkingDirectory(settings.RemoteDir);
   Inform(run, "Retrieving filelist ...");

@@ -17,6 +17,7 @@ std::string VerbOf(std::string_view command) {
 }  // namespace
 
 void ControlConnection::Close() {
+  tls_.reset();
   asio::error_code ignored;
   socket_.close(ignored);
   in_.clear();
@@ -29,6 +30,41 @@ void ControlConnection::MakeNonBlocking() {
   asio::error_code ignored;
   socket_.non_blocking(true, ignored);
   non_blocking_ = true;
+}
+
+void ControlConnection::Secure(std::unique_ptr<TlsStream> stream, const std::string& peer) {
+  MakeNonBlocking();
+  RestartDeadline();
+  try {
+    stream->Handshake(sys_, deadline_, peer);
+  } catch (const FtpError&) {
+    Close();
+    throw;
+  }
+  tls_ = std::move(stream);
+  Trace('!', "TLS: " + tls_->Describe());
+}
+
+std::string ControlConnection::FailureText(int error_number) const {
+  if (tls_ && !tls_->failure().empty()) return tls_->failure();
+  return std::strerror(error_number);
+}
+
+ssize_t ControlConnection::Receive() {
+  std::array<char, 4096> chunk;
+  if (!tls_) {
+    const ssize_t read = sys_.Read(native_handle(), chunk.data(), chunk.size());
+    if (read > 0) in_.append(chunk.data(), static_cast<std::size_t>(read));
+    return read;
+  }
+  ssize_t total = 0;
+  while (in_.size() <= FrameLimits{}.max_reply + chunk.size()) {
+    const ssize_t read = tls_->Read(chunk.data(), chunk.size());
+    if (read <= 0) return total > 0 ? total : read;
+    in_.append(chunk.data(), static_cast<std::size_t>(read));
+    total += read;
+  }
+  return total;
 }
 
 bool ControlConnection::WaitFor(short events) {
@@ -91,20 +127,22 @@ void ControlConnection::WriteLine(const std::string& command) {
   const std::string line = command + "\r\n";
   std::size_t sent = 0;
   while (sent < line.size()) {
-    const ssize_t done = sys_.Send(native_handle(), line.data() + sent, line.size() - sent);
+    const ssize_t done =
+        tls_ ? tls_->Write(line.data() + sent, line.size() - sent)
+             : sys_.Send(native_handle(), line.data() + sent, line.size() - sent);
     if (done > 0) {
       sent += static_cast<std::size_t>(done);
       continue;
     }
     if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!WaitFor(POLLOUT)) {
+      if (!WaitFor(tls_ ? tls_->WantedEvents() : POLLOUT)) {
         Fail(ErrorCode::kTimedOut, TimeoutText("cannot send " + VerbOf(command), deadline_));
       }
       continue;
     }
     Fail(ErrorCode::kConnectionLost,
          fmt::format("connection to the server lost while sending {} ({})", VerbOf(command),
-                     std::strerror(done < 0 ? errno : EPIPE)));
+                     FailureText(done < 0 ? errno : EPIPE)));
   }
 }
 
@@ -135,30 +173,26 @@ std::optional<Reply> ControlConnection::BufferedReply() {
 }
 
 Reply ControlConnection::Read() {
-  std::array<char, 4096> chunk;
   MakeNonBlocking();
   while (true) {
     if (auto reply = BufferedReply()) return std::move(*reply);
     if (!is_open()) throw FtpError(ErrorCode::kNotConnected, "not connected to a server");
-    const ssize_t read = sys_.Read(native_handle(), chunk.data(), chunk.size());
-    if (read > 0) {
-      in_.append(chunk.data(), static_cast<std::size_t>(read));
-      continue;
-    }
+    const ssize_t read = Receive();
+    if (read > 0) continue;
     if (read == 0) {
       Fail(ErrorCode::kConnectionLost,
            fmt::format("the server closed the connection while the client waited for the {}",
                        waiting_for_));
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-      if (!WaitFor(POLLIN)) {
+      if (!WaitFor(tls_ ? tls_->WantedEvents() : POLLIN)) {
         Fail(ErrorCode::kTimedOut, TimeoutText("no " + waiting_for_, deadline_));
       }
       continue;
     }
     Fail(ErrorCode::kConnectionLost,
          fmt::format("connection to the server lost while the client waited for the {} ({})",
-                     waiting_for_, std::strerror(errno)));
+                     waiting_for_, FailureText(errno)));
   }
 }
 
@@ -168,14 +202,10 @@ Reply ControlConnection::Command(const std::string& command, std::string_view sh
 }
 
 bool ControlConnection::TakeAvailable() {
-  std::array<char, 4096> chunk;
   MakeNonBlocking();
-  while (in_.size() <= FrameLimits{}.max_reply + chunk.size()) {
-    const ssize_t read = sys_.Read(native_handle(), chunk.data(), chunk.size());
-    if (read > 0) {
-      in_.append(chunk.data(), static_cast<std::size_t>(read));
-      continue;
-    }
+  while (in_.size() <= FrameLimits{}.max_reply + 4096) {
+    const ssize_t read = Receive();
+    if (read > 0) continue;
     if (read < 0 && errno == EINTR) continue;
     return read < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   }

@@ -2,9 +2,11 @@
 // operation time-out. Bytes after a reply stay buffered for the next one; a 421, an unreadable
 // or over-long reply and a lost connection are handled here, once, by closing the connection.
 // Asio connects the socket (and speaks SOCKS on it); commands and replies then go through the
-// SysIo seam with poll() for the deadline, which costs fewer system calls per reply.
+// SysIo seam with poll() for the deadline, which costs fewer system calls per reply, or through
+// TLS once Secure() has run.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,7 @@
 #include "ftp/net_io.h"
 #include "ftp/reply.h"
 #include "ftp/sys_io.h"
+#include "ftp/tls_stream.h"
 #include "ftp/trace.h"
 
 namespace pullwire::ftp {
@@ -35,8 +38,14 @@ class ControlConnection {
   CancelWatch& cancel() { return net_.cancel(); }
   SysIo& sys() { return sys_; }
   int native_handle() { return socket_.native_handle(); }
-  // Forgets buffered bytes and closes the socket; the session is over.
+  // Forgets buffered bytes, ends TLS and closes the socket; the session is over.
   void Close();
+
+  // Shakes hands over the connected socket within the reply time-out; from then on commands
+  // and replies travel inside `stream`. `peer` names the server in errors. On failure the
+  // connection is closed and FtpError thrown (kCertificateRejected, kTlsFailed, kTimedOut).
+  void Secure(std::unique_ptr<TlsStream> stream, const std::string& peer);
+  bool secured() const { return tls_ != nullptr; }
 
   // Starts reading the greeting: the first reply is awaited as `what` ("greeting from ...").
   void ExpectGreeting(const std::string& what);
@@ -79,6 +88,11 @@ class ControlConnection {
   bool WaitFor(short events);
   void MakeNonBlocking();
   void WriteLine(const std::string& command);
+  // Appends what the connection holds to in_: > 0 bytes, 0 at its end, -1 with errno. Over
+  // TLS it reads until nothing is left, so that no reply waits inside OpenSSL unseen by poll().
+  ssize_t Receive();
+  // What a failed read or send meant ("Connection reset by peer", "TLS: bad record mac").
+  std::string FailureText(int error_number) const;
 
   NetIo& net_;
   SysIo& sys_;
@@ -91,6 +105,7 @@ class ControlConnection {
   std::string in_;
   TraceHandler trace_;
   bool non_blocking_ = false;
+  std::unique_ptr<TlsStream> tls_;
 };
 
 }  // namespace pullwire::ftp

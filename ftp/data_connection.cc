@@ -24,8 +24,9 @@ asio::ip::address Unmapped(const asio::ip::address& address) {
 
 }  // namespace
 
-void DataConnector::Reset(const DataRoute& route) {
+void DataConnector::Reset(const DataRoute& route, TlsClient* tls) {
   route_ = route;
+  tls_ = tls;
   epsv_refused_ = false;
   Cancel();
 }
@@ -176,12 +177,22 @@ void DataConnector::Prepare(bool passive, Tcp::socket& data) {
   }
 }
 
-void DataConnector::Complete(Tcp::socket& data) {
+std::unique_ptr<TlsStream> DataConnector::Secure(Tcp::socket& data) {
+  if (tls_ == nullptr) return nullptr;
+  asio::error_code ignored;
+  data.non_blocking(true, ignored);
+  std::unique_ptr<TlsStream> stream = tls_->ForData(data.native_handle());
+  stream->Handshake(sys_, Deadline::After(control_.timeout()), "the data connection");
+  control_.Trace('!', "data connection TLS: " + stream->Describe());
+  return stream;
+}
+
+std::unique_ptr<TlsStream> DataConnector::Complete(Tcp::socket& data) {
   if (!connecting_to_.empty()) {
     FinishConnect(data);
-    return;
+    return Secure(data);
   }
-  if (!acceptor_) return;
+  if (!acceptor_) return Secure(data);
   const Deadline deadline = Deadline::After(control_.timeout());
   std::string refused;
   asio::error_code error;
@@ -208,6 +219,7 @@ void DataConnector::Complete(Tcp::socket& data) {
     throw FtpError(ErrorCode::kDataConnectionFailed,
                    fmt::format("cannot accept the data connection: {}", error.message()));
   }
+  return Secure(data);
 }
 
 }  // namespace pullwire::ftp

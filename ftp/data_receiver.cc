@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace pullwire::ftp {
 namespace {
@@ -18,10 +19,10 @@ constexpr Milliseconds kCancelCheckInterval{100};
 
 class Receiver {
  public:
-  Receiver(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
+  Receiver(SysIo& sys, int data_fd, TlsStream* tls, ControlConnection& control, DataSink& sink,
            Milliseconds idle_timeout, ReceiveBuffers& buffers, ProgressMeter* progress)
-      : sys_(sys), data_fd_(data_fd), control_(control), sink_(sink),
-        idle_timeout_(idle_timeout), pump_(sys, sink, buffers), progress_(progress) {}
+      : sys_(sys), data_fd_(data_fd), tls_(tls), control_(control), sink_(sink),
+        idle_timeout_(idle_timeout), pump_(sys, sink, buffers, tls), progress_(progress) {}
 
   ReceiveResult Run();
 
@@ -32,6 +33,7 @@ class Receiver {
 
   SysIo& sys_;
   int data_fd_;
+  TlsStream* tls_;
   ControlConnection& control_;
   DataSink& sink_;
   Milliseconds idle_timeout_;
@@ -64,7 +66,8 @@ bool Receiver::CheckControl() {
 }
 
 Woken Receiver::Wait() {
-  pollfd fds[2] = {{data_fd_, POLLIN, 0}, {control_.native_handle(), POLLIN, 0}};
+  pollfd fds[2] = {{data_fd_, tls_ != nullptr ? tls_->WantedEvents() : short{POLLIN}, 0},
+                   {control_.native_handle(), POLLIN, 0}};
   const bool watch_control = !result_.reply && !control_closed_;
   const int ready = PollUntil(sys_, fds, watch_control ? 2 : 1, window_, control_.cancel());
   if (ready == 0) return Woken::kTimeout;
@@ -107,6 +110,8 @@ ReceiveResult Receiver::Run() {
     if (error != EAGAIN && error != EWOULDBLOCK) {
       result_.end = ReceiveEnd::kReset;
       result_.error_number = error;
+      result_.error_text = tls_ != nullptr && !tls_->failure().empty() ? tls_->failure()
+                                                                        : std::strerror(error);
       return result_;
     }
     if (CheckControl()) return result_;
@@ -124,12 +129,18 @@ ReceiveResult Receiver::Run() {
 
 }  // namespace
 
-DataPump::DataPump(SysIo& sys, DataSink& sink, ReceiveBuffers& buffers)
-    : sys_(sys), sink_(sink), buffers_(buffers) {
-  splicing_ = sink_.SpliceTarget() >= 0 && buffers_.splice_enabled && buffers_.EnsurePipe();
+DataPump::DataPump(SysIo& sys, DataSink& sink, ReceiveBuffers& buffers, TlsStream* tls)
+    : sys_(sys), sink_(sink), buffers_(buffers), tls_(tls) {
+  splicing_ = tls_ == nullptr && sink_.SpliceTarget() >= 0 && buffers_.splice_enabled &&
+              buffers_.EnsurePipe();
 }
 
 ssize_t DataPump::Step(int data_fd) {
+  if (tls_ != nullptr) {
+    const ssize_t got = tls_->Read(buffers_.buffer(), kReceiveChunk);
+    if (got > 0) sink_.Write(buffers_.buffer(), static_cast<std::size_t>(got));
+    return got;
+  }
   while (true) {
     const ssize_t got =
         splicing_ ? sys_.Splice(data_fd, buffers_.pipe_write(), kReceiveChunk,
@@ -203,10 +214,10 @@ void ReceiveBuffers::ClosePipe() {
   }
 }
 
-ReceiveResult ReceiveData(SysIo& sys, int data_fd, ControlConnection& control, DataSink& sink,
-                          Milliseconds idle_timeout, ReceiveBuffers& buffers,
+ReceiveResult ReceiveData(SysIo& sys, int data_fd, TlsStream* tls, ControlConnection& control,
+                          DataSink& sink, Milliseconds idle_timeout, ReceiveBuffers& buffers,
                           ProgressMeter* progress) {
-  Receiver receiver(sys, data_fd, control, sink, idle_timeout, buffers, progress);
+  Receiver receiver(sys, data_fd, tls, control, sink, idle_timeout, buffers, progress);
   try {
     return receiver.Run();
   } catch (...) {

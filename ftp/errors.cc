@@ -43,6 +43,8 @@ constexpr std::array kErrorTable = {
     ErrorRow{ErrorCode::kListingTooLarge, "The listing is too large"},
     ErrorRow{ErrorCode::kTooManyEntries, "The folder tree holds too many entries"},
     ErrorRow{ErrorCode::kCancelled, "The run was cancelled"},
+    ErrorRow{ErrorCode::kTlsFailed, "The TLS connection failed"},
+    ErrorRow{ErrorCode::kCertificateRejected, "The server's certificate was not accepted"},
     ErrorRow{ErrorCode::kNoSuchFile, "The file or folder does not exist"},
 };
 

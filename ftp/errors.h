@@ -32,6 +32,8 @@ enum class ErrorCode : std::int32_t {
   kListingTooLarge = 11018,     // a listing over the cap on its text
   kTooManyEntries = 11019,      // a folder walk reached its bound on listed entries
   kCancelled = 11020,           // the host asked the run to stop (a signal to `pullwire run`)
+  kTlsFailed = 11021,           // AUTH TLS, PBSZ or PROT refused, or a TLS handshake failed
+  kCertificateRejected = 11022, // the server's certificate failed verification or its pin
   kNoSuchFile = 11101,          // the server reports the file or folder does not exist
 };
 

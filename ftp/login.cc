@@ -23,20 +23,19 @@ std::string ProxyName(ProxyKind kind) {
   }
 }
 
-void ConnectTo(NetIo& net, ControlConnection& control, const std::string& host,
-               std::uint16_t port, const std::string& label, const Deadline& deadline) {
-  const std::vector<Tcp::endpoint> endpoints = net.Resolve(host, port, deadline);
+// Connects to `name`; errors call it `shown` ("the SOCKS5 proxy 10.0.0.1 port 1080",
+// "ftpes://ftp.example.org port 21").
+void ConnectTo(NetIo& net, ControlConnection& control, const std::string& name,
+               std::uint16_t port, const std::string& shown, const Deadline& deadline) {
+  const std::vector<Tcp::endpoint> endpoints = net.Resolve(name, port, deadline);
   const asio::error_code error = net.Connect(control.socket(), endpoints, deadline);
   if (error == asio::error::timed_out) {
     throw FtpError(ErrorCode::kTimedOut,
-                   TimeoutText(fmt::format("no connection to {}{}", label,
-                                           HostPortText(host, port)),
-                               deadline));
+                   TimeoutText(fmt::format("no connection to {}", shown), deadline));
   }
   if (error) {
     throw FtpError(ErrorCode::kConnectFailed,
-                   fmt::format("cannot connect to {}{}: {}", label, HostPortText(host, port),
-                               error.message()));
+                   fmt::format("cannot connect to {}: {}", shown, error.message()));
   }
   asio::error_code ignored;
   control.socket().set_option(Tcp::no_delay(true), ignored);
@@ -96,6 +95,39 @@ void ProxyLogon(ControlConnection& control, const ProxySettings& proxy) {
   UserPass(control, proxy.user, proxy.password, "", ErrorCode::kProxyFailed, "proxy logon");
 }
 
+// AUTH TLS (RFC 4217); "234 Proceed with negotiation." and only that lets the login follow.
+void StartExplicitTls(ControlConnection& control, TlsClient& tls, const std::string& peer) {
+  const Reply reply = Completion(control, control.Command("AUTH TLS"));
+  if (reply.code != 234) {
+    const std::string text = reply.Quote();
+    control.Close();
+    throw FtpError(ErrorCode::kTlsFailed,
+                   fmt::format("{} refused TLS: AUTH TLS was answered {}; neither user name nor "
+                               "password was sent",
+                               peer, text));
+  }
+  control.Secure(tls.ForControl(control.native_handle()), peer);
+}
+
+// A server that speaks plain FTP on the port fails the handshake with its greeting: the
+// error says which prefix fits where.
+void StartImplicitTls(ControlConnection& control, TlsClient& tls, const std::string& peer) {
+  try {
+    control.Secure(tls.ForControl(control.native_handle()), peer);
+  } catch (const FtpError& error) {
+    if (error.code() != ErrorCode::kTlsFailed) throw;
+    throw FtpError(ErrorCode::kTlsFailed,
+                   fmt::format("{} (ftps:// is TLS from the first byte, usually on port 990; "
+                               "for AUTH TLS on the FTP port write ftpes://)",
+                               error.what()));
+  }
+}
+
+// The FTP gateways read and answer the commands; the pipe relays bytes unread.
+bool IsGateway(ProxyKind kind) {
+  return kind != ProxyKind::kNone && kind != ProxyKind::kPipe && !IsSocks(kind);
+}
+
 // A NUL would end the name early for the system calls ("127.0.0.1\0.evil" reaching 127.0.0.1),
 // and no host name holds a control character.
 void RequireHostName(const std::string& host, const std::string& what) {
@@ -109,31 +141,43 @@ void RequireHostName(const std::string& host, const std::string& what) {
 
 }  // namespace
 
-std::string GatewayTarget(const LoginParams& login) {
-  if (login.port == kDefaultFtpPort) return login.host;
-  const auto address = ParseAddress(login.host);
-  const bool bare_v6 = address && address->is_v6() && login.host.front() != '[';
-  if (bare_v6) return fmt::format("[{}]:{}", login.host, login.port);
-  return fmt::format("{}:{}", login.host, login.port);
+std::string GatewayTarget(const std::string& host, std::uint16_t port) {
+  if (port == kDefaultFtpPort) return host;
+  const auto address = ParseAddress(host);
+  const bool bare_v6 = address && address->is_v6() && host.front() != '[';
+  if (bare_v6) return fmt::format("[{}]:{}", host, port);
+  return fmt::format("{}:{}", host, port);
 }
 
 DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams& login,
-                      const ProxySettings& proxy) {
+                      const ServerName& server, const ProxySettings& proxy, TlsClient* tls) {
   RequireHostName(login.host, "host name");
+  if (server.name.empty()) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("the host \"{}\" has no server name", PrintableText(login.host)));
+  }
   if (login.port == 0) throw FtpError(ErrorCode::kInvalidValue, "the port is 0");
+  if (tls != nullptr && IsGateway(proxy.kind)) {
+    throw FtpError(ErrorCode::kInvalidValue,
+                   fmt::format("TLS ({}) cannot pass an FTP gateway (proxy type {}), which must "
+                               "read the commands: use a SOCKS proxy, a transparent relay or none",
+                               PrintableText(login.host, 300), static_cast<int>(proxy.kind)));
+  }
+  const std::string shown = HostPortText(login.host, login.port);
   const Deadline deadline = Deadline::After(control.timeout());
   DataRoute route;
   asio::error_code error;
   if (proxy.kind == ProxyKind::kNone) {
-    ConnectTo(net, control, login.host, login.port, "", deadline);
+    ConnectTo(net, control, server.name, login.port, shown, deadline);
   } else {
     if (proxy.host.empty()) {
       throw FtpError(ErrorCode::kInvalidValue,
                      fmt::format("the {} has no host name (ProxyServer)", ProxyName(proxy.kind)));
     }
     RequireHostName(proxy.host, ProxyName(proxy.kind) + "'s host name");
-    const std::string label = "the " + ProxyName(proxy.kind) + " ";
-    ConnectTo(net, control, proxy.host, ProxyPort(proxy), label, deadline);
+    ConnectTo(net, control, proxy.host, ProxyPort(proxy),
+              "the " + ProxyName(proxy.kind) + " " + HostPortText(proxy.host, ProxyPort(proxy)),
+              deadline);
   }
   const Tcp::endpoint peer = control.socket().remote_endpoint(error);
   if (error) {
@@ -144,7 +188,7 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
   if (IsSocks(proxy.kind)) {
     route.through_socks = true;
     route.proxy_endpoints = {peer};
-    route.socks = {proxy.kind == ProxyKind::kSocks4 ? 4 : 5, login.host, login.port, proxy.user,
+    route.socks = {proxy.kind == ProxyKind::kSocks4 ? 4 : 5, server.name, login.port, proxy.user,
                    proxy.password};
     SocksConnect(net, control.socket(), route.socks, deadline);
   } else {
@@ -152,22 +196,37 @@ DataRoute OpenControl(NetIo& net, ControlConnection& control, const LoginParams&
   }
   const bool gateway = proxy.kind != ProxyKind::kNone && !IsSocks(proxy.kind);
   route.through_gateway = gateway;
+  if (tls != nullptr && server.tls == TlsMode::kImplicit) StartImplicitTls(control, *tls, shown);
   ReadGreeting(control, gateway ? "the FTP proxy " + HostPortText(proxy.host, ProxyPort(proxy))
-                                : HostPortText(login.host, login.port));
+                                : shown);
+  if (tls != nullptr && server.tls == TlsMode::kExplicit) StartExplicitTls(control, *tls, shown);
   return route;
 }
 
-void LogIn(ControlConnection& control, const LoginParams& login, const ProxySettings& proxy) {
+void ProtectData(ControlConnection& control) {
+  for (const std::string command : {"PBSZ 0", "PROT P"}) {
+    const Reply reply = Completion(control, control.Command(command));
+    if (!reply.Positive()) {
+      throw FtpError(ErrorCode::kTlsFailed,
+                     fmt::format("the server refused {}: {}; data connections would not be "
+                                 "encrypted",
+                                 command, reply.Quote()));
+    }
+  }
+}
+
+void LogIn(ControlConnection& control, const LoginParams& login, const std::string& name,
+           const ProxySettings& proxy) {
   const std::string user = login.user.empty() ? "anonymous" : login.user;
   const bool logon = !proxy.user.empty();
   switch (proxy.kind) {
     case ProxyKind::kSite:
       if (logon) ProxyLogon(control, proxy);
-      GatewayCommand(control, "SITE " + GatewayTarget(login));
+      GatewayCommand(control, "SITE " + GatewayTarget(name, login.port));
       break;
     case ProxyKind::kOpen:
       if (logon) ProxyLogon(control, proxy);
-      GatewayCommand(control, "OPEN " + GatewayTarget(login));
+      GatewayCommand(control, "OPEN " + GatewayTarget(name, login.port));
       break;
     case ProxyKind::kUserAfterLogon:
       if (!logon) {
@@ -177,7 +236,7 @@ void LogIn(ControlConnection& control, const LoginParams& login, const ProxySett
       ProxyLogon(control, proxy);
       [[fallthrough]];
     case ProxyKind::kUserWithoutLogon: {
-      const std::string gateway_user = user + "@" + GatewayTarget(login);
+      const std::string gateway_user = user + "@" + GatewayTarget(name, login.port);
       try {
         UserPass(control, gateway_user, login.password, login.account, ErrorCode::kLoginFailed,
                  "login");

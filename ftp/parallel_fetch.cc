@@ -1,9 +1,10 @@
 // The lanes of a parallel folder fetch: one transfer state machine per session, multiplexed on
-// the calling thread with poll().
+// the calling thread with poll(). Over TLS a data connection's handshake is one more state.
 #include "ftp/parallel_fetch.h"
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -33,10 +34,12 @@ struct Job {
   std::optional<FileSink> sink;  // made with the first data, after REST has been answered
   std::optional<DataPump> pump;
   std::optional<ProgressMeter> progress;  // made with the first data when someone listens
+  std::unique_ptr<TlsStream> tls;  // over TLS, once connected
   std::int64_t offset = 0;
   std::int64_t bytes = 0;
   std::int64_t window_bytes = 0;  // since the lane's deadline last moved for data
   bool connecting = false;
+  bool handshaking = false;
   bool data_done = false;  // the data ended, or its connection was given up
   std::optional<Reply> preliminary;
   std::optional<Reply> final;
@@ -64,6 +67,10 @@ class Lane {
       : core_(session.core()), folder_(folder), batch_(batch), data_(core_.net.context()) {}
 
   bool busy() const { return job_ != nullptr || !awaiting_.empty(); }
+  // Data decrypted or read ahead inside OpenSSL, which poll() cannot see: serve without waiting.
+  bool buffered() const {
+    return job_ && job_->tls && !job_->handshaking && !job_->data_done && job_->tls->HasPending();
+  }
   bool usable() const { return !dead_ && !retired_; }
   const Deadline& deadline() const { return deadline_; }
 
@@ -83,6 +90,7 @@ class Lane {
   void OnPortReply(const Reply& reply);
   void OnRetrReply(const Reply& reply);
   void OnConnected(short revents);
+  void Handshake();
   void Pump();
   void AskAhead();
   // The job fails; it ends now, or when the server has answered its RETR.
@@ -171,15 +179,19 @@ void Lane::AddPollFds(std::vector<pollfd>& fds) {
   fds.push_back({core_.control.native_handle(), POLLIN, 0});
   if (job_ && data_.is_open()) {
     data_slot_ = static_cast<int>(fds.size());
-    fds.push_back({data_.native_handle(), static_cast<short>(job_->connecting ? POLLOUT : POLLIN),
-                   0});
+    const short events = job_->connecting ? POLLOUT
+                         : job_->tls    ? job_->tls->WantedEvents()
+                                        : POLLIN;
+    fds.push_back({data_.native_handle(), events, 0});
   }
 }
 
 void Lane::Serve(const std::vector<pollfd>& fds) {
-  if (data_slot_ >= 0 && job_ && fds[data_slot_].revents != 0) {
+  if (data_slot_ >= 0 && job_ && (fds[data_slot_].revents != 0 || buffered())) {
     if (job_->connecting) {
       OnConnected(fds[data_slot_].revents);
+    } else if (job_->handshaking) {
+      Handshake();
     } else {
       Pump();
     }
@@ -299,6 +311,10 @@ void Lane::OnConnected(short revents) {
   if (::getsockopt(data_.native_handle(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
   if (error == 0 && (revents & POLLOUT) != 0) {
     job_->connecting = false;
+    if (core_.connector.tls() != nullptr) {
+      job_->handshaking = true;
+      Handshake();
+    }
     return;
   }
   Fail(FtpError(ErrorCode::kDataConnectionFailed,
@@ -306,12 +322,23 @@ void Lane::OnConnected(short revents) {
                             std::strerror(error != 0 ? error : ECONNREFUSED))));
 }
 
+void Lane::Handshake() {
+  try {
+    if (!job_->tls) job_->tls = core_.connector.tls()->ForData(data_.native_handle());
+    if (job_->tls->HandshakeStep("the data connection") == TlsStream::Progress::kDone) {
+      job_->handshaking = false;
+    }
+  } catch (const FtpError& error) {
+    Fail(error);
+  }
+}
+
 void Lane::Pump() {
   Job& job = *job_;
   try {
     if (!job.pump) {
       job.sink.emplace(*job.file, core_.type == TransferType::kAscii);
-      job.pump.emplace(core_.sys, *job.sink, batch_.buffers);
+      job.pump.emplace(core_.sys, *job.sink, batch_.buffers, job.tls.get());
       if (batch_.progress) {
         job.progress.emplace(batch_.progress, File().name, job.offset, File().known_size);
       }
@@ -332,12 +359,15 @@ void Lane::Pump() {
       if (got < 0 && errno == EINTR) continue;
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       if (got < 0) {
+        const std::string why = job.tls && !job.tls->failure().empty() ? job.tls->failure()
+                                                                        : std::strerror(errno);
         Fail(FtpError(ErrorCode::kTransferFailed,
                       fmt::format("{} failed: the data connection broke after {} bytes ({})",
-                                  Subject(), job.bytes, std::strerror(errno))));
+                                  Subject(), job.bytes, why)));
         return;
       }
       job.sink->Finish();
+      if (job.tls) job.tls->Close();
       CloseData();
       job.data_done = true;
       AskAhead();
@@ -459,8 +489,11 @@ std::vector<FileOutcome> FetchFolderFiles(Session& main, const std::vector<Extra
       }
     }
     if (fds.empty()) break;
+    const bool buffered =
+        std::any_of(lanes.begin(), lanes.end(), [](const auto& lane) { return lane->buffered(); });
     // A failed poll counts as woken: the reads that follow report what is wrong.
-    PollUntil(core.sys, fds.data(), fds.size(), *earliest, core.net.cancel());
+    PollUntil(core.sys, fds.data(), fds.size(), buffered ? Deadline{Clock::now()} : *earliest,
+              core.net.cancel());
     for (const auto& lane : lanes) lane->Serve(fds);
     for (const auto& lane : lanes) lane->CheckDeadline();
   }

@@ -81,6 +81,13 @@ const ProxySettings& Session::proxy() const { return core_->proxy; }
 
 bool Session::logged_in() const { return core_->logged_in && core_->control.is_open(); }
 
+Session::CertificateCheck Session::certificate_check() const {
+  if (!core_->tls) return CertificateCheck::kNoTls;
+  const ServerName& server = core_->tls->server();
+  if (server.pinned) return CertificateCheck::kPinned;
+  return server.unverified ? CertificateCheck::kUnverified : CertificateCheck::kVerified;
+}
+
 void Session::RequireLogin() const {
   if (!logged_in()) {
     throw FtpError(ErrorCode::kNotConnected, "not connected to a server: log in first");
@@ -89,10 +96,17 @@ void Session::RequireLogin() const {
 
 void Session::Login(const LoginParams& login) {
   Logout();
+  ServerName server = ParseServerName(login.host);
+  server.unverified = server.tls != TlsMode::kNone && TlsInsecureRequested();
+  core_->connector.Reset(DataRoute{}, nullptr);  // keeps no pointer into the context replaced
+  core_->tls.reset();
+  if (server.tls != TlsMode::kNone) core_->tls = std::make_unique<TlsClient>(server, core_->sys);
   try {
-    const DataRoute route = OpenControl(core_->net, core_->control, login, core_->proxy);
-    LogIn(core_->control, login, core_->proxy);
-    core_->connector.Reset(route);
+    const DataRoute route =
+        OpenControl(core_->net, core_->control, login, server, core_->proxy, core_->tls.get());
+    LogIn(core_->control, login, server.name, core_->proxy);
+    if (core_->tls) ProtectData(core_->control);
+    core_->connector.Reset(route, core_->tls.get());
   } catch (...) {
     core_->control.Close();
     throw;

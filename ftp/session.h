@@ -56,8 +56,13 @@ class Session {
   // What the last Login was given, so that further sessions can log in the same way.
   const LoginParams& login_params() const;
   const ProxySettings& proxy() const;
-  // Ends a session still open, then connects and logs in.
+  // Ends a session still open, then connects and logs in. `login.host` may ask for TLS
+  // ("ftpes://name", "ftps://name": server_name.h); control and data connections are then
+  // encrypted, and nothing of the login is sent before the server's certificate is accepted.
   void Login(const LoginParams& login);
+  // How the open session's TLS accepted the server's certificate.
+  enum class CertificateCheck { kNoTls, kVerified, kPinned, kUnverified };
+  CertificateCheck certificate_check() const;
   // QUIT and close; nothing happens when no session is open. Never throws.
   void Logout() noexcept;
 

@@ -1,6 +1,7 @@
 // The inside of a Session: its connections, buffers and protocol state. Internal to ftp/.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "ftp/control_connection.h"
@@ -9,6 +10,7 @@
 #include "ftp/net_io.h"
 #include "ftp/session_options.h"
 #include "ftp/sys_io.h"
+#include "ftp/tls_client.h"
 #include "ftp/transfer_progress.h"
 
 namespace pullwire::ftp {
@@ -19,6 +21,7 @@ struct SessionCore {
 
   SysIo& sys;
   NetIo net;
+  std::unique_ptr<TlsClient> tls;  // of the session open now, when it asked for TLS
   ControlConnection control;
   DataConnector connector;
   ReceiveBuffers buffers;

@@ -100,9 +100,9 @@ std::int64_t SendCommand(SessionCore& core, const TransferRequest& request, Data
 }
 
 // Active mode: the server connects only after its 1xx reply, and not at all after a refusal,
-// so that reply is awaited before accepting.
-void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
-                const std::string& subject) {
+// so that reply is awaited before accepting. Returns the data connection's TLS stream, if any.
+std::unique_ptr<TlsStream> AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
+                                      const std::string& subject) {
   replies.Take(core.control.Read());
   if (replies.final && !replies.final->Positive()) {
     CloseData(data);
@@ -115,7 +115,7 @@ void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
     ThrowRefusal(core.control, replies, subject);
   }
   try {
-    core.connector.Complete(data);
+    return core.connector.Complete(data);
   } catch (const FtpError&) {
     AbortTransfer(core, data);
     throw;
@@ -124,12 +124,13 @@ void AwaitStart(SessionCore& core, Tcp::socket& data, Replies& replies,
 
 // Turns how the data ended into the final reply, or into the error it means.
 void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveResult& received,
-              Tcp::socket& data, Replies& replies, const std::string& subject) {
+              Tcp::socket& data, TlsStream* tls, Replies& replies, const std::string& subject) {
   ControlConnection& control = core.control;
   replies.Take(received.preliminary);
   replies.Take(received.reply);
   switch (received.end) {
     case ReceiveEnd::kEof:
+      if (tls != nullptr) tls->Close();  // close_notify in return, as TLS asks
       CloseData(data);
       // The server has closed the data connection: the transfer is over on its side, and the
       // next file's EPSV can travel with its 226.
@@ -166,7 +167,7 @@ void Conclude(SessionCore& core, const TransferRequest& request, const ReceiveRe
   }
   CloseData(data);
   const std::string why = fmt::format("the data connection broke after {} bytes ({})",
-                                      received.bytes, std::strerror(received.error_number));
+                                      received.bytes, received.error_text);
   try {
     AwaitFinal(control, replies);
   } catch (const FtpError&) {
@@ -206,17 +207,18 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   core.connector.Prepare(core.passive, data);
   const std::int64_t offset = SendCommand(core, request, sink);
   Replies replies;
+  std::unique_ptr<TlsStream> tls;
   // Passive mode goes straight to the data: the 1xx reply usually comes with it, and the
   // receive loop takes it (or a refusal) from the control connection.
   if (core.passive) {
     try {
-      core.connector.Complete(data);
+      tls = core.connector.Complete(data);
     } catch (const FtpError&) {
       AbortTransfer(core, data);  // the server got the command and waits for a connection
       throw;
     }
   } else {
-    AwaitStart(core, data, replies, subject);
+    tls = AwaitStart(core, data, replies, subject);
   }
   asio::error_code error;
   if (!data.non_blocking()) data.non_blocking(true, error);
@@ -230,14 +232,14 @@ TransferOutcome RunTransfer(SessionCore& core, const TransferRequest& request, D
   }
   ReceiveResult received;
   try {
-    received = ReceiveData(core.sys, data.native_handle(), core.control, sink,
+    received = ReceiveData(core.sys, data.native_handle(), tls.get(), core.control, sink,
                            core.control.timeout(), core.buffers,
                            progress ? &*progress : nullptr);
   } catch (const FtpError&) {
     AbortTransfer(core, data);
     throw;
   }
-  Conclude(core, request, received, data, replies, subject);
+  Conclude(core, request, received, data, tls.get(), replies, subject);
   const Reply& final = *replies.final;
   if (final.Refusal()) ThrowRefusal(core.control, replies, subject);
   if (!final.Positive()) {

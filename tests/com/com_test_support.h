@@ -18,34 +18,9 @@
 namespace pullwire::com::testing {
 
 using pullwire::testing::ReadFile;
+using pullwire::testing::ScopedEnv;
 using pullwire::testing::TempDir;
 using pullwire::testing::WriteFile;
-
-// Sets (or with nullopt, unsets) an environment variable for the scope of one test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A test of its own registry file and run-time folder (one 0700 folder for both), set in the
 // environment for the test's span.

@@ -17,6 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Json = nlohmann::json;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -295,6 +296,53 @@ TEST_F(PullwireRun, AClosedOutputAndAFileSizeLimitLoseNoFiles) {
   EXPECT_EQ(limited.exit_code, 1) << limited.out << limited.err;
   EXPECT_THAT(limited.out, HasSubstr(": File too large]\n"));
   EXPECT_THAT(Names(local_.path()), ::testing::IsEmpty());
+}
+
+
+TEST_F(PullwireRun, OverExplicitTlsVerifiedPinnedOrDeliberatelyNot) {
+  std::string why;
+  if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;
+  VsftpdOptions options;
+  options.low_port = true;
+  options.tls = VsftpdTls::kExplicit;
+  Vsftpd server(options);
+  WriteFile(server.root() / "outgoing" / "orders.txt", "a\r\nb\r\n");
+  server.GrantTree();
+  const std::string warning = "  WARN  The certificate of [ftpes://127.0.0.1";
+  const struct {
+    std::string host;
+    std::string environment;  // trust or opt-out
+    std::string warned;       // "": no warning
+  } rows[] = {
+      {"ftpes://127.0.0.1", "SSL_CERT_FILE=" + server.CaFile(), ""},
+      {"ftpes://127.0.0.1#sha256=" + server.CertificateFingerprint(), "SSL_CERT_FILE=/nonexistent",
+       warning + "#sha256=" + server.CertificateFingerprint() +
+           "] is not verified: it is accepted because its SHA-256 fingerprint is the pinned one\n"},
+      {"ftpes://127.0.0.1", "PULLWIRE_TLS_INSECURE=1",
+       warning + "] is not verified (PULLWIRE_TLS_INSECURE=1): the connection is encrypted, but "
+                 "the server may not be the one it claims to be\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.environment);
+    const Json command = {{"Host", row.host},           {"Port", server.port()},
+                          {"Username", server.user()},  {"RemoteDir", "/outgoing"},
+                          {"LocalDir", local_.path().string()}, {"TransferMode", 0}};
+    WriteFile(work_ / "tls.json", command.dump());
+    const CommandResult result =
+        RunCommand({"env", "FTP_PASSWORD=" + server.password(), row.environment,
+                    PULLWIRE_HOST_PATH, "run", (work_ / "tls.json").string(), "--library",
+                    PULLWIRE_LIBRARY_PATH, "--password-env", "FTP_PASSWORD"},
+                   60s);
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_THAT(result.out, HasSubstr("INFO  Connecting with [" + row.host + "] ...\n"));
+    if (row.warned.empty()) {
+      EXPECT_THAT(result.out, Not(HasSubstr("WARN")));
+    } else {
+      EXPECT_THAT(result.out, HasSubstr(row.warned));
+    }
+    EXPECT_EQ(ReadFile(local_ / "orders.txt"), "a\nb\n");
+    std::filesystem::remove(local_ / "orders.txt");
+  }
 }
 
 }  // namespace

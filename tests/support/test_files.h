@@ -1,9 +1,13 @@
-// Test data helpers: temporary folders, whole-file reads and writes, deterministic content.
+// Test data helpers: temporary folders, whole-file reads and writes, deterministic content,
+// environment variables set for one scope.
 #pragma once
+
+#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +40,32 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Sets (or with nullopt, unsets) an environment variable for the scope of one test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 }  // namespace pullwire::testing

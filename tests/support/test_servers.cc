@@ -149,6 +149,11 @@ Vsftpd::Vsftpd(VsftpdOptions options) : work_("vsftpd") {
                                     fs::perms::others_exec);
   std::vector<std::string> server_args = {"vsftpd", "--root", root_.string()};
   if (options.low_port) server_args.insert(server_args.begin(), "--low-port");
+  if (options.tls != VsftpdTls::kNone) {
+    server_args.insert(server_args.end(),
+                       {"--tls", options.tls == VsftpdTls::kExplicit ? "explicit" : "implicit",
+                        "--cert-names", options.certificate_names});
+  }
   process_ = StartWithServe(work_, options.lifetime, std::move(server_args));
 }
 
@@ -235,6 +240,7 @@ ScriptedFtp::ScriptedFtp(std::string_view script_json, ScriptedFtpOptions option
       "--script", (work_ / "script.json").string(),
       "--transcript", (work_ / "transcript.txt").string(),
       "--lifetime", Seconds(options.lifetime)};
+  if (options.tls) argv.push_back("--tls");
   process_ = std::make_unique<ServerProcess>(ProcessSpec{argv, work_ / "stderr.log"});
 }
 

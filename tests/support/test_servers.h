@@ -24,6 +24,9 @@
 //   std::string why;
 //   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;   // needs root and the ftptest account
 //   Vsftpd vsftpd;                                        // user() is kSystemUser
+//   VsftpdOptions tls_options;                            // TLS with a fresh CA: clients
+//   tls_options.tls = VsftpdTls::kExplicit;               // trust it with SSL_CERT_FILE set
+//   Vsftpd secured(tls_options);                          // to secured.CaFile()
 //
 //   Dante socks(SocksAuth::kUsername);                    // SOCKS4/5; Microsocks for SOCKS5 only
 //   FtpProxy gateway(server.port());                      // USER gateway.GatewayUser("u") ...
@@ -159,10 +162,22 @@ class PyFtpd {
 // ---------------------------------------------------------------------------------------------
 // vsftpd with the local account kSystemUser, chrooted to root().
 
+enum class VsftpdTls {
+  kNone,
+  kExplicit,  // AUTH TLS on the port
+  kImplicit,  // TLS from the first byte
+};
+
 struct VsftpdOptions {
   std::filesystem::path root;  // empty: the fixture's own fresh folder
   bool low_port = false;       // as PyFtpdOptions::low_port
   std::chrono::seconds lifetime = 300s;
+  // TLS required for logins and data (force_local_logins_ssl, force_local_data_ssl), data
+  // connections resuming the control connection's session (require_ssl_reuse), TLS 1.2 at
+  // least; the certificate, for `certificate_names` (subjectAltName syntax), comes from a CA
+  // made at start with the openssl command (CaFile()).
+  VsftpdTls tls = VsftpdTls::kNone;
+  std::string certificate_names = "IP:127.0.0.1,DNS:localhost";
 };
 
 class Vsftpd {
@@ -186,6 +201,10 @@ class Vsftpd {
   void GrantTree() const;
   // vsftpd's protocol log (log_ftp_protocol=YES).
   std::string Log() const;
+  // With VsftpdOptions::tls: the PEM file of the CA that signed the server's certificate, and
+  // the certificate's SHA-256 fingerprint ("AB:CD:...").
+  std::string CaFile() const { return process_->Info("CAFILE"); }
+  std::string CertificateFingerprint() const { return process_->Info("FINGERPRINT"); }
   ServerProcess& process() { return *process_; }
 
  private:
@@ -298,6 +317,7 @@ class FtpProxy {
 struct ScriptedFtpOptions {
   bool ipv6 = false;  // listen on ::1 instead of 127.0.0.1
   std::chrono::seconds lifetime = 60s;
+  bool tls = false;  // "tls" steps secure the connections (a self-signed certificate)
 };
 
 class ScriptedFtp {

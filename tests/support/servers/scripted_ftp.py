@@ -6,9 +6,12 @@ import base64
 import fnmatch
 import json
 import re
+import os
 import select
 import socket
+import ssl
 import struct
+import subprocess
 import sys
 import time
 
@@ -27,7 +30,10 @@ connection at a time (the first is accepted before the first step). Step keys:
   "data": "text"           sent on the data connection after the reply (the passive listener,
                            or else the client's last PORT/EPRT address); "data_base64": bytes.
   "data_end": "close"      "close" (default), "reset" or "hang" (left open until the control
-                           connection ends).
+                           connection ends); over TLS "close" sends close_notify first and "cut"
+                           ends the TCP connection without it.
+  "tls": true              (with --tls) TLS on the control connection after the replies, and
+                           on every data connection from then on.
   "data_from": "127.0.0.2" active mode: connect to the client from this address (a stranger).
   "trickle": 0.5           send the data one byte at a time, this many seconds apart; a client
                            that closes the data connection meanwhile ends it (no failure).
@@ -65,6 +71,7 @@ class Session:
         self.passive = None
         self.active_address = None
         self.hung = []
+        self.tls = None  # the server's TLS context once the control connection is secured
 
     # --- time and sockets
 
@@ -105,8 +112,9 @@ class Session:
     def read_line(self):
         """The next line received, or None when the client closed the connection."""
         while b"\n" not in self.pending:
-            ready, _, _ = select.select([self.control], [], [], self.time_left())
-            if not ready:
+            buffered = self.tls is not None and self.control.pending() > 0
+            ready, _, _ = select.select([self.control], [], [], 0 if buffered else self.time_left())
+            if not ready and not buffered:
                 continue
             try:
                 chunk = self.control.recv(65536)
@@ -179,8 +187,14 @@ class Session:
             raise ScriptFailure("cannot connect to the client's data address %s: %s"
                                 % (self.active_address, err), 4)
 
+    def secure_control(self, context):
+        self.control = context.wrap_socket(self.control, server_side=True)
+        self.tls = context
+
     def send_data(self, payload, end, source=None, trickle=None, repeat=None):
         sock = self.data_connection(source)
+        if self.tls is not None:
+            sock = self.tls.wrap_socket(sock, server_side=True)
         if trickle is not None:
             self.trickle(sock, payload, float(trickle))
             return
@@ -197,6 +211,11 @@ class Session:
             return
         if end == "reset":
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif self.tls is not None and end == "close":
+            try:
+                sock = sock.unwrap()  # close_notify, and the client's in return
+            except OSError:
+                pass
         sock.close()
 
 
@@ -250,13 +269,29 @@ def lines_bytes(lines, fields):
     return out
 
 
-def run_step(session, step, fields):
+def tls_context(folder):
+    """A server context with a self-signed certificate for 127.0.0.1, made with openssl."""
+    cert, key = os.path.join(folder, "tls-cert.pem"), os.path.join(folder, "tls-key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", key, "-out", cert], check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def run_step(session, step, fields, context=None):
     if "delay" in step:
         time.sleep(min(float(step["delay"]), session.time_left()))
     if step.get("passive"):
         fields.update(session.open_passive())
     if "reply" in step:
         session.send(lines_bytes(step["reply"], fields))
+    if step.get("tls"):
+        if context is None:
+            raise ScriptFailure("a tls step needs --tls", 3)
+        session.secure_control(context)
     raw = payload(step, "send", "send_base64")
     if raw is not None:
         session.send(raw)
@@ -277,7 +312,7 @@ def run_step(session, step, fields):
         raise ScriptFailure("unknown action %r" % action, 3)
 
 
-def run_script(session):
+def run_script(session, context):
     session.accept_control()
     fields = {}
     line = None  # a line read but not yet matched (after an optional step was skipped)
@@ -305,7 +340,7 @@ def run_script(session):
             line = None
             if got == "<EOF>":
                 session.close_control()
-        run_step(session, step, fields)
+        run_step(session, step, fields, context)
         index += 1
     if line is not None:
         raise ScriptFailure("unexpected line after the script's end: %r" % line, 3)
@@ -329,6 +364,8 @@ def main(argv):
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port (default)")
     parser.add_argument("--lifetime", type=float, default=60.0,
                         help="give up after this many seconds (default 60)")
+    parser.add_argument("--tls", action="store_true",
+                        help="make a self-signed certificate for the \"tls\" steps")
     args = parser.parse_args(argv)
     try:
         steps = load_steps(args.script)
@@ -343,7 +380,9 @@ def main(argv):
     with open(args.transcript, "a", encoding="utf8") as transcript:
         session = Session(listener, steps, transcript, time.monotonic() + args.lifetime)
         try:
-            run_script(session)
+            context = tls_context(os.path.dirname(os.path.abspath(args.transcript))) \
+                if args.tls else None
+            run_script(session, context)
         except ScriptFailure as failure:
             print("scripted_ftp: %s" % failure, file=sys.stderr)
             session.close_control()

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Starts one loopback test server (pyftpd, vsftpd, dante, microsocks, ftp-proxy) in the foreground.
 
-Prints "PORT <n>", "PID <pid>" (and for vsftpd "PASSIVE <low>-<high>", always "WORKDIR <dir>"),
-then "READY"; stays until SIGTERM/SIGINT or --lifetime, then stops its server by PID.
+Prints "PORT <n>", "PID <pid>" (and for vsftpd "PASSIVE <low>-<high>", with --tls "CAFILE <pem>"
+and the certificate's "FINGERPRINT <sha256>", always "WORKDIR <dir>"), then "READY"; stays until
+SIGTERM/SIGINT or --lifetime, then stops its server by PID.
 Options before the server's name are serve.py's own:
 
   serve.py --lifetime 600 vsftpd --root /dev/shm/tree      (as root, after prepare-machine.sh)
+  serve.py vsftpd --root /srv/t --tls explicit             (a fresh CA; clients trust CAFILE)
   serve.py pyftpd --root examples/demo-site --user demo --password demo
   serve.py dante --auth username;  serve.py ftp-proxy --target-port 2121
 """
@@ -237,8 +239,55 @@ def grant_tree(root, account):
                      follow_symlinks=False)
 
 
-def vsftpd_config(args, workdir, port, block):
-    return "\n".join([
+def make_certificates(workdir, names):
+    """A private CA and a server certificate it signed for `names` (subjectAltName syntax), made
+    with the openssl command; returns the paths of the CA, the certificate and its key."""
+    ca, ca_key = os.path.join(workdir, "ca.pem"), os.path.join(workdir, "ca.key")
+    cert, key = os.path.join(workdir, "server.pem"), os.path.join(workdir, "server.key")
+    csr, extensions = os.path.join(workdir, "server.csr"), os.path.join(workdir, "san.cnf")
+    with open(extensions, "w") as f:
+        f.write("subjectAltName=%s\n" % names)
+    first = names.split(",")[0].split(":", 1)[-1]
+    steps = [
+        ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test CA",
+         "-keyout", ca_key, "-out", ca],
+        ["req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=%s" % first, "-keyout", key,
+         "-out", csr],
+        ["x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-days", "2",
+         "-extfile", extensions, "-out", cert],
+    ]
+    for step in steps:
+        done = subprocess.run(["openssl"] + step, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if done.returncode != 0:
+            raise StartError("openssl %s failed: %s"
+                             % (step[0], done.stderr.decode(errors="replace").strip()))
+    return ca, cert, key
+
+
+def fingerprint(cert):
+    """The certificate's SHA-256 fingerprint, "AB:CD:...", as openssl prints it."""
+    done = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in", cert],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if done.returncode != 0 or "=" not in done.stdout:
+        raise StartError("openssl x509 -fingerprint failed: %s" % done.stderr.strip())
+    return done.stdout.strip().split("=", 1)[1]
+
+
+def vsftpd_tls_lines(args, cert, key):
+    """TLS required for logins and data, data connections resuming the control connection's
+    TLS session; implicit: TLS from the first byte."""
+    lines = ["ssl_enable=YES", "allow_anon_ssl=NO", "force_local_logins_ssl=YES",
+             "force_local_data_ssl=YES", "require_ssl_reuse=YES", "ssl_sslv2=NO", "ssl_sslv3=NO",
+             "ssl_tlsv1=NO", "ssl_ciphers=HIGH", "rsa_cert_file=%s" % cert,
+             "rsa_private_key_file=%s" % key]
+    if args.tls == "implicit":
+        lines.append("implicit_ssl=YES")
+    return lines
+
+
+def vsftpd_config(args, workdir, port, block, tls_lines=()):
+    return "\n".join(list(tls_lines) + [
         "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1", "listen_port=%d" % port,
         "background=NO", "anonymous_enable=NO", "local_enable=YES", "write_enable=YES",
         "local_umask=022", "local_root=%s" % os.path.abspath(args.root),
@@ -264,10 +313,16 @@ def start_vsftpd(args, workdir, facts):
     block = PassiveBlock()
     facts["PASSIVE"] = "%d-%d" % (block.low, block.high)
     facts["_keep"] = block
+    tls_lines = []
+    if args.tls != "none":
+        ca, cert, key = make_certificates(workdir, args.cert_names)
+        facts["CAFILE"] = ca
+        facts["FINGERPRINT"] = fingerprint(cert)
+        tls_lines = vsftpd_tls_lines(args, cert, key)
     conf = os.path.join(workdir, "vsftpd.conf")
 
     def argv(port):
-        write_config(conf, vsftpd_config(args, workdir, port, block), private=True)
+        write_config(conf, vsftpd_config(args, workdir, port, block, tls_lines), private=True)
         return ["/usr/sbin/vsftpd", conf]
     return start_on_free_port(argv, workdir)
 
@@ -373,6 +428,10 @@ def parse_args(argv):
     vs = sub.add_parser("vsftpd", help="vsftpd chrooted to --root as the local user %s"
                         % SYSTEM_USER)
     vs.add_argument("--root", required=True)
+    vs.add_argument("--tls", choices=("none", "explicit", "implicit"), default="none",
+                    help="explicit: AUTH TLS on the port; implicit: TLS from the first byte")
+    vs.add_argument("--cert-names", default="IP:127.0.0.1,DNS:localhost",
+                    help="the server certificate's subjectAltName (with --tls)")
     da = sub.add_parser("dante", help="dante SOCKS4/5 server")
     da.add_argument("--auth", choices=("none", "username"), default="none")
     ms = sub.add_parser("microsocks", help="microsocks SOCKS5 server")

@@ -1,0 +1,294 @@
+// The engine over TLS against vsftpd requiring it for logins and data, with session reuse:
+// explicit and implicit, passive and active, a folder over several sessions, SOCKS end to end;
+// certificates that must stop the login before USER, a server without TLS, and (scripted) data
+// that ends without TLS's close_notify.
+#include <fmt/format.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "ftp/extra_sessions.h"
+#include "ftp/get_file.h"
+#include "ftp/get_matching.h"
+#include "ftp/server_name.h"
+#include "tests/ftp/engine_test_util.h"
+#include "tests/support/test_servers.h"
+
+namespace pullwire::ftp {
+namespace {
+
+using namespace pullwire::testing;
+using namespace test;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+class EngineTls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;
+  }
+  static VsftpdOptions Tls(VsftpdTls tls, std::string names = "IP:127.0.0.1,DNS:localhost") {
+    VsftpdOptions options;
+    options.tls = tls;
+    options.certificate_names = std::move(names);
+    return options;
+  }
+  static LoginParams LoginAs(const Vsftpd& server, const std::string& host) {
+    LoginParams login = LoginFor(server);
+    login.host = host;
+    return login;
+  }
+  // vsftpd's protocol log lines of the commands it received ("USER ftptest").
+  static std::vector<std::string> Received(const Vsftpd& server) {
+    std::vector<std::string> commands;
+    std::istringstream log(server.Log());
+    for (std::string line; std::getline(log, line);) {
+      const std::size_t mark = line.find("FTP command: Client \"127.0.0.1\", \"");
+      if (mark == std::string::npos) continue;
+      const std::string rest = line.substr(mark + 34);
+      commands.push_back(rest.substr(0, rest.rfind('"')));
+    }
+    return commands;
+  }
+};
+
+TEST_F(EngineTls, ExplicitAndImplicitEncryptListingsAndFilesInBothModes) {
+  struct Row {
+    const char* name;
+    VsftpdTls tls;
+    const char* scheme;
+    std::vector<std::string> first_commands;
+  };
+  const Row rows[] = {
+      {"explicit",
+       VsftpdTls::kExplicit,
+       "ftpes://",
+       {"AUTH TLS", "USER ftptest", "PASS ****", "PBSZ 0", "PROT P"}},
+      {"implicit",
+       VsftpdTls::kImplicit,
+       "ftps://",
+       {"USER ftptest", "PASS ****", "PBSZ 0", "PROT P"}},
+  };
+  const std::string big = PatternBytes(3 * 1024 * 1024 + 5, 3);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Vsftpd server(Tls(row.tls));
+    WriteFile(server.root() / "big.bin", big);
+    WriteFile(server.root() / "text.txt", "a\r\nb\r\n");
+    server.GrantTree();
+    ScopedEnv trust("SSL_CERT_FILE", server.CaFile());
+    TempDir local;
+    TracedSession traced;
+    traced.session.Login(LoginAs(server, std::string(row.scheme) + "127.0.0.1"));
+    EXPECT_EQ(traced.session.List().entries.size(), 2u);
+    for (const bool passive : {true, false}) {
+      SCOPED_TRACE(passive ? "passive" : "active");
+      traced.session.set_passive(passive);
+      traced.session.set_transfer_type(TransferType::kImage);
+      GetFile(traced.session, "big.bin", (local / "big.bin").string());
+      EXPECT_TRUE(ReadFile(local / "big.bin") == big);
+    }
+    traced.session.set_transfer_type(TransferType::kAscii);
+    GetFile(traced.session, "text.txt", local.path().string());
+    EXPECT_EQ(ReadFile(local / "text.txt"), "a\nb\n");
+    traced.session.Logout();
+    const std::vector<std::string> commands = traced.Commands();
+    ASSERT_GE(commands.size(), row.first_commands.size());
+    EXPECT_EQ(
+        std::vector<std::string>(commands.begin(), commands.begin() + row.first_commands.size()),
+        row.first_commands);
+    // vsftpd refuses data connections that do not resume the control connection's session.
+    EXPECT_THAT(traced.trace, Contains(::testing::AllOf(HasSubstr("data connection TLS: TLSv1"),
+                                                        HasSubstr("session resumed"))));
+  }
+}
+
+TEST_F(EngineTls, ACertificateThatFailsEndsTheLoginBeforeUser) {
+  Vsftpd server(Tls(VsftpdTls::kExplicit));
+  Vsftpd misnamed(Tls(VsftpdTls::kExplicit, "DNS:ftp.example.test"));
+  struct Row {
+    const char* name;
+    const Vsftpd& server;
+    std::optional<std::string> trusted_ca;
+    std::string host;
+    std::string reason;
+  };
+  const Row rows[] = {
+      {"no trusted issuer", server, std::nullopt, "ftpes://127.0.0.1",
+       "certificate verify failed: unable to get local issuer certificate (SHA-256 fingerprint " +
+           server.CertificateFingerprint() + ")"},
+      {"another name", misnamed, misnamed.CaFile(), "ftpes://127.0.0.1",
+       "certificate is for ftp.example.test, not 127.0.0.1"},
+      {"another pin", server, std::nullopt, "ftpes://127.0.0.1#sha256=" + std::string(64, '0'),
+       "its SHA-256 fingerprint is " + server.CertificateFingerprint() + ", not the pinned 00:00"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScopedEnv trust("SSL_CERT_FILE", row.trusted_ca.value_or("/nonexistent/ca.pem"));
+    Session session;
+    session.set_timeout(5s);
+    const FtpError error = CatchFtpError([&] { session.Login(LoginAs(row.server, row.host)); });
+    EXPECT_EQ(error.code(), ErrorCode::kCertificateRejected) << error.what();
+    EXPECT_THAT(error.what(),
+                HasSubstr(fmt::format("the certificate of {} port {} was not accepted: {}",
+                                      row.host, row.server.port(), row.reason)));
+    EXPECT_FALSE(session.logged_in());
+  }
+  EXPECT_THAT(Received(server), ElementsAre("AUTH TLS", "AUTH TLS"));
+  EXPECT_THAT(Received(misnamed), ElementsAre("AUTH TLS"));
+
+  // A pin of the right certificate, or the deliberate opt-out, stands in for the trust store
+  // and the name.
+  ScopedEnv untrusted("SSL_CERT_FILE", "/nonexistent/ca.pem");
+  for (const bool pin : {true, false}) {
+    SCOPED_TRACE(pin ? "pinned" : "opted out");
+    ScopedEnv opt_out(kTlsInsecureVariable, pin ? std::nullopt : std::optional<std::string>("1"));
+    Session session;
+    session.Login(
+        LoginAs(misnamed, pin ? "ftpes://127.0.0.1#sha256=" + misnamed.CertificateFingerprint()
+                              : "ftpes://127.0.0.1"));
+    EXPECT_EQ(session.certificate_check(),
+              pin ? Session::CertificateCheck::kPinned : Session::CertificateCheck::kUnverified);
+    EXPECT_EQ(session.List().entries.size(), 0u);
+  }
+}
+
+TEST_F(EngineTls, AServerWithoutTlsOrAGatewayIsLeftBeforeUser) {
+  PyFtpd plain;
+  Session session;
+  session.set_timeout(5s);
+  LoginParams login = LoginFor(plain);
+  login.host = "ftpes://127.0.0.1";
+  ExpectFtpError([&] { session.Login(login); }, ErrorCode::kTlsFailed,
+                 fmt::format("ftpes://127.0.0.1 port {} refused TLS: AUTH TLS was answered 500 "
+                             "Command \"AUTH\" not understood.; neither user name nor password "
+                             "was sent",
+                             plain.port()));
+  EXPECT_THAT(plain.CommandLog(), ElementsAre("AUTH TLS"));
+  // Implicit TLS meets the plain greeting where the server's handshake should be.
+  login.host = "ftps://127.0.0.1";
+  const FtpError implicit = CatchFtpError([&] { session.Login(login); });
+  EXPECT_EQ(implicit.code(), ErrorCode::kTlsFailed);
+  EXPECT_THAT(implicit.what(),
+              ::testing::AllOf(
+                  HasSubstr(fmt::format("the TLS handshake with ftps://127.0.0.1 port {} failed: ",
+                                        plain.port())),
+                  HasSubstr(" (ftps:// is TLS from the first byte, usually on port 990; for "
+                            "AUTH TLS on the FTP port write ftpes://)")));
+  // Host texts and proxies TLS cannot go with are refused before anything is sent.
+  struct Row {
+    std::string host;
+    ProxyKind proxy;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"sftp://127.0.0.1", ProxyKind::kNone, "names a protocol other than FTP"},
+      {"127.0.0.1#sha256=" + std::string(64, 'a'), ProxyKind::kNone,
+       "pins a certificate but asks for no TLS"},
+      {"ftps://127.0.0.1#sha256=0a:1", ProxyKind::kNone,
+       "the certificate fingerprint \"0a:1\" is not a SHA-256 fingerprint"},
+      {"ftpes://", ProxyKind::kNone, "the host \"ftpes://\" has no server name"},
+      {"ftpes://127.0.0.1", ProxyKind::kUserWithoutLogon,
+       "TLS (ftpes://127.0.0.1) cannot pass an FTP gateway (proxy type 5)"},
+  };
+  for (const Row& row : rows) {
+    login.host = row.host;
+    session.set_proxy({row.proxy, "127.0.0.1", static_cast<std::uint16_t>(plain.port()), "", ""});
+    ExpectFtpError([&] { session.Login(login); }, ErrorCode::kInvalidValue, row.message);
+  }
+  EXPECT_THAT(plain.CommandLog(), ElementsAre("AUTH TLS"));
+}
+
+TEST_F(EngineTls, AFolderOverSeveralSessionsAndAFileThroughSocks) {
+  Vsftpd server(Tls(VsftpdTls::kExplicit));
+  for (int i = 0; i < 12; ++i) {
+    WriteFile(
+        server.root() / "tree" / ("d" + std::to_string(i % 2)) / ("f" + std::to_string(i)),
+        PatternBytes(static_cast<std::size_t>(i) * 300'000 + 1, static_cast<std::uint32_t>(i)));
+  }
+  server.GrantTree();
+  ScopedEnv trust("SSL_CERT_FILE", server.CaFile());
+  TempDir local;
+  Session session;
+  session.set_timeout(10s);
+  session.set_transfer_type(TransferType::kImage);
+  session.Login(LoginAs(server, "ftpes://localhost"));
+  ExtraSessions extras(3);
+  MatchingOptions options;
+  options.extra_sessions = &extras;
+  EXPECT_EQ(GetMatching(session, "/tree/*", local.path().string(), options).files, 12);
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_TRUE(
+        ReadFile(local / ("d" + std::to_string(i % 2)) / ("f" + std::to_string(i))) ==
+        PatternBytes(static_cast<std::size_t>(i) * 300'000 + 1, static_cast<std::uint32_t>(i)))
+        << i;
+  }
+  extras.Close();
+  session.Logout();
+  const std::vector<std::string> received = Received(server);
+  EXPECT_EQ(std::count(received.begin(), received.end(), "USER ftptest"), 3);
+
+  std::string why;
+  if (!Dante::Available(SocksAuth::kNone, &why)) GTEST_SKIP() << why;
+  Dante dante;
+  Session socks;
+  socks.set_timeout(10s);
+  socks.set_transfer_type(TransferType::kImage);
+  socks.set_proxy(
+      {ProxyKind::kSocks5, "127.0.0.1", static_cast<std::uint16_t>(dante.port()), "", ""});
+  socks.Login(LoginAs(server, "ftpes://127.0.0.1"));
+  GetFile(socks, "/tree/d1/f11", (local / "via-socks").string());
+  EXPECT_TRUE(ReadFile(local / "via-socks") == PatternBytes(11 * 300'000 + 1, 11));
+}
+
+TEST(EngineTlsScripted, DataEndingWithoutCloseNotifyIsCutShort) {
+  // Only TLS's close_notify tells the end of the data from a connection cut on the way.
+  ScopedEnv self_signed(kTlsInsecureVariable, "1");
+  for (const std::string end : {"close", "cut"}) {
+    SCOPED_TRACE(end);
+    const auto step = [](const char* expect, const char* reply) {
+      return nlohmann::json{{"expect", expect}, {"reply", {reply}}};
+    };
+    const nlohmann::json script = {
+        {{"reply", {"220 Ready"}}},
+        {{"expect", "AUTH TLS"}, {"reply", {"234 Proceed."}}, {"tls", true}},
+        step("USER anna", "331 Password."),
+        step("PASS pw", "230 In."),
+        step("PBSZ 0", "200 PBSZ=0"),
+        step("PROT P", "200 Private."),
+        step("TYPE I", "200 Binary."),
+        {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}},
+        {{"expect", "RETR f.bin"},
+         {"reply", {"150 Sending."}},
+         {"data", "0123456789"},
+         {"data_end", end},
+         {"after", {"226 Done."}}},
+        {{"expect", "SIZE f.bin"}, {"reply", {"213 10"}}, {"optional", true}},
+    };
+    ScriptedFtpOptions options;
+    options.tls = true;
+    ScriptedFtp server(script.dump(), options);
+    Session session;
+    session.set_timeout(5s);
+    session.set_transfer_type(TransferType::kImage);
+    session.Login({"ftpes://127.0.0.1", static_cast<std::uint16_t>(server.port()), "anna", "pw"});
+    TempDir local;
+    if (end == "close") {
+      GetFile(session, "f.bin", local.path().string());
+      EXPECT_EQ(ReadFile(local / "f.bin"), "0123456789");
+    } else {
+      ExpectFtpError([&] { GetFile(session, "f.bin", local.path().string()); },
+                     ErrorCode::kTransferFailed,
+                     "the data connection broke after 10 bytes (the connection ended without "
+                     "TLS close_notify)");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pullwire::ftp
