@@ -85,7 +85,7 @@ TEST_F(EngineTls, ExplicitAndImplicitEncryptListingsAndFilesInBothModes) {
     TempDir local;
     TracedSession traced;
     traced.session.Login(LoginAs(server, std::string(row.scheme) + "127.0.0.1"));
-    EXPECT_EQ(traced.session.List().entries.size(), 2u);
+    EXPECT_EQ(traced.session.ListTable().size(), 2u);
     for (const bool passive : {true, false}) {
       SCOPED_TRACE(passive ? "passive" : "active");
       traced.session.set_passive(passive);
@@ -154,7 +154,7 @@ TEST_F(EngineTls, ACertificateThatFailsEndsTheLoginBeforeUser) {
                               : "ftpes://127.0.0.1"));
     EXPECT_EQ(session.certificate_check(),
               pin ? Session::CertificateCheck::kPinned : Session::CertificateCheck::kUnverified);
-    EXPECT_EQ(session.List().entries.size(), 0u);
+    EXPECT_EQ(session.ListTable().size(), 0u);
   }
 }
 
