@@ -133,24 +133,6 @@ TEST_F(ProxyDialogTest, NegativeTypeShowsNoneWithTheDesignContent) {
   EXPECT_EQ(Get<QLineEdit>("txtProxyPort")->text(), "1080");
 }
 
-TEST_F(ProxyDialogTest, SocksV4RequiresAUserNameButNoPassword) {
-  OpenActive();
-  Types()->setCurrentIndex(1);
-  Get<QLineEdit>("txtProxyHost")->setText("proxy.lan");
-  Get<QPushButton>("cmdSave")->click();
-  ExpectMissingData();
-  EXPECT_TRUE(dialog_->isVisible());
-  EXPECT_EQ(settings_.ProxyType, 0);
-  EXPECT_EQ(settings_.ProxyHost, "");
-
-  Get<QLineEdit>("txtProxyUsername")->setText("uid");
-  Get<QPushButton>("cmdSave")->click();
-  EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-  EXPECT_EQ(settings_.ProxyType, 1);
-  EXPECT_EQ(settings_.ProxyUsername, "uid");
-  EXPECT_EQ(settings_.ProxyPassword, "");
-}
-
 TEST_F(ProxyDialogTest, EveryTypeRefusesAnEmptyRequiredField) {
   for (int type = 1; type < 8; ++type) {
     for (int field = 0; field < 4; ++field) {

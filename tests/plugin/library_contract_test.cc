@@ -349,16 +349,5 @@ TEST_F(LibraryTest, register_and_unregister_through_the_exports_twice) {
             com::REGDB_E_CLASSNOTREG);
 }
 
-TEST_F(LibraryTest, registration_into_a_broken_registry_fails_and_keeps_the_file) {
-  std::filesystem::create_directories(env_.registry().parent_path());
-  std::ofstream(env_.registry()) << "{ not json";
-  EXPECT_TRUE(com::Failed(library_.register_server()));
-  const auto record = com::GetErrorInfo();
-  ASSERT_TRUE(record.has_value());
-  EXPECT_NE(record->description.find(env_.registry().string()), std::string::npos) << record->description;
-  std::ifstream in(env_.registry());
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{ not json");
-}
-
 }  // namespace
 }  // namespace pullwire
