@@ -108,30 +108,6 @@ TEST_F(ToolboxTest, g_info_and_g_author_belong_to_each_object_until_the_next_ini
   EXPECT_EQ(Read(*box_, &_Toolbox::get_Info), "Norvik Plugin: Pullwire");
 }
 
-TEST_F(ToolboxTest, a_second_object_sees_the_module_state_the_first_left) {
-  box_->Init();
-  box_->put_Top(1234);
-  box_->put_Left(-20);
-  box_->put_AutoLog(com::kVariantTrue);
-  box_->put_dInstance("7");
-  box_->Setup("PULLWIRE", GoodRecord(), nullptr);
-  module_.state().ErrorFlag = true;
-  StoreVariable(module_.state(), "GLOBAL", 3, "a.txt");
-  box_.Reset();
-
-  auto second = NewBox();
-  EXPECT_EQ(module_.state().DialogTop, 1234);
-  EXPECT_EQ(module_.state().DialogLeft, std::int16_t{-20});
-  EXPECT_TRUE(module_.state().AutoLog);
-  EXPECT_EQ(module_.state().DaemonInstance, "7");
-  EXPECT_EQ(Read(*second, &_Toolbox::get_Error), com::kVariantTrue);
-  VarType slot;
-  second->get_GlobalVar(2, &slot);
-  EXPECT_EQ(slot, (VarType{com::kVariantTrue, "a.txt"}));
-  EXPECT_EQ(Read(*second, &_Toolbox::get_ModuleCount), 1) << "the module table is module-wide";
-  EXPECT_EQ(module_.state().Settings.Host, "ftp.example.net");
-}
-
 TEST_F(ToolboxTest, init_twice_rebuilds_only_what_it_owns) {
   box_->Init();
   box_->put_Top(300);
@@ -191,39 +167,6 @@ TEST_F(ToolboxTest, data_fails_before_the_first_save_and_outside_0_to_24) {
   }
 }
 
-TEST_F(ToolboxTest, null_out_pointers_are_refused) {
-  EXPECT_EQ(box_->get_Info(nullptr), com::E_POINTER);
-  EXPECT_EQ(box_->get_Error(nullptr), com::E_POINTER);
-  EXPECT_EQ(box_->get_LocalVar(0, nullptr), com::E_POINTER);
-  EXPECT_EQ(box_->GetTypeLibrary(nullptr), com::E_POINTER);
-}
-
-TEST_F(ToolboxTest, query_interface_gives_one_identity_and_the_three_interfaces) {
-  void* unknown_a = nullptr;
-  void* unknown_b = nullptr;
-  ASSERT_EQ(box_->QueryInterface(com::IID_IUnknown, &unknown_a), com::S_OK);
-  auto type_library = box_.As<com::IProvideTypeLibrary>(com::IID_IProvideTypeLibrary);
-  ASSERT_TRUE(type_library);
-  ASSERT_EQ(type_library->QueryInterface(com::IID_IUnknown, &unknown_b), com::S_OK);
-  EXPECT_EQ(unknown_a, unknown_b);
-  static_cast<com::IUnknown*>(unknown_a)->Release();
-  static_cast<com::IUnknown*>(unknown_b)->Release();
-  EXPECT_TRUE(box_.As<com::IDispatch>(com::IID_IDispatch));
-  EXPECT_TRUE(box_.As<_Toolbox>(IID__Toolbox));
-  void* none = &none;
-  EXPECT_EQ(box_->QueryInterface(com::IID_IClassFactory, &none), com::E_NOINTERFACE);
-  EXPECT_EQ(none, nullptr);
-}
-
-TEST_F(ToolboxTest, objects_count_as_live_while_referenced) {
-  EXPECT_EQ(module_.objects().Live(), 1);
-  auto second = NewBox();
-  EXPECT_EQ(module_.objects().Live(), 2);
-  second.Reset();
-  box_.Reset();
-  EXPECT_EQ(module_.objects().Live(), 0);
-}
-
 TEST_F(ToolboxTest, setup_with_an_unknown_module_shows_the_box_and_leaves_data_count_0) {
   std::vector<std::string> calls;
   module_.set_command_editor(std::make_unique<RecordingEditor>(&calls, true));
@@ -268,33 +211,6 @@ TEST_F(ToolboxTest, setup_without_an_editor_decodes_and_returns) {
   CommandSettings expected;
   expected.TransferMode = 1;
   EXPECT_EQ(module_.state().Settings, expected);
-}
-
-TEST_F(ToolboxTest, setup_raises_record_faults_and_does_not_open_the_editor) {
-  std::vector<std::string> calls;
-  module_.set_command_editor(std::make_unique<RecordingEditor>(&calls, true));
-  const struct {
-    int slot;
-    const char* text;
-    std::int32_t number;
-    const char* description;
-  } faults[] = {{4, "abc", 13, "Type mismatch"}, {4, "32768", 6, "Overflow"}, {20, "1e9", 6, "Overflow"}};
-  for (const auto& f : faults) {
-    auto texts = GoodRecordTexts();
-    texts[0] = std::string("host-") + f.text;
-    texts[static_cast<std::size_t>(f.slot - 1)] = f.text;
-    com::Variant result = "x";
-    ExpectRaised(box_->Setup("PULLWIRE", com::StringArray(texts, 1), &result), f.number, f.description);
-    EXPECT_TRUE(result.IsEmpty());
-    EXPECT_EQ(module_.state().Settings.Host, texts[0]) << "slots before the fault keep their new values";
-  }
-  auto missing = GoodRecordTexts();
-  missing.pop_back();
-  ExpectRaised(box_->Setup("PULLWIRE", com::StringArray(missing, 1), nullptr), 9, "Subscript out of range");
-  ExpectRaised(box_->Setup("PULLWIRE", com::StringArray::WithBounds({{1, 24}, {0, 2}}), nullptr), 9,
-               "Subscript out of range");
-  EXPECT_EQ(calls, std::vector<std::string>(5, "Position")) << "the editor is placed, never shown";
-  EXPECT_EQ(module_.state().EditedRecordCount, 0);
 }
 
 TEST_F(ToolboxTest, execute_with_an_unknown_module_warns_whatever_auto_log_says) {
@@ -367,26 +283,6 @@ TEST(plugin_module, without_desktop_services_the_unknown_module_box_goes_to_stde
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(box->Setup("Report", com::StringArray(), nullptr), com::S_OK);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown Module: (!) Module [REPORT] is unknown!\n");
-}
-
-TEST(variable_slots, the_run_writes_global_only_for_exactly_global) {
-  ModuleState state;
-  StoreVariable(state, "GLOBAL", 3, "a.txt");
-  EXPECT_EQ(state.GlobalVars[2], (VariableSlot{true, "a.txt"}));
-  EXPECT_EQ(state.LocalVars[2], VariableSlot{});
-  for (const char* scope : {"", "LOCAL", "global", "GLOBAL "}) {
-    StoreVariable(state, scope, 3, scope);
-    EXPECT_EQ(state.LocalVars[2], (VariableSlot{true, scope}));
-  }
-  for (int number : {0, 17, -1}) {
-    try {
-      StoreVariable(state, "LOCAL", number, "x");
-      ADD_FAILURE() << number;
-    } catch (const VbError& e) {
-      EXPECT_EQ(e.vb_number(), 9);
-      EXPECT_EQ(e.what(), "slot 20 (VarNumber): " + std::to_string(number) + " is outside 1..16");
-    }
-  }
 }
 
 }  // namespace
