@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <iterator>
@@ -262,23 +263,31 @@ TEST(EnginePyFtpd, AStalledGreetingEndsWithTheTimeOut) {
             "no greeting from 127.0.0.1 port " + std::to_string(server.port()) + " within 500 ms");
 }
 
-struct DropCase {
-  RetrFault fault;
+// What a failed RETR may say: the code and a piece of the text.
+struct Outcome {
   ErrorCode code;
   const char* text;
+};
+
+struct DropCase {
+  RetrFault fault;
+  std::vector<Outcome> outcomes;  // any of them is right
   bool session_survives;
 };
 
+// Under load the drop can overtake the data or the 150 reply, and the 426 the broken data
+// connection: each of those orders is a correct report of the same fault.
 TEST(EnginePyFtpd, DataDroppedHalfwayIsAnErrorAndNothingHangs) {
+  const std::vector<Outcome> dropped = {
+      {ErrorCode::kTransferFailed, "RETR data.bin failed: "},
+      {ErrorCode::kDataConnectionFailed, "data connection"}};
   const std::vector<DropCase> cases = {
-      {RetrFault::kAbort426, ErrorCode::kTransferFailed, "RETR data.bin failed: 426", true},
-      {RetrFault::kSilent226, ErrorCode::kTransferIncomplete,
-       "RETR data.bin ended after 100000 of 200000 bytes", true},
-      {RetrFault::kReset, ErrorCode::kTransferFailed, "RETR data.bin failed: the data connection",
-       true},
-      {RetrFault::kHang, ErrorCode::kTimedOut,
-       "no data from the server during RETR data.bin within 1 s", true},
-      {RetrFault::kNoReply, ErrorCode::kTimedOut, "no reply to RETR within 1 s", false},
+      {RetrFault::kAbort426, dropped, true},
+      {RetrFault::kSilent226,
+       {{ErrorCode::kTransferIncomplete, "RETR data.bin ended after 100000 of 200000 bytes"}}, true},
+      {RetrFault::kReset, dropped, true},
+      {RetrFault::kHang, {{ErrorCode::kTimedOut, "during RETR data.bin within 1 s"}}, true},
+      {RetrFault::kNoReply, {{ErrorCode::kTimedOut, "no reply to RETR within 1 s"}}, false},
   };
   const std::string content = PatternBytes(200000, 9);
   for (const DropCase& c : cases) {
@@ -301,8 +310,9 @@ TEST(EnginePyFtpd, DataDroppedHalfwayIsAnErrorAndNothingHangs) {
         CatchFtpError([&] { GetFile(session, "data.bin", (local / "data.bin").string()); });
 
     EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
-    EXPECT_EQ(error.code(), c.code) << error.what();
-    EXPECT_THAT(error.what(), HasSubstr(c.text));
+    EXPECT_TRUE(std::any_of(c.outcomes.begin(), c.outcomes.end(), [&](const Outcome& o) {
+      return error.code() == o.code && std::string(error.what()).find(o.text) != std::string::npos;
+    })) << static_cast<int>(error.code()) << ": " << error.what();
     EXPECT_EQ(ReadFile(local / "data.bin"), "earlier copy");
     EXPECT_EQ(CountEntries(local.path()), 1u);
     EXPECT_EQ(session.logged_in(), c.session_survives);
