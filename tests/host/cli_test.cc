@@ -95,22 +95,17 @@ TEST_F(CliTest, typelib_prints_the_members_in_slot_order_with_records) {
                               "  helpstring \"Norvik Toolbox: Pullwire\", lcid 1033\n"))
       << out;
   const std::vector<std::string> in_order = {
+      // The members' order and types are the library test's; here, how each kind is printed.
       "dual interface _Toolbox {FD69521B-3936-44EA-A0CA-114320514462}",
       "[id  1] Property Get gInfo() As String",
       "[id  1] Property Let gInfo(value As String)",
       "[id  3] Sub Init()",
-      "[id  6] Property Let AutoLog(value As Boolean)",
       "[id 13] Property Get Message(ByRef Index As Integer) As MessageType",
-      "[id 20] Function SetLocalConstants(ByRef Value() As String) As Variant",
       "[id 22] Function Setup(ByRef Module As String, ByRef Data() As String) As Variant",
-      "[id 23] Function Execute(ByRef Module As String, ByRef Data() As String) As Variant",
       "coclass Toolbox {8530A44E-7BA6-46F5-89A3-C9D7227D68A3}",
       "ProgID Pullwire.Toolbox, default interface _Toolbox, creatable",
       "record VarType",
       "  Use As Boolean",
-      "record ModType",
-      "record MessageType",
-      "  Mtype As Integer",
   };
   std::size_t at = 0;
   for (const std::string& line : in_order) {
