@@ -21,6 +21,17 @@
 namespace pullwire::testing {
 namespace {
 
+// The scale the placement tests below compute their expectations with.
+TEST(Twips, FifteenTwipsAPixelAt96Dpi) {
+  const TwipsScale scale(96, 96);
+  EXPECT_EQ(scale.ToPixelsX(5775), 385);
+  EXPECT_EQ(scale.ToPixelsY(6855), 457);
+  EXPECT_EQ(scale.ToTwipsY(1), 15);
+  const TwipsScale large(144, 192);
+  EXPECT_EQ(large.ToPixelsX(1440), 144);
+  EXPECT_EQ(large.ToPixelsY(1440), 192);
+}
+
 TEST(DialogPlacement, EditorIsLiftedToEnd400TwipsAboveTheScreenBottom) {
   struct Case {
     std::int16_t top;
@@ -38,6 +49,20 @@ TEST(DialogPlacement, EditorIsLiftedToEnd400TwipsAboveTheScreenBottom) {
   for (const Case& c : cases) {
     EXPECT_EQ(PlaceDialogTop(c.top, c.height, c.screen), c.placed) << c.top << " " << c.height;
   }
+}
+
+TEST(DialogPlacement, DialogMovesToLeftAndTopInTwips) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const TwipsScale scale = TwipsScale::Of(screen);
+  ModuleState state;
+  state.DialogTop = 5200;
+  state.DialogLeft = 1500;
+  QWidget dialog;
+  MoveToDialogPosition(dialog, state);
+  EXPECT_EQ(dialog.pos(), screen->geometry().topLeft() + QPoint(scale.ToPixelsX(1500), scale.ToPixelsY(5200)));
+  state.DialogLeft.reset();  // no Left given: the left edge
+  MoveToDialogPosition(dialog, state);
+  EXPECT_EQ(dialog.pos().x(), screen->geometry().left());
 }
 
 class EditCommandTest : public ::testing::Test {

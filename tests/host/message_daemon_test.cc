@@ -1,5 +1,6 @@
-// The host's message daemon in-process: calls that do not fit SetMessage are refused (the
-// messages it prints and a second daemon are the `pullwire daemon` tests').
+// The host's message daemon in-process: which SetMessage calls it takes and how a type no
+// plug-in of ours sends is printed (the usual lines and a second daemon are the `pullwire daemon`
+// tests').
 #include "host/message_daemon.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include "com/activation.h"
 #include "com/error_info.h"
+#include "host/message_format.h"
 #include "private_environment.h"
 
 namespace pullwire::host {
@@ -38,7 +40,7 @@ class MessageDaemonTest : public ::testing::Test {
   MessageDaemon daemon_;
 };
 
-TEST_F(MessageDaemonTest, refuses_calls_that_do_not_fit_set_message) {
+TEST_F(MessageDaemonTest, takes_only_calls_that_fit_set_message) {
   ASSERT_EQ(daemon_.Start(), com::S_OK);
   auto client = Connect();
   ASSERT_TRUE(client);
@@ -55,6 +57,11 @@ TEST_F(MessageDaemonTest, refuses_calls_that_do_not_fit_set_message) {
   std::array<com::Variant, 3> big_type{std::int32_t{70000}, "text", "time"};
   EXPECT_EQ(client->Invoke(id, com::InvokeKind::kMethod, big_type, nullptr), com::DISP_E_TYPEMISMATCH);
   EXPECT_TRUE(Received().empty());
+  // A host's 32-bit type is taken when it fits 16 bits.
+  std::array<com::Variant, 3> wide{std::int32_t{7}, "text", "time"};
+  EXPECT_EQ(client->Invoke(id, com::InvokeKind::kMethod, wide, nullptr), com::S_OK);
+  EXPECT_EQ(Received(), (std::vector<HostMessage>{{"time", 7, "text"}}));
+  EXPECT_EQ(FormatHostMessage(Received().at(0)), "time  TYPE7  text");
   com::GetErrorInfo();
 }
 

@@ -204,6 +204,9 @@ TEST_F(LibraryTest, can_unload_only_when_no_object_or_lock_is_alive) {
   ASSERT_EQ(factory->CreateInstance(nullptr, IID__Toolbox, box.ReceiveVoid()), com::S_OK);
   com::ComPtr<com::IUnknown> aggregated;
   EXPECT_EQ(factory->CreateInstance(box.get(), IID__Toolbox, aggregated.ReceiveVoid()), com::CLASS_E_NOAGGREGATION);
+  // The object made for an interface it does not have is gone again: the last check would see it.
+  EXPECT_EQ(factory->CreateInstance(nullptr, com::IID_IClassFactory, aggregated.ReceiveVoid()),
+            com::E_NOINTERFACE);
   factory->LockServer(true);
   factory.Reset();
   EXPECT_EQ(library_.can_unload_now(), com::S_FALSE) << "an object and a lock are alive";

@@ -108,6 +108,30 @@ TEST_F(ToolboxTest, g_info_and_g_author_belong_to_each_object_until_the_next_ini
   EXPECT_EQ(Read(*box_, &_Toolbox::get_Info), "Norvik Plugin: Pullwire");
 }
 
+TEST_F(ToolboxTest, a_second_object_sees_the_module_state_the_first_left) {
+  box_->Init();
+  box_->put_Top(1234);
+  box_->put_Left(-20);
+  box_->put_AutoLog(com::kVariantTrue);
+  box_->put_dInstance("7");
+  box_->Setup("PULLWIRE", GoodRecord(), nullptr);
+  module_.state().ErrorFlag = true;
+  StoreVariable(module_.state(), "GLOBAL", 3, "a.txt");
+  box_.Reset();
+
+  auto second = NewBox();
+  EXPECT_EQ(module_.state().DialogTop, 1234);
+  EXPECT_EQ(module_.state().DialogLeft, std::int16_t{-20});
+  EXPECT_TRUE(module_.state().AutoLog);
+  EXPECT_EQ(module_.state().DaemonInstance, "7");
+  EXPECT_EQ(Read(*second, &_Toolbox::get_Error), com::kVariantTrue);
+  VarType slot;
+  second->get_GlobalVar(2, &slot);
+  EXPECT_EQ(slot, (VarType{com::kVariantTrue, "a.txt"}));
+  EXPECT_EQ(Read(*second, &_Toolbox::get_ModuleCount), 1) << "the module table is module-wide";
+  EXPECT_EQ(module_.state().Settings.Host, "ftp.example.net");
+}
+
 TEST_F(ToolboxTest, init_twice_rebuilds_only_what_it_owns) {
   box_->Init();
   box_->put_Top(300);
@@ -167,6 +191,30 @@ TEST_F(ToolboxTest, data_fails_before_the_first_save_and_outside_0_to_24) {
   }
 }
 
+TEST_F(ToolboxTest, null_out_pointers_are_refused) {
+  EXPECT_EQ(box_->get_Info(nullptr), com::E_POINTER);
+  EXPECT_EQ(box_->get_Error(nullptr), com::E_POINTER);
+  EXPECT_EQ(box_->get_LocalVar(0, nullptr), com::E_POINTER);
+  EXPECT_EQ(box_->GetTypeLibrary(nullptr), com::E_POINTER);
+}
+
+TEST_F(ToolboxTest, query_interface_gives_one_identity_and_the_three_interfaces) {
+  void* unknown_a = nullptr;
+  void* unknown_b = nullptr;
+  ASSERT_EQ(box_->QueryInterface(com::IID_IUnknown, &unknown_a), com::S_OK);
+  auto type_library = box_.As<com::IProvideTypeLibrary>(com::IID_IProvideTypeLibrary);
+  ASSERT_TRUE(type_library);
+  ASSERT_EQ(type_library->QueryInterface(com::IID_IUnknown, &unknown_b), com::S_OK);
+  EXPECT_EQ(unknown_a, unknown_b);
+  static_cast<com::IUnknown*>(unknown_a)->Release();
+  static_cast<com::IUnknown*>(unknown_b)->Release();
+  EXPECT_TRUE(box_.As<com::IDispatch>(com::IID_IDispatch));
+  EXPECT_TRUE(box_.As<_Toolbox>(IID__Toolbox));
+  void* none = &none;
+  EXPECT_EQ(box_->QueryInterface(com::IID_IClassFactory, &none), com::E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+}
+
 TEST_F(ToolboxTest, setup_with_an_unknown_module_shows_the_box_and_leaves_data_count_0) {
   std::vector<std::string> calls;
   module_.set_command_editor(std::make_unique<RecordingEditor>(&calls, true));
@@ -211,6 +259,23 @@ TEST_F(ToolboxTest, setup_without_an_editor_decodes_and_returns) {
   CommandSettings expected;
   expected.TransferMode = 1;
   EXPECT_EQ(module_.state().Settings, expected);
+}
+
+// The faults' numbers and texts are the loaded library's tests; here, that the editor never opens.
+TEST_F(ToolboxTest, setup_raises_record_faults_and_does_not_open_the_editor) {
+  std::vector<std::string> calls;
+  module_.set_command_editor(std::make_unique<RecordingEditor>(&calls, true));
+  auto texts = GoodRecordTexts();
+  texts[3] = "abc";
+  com::Variant result = "x";
+  ExpectRaised(box_->Setup("PULLWIRE", com::StringArray(texts, 1), &result), 13, "Type mismatch");
+  EXPECT_TRUE(result.IsEmpty());
+  texts[3] = "21";
+  texts.pop_back();
+  ExpectRaised(box_->Setup("PULLWIRE", com::StringArray(texts, 1), nullptr), 9,
+               "Subscript out of range");
+  EXPECT_EQ(calls, std::vector<std::string>(2, "Position")) << "the editor is placed, never shown";
+  EXPECT_EQ(module_.state().EditedRecordCount, 0);
 }
 
 TEST_F(ToolboxTest, execute_with_an_unknown_module_warns_whatever_auto_log_says) {
@@ -283,6 +348,23 @@ TEST(plugin_module, without_desktop_services_the_unknown_module_box_goes_to_stde
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(box->Setup("Report", com::StringArray(), nullptr), com::S_OK);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown Module: (!) Module [REPORT] is unknown!\n");
+}
+
+// The run's table (download_entry_test.cc) has the scopes and slots 1 to 16; here the numbers
+// outside them, which must never reach the slot arrays.
+TEST(variable_slots, numbers_outside_1_to_16_fail_and_only_exactly_global_is_global) {
+  ModuleState state;
+  StoreVariable(state, "GLOBAL ", 3, "a.txt");
+  EXPECT_EQ(state.LocalVars[2], (VariableSlot{true, "a.txt"}));
+  for (int number : {0, 17, -1}) {
+    try {
+      StoreVariable(state, "LOCAL", number, "x");
+      ADD_FAILURE() << number;
+    } catch (const VbError& e) {
+      EXPECT_EQ(e.vb_number(), 9);
+      EXPECT_EQ(e.what(), "slot 20 (VarNumber): " + std::to_string(number) + " is outside 1..16");
+    }
+  }
 }
 
 }  // namespace
