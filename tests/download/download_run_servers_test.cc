@@ -1,6 +1,7 @@
 // DownloadRun called in C++ with the engine's component against pyftpdlib, for what needs a real
-// server and no plug-in around it: the engine's own short-copy check and a folder link's probe
-// (with and without PWD).
+// server and no plug-in around it: a short copy the server calls complete, and a folder link's
+// probe (with and without PWD). The other scenarios of a run are stated once, over the scripted
+// component (download_run_test.cc, download_entry_test.cc).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
