@@ -114,14 +114,5 @@ TEST_F(Activation, UnusedLibrariesAreUnloadedOnlyWhenTheySaySo) {
   EXPECT_TRUE(ServerLoaded());
 }
 
-TEST(LocalServerTimeout, DefaultsToTwoSecondsAndIsSettable) {
-  EXPECT_EQ(LocalServerTimeout(), std::chrono::milliseconds(2000));
-  SetLocalServerTimeout(std::chrono::milliseconds(150));
-  EXPECT_EQ(LocalServerTimeout(), std::chrono::milliseconds(150));
-  SetLocalServerTimeout(std::chrono::milliseconds(-5));
-  EXPECT_EQ(LocalServerTimeout(), std::chrono::milliseconds(1));
-  SetLocalServerTimeout(kDefaultLocalServerTimeout);
-}
-
 }  // namespace
 }  // namespace pullwire::com

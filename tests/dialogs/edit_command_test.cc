@@ -1,5 +1,5 @@
-// Setup's editor (placement, modal show, save and cancel), the Qt application helper, and the real
-// Qt UiServices answered through their own windows.
+// Setup's editor placement (lifted above the screen bottom, moved to the host's position) and
+// the real Qt UiServices answered through their own windows.
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -15,14 +15,13 @@
 
 #include "dialog_test_support.h"
 #include "dialogs/edit_command.h"
-#include "dialogs/qt_application.h"
-#include "dialogs/qt_command_editor.h"
 #include "dialogs/qt_ui_services.h"
 #include "dialogs/twips.h"
 
 namespace pullwire::testing {
 namespace {
 
+// The scale the placement tests below compute their expectations with.
 TEST(Twips, FifteenTwipsAPixelAt96Dpi) {
   const TwipsScale scale(96, 96);
   EXPECT_EQ(scale.ToPixelsX(5775), 385);
@@ -52,25 +51,6 @@ TEST(DialogPlacement, EditorIsLiftedToEnd400TwipsAboveTheScreenBottom) {
   }
 }
 
-TEST(DialogPlacement, EditorTopIsLoweredOnThisScreenAndStored) {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const TwipsScale scale = TwipsScale::Of(screen);
-  const int screen_height = scale.ToTwipsY(screen->geometry().height());
-  ModuleState state;
-  state.DialogTop = static_cast<std::int16_t>(screen_height);
-  LowerDialogTop(state);
-  // The editor is 6855 twips high inside, plus a title bar.
-  const int highest_fit = screen_height - 400 - 6855;
-  EXPECT_LT(state.DialogTop, highest_fit);
-  EXPECT_GT(state.DialogTop, highest_fit - 1000);
-  const std::int16_t stored = state.DialogTop;
-  LowerDialogTop(state);
-  EXPECT_EQ(state.DialogTop, stored);
-  state.DialogTop = 0;
-  LowerDialogTop(state);
-  EXPECT_EQ(state.DialogTop, 0);
-}
-
 TEST(DialogPlacement, DialogMovesToLeftAndTopInTwips) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const TwipsScale scale = TwipsScale::Of(screen);
@@ -92,31 +72,6 @@ class EditCommandTest : public ::testing::Test {
   ScriptedUiServices ui_;
 };
 
-TEST_F(EditCommandTest, SaveReturnsTrueWithTheRecord) {
-  QString shown_title;
-  QString shown_host;
-  AnswerModal([&](QWidget* editor) {
-    shown_title = editor->windowTitle();
-    shown_host = Child<QLineEdit>(editor, "txtHost")->text();
-    Child<QPushButton>(editor, "cmdSave")->click();
-  });
-  EXPECT_TRUE(EditCommand(state_, ui_));
-  EXPECT_EQ(shown_title, "Edit Command: Pull Wire");
-  EXPECT_EQ(shown_host, "ftp.example.org");
-  EXPECT_EQ(state_.EditedRecordCount, 24);
-  ASSERT_TRUE(state_.EditedRecord.has_value());
-  EXPECT_EQ((*state_.EditedRecord)[1], "ftp.example.org");
-}
-
-TEST_F(EditCommandTest, CancelAndClosingReturnFalseWithoutARecord) {
-  AnswerModal([](QWidget* editor) { Child<QPushButton>(editor, "cmdCancel")->click(); });
-  EXPECT_FALSE(EditCommand(state_, ui_));
-  AnswerModal([](QWidget* editor) { editor->close(); });
-  EXPECT_FALSE(EditCommand(state_, ui_));
-  EXPECT_EQ(state_.EditedRecordCount, 0);
-  EXPECT_FALSE(state_.EditedRecord.has_value());
-}
-
 TEST_F(EditCommandTest, EditorOpensAtTheHostsPosition) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const TwipsScale scale = TwipsScale::Of(screen);
@@ -135,27 +90,6 @@ TEST_F(EditCommandTest, EditorOpensAtTheHostsPosition) {
     EXPECT_EQ(position, screen->geometry().topLeft() +
                             QPoint(scale.ToPixelsX(450), scale.ToPixelsY(state_.DialogTop)));
   }
-}
-
-// Setup through the module's seam: Position before the decode, Edit after it.
-TEST_F(EditCommandTest, ModuleSeamPlacesFillsAndShowsTheEditor) {
-  PluginModule module;
-  module.state().Settings = state_.Settings;
-  module.state().DialogTop = 9000;
-  module.set_ui_factory(MakeQtUiServices);
-  QtCommandEditor editor;
-  editor.Position(module);
-  EXPECT_LT(module.state().DialogTop, 9000);
-  EXPECT_NE(dynamic_cast<QtUiServices*>(&module.ui()), nullptr);
-  AnswerModal([](QWidget* window) { Child<QPushButton>(window, "cmdSave")->click(); });
-  editor.Edit(module);
-  EXPECT_EQ(module.state().EditedRecordCount, 24);
-  EXPECT_EQ((*module.state().EditedRecord)[2], "anna");
-}
-
-TEST(QtApplication, TheHostsApplicationIsUsed) {
-  EXPECT_EQ(EnsureQtApplication(), qApp);
-  EXPECT_EQ(EnsureQtApplication(), qApp);
 }
 
 TEST(QtUiServicesTest, MessageBoxShowsTextTitleIconAndOneButton) {

@@ -1,5 +1,5 @@
 // The engine through real proxies on loopback: dante (SOCKS4, SOCKS5, SOCKS5 with a password),
-// microsocks (SOCKS5, with and without its own password) and ftp-proxy (USER user@host:port).
+// microsocks (active mode refused, an unreachable server) and ftp-proxy (USER user@host:port).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -68,17 +68,6 @@ TEST(EngineProxy, DanteChecksTheSocks5Password) {
   session.set_proxy(Proxy(ProxyKind::kSocks5, dante.port()));
   EXPECT_THAT(CatchFtpError([&] { session.Login(LoginFor(server)); }).what(),
               HasSubstr("the proxy requires a user name and password"));
-}
-
-TEST(EngineProxy, MicrosocksWithAndWithoutItsPassword) {
-  std::string why;
-  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
-  PyFtpd server;
-  WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
-  Microsocks open_proxy;
-  FetchThrough(server, Proxy(ProxyKind::kSocks5, open_proxy.port()));
-  Microsocks closed_proxy("socksuser", "sockspass");
-  FetchThrough(server, Proxy(ProxyKind::kSocks5, closed_proxy.port(), "socksuser", "sockspass"));
 }
 
 TEST(EngineProxy, ActiveModeThroughSocksIsRefused) {

@@ -302,6 +302,35 @@ TEST(EngineTranscript, ARefusedDataConnectionAbortsAndKeepsTheSessionInStep) {
   EXPECT_TRUE(server.WaitFinished()) << server.Failure();
 }
 
+// The server resets the data connection while sending and then says 426: the error names the
+// broken connection and quotes the reply, the earlier copy stays, and the session goes on.
+TEST(EngineTranscript, ADataConnectionResetMidwayIsReportedWithTheReply) {
+  const json epsv = {{"expect", "EPSV"}, {"passive", true}, {"reply", {"229 Extended (|||{port}|)"}}};
+  ScriptedFtp server(WithLogin({
+      Step("TYPE I", {"200 Binary."}), epsv,
+      // The pause lets the client's connect finish first; a reset before that is told as a
+      // data connection that could not be opened.
+      {{"expect", "RETR f.bin"}, {"delay", 1.0}, {"reply", {"150 Opening."}},
+       {"data", LetterBytes(200000)}, {"data_end", "reset"}, {"after", {"426 Connection reset."}}},
+      Step("PWD", {"257 \"/pub\" is the current directory"}),
+  }).dump());
+  TempDir local;
+  WriteFile(local / "f.bin", "earlier copy");
+  Session session;
+  session.set_timeout(3s);
+  session.set_transfer_type(TransferType::kImage);
+  session.Login(Direct(server));
+  const FtpError error =
+      CatchFtpError([&] { GetFile(session, "f.bin", (local / "f.bin").string()); });
+  EXPECT_EQ(error.code(), ErrorCode::kTransferFailed);
+  EXPECT_THAT(error.what(), HasSubstr("RETR f.bin failed: the data connection broke after "));
+  EXPECT_THAT(error.what(), HasSubstr("the server said 426 Connection reset."));
+  EXPECT_EQ(ReadFile(local / "f.bin"), "earlier copy");
+  EXPECT_EQ(session.CurrentDirectory(), "/pub");  // the reply stream is still in step
+  session.Logout();
+  EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+}
+
 TEST(EngineTranscript, GetMatchingAsksForTheNextPortBeforeTheLast226) {
   // This server sends a file's 226 only once the next EPSV has arrived: a client that waited
   // for the 226 before asking would stall until its time-out.

@@ -66,11 +66,6 @@ TEST(message_timestamp, time_separator_comes_from_the_time_format) {
   }
 }
 
-TEST(daemon_prog_id, is_nrvd_instance_ipcdaemon) {
-  EXPECT_EQ(DaemonProgId(""), "nrvd.IPCdaemon");
-  EXPECT_EQ(DaemonProgId("2"), "nrvd2.IPCdaemon");
-}
-
 class DaemonChannelTest : public ::testing::Test {
  protected:
   ~DaemonChannelTest() override { com::SetLocalServerTimeout(com::kDefaultLocalServerTimeout); }

@@ -1,4 +1,4 @@
-// The name filter: how the Filter text splits into pieces and which names pass.
+// The name filter: which names pass a Filter text.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -6,24 +6,6 @@
 
 namespace pullwire {
 namespace {
-
-using ::testing::ElementsAre;
-
-std::vector<std::string> Pieces(const std::string& filter) {
-  ModuleState state;
-  state.Settings.Filter = filter;
-  ParseFilter(state);
-  return state.FilterList;
-}
-
-TEST(ParseFilter, KeepsEveryPieceAndAddsAnEmptyOneWithoutSeparator) {
-  EXPECT_THAT(Pieces("a;b;"), ElementsAre("a", "b", ""));
-  EXPECT_THAT(Pieces(";a;;b"), ElementsAre("", "a", "", "b"));
-  EXPECT_THAT(Pieces(";"), ElementsAre("", ""));
-  EXPECT_THAT(Pieces(".txt"), ElementsAre(".txt", ""));
-  EXPECT_THAT(Pieces(""), ElementsAre("", ""));
-  EXPECT_THAT(Pieces("a; b"), ElementsAre("a", " b"));
-}
 
 TEST(NameAccepted, PlainCaseInsensitiveSubstringsWithoutWildcards) {
   struct Case {
@@ -47,13 +29,6 @@ TEST(NameAccepted, PlainCaseInsensitiveSubstringsWithoutWildcards) {
     ParseFilter(state);
     EXPECT_EQ(NameAccepted(state, c.name), c.passes) << "filter \"" << c.filter << "\" name \"" << c.name << "\"";
   }
-}
-
-TEST(NameAccepted, ASingleStringListPassesEverything) {
-  ModuleState state;
-  state.Settings.Filter = ".zip";
-  state.FilterList = {"nothing-matches"};
-  EXPECT_TRUE(NameAccepted(state, "a.txt"));
 }
 
 }  // namespace

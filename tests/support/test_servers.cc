@@ -88,7 +88,6 @@ PyFtpd::PyFtpd(PyFtpdOptions options) : options_(std::move(options)), work_("pyf
       "--root", root_.string(), "--user", options_.user, "--password", options_.password,
       "--lifetime", Seconds(options_.lifetime),
       "--command-log", (work_ / "commands.log").string()};
-  if (options_.anonymous) argv.push_back("--anonymous");
   if (options_.ipv6) argv.push_back("--ipv6");
   if (!options_.mlsd) argv.push_back("--no-mlsd");
   if (options_.listing == ListingFormat::kDos) argv.insert(argv.end(), {"--listing", "dos"});
@@ -116,10 +115,6 @@ PyFtpd::PyFtpd(PyFtpdOptions options) : options_(std::move(options)), work_("pyf
   }
   if (options_.throttle > 0) argv.insert(argv.end(), {"--throttle", std::to_string(options_.throttle)});
   if (options_.max_sessions > 0) argv.insert(argv.end(), {"--max-sessions", std::to_string(options_.max_sessions)});
-  if (options_.passive_low > 0) {
-    argv.insert(argv.end(), {"--passive-ports",
-                             fmt::format("{}-{}", options_.passive_low, options_.passive_high)});
-  }
   if (!options_.masquerade.empty()) argv.insert(argv.end(), {"--masquerade", options_.masquerade});
   if (options_.low_port) argv.push_back("--low-port");
   process_ = std::make_unique<ServerProcess>(ProcessSpec{argv, work_ / "stderr.log"});

@@ -39,8 +39,7 @@
 //   serves as the ftptest account, which owns the tree from the start; a folder added later is
 //   root's (its files cannot be deleted over FTP until GrantTree()), and a root-owned folder of
 //   mode 0700 is one the account cannot enter.
-// - Clients for checks: RunCommand({"curl", ...}) with a bound; tests/support/servers/
-//   ftp_probe.py is an ftplib client that shows raw LIST bytes and exact final replies.
+// - Clients for checks: RunCommand({"curl", ...}) with a bound.
 // - Inside `namespace pullwire { ... }` this namespace hides GoogleTest's: write ::testing::.
 // - Servers get SIGTERM when the thread that started them ends (parent-death signal): start
 //   them from the test's own thread.
@@ -109,7 +108,6 @@ struct PyFtpdOptions {
   std::filesystem::path root;  // served as "/"; empty: the fixture's own fresh folder
   std::string user = "pullwire";
   std::string password = "pullwire-pw";
-  bool anonymous = false;      // also accept "anonymous" (read-only)
   bool ipv6 = false;           // also listen on ::1, same port
   // FEAT offers MLST/MLSD, as pyftpdlib does; false hides them, so that clients list with LIST.
   // A kDos `listing` and `list_inject` imply false: they shape LIST only.
@@ -128,8 +126,6 @@ struct PyFtpdOptions {
   std::int64_t throttle = 0;      // bytes a second per data connection; 0: unlimited
   int max_sessions = 0;           // control connections at once; more get "421 Too many
                                   // connections" as their greeting. 0: unlimited
-  int passive_low = 0;            // passive port range; 0: any free port
-  int passive_high = 0;
   std::string masquerade;         // address announced in PASV replies instead of 127.0.0.1
   bool low_port = false;          // listen on a free port from 10000 to 19999, which a command
                                   // record's 16-bit signed Port can hold

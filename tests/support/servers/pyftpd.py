@@ -67,12 +67,9 @@ def parse_args(argv):
     parser.add_argument("--ipv6", action="store_true", help="also listen on ::1, same port")
     parser.add_argument("--user", default="pullwire")
     parser.add_argument("--password", default="pullwire-pw")
-    parser.add_argument("--anonymous", action="store_true",
-                        help="also accept 'anonymous' (read-only)")
     parser.add_argument("--lifetime", type=float, default=300.0,
                         help="exit by itself after this many seconds (default 300)")
     parser.add_argument("--command-log", help="append every command received to this file")
-    parser.add_argument("--passive-ports", help="LOW-HIGH range for passive data connections")
     parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--listing", choices=("unix", "dos"), default="unix")
     parser.add_argument("--list-inject", metavar="FILE")
@@ -90,7 +87,6 @@ def parse_args(argv):
     try:
         args.stalls = [parse_stall(s) for s in args.stall]
         args.refusals = [parse_refusal(s) for s in args.refuse]
-        args.passive_range = parse_range(args.passive_ports) if args.passive_ports else None
     except ValueError as err:
         parser.error(str(err))
     return args
@@ -113,14 +109,6 @@ def parse_refusal(text):
     if len(reply) < 4 or not reply[:3].isdigit():
         raise ValueError("--refuse reply must start with a 3-digit code: %r" % reply)
     return command.upper(), glob or None, reply
-
-
-def parse_range(text):
-    low, _, high = text.partition("-")
-    low, high = int(low), int(high)
-    if not 0 < low <= high < 65536:
-        raise ValueError("bad port range %r" % text)
-    return list(range(low, high + 1))
 
 
 def read_inject_lines(path):
@@ -375,8 +363,6 @@ def make_handler(args, log_file):
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm=PERMISSIONS)
-    if args.anonymous:
-        authorizer.add_anonymous(args.root)
 
     handler = TestHandler
     if args.no_mlsd or args.listing == "dos" or args.inject_lines:
@@ -388,8 +374,6 @@ def make_handler(args, log_file):
     handler.banner = "pyftpdlib test server ready."
     # pyftpdlib waits 3 s before answering a wrong password; tests want that answer sooner.
     handler.auth_failed_timeout = 0.1
-    if args.passive_range:
-        handler.passive_ports = args.passive_range
     if args.masquerade:
         handler.masquerade_address = args.masquerade
     if args.throttle > 0:
