@@ -1,21 +1,40 @@
 // libpullwire_dialogs.so: hands the plug-in its Qt editor and desktop services.
-#include "dialogs/qt_command_editor.h"
+#include "dialogs/edit_command.h"
+#include "dialogs/qt_application.h"
+#include "dialogs/qt_ui_services.h"
 #include "module/dialogs_entry.h"
 
 namespace pullwire {
 namespace {
 
+constexpr char kNoDisplayMessage[] =
+    "The command editor needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not set).";
+
 std::unique_ptr<UiServices> MakeUiServices() noexcept {
   try {
-    return MakeQtUiServices();
+    if (EnsureQtApplication() == nullptr) return nullptr;
+    return std::make_unique<QtUiServices>();
   } catch (...) {
     return nullptr;  // the plug-in falls back to its console services
   }
 }
 
-std::unique_ptr<CommandEditor> MakeCommandEditor() { return std::make_unique<QtCommandEditor>(); }
+// Lowers DialogTop so the editor fits the screen (creating the Qt application if needed).
+void PositionEditor(PluginModule& module) {
+  if (EnsureQtApplication() != nullptr) LowerDialogTop(module.state());
+}
 
-constexpr DialogsEntryPoints kEntryPoints{&MakeUiServices, &MakeCommandEditor};
+// Fills the editor from the settings and shows it modally. Without a display, says so through
+// the module's message box and returns as a cancel does.
+void EditWithQt(PluginModule& module) {
+  if (EnsureQtApplication() == nullptr) {
+    module.ui().ShowMessage(nullptr, kNoDisplayMessage, "Pullwire", MessageIcon::kExclamation);
+    return;
+  }
+  EditCommand(module.state(), module.ui());
+}
+
+constexpr DialogsEntryPoints kEntryPoints{&MakeUiServices, &PositionEditor, &EditWithQt};
 
 }  // namespace
 }  // namespace pullwire

@@ -1,4 +1,4 @@
-// The entry point of the dialogs module (libpullwire_dialogs.so): the Qt editor and desktop
+// The one symbol of the dialogs module (libpullwire_dialogs.so): the Qt editor and desktop
 // services live in a library of their own, loaded on the first Setup, so that a host that only
 // runs commands never loads Qt.
 #pragma once
@@ -13,7 +13,9 @@ namespace pullwire {
 struct DialogsEntryPoints {
   // Null when no display can be reached (the module then keeps its console services).
   std::unique_ptr<UiServices> (*make_ui_services)();
-  std::unique_ptr<CommandEditor> (*make_command_editor)();
+  // Setup's two steps (CommandEditor::Position and CommandEditor::Edit) on Qt.
+  void (*position_editor)(PluginModule& module);
+  void (*edit_command)(PluginModule& module);
 };
 
 inline constexpr const char* kDialogsLibraryName = "libpullwire_dialogs.so";

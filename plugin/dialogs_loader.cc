@@ -45,29 +45,19 @@ const DialogsEntryPoints* LoadDialogs() {
   return loaded.entry_points;
 }
 
-// Stands in for the dialogs' editor until the first Setup loads it.
-class LazyCommandEditor final : public CommandEditor {
+// Setup's editor: the dialogs module's, loaded by the first Setup.
+class DialogsCommandEditor final : public CommandEditor {
  public:
   void Position(PluginModule& module) override {
-    if (CommandEditor* editor = Editor()) editor->Position(module);
+    if (const DialogsEntryPoints* dialogs = LoadDialogs()) dialogs->position_editor(module);
   }
   void Edit(PluginModule& module) override {
-    if (CommandEditor* editor = Editor()) {
-      editor->Edit(module);
+    if (const DialogsEntryPoints* dialogs = LoadDialogs()) {
+      dialogs->edit_command(module);
     } else {
       module.ui().ShowMessage(nullptr, Dialogs().error, "Pullwire", MessageIcon::kExclamation);
     }
   }
-
- private:
-  CommandEditor* Editor() {
-    if (!editor_) {
-      if (const DialogsEntryPoints* dialogs = LoadDialogs()) editor_ = dialogs->make_command_editor();
-    }
-    return editor_.get();
-  }
-
-  std::unique_ptr<CommandEditor> editor_;
 };
 
 }  // namespace
@@ -77,7 +67,7 @@ void InstallLazyDialogs(PluginModule& module) {
     const DialogsEntryPoints* dialogs = LoadDialogs();
     return dialogs != nullptr ? dialogs->make_ui_services() : nullptr;
   });
-  module.set_command_editor(std::make_unique<LazyCommandEditor>());
+  module.set_command_editor(std::make_unique<DialogsCommandEditor>());
 }
 
 }  // namespace pullwire
