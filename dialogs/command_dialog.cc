@@ -80,7 +80,7 @@ QHBoxLayout* Row(std::initializer_list<QWidget*> widgets) {
 
 }  // namespace
 
-frmCommandPullwire::frmCommandPullwire(ModuleState& state, UiServices& ui, QWidget* parent)
+frmCommandPullwire::frmCommandPullwire(ModuleState& state, Desktop& ui, QWidget* parent)
     : QDialog(parent), state_(state), settings_(state.Settings), ui_(ui), popup_(state) {
   setObjectName(QStringLiteral("frmCommandPullwire"));
   setFont(DialogFont());

@@ -19,7 +19,7 @@ namespace pullwire {
 
 class FocusSteps;
 class PlaceholderPicture;
-class UiServices;
+class Desktop;
 
 // The name the "Powered by" picture names.
 inline constexpr char kFtpEngineName[] = "Pullwire FTP engine";
@@ -35,7 +35,7 @@ enum TransferModeIndex : int { kModeAscii = 0, kModeImage = 1, kModeEbcdic = 2, 
 // is runs nothing, except that selecting an option always runs the option's rule.
 class frmCommandPullwire final : public QDialog {
  public:
-  frmCommandPullwire(ModuleState& state, UiServices& ui, QWidget* parent = nullptr);
+  frmCommandPullwire(ModuleState& state, Desktop& ui, QWidget* parent = nullptr);
   ~frmCommandPullwire() override;
 
   // Sets the controls from the settings, step by step, letting the rules run.
@@ -85,7 +85,7 @@ class frmCommandPullwire final : public QDialog {
 
   ModuleState& state_;
   CommandSettings& settings_;
-  UiServices& ui_;
+  Desktop& ui_;
   frmPopUp popup_;
   FocusSteps* focus_steps_ = nullptr;
 

@@ -12,9 +12,9 @@
 #include <QRadioButton>
 
 #include "dialogs/command_dialog.h"
+#include "dialogs/desktop.h"
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/proxy_dialog.h"
-#include "module/ui_services.h"
 
 namespace pullwire {
 namespace {

@@ -3,19 +3,19 @@
 
 #include <QLineEdit>
 
+#include "dialogs/desktop.h"
 #include "dialogs/focus_steps.h"
-#include "module/ui_services.h"
 
 namespace pullwire {
 
-void RefuseEntry(UiServices& ui, FocusSteps& focus_steps, QLineEdit* box, const char* message,
+void RefuseEntry(Desktop& ui, FocusSteps& focus_steps, QLineEdit* box, const char* message,
                  const QString& reset_text) {
   ui.ShowMessage(box->window(), message, kIncorrectValueTitle, MessageIcon::kInformation);
   box->setText(reset_text);
   focus_steps.RefuseValue(box);
 }
 
-void ShowMissingData(UiServices& ui, QWidget* owner) {
+void ShowMissingData(Desktop& ui, QWidget* owner) {
   ui.Beep();
   ui.ShowMessage(owner, "ATTENTION: Missing required data!", "MISSING DATA",
                  MessageIcon::kInformation);

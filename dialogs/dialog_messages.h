@@ -9,17 +9,17 @@ class QWidget;
 namespace pullwire {
 
 class FocusSteps;
-class UiServices;
+class Desktop;
 
 inline constexpr char kIncorrectValueTitle[] = "Incorrect Value";
 
 // Tells the user why the value of `box` is refused ("Incorrect Value", information icon), then
 // puts `reset_text` into the box and the focus back into it.
-void RefuseEntry(UiServices& ui, FocusSteps& focus_steps, QLineEdit* box, const char* message,
+void RefuseEntry(Desktop& ui, FocusSteps& focus_steps, QLineEdit* box, const char* message,
                  const QString& reset_text);
 
 // The beep, then "ATTENTION: Missing required data!" titled "MISSING DATA"; which field is
 // missing is not said.
-void ShowMissingData(UiServices& ui, QWidget* owner);
+void ShowMissingData(Desktop& ui, QWidget* owner);
 
 }  // namespace pullwire

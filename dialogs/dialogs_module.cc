@@ -28,10 +28,11 @@ void PositionEditor(PluginModule& module) {
 // the module's message box and returns as a cancel does.
 void EditWithQt(PluginModule& module) {
   if (EnsureQtApplication() == nullptr) {
-    module.ui().ShowMessage(nullptr, kNoDisplayMessage, "Pullwire", MessageIcon::kExclamation);
+    module.ui().ShowMessage(kNoDisplayMessage, "Pullwire", MessageIcon::kExclamation);
     return;
   }
-  EditCommand(module.state(), module.ui());
+  QtUiServices desktop;
+  EditCommand(module.state(), desktop);
 }
 
 constexpr DialogsEntryPoints kEntryPoints{&MakeUiServices, &PositionEditor, &EditWithQt};

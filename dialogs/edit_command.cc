@@ -37,7 +37,7 @@ void MoveToDialogPosition(QWidget& dialog, const ModuleState& state) {
   dialog.move(origin + QPoint(scale.ToPixelsX(left), scale.ToPixelsY(state.DialogTop)));
 }
 
-bool EditCommand(ModuleState& state, UiServices& ui) {
+bool EditCommand(ModuleState& state, Desktop& ui) {
   LowerDialogTop(state);
   frmCommandPullwire dialog(state, ui);
   MoveToDialogPosition(dialog, state);

@@ -8,7 +8,7 @@ class QWidget;
 
 namespace pullwire {
 
-class UiServices;
+class Desktop;
 
 // Lowers DialogTop, in the module state, so that the editor ends at least 400 twips above the
 // bottom of the primary screen. A QApplication must exist.
@@ -21,6 +21,6 @@ void MoveToDialogPosition(QWidget& dialog, const ModuleState& state);
 // and shows it modally. Returns true when the user saved: EditedRecord holds the record and
 // EditedRecordCount is 24. A cancel, or closing the window, returns false and leaves both as they
 // were. A QApplication must exist (EnsureQtApplication).
-bool EditCommand(ModuleState& state, UiServices& ui);
+bool EditCommand(ModuleState& state, Desktop& ui);
 
 }  // namespace pullwire

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 
-#include "module/ui_services.h"
+#include "dialogs/desktop.h"
 
 namespace pullwire {
 namespace {
@@ -132,7 +132,7 @@ void frmPopUp::UpdateConstantCaptions() {
   }
 }
 
-void frmPopUp::PopUpFor(UiServices& ui, QLineEdit* box, const QPoint& position) {
+void frmPopUp::PopUpFor(Desktop& ui, QLineEdit* box, const QPoint& position) {
   box->setFocus(Qt::MouseFocusReason);
   QWidget* owner = box->window();
   // The box left may refuse its value and pull the focus back (a bad port): then no menu, or the

@@ -15,7 +15,7 @@ class QMenu;
 
 namespace pullwire {
 
-class UiServices;
+class Desktop;
 
 // Never shown; it only carries the menu. Each dialog makes its own, and the constant captions are
 // taken from the module state each time the menu pops up, so every copy reads what the host last
@@ -32,7 +32,7 @@ class frmPopUp final : public QWidget {
   // pixels) for the box's dialog through `ui`. The picked item's text is typed into the focused
   // box, replacing its selected text or at its caret; picking nothing changes nothing. When the
   // box left refuses its value and keeps the focus, no menu opens.
-  void PopUpFor(UiServices& ui, QLineEdit* box, const QPoint& position);
+  void PopUpFor(Desktop& ui, QLineEdit* box, const QPoint& position);
 
   // Sets the captions of the constant items from the module state: "<LC1> value" once the host
   // gave the constants, "<LC1>" before.

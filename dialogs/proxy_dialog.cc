@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/desktop.h"
 #include "dialogs/dialog_messages.h"
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/focus_steps.h"
@@ -19,7 +20,6 @@
 #include "dialogs/popup_menu.h"
 #include "dialogs/twips.h"
 #include "module/command_record.h"
-#include "module/ui_services.h"
 
 namespace pullwire {
 
@@ -70,7 +70,7 @@ void KeepPlaceWhenHidden(QWidget* widget) {
 
 std::array<QWidget*, 3> frmProxySetup::FieldControls::Widgets() const { return {label, picture, box}; }
 
-frmProxySetup::frmProxySetup(CommandSettings& settings, UiServices& ui, frmPopUp& popup, QWidget* parent)
+frmProxySetup::frmProxySetup(CommandSettings& settings, Desktop& ui, frmPopUp& popup, QWidget* parent)
     : QDialog(parent), settings_(settings), ui_(ui), popup_(popup) {
   setObjectName(QStringLiteral("frmProxySetup"));
   setFont(DialogFont());

@@ -17,7 +17,7 @@ namespace pullwire {
 
 class FocusSteps;
 class PlaceholderPicture;
-class UiServices;
+class Desktop;
 class frmPopUp;
 
 inline constexpr int kProxyClientWidthTwips = 4110;
@@ -32,7 +32,7 @@ class frmProxySetup final : public QDialog {
  public:
   // Loads the settings into the controls (and sets ProxyPort to 1080 when it is below 1, which
   // stays even when the user cancels).
-  frmProxySetup(CommandSettings& settings, UiServices& ui, frmPopUp& popup, QWidget* parent = nullptr);
+  frmProxySetup(CommandSettings& settings, Desktop& ui, frmPopUp& popup, QWidget* parent = nullptr);
   ~frmProxySetup() override;
 
  private:
@@ -57,7 +57,7 @@ class frmProxySetup final : public QDialog {
   bool RefusePortOverflow(std::int16_t* port /*out*/);
 
   CommandSettings& settings_;
-  UiServices& ui_;
+  Desktop& ui_;
   frmPopUp& popup_;
   FocusSteps* focus_steps_ = nullptr;
 

@@ -3,12 +3,13 @@
 
 #include <string>
 
-#include "module/ui_services.h"
+#include "dialogs/desktop.h"
 
 namespace pullwire {
 
-class QtUiServices final : public UiServices {
+class QtUiServices final : public Desktop {
  public:
+  using Desktop::ShowMessage;
   void ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
                    MessageIcon icon) override;
   void Beep() override;

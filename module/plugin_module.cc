@@ -15,36 +15,14 @@ class DroppingChannel final : public MessageChannel {
   void SendHostMessage(const std::string& /*message*/, std::int16_t /*mtype*/) override {}
 };
 
-// Desktop services for a process without dialogs: boxes go to stderr as one line, the beep is
-// the terminal bell, and there is no folder chooser or pop-up menu.
+// Message boxes for a process without dialogs: one line on stderr each.
 class ConsoleUiServices final : public UiServices {
  public:
-  void ShowMessage(QWidget* owner, const std::string& text, const std::string& title, MessageIcon icon) override;
-  void Beep() override;
-  bool ChooseFolder(QWidget* owner, const std::string& title, const std::string& initial_folder,
-                    std::string* chosen /*out*/) override;
-  QAction* PopupMenu(QWidget* owner, QMenu* menu, const QPoint& position) override;
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
+    fmt::print(stderr, "{}: {}{}\n", title, icon == MessageIcon::kExclamation ? "(!) " : "", text);
+    std::fflush(stderr);
+  }
 };
-
-void ConsoleUiServices::ShowMessage(QWidget* /*owner*/, const std::string& text, const std::string& title,
-                                    MessageIcon icon) {
-  fmt::print(stderr, "{}: {}{}\n", title, icon == MessageIcon::kExclamation ? "(!) " : "", text);
-  std::fflush(stderr);
-}
-
-void ConsoleUiServices::Beep() {
-  std::fputc('\a', stderr);
-  std::fflush(stderr);
-}
-
-bool ConsoleUiServices::ChooseFolder(QWidget* /*owner*/, const std::string& /*title*/,
-                                     const std::string& /*initial_folder*/, std::string* /*chosen*/) {
-  return false;
-}
-
-QAction* ConsoleUiServices::PopupMenu(QWidget* /*owner*/, QMenu* /*menu*/, const QPoint& /*position*/) {
-  return nullptr;
-}
 
 }  // namespace
 

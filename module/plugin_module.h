@@ -54,8 +54,8 @@ class PluginModule {
   // Live Toolbox objects, class factories and server locks, for DllCanUnloadNow.
   com::ObjectCounter& objects() { return objects_; }
 
-  // The desktop services, made by the factory on first use; without a factory, a console
-  // fallback that writes message boxes to stderr and has no folder chooser.
+  // The message boxes, made by the factory on first use; without a factory (or when it makes
+  // none), boxes written to stderr.
   UiServices& ui();
 
   // Where the running Execute's transfer progress goes: the sink of the Toolbox that runs it,

@@ -1,13 +1,8 @@
-// What the plug-in asks of the desktop: message boxes, the beep, the folder chooser, the pop-up
-// menu. One Qt implementation (dialogs/qt_ui_services.h); tests script the user's answers.
+// What the plug-in asks of the desktop: a message box. The console shows it on stderr; the
+// dialogs module on Qt (dialogs/desktop.h adds what the dialogs themselves need).
 #pragma once
 
 #include <string>
-
-class QAction;
-class QMenu;
-class QPoint;
-class QWidget;
 
 namespace pullwire {
 
@@ -17,17 +12,8 @@ class UiServices {
  public:
   virtual ~UiServices() = default;
 
-  // A modal box with one OK button; returns when the user closed it.
-  virtual void ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
-                           MessageIcon icon) = 0;
-  virtual void Beep() = 0;
-  // A modal folder chooser owned by `owner`, titled `title`, starting at `initial_folder`.
-  // Returns the chosen folder's full path, or nothing when the user cancelled.
-  virtual bool ChooseFolder(QWidget* owner, const std::string& title, const std::string& initial_folder,
-                            std::string* chosen /*out*/) = 0;
-  // Pops `menu` up at `position` (global pixels) for `owner` and waits until it closes. Returns
-  // the item the user picked (an item of `menu` or of one of its sub-menus), or null for none.
-  virtual QAction* PopupMenu(QWidget* owner, QMenu* menu, const QPoint& position) = 0;
+  // A modal box with one OK button, owned by no window; returns when the user closed it.
+  virtual void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) = 0;
 };
 
 }  // namespace pullwire

@@ -55,7 +55,7 @@ class DialogsCommandEditor final : public CommandEditor {
     if (const DialogsEntryPoints* dialogs = LoadDialogs()) {
       dialogs->edit_command(module);
     } else {
-      module.ui().ShowMessage(nullptr, Dialogs().error, "Pullwire", MessageIcon::kExclamation);
+      module.ui().ShowMessage(Dialogs().error, "Pullwire", MessageIcon::kExclamation);
     }
   }
 };

@@ -239,7 +239,7 @@ com::HRESULT Toolbox::Setup(const std::string& Module, const com::StringArray& D
 void Toolbox::SetupModule(const std::string& Module, const com::StringArray& Data) {
   const std::string module_id = UpperCaseModuleId(Module);
   if (module_id != kModuleId) {
-    module_.ui().ShowMessage(nullptr, "Module [" + module_id + "] is unknown!", "Unknown Module",
+    module_.ui().ShowMessage("Module [" + module_id + "] is unknown!", "Unknown Module",
                              MessageIcon::kExclamation);
     return;
   }

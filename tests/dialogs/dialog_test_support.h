@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/command_dialog.h"
+#include "dialogs/desktop.h"
 #include "module/module_state.h"
-#include "module/ui_services.h"
 
 class QLineEdit;
 
@@ -71,8 +71,9 @@ struct FolderRequest {
 };
 
 // Records every box, beep, chooser and menu, and answers them from the script fields.
-class ScriptedUiServices final : public UiServices {
+class ScriptedUiServices final : public Desktop {
  public:
+  using Desktop::ShowMessage;
   void ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
                    MessageIcon icon) override;
   void Beep() override;

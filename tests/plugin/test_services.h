@@ -65,12 +65,9 @@ struct ShownBox {
 class RecordingUi final : public UiServices {
  public:
   explicit RecordingUi(std::vector<ShownBox>* boxes) : boxes_(boxes) {}
-  void ShowMessage(QWidget*, const std::string& text, const std::string& title, MessageIcon icon) override {
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
     boxes_->push_back({text, title, icon});
   }
-  void Beep() override {}
-  bool ChooseFolder(QWidget*, const std::string&, const std::string&, std::string*) override { return false; }
-  QAction* PopupMenu(QWidget*, QMenu*, const QPoint&) override { return nullptr; }
 
  private:
   std::vector<ShownBox>* boxes_;
