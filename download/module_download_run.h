@@ -7,8 +7,7 @@
 namespace pullwire {
 
 // Installs the run as `module`'s download runner. The component (over Pullwire's engine) is
-// created by the first Execute and shared by every later run until the module goes; between runs
-// its failure event only sets ErrorFlag.
+// created by the first Execute and shared by every later run until the module goes.
 void InstallDownloadRun(PluginModule& module);
 
 }  // namespace pullwire

@@ -1,5 +1,5 @@
 // The per-file transfer over a scripted component: existing-file rule, temporary copies,
-// completeness, rate, remote delete, variable slots, failure event and the partial-file clean-up.
+// completeness, rate, remote delete, variable slots and the partial-file clean-up.
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // A scripted FTP component for exact message and call sequences: a remote folder held in
-// memory, every member call logged with its arguments, and hooks that fail a member, change the
-// connection state or fire the failure event at the moment a test needs.
+// memory, every member call logged with its arguments, and hooks that fail a member or change the
+// connection state at the moment a test needs.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The FTP component over the engine, as the run sees it: settings checked with 380, listings as
-// ListEntry objects, errors numbered 380 / 11101, the failure event of a failing transfer, and
+// ListEntry objects, errors numbered 380 / 11101, a failing transfer's error and partial copy, and
 // the progress event of long downloads.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
