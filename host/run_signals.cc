@@ -14,11 +14,11 @@ com::ComPtr<IToolboxCancel> CancelOf(_Toolbox& box) {
   return com::ComPtr<_Toolbox>::Shared(&box).As<IToolboxCancel>(IID_IToolboxCancel);
 }
 
-void Ignore(int signal, struct sigaction& previous) {
+void Ignore(int signal) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  ::sigaction(signal, &ignore, &previous);
+  ::sigaction(signal, &ignore, nullptr);
 }
 
 }  // namespace
@@ -28,13 +28,13 @@ RunSignals::RunSignals() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping_, signal);
   ::pthread_sigmask(SIG_BLOCK, &stopping_, &previous_mask_);
   fd_ = ::signalfd(-1, &stopping_, SFD_NONBLOCK | SFD_CLOEXEC);
-  Ignore(SIGPIPE, previous_pipe_);
-  Ignore(SIGXFSZ, previous_file_size_);
+  // For the rest of the process, not only the run: what it writes after the run (the variables,
+  // buffered output flushed at exit) must fail with an error too, never kill it.
+  Ignore(SIGPIPE);
+  Ignore(SIGXFSZ);
 }
 
 RunSignals::~RunSignals() {
-  ::sigaction(SIGPIPE, &previous_pipe_, nullptr);
-  ::sigaction(SIGXFSZ, &previous_file_size_, nullptr);
   // Taken here, a signal is not delivered again when the mask is restored.
   Received();
   signalfd_siginfo info{};

@@ -1,8 +1,8 @@
 // How `pullwire run` stops a run on SIGINT, SIGTERM and SIGHUP: the three are blocked and arrive
 // on a signalfd that the plug-in watches beside its sockets (IToolboxCancel), so the run ends
 // through its error ending (partial file removed, QUIT sent) instead of dying mid-file. SIGPIPE
-// and SIGXFSZ are ignored: a closed output loses messages, not files, and a file-size limit is a
-// write error with a message, like a full disk.
+// and SIGXFSZ are ignored for the rest of the process: a closed output loses messages, not files,
+// and a file-size limit is a write error with a message, like a full disk.
 #pragma once
 
 #include <signal.h>
@@ -16,7 +16,7 @@ class RunSignals {
   // Blocks the three signals: construct it before any thread starts, so that every thread
   // inherits the mask and none dies of them.
   RunSignals();
-  // Restores the signal mask and the dispositions, and closes the descriptor.
+  // Restores the signal mask and closes the descriptor.
   ~RunSignals();
   RunSignals(const RunSignals&) = delete;
   RunSignals& operator=(const RunSignals&) = delete;
@@ -31,8 +31,6 @@ class RunSignals {
  private:
   sigset_t stopping_;
   sigset_t previous_mask_;
-  struct sigaction previous_pipe_ {};
-  struct sigaction previous_file_size_ {};
   int fd_ = -1;
   int received_ = 0;
 };
