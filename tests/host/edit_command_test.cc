@@ -26,38 +26,39 @@ using namespace std::chrono_literals;
 
 // Waits (bounded) for the modal editor and hands it to `act`. A test whose editor never opens, or
 // that leaves a window open (the editor, or a box `act` did not expect), fails instead of hanging.
-void WhenEditorOpens(std::function<void(QWidget*)> act) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, act] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || modal->objectName() != "frmCommandPullwire" || !modal->isVisible()) return;
-    poll->stop();
-    poll->deleteLater();
-    modal->activateWindow();
-    (void)QTest::qWaitForWindowActive(modal, 5000);
-    act(modal);
-  });
-  poll->start(20);
-  auto* watchdog = new QTimer;
-  watchdog->setSingleShot(true);
-  QObject::connect(watchdog, &QTimer::timeout, [poll, watchdog] {
-    watchdog->deleteLater();
-    bool closed_any = false;
-    for (int i = 0; i < 10 && QApplication::activeModalWidget() != nullptr; ++i) {
-      QWidget* open = QApplication::activeModalWidget();
-      ADD_FAILURE() << "a window was left open: " << open->objectName().toStdString() << " "
-                    << open->windowTitle().toStdString();
-      open->close();
-      closed_any = true;
-    }
-    if (!closed_any && poll->isActive()) ADD_FAILURE() << "the editor never opened";
-    if (poll->isActive()) {
-      poll->stop();
-      poll->deleteLater();
-    }
-  });
-  watchdog->start(20000);
-}
+class WhenEditorOpens {
+ public:
+  explicit WhenEditorOpens(std::function<void(QWidget*)> act) {
+    QObject::connect(&poll_, &QTimer::timeout, [this, act] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || modal->objectName() != "frmCommandPullwire" || !modal->isVisible()) return;
+      poll_.stop();
+      modal->activateWindow();
+      (void)QTest::qWaitForWindowActive(modal, 5000);
+      act(modal);
+    });
+    poll_.start(20);
+    watchdog_.setSingleShot(true);
+    QObject::connect(&watchdog_, &QTimer::timeout, [this] {
+      bool closed_any = false;
+      for (int i = 0; i < 10 && QApplication::activeModalWidget() != nullptr; ++i) {
+        QWidget* open = QApplication::activeModalWidget();
+        ADD_FAILURE() << "a window was left open: " << open->objectName().toStdString() << " "
+                      << open->windowTitle().toStdString();
+        open->close();
+        closed_any = true;
+      }
+      if (!closed_any && poll_.isActive()) ADD_FAILURE() << "the editor never opened";
+      poll_.stop();
+    });
+    watchdog_.start(20000);
+  }
+
+ private:
+  // Owned by the test, so that none outlives it (a leak checker counts timers left at exit).
+  QTimer poll_;
+  QTimer watchdog_;
+};
 
 template <class T>
 T* Child(QWidget* editor, const char* name) {
@@ -99,7 +100,7 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
   const auto file = dir_.path() / "reports.json";
   testing::WriteFile(file, "{\"Port\": " + std::to_string(server.port()) + "}");
 
-  WhenEditorOpens([&](QWidget* editor) {
+  const WhenEditorOpens script([&](QWidget* editor) {
     Type(editor, "txtHost", "127.0.0.1");
     Type(editor, "txtUsername", QString::fromStdString(server.user()));
     Type(editor, "txtPassword", QString::fromStdString(server.password()));
@@ -140,7 +141,7 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
   ::chmod(file.c_str(), 0640);
 
   QString shown_host;
-  WhenEditorOpens([&](QWidget* editor) {
+  const WhenEditorOpens cancel([&](QWidget* editor) {
     shown_host = Child<QLineEdit>(editor, "txtHost")->text();
     Type(editor, "txtHost", "other.example.org");
     QTest::mouseClick(Child<QPushButton>(editor, "cmdCancel"), Qt::LeftButton);
@@ -150,7 +151,7 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
   EXPECT_EQ(testing::ReadFile(file), original);
 
   // A save keeps the file's own mode.
-  WhenEditorOpens([&](QWidget* editor) {
+  const WhenEditorOpens save([&](QWidget* editor) {
     for (const char* box : {"txtUsername", "txtPassword", "txtRemoteDir", "txtLocalDir"}) {
       Type(editor, box, "x");
     }
