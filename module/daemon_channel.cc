@@ -5,6 +5,7 @@
 
 #include "com/activation.h"
 #include "com/error_info.h"
+#include "module/message_text.h"
 
 namespace pullwire {
 
@@ -50,14 +51,14 @@ void DaemonChannel::Connect() {
 }
 
 void DaemonChannel::Deliver(const std::string& message, std::int16_t mtype) {
-  std::array<com::Variant, 3> args{com::Variant(mtype), com::Variant(message),
+  // A text too long for one frame arrives cut in the middle rather than not at all.
+  std::array<com::Variant, 3> args{com::Variant(mtype), com::Variant(FittedMessageText(message)),
                                    com::Variant(FormatMessageTimestamp(clock_.Now()))};
   if (!one_way_) {
     daemon_->Invoke(set_message_, com::InvokeKind::kMethod, args, nullptr);
     return;
   }
-  // A post fails only for a message that cannot be sent (too long: that one is lost) or when the
-  // connection is gone, and the run's later messages with it.
+  // A post fails only when the connection is gone, and the run's later messages with it.
   const com::HRESULT hr = one_way_->Post(set_message_, args);
   if (hr == com::RPC_E_DISCONNECTED || hr == com::RPC_E_TIMEOUT) {
     one_way_.Reset();

@@ -28,12 +28,4 @@ std::string FittedMessageText(std::string_view text, std::size_t max_bytes) {
                      text.substr(tail));
 }
 
-void FittingChannel::SendHostMessage(const std::string& message, std::int16_t mtype) {
-  if (message.size() <= kMaxMessageBytes) {
-    next_->SendHostMessage(message, mtype);
-  } else {
-    next_->SendHostMessage(FittedMessageText(message), mtype);
-  }
-}
-
 }  // namespace pullwire

@@ -4,12 +4,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
-
-#include "module/message_channel.h"
 
 namespace pullwire {
 
@@ -20,16 +16,5 @@ inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;
 // `text` itself when it fits `max_bytes`; otherwise its start, " [... N bytes left out ...] " and
 // its end, at most `max_bytes` in all, cut between UTF-8 characters.
 std::string FittedMessageText(std::string_view text, std::size_t max_bytes = kMaxMessageBytes);
-
-// Passes every message on to `next` with its text fitted.
-class FittingChannel final : public MessageChannel {
- public:
-  explicit FittingChannel(std::unique_ptr<MessageChannel> next) : next_(std::move(next)) {}
-  void SendHostMessage(const std::string& message, std::int16_t mtype) override;
-  void EndRun() override { next_->EndRun(); }
-
- private:
-  std::unique_ptr<MessageChannel> next_;
-};
 
 }  // namespace pullwire

@@ -10,7 +10,6 @@
 #include "com/server_exports.h"
 #include "download/module_download_run.h"
 #include "module/daemon_channel.h"
-#include "module/message_text.h"
 #include "plugin/dialogs_loader.h"
 #include "plugin/toolbox.h"
 #include "plugin/type_library.h"
@@ -23,8 +22,7 @@ namespace {
 // The services of a real host process: the daemon message channel, the download run, and the
 // dialogs loaded when Setup first needs them.
 void WireLibraryServices(PluginModule& module) {
-  module.set_message_channel(std::make_unique<FittingChannel>(
-      std::make_unique<DaemonChannel>(module.state(), module.clock())));
+  module.set_message_channel(std::make_unique<DaemonChannel>(module.state(), module.clock()));
   InstallDownloadRun(module);
   // Setup's desktop: loaded only when Setup first needs it, so Execute never loads Qt.
   InstallLazyDialogs(module);
