@@ -17,15 +17,9 @@
 #include <fmt/core.h>
 #include <fmt/std.h>
 
-#ifndef PULLWIRE_SOURCE_DIR
-#error "PULLWIRE_SOURCE_DIR must name the source tree"
-#endif
-
 namespace pullwire::testing {
 
 namespace fs = std::filesystem;
-
-fs::path ServersDir() { return fs::path(PULLWIRE_SOURCE_DIR) / "tests" / "support" / "servers"; }
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -85,17 +79,6 @@ TempDir::~TempDir() {
   if (path_.empty()) return;
   std::error_code ignored;
   fs::remove_all(path_, ignored);
-}
-
-TempDir::TempDir(TempDir&& other) noexcept : path_(std::exchange(other.path_, {})) {}
-
-TempDir& TempDir::operator=(TempDir&& other) noexcept {
-  if (this != &other) {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-    path_ = std::exchange(other.path_, {});
-  }
-  return *this;
 }
 
 }  // namespace pullwire::testing

@@ -13,9 +13,6 @@
 
 namespace pullwire::testing {
 
-// tests/support/servers inside the source tree (from PULLWIRE_SOURCE_DIR).
-std::filesystem::path ServersDir();
-
 // Whole-file helpers for test data; both throw std::runtime_error naming the path on failure.
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);  // makes parents
@@ -30,8 +27,6 @@ class TempDir {
  public:
   explicit TempDir(std::string_view label = "test");
   ~TempDir();
-  TempDir(TempDir&& other) noexcept;
-  TempDir& operator=(TempDir&& other) noexcept;
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -47,23 +42,17 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
     if (const char* old = getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
+    Set(name_, value);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { Set(name_, old_); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
+  static void Set(const char* name, const std::optional<std::string>& value) {
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+  }
+
   const char* name_;
   std::optional<std::string> old_;
 };
