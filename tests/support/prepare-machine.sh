@@ -23,7 +23,8 @@ fi
 exec 9>/run/pullwire-prepare-machine.lock
 flock -w 60 9
 getent passwd "$user" >/dev/null ||
-  useradd --home-dir "$home" --create-home --shell /bin/bash --comment "Pullwire FTP test account" "$user"
+  useradd --home-dir "$home" --create-home --shell /bin/bash \
+          --comment "Pullwire FTP test account" "$user"
 mkdir -p "$home"
 chown "$user:" "$home"
 chmod 755 "$home"

@@ -168,20 +168,12 @@ Vsftpd::Vsftpd(VsftpdOptions options) : Served("vsftpd"), root_(work_ / "root") 
 }
 
 void Vsftpd::GrantTree() const {
-  const passwd* account = ::getpwnam(kSystemUser);
-  if (account == nullptr) throw std::runtime_error(fmt::format("no user {}", kSystemUser));
-  auto grant = [&](const fs::path& path) {
-    if (::lchown(path.c_str(), account->pw_uid, account->pw_gid) != 0) {
-      throw std::system_error(errno, std::generic_category(), "chown " + path.string());
-    }
-    if (fs::is_directory(fs::symlink_status(path))) {
-      fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec,
-                      fs::perm_options::add);
-    }
-  };
-  grant(root_);
-  for (const auto& entry : fs::recursive_directory_iterator(root_)) grant(entry.path());
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"chown", "-R", "--no-dereference", std::string(kSystemUser) + ":", root_.string()},
+           {"find", root_.string(), "-type", "d", "-exec", "chmod", "u+rwx,go+rx", "{}", "+"}}) {
+    const CommandResult done = RunCommand(command);
+    if (done.exit_code != 0) throw std::runtime_error(command.front() + " failed: " + done.err);
+  }
 }
 
 std::string Vsftpd::Log() const { return ReadIfThere(work_ / "serve" / "vsftpd.log"); }

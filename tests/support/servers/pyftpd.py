@@ -34,7 +34,8 @@ class ListingFS(AbstractedFS):
         for name in listing:
             with contextlib.suppress(OSError):
                 st = self.lstat(os.path.join(basedir, name))
-                size = "       <DIR>          " if stat.S_ISDIR(st.st_mode) else " %20d " % st.st_size
+                size = " %20d " % st.st_size if not stat.S_ISDIR(st.st_mode) else \
+                    "       <DIR>          "
                 when = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
                 yield ("%s%s%s\r\n" % (when, size, name)).encode("utf8", "replace")
 

@@ -12,13 +12,14 @@ and the ftptest account (tests/support/prepare-machine.sh). The options are expl
 tests/support/test_servers.h.
 """
 
-import argparse, contextlib, ctypes, fcntl, fnmatch, functools, hashlib, json, os, pwd, random
+import argparse, contextlib, ctypes, fnmatch, functools, hashlib, json, os, pwd, random
 import shutil, signal, socket, ssl, struct, subprocess, sys, tempfile, time
 
 SYSTEM_USER = "ftptest"  # kSystemUser in tests/support/test_servers.h
-# --low-port control ports, which a command record's 16-bit signed Port can hold, then vsftpd's
-# passive blocks: all below the kernel's ephemeral ports, so none is one bind(0) handed out.
-LOW_PORTS, PASSIVE_STARTS, PASSIVE_BLOCK = range(10000, 20000), range(20000, 32000, 16), 16
+# --low-port control ports, which a command record's 16-bit signed Port can hold. vsftpd's
+# passive ports come next (20000-31999; it tries another when one is taken): all below the
+# kernel's ephemeral ports, so none is one that bind(0) handed to someone else.
+LOW_PORTS = range(10000, 20000)
 PR_SET_PDEATHSIG, PR_SET_CHILD_SUBREAPER = 1, 36
 LINGER_RESET = struct.pack("ii", 1, 0)  # SO_LINGER 0: close() resets the connection
 ARGS = LOG = None  # the command line, and the --log file
@@ -56,6 +57,10 @@ def prctl(option, value):
     ctypes.CDLL(None).prctl(option, value, 0, 0, 0)
 
 
+def die_with_parent():
+    prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def children(pid):
     with contextlib.suppress(OSError), open("/proc/%d/task/%d/children" % (pid, pid)) as f:
         return [int(child) for child in f.read().split()]
@@ -70,7 +75,7 @@ def start(workdir, argv_for_port):
             port = probe.getsockname()[1]
         with open(errors, "wb") as err:
             proc = subprocess.Popen(argv_for_port(port), stdin=subprocess.DEVNULL, stdout=err,
-                                    stderr=err, preexec_fn=lambda: prctl(PR_SET_PDEATHSIG, signal.SIGTERM))
+                                    stderr=err, preexec_fn=die_with_parent)
         deadline = time.monotonic() + 20
         while proc.poll() is None and not owns_listener(proc.pid, port):
             if time.monotonic() > deadline:
@@ -280,24 +285,6 @@ def scripted(args, workdir, facts):
 
 # --- vsftpd, dante, microsocks, ftp-proxy -----------------------------------------------------
 
-def passive_block():
-    """The first port of a block no other vsftpd started here gets: an flock holds it for the
-    life of this launcher."""
-    folder = os.path.join(tempfile.gettempdir(), "pullwire-passive-%d" % os.getuid())
-    os.makedirs(folder, mode=0o700, exist_ok=True)
-    for first in random.sample(PASSIVE_STARTS, 100):
-        lock = os.open(os.path.join(folder, "%d.lock" % first), os.O_RDWR | os.O_CREAT, 0o600)
-        try:
-            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            for port in range(first, first + PASSIVE_BLOCK):
-                with socket.socket() as sock:
-                    sock.bind(("127.0.0.1", port))
-            return first
-        except OSError:
-            os.close(lock)
-    raise Failure("no free passive port block")
-
-
 def vsftpd(args, workdir, facts):
     if os.geteuid() != 0:
         raise Failure("vsftpd needs root (it switches to the logged-in user)")
@@ -307,7 +294,7 @@ def vsftpd(args, workdir, facts):
         for path in [folder] + [os.path.join(folder, name) for name in files + dirs]:
             os.chown(path, account.pw_uid, account.pw_gid, follow_symlinks=False)
     os.makedirs(os.path.join(workdir, "empty"), mode=0o755, exist_ok=True)
-    first, conf, lines = passive_block(), os.path.join(workdir, "vsftpd.conf"), []
+    conf, lines = os.path.join(workdir, "vsftpd.conf"), []
     if args.tls:  # TLS 1.2 at least for logins and data, data resuming the control's session
         facts["CAFILE"], cert, key = certificates(workdir, args.cert_names)
         with open(cert) as f:
@@ -324,8 +311,8 @@ def vsftpd(args, workdir, facts):
             "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1", "listen_port=%d" % port,
             "background=NO", "anonymous_enable=NO", "local_enable=YES", "write_enable=YES",
             "local_umask=022", "local_root=" + root, "chroot_local_user=YES",
-            "allow_writeable_chroot=YES", "pasv_enable=YES", "pasv_min_port=%d" % first,
-            "pasv_max_port=%d" % (first + PASSIVE_BLOCK - 1), "port_enable=YES",
+            "allow_writeable_chroot=YES", "pasv_enable=YES", "pasv_min_port=20000",
+            "pasv_max_port=31999", "port_enable=YES",
             "connect_from_port_20=NO", "pam_service_name=vsftpd",
             "secure_chroot_dir=" + os.path.join(workdir, "empty"), "seccomp_sandbox=NO",
             "isolate=NO", "isolate_network=NO", "log_ftp_protocol=YES", "xferlog_enable=YES",
@@ -347,7 +334,8 @@ def dante(args, workdir, facts):
             "client pass {", "  from: 127.0.0.0/8 to: 0.0.0.0/0", "  log: error", "}",
             "socks pass {", "  from: 127.0.0.0/8 to: 127.0.0.0/8", "  command: connect",
             "  log: error connect", "}"])
-        return ["/usr/sbin/danted", "-f", conf, "-p", os.path.join(workdir, "danted.pid"), "-N", "1"]
+        return ["/usr/sbin/danted", "-f", conf, "-p", os.path.join(workdir, "danted.pid"),
+                "-N", "1"]
     return start(workdir, argv)
 
 
