@@ -101,9 +101,9 @@ std::string Served::Fact(const std::string& key) const {
   return found == facts_.end() ? std::string() : found->second;
 }
 
-std::vector<std::string> Served::Lines(std::string_view name) const {
+std::vector<std::string> Served::Received() const {
   std::vector<std::string> lines;
-  std::istringstream in(ReadIfThere(work_ / name));
+  std::istringstream in(ReadIfThere(work_ / "received.log"));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -112,24 +112,21 @@ std::vector<std::string> Served::Lines(std::string_view name) const {
 
 PyFtpd::PyFtpd(PyFtpdOptions options) : Served("pyftpd"), root_(work_ / "root") {
   fs::create_directories(root_);
-  std::vector<std::string> args = {"pyftpd", "--root", root_.string(), "--user", user_,
-                                   "--password", password_};
-  const auto add = [&args](std::string flag, bool when, std::string value = {}) {
-    if (!when) return;
-    args.push_back(std::move(flag));
-    if (!value.empty()) args.push_back(std::move(value));
-  };
-  add("--ipv6", options.ipv6);
-  add("--no-mlsd", !options.mlsd);
-  add("--listing", options.listing == ListingFormat::kDos, "dos");
-  for (const std::string& line : options.list_inject) add("--inject", true, line);
-  static constexpr const char* kFaults[] = {"", "426", "silent226", "reset", "hang", "noreply"};
-  if (options.retr_fault != RetrFault::kNone) {
-    add("--retr-fault", true, kFaults[static_cast<int>(options.retr_fault)]);
-    add("--fault-after", true, std::to_string(options.fault_after));
-    add("--fault-nth", true, std::to_string(options.fault_nth));
-    add("--fault-name", !options.fault_name.empty(), options.fault_name);
-  }
+  static constexpr const char* kFaults[] = {"none", "426", "silent226", "reset", "hang",
+                                            "noreply"};
+  std::vector<std::string> args = {
+      "pyftpd", "--root", root_.string(), "--user", user_, "--password", password_,
+      "--listing", options.listing == ListingFormat::kDos ? "dos" : "unix",
+      "--retr-fault", kFaults[static_cast<int>(options.retr_fault)],
+      "--fault-after", std::to_string(options.fault_after),
+      "--fault-nth", std::to_string(options.fault_nth),
+      "--fault-name", options.fault_name.empty() ? "*" : options.fault_name,
+      "--throttle", std::to_string(options.throttle),
+      "--max-sessions", std::to_string(options.max_sessions)};
+  if (options.ipv6) args.push_back("--ipv6");
+  if (!options.mlsd) args.push_back("--no-mlsd");
+  if (!options.masquerade.empty()) args.insert(args.end(), {"--masquerade", options.masquerade});
+  for (const std::string& line : options.list_inject) args.insert(args.end(), {"--inject", line});
   for (const Stall& stall : options.stalls) {
     args.insert(args.end(), {"--stall", stall.command, fmt::format("{}", stall.seconds),
                              std::to_string(stall.nth)});
@@ -137,9 +134,6 @@ PyFtpd::PyFtpd(PyFtpdOptions options) : Served("pyftpd"), root_(work_ / "root") 
   for (const Refusal& refusal : options.refusals) {
     args.insert(args.end(), {"--refuse", refusal.command, refusal.argument, refusal.reply});
   }
-  add("--throttle", options.throttle > 0, std::to_string(options.throttle));
-  add("--max-sessions", options.max_sessions > 0, std::to_string(options.max_sessions));
-  add("--masquerade", !options.masquerade.empty(), options.masquerade);
   if (options.low_port) args.insert(args.begin(), "--low-port");
   Serve(std::move(args));
 }

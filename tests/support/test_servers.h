@@ -49,8 +49,8 @@ class Served {
   void Serve(std::vector<std::string> args, int lifetime_seconds = 300);
   // A "KEY value" line serve.py printed before READY ("CAFILE", ...); empty if none.
   std::string Fact(const std::string& key) const;
-  // The lines of a file under the working folder; none while it is missing.
-  std::vector<std::string> Lines(std::string_view name) const;
+  // The command lines serve.py logged (--log), so far.
+  std::vector<std::string> Received() const;
 
   TempDir work_;
   pid_t pid_ = -1;
@@ -125,7 +125,7 @@ class PyFtpd : public Served {
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
   // Every command line received so far, in order, as sent ("PASS ****" for passwords).
-  std::vector<std::string> CommandLog() const { return Lines("received.log"); }
+  std::vector<std::string> CommandLog() const { return Received(); }
 
  private:
   std::filesystem::path root_;
@@ -251,7 +251,7 @@ class ScriptedFtp : public Served {
   explicit ScriptedFtp(std::string_view script_json, ScriptedFtpOptions options = {});
 
   // Every line received so far, in order, without its CRLF (invalid UTF-8 as \x escapes).
-  std::vector<std::string> Transcript() const { return Lines("received.log"); }
+  std::vector<std::string> Transcript() const { return Received(); }
   // Waits up to `bound` for the script to end; true when it ran every step as written.
   bool WaitFinished(std::chrono::milliseconds bound = 5s);
   // Why the script did not end as written (the server's report); empty when it did.

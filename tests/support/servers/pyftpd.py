@@ -135,7 +135,7 @@ class Handler(FTPHandler):
 
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
         self.fault = None
-        if cmd == "RETR" and ARGS.retr_fault and fnmatch.fnmatchcase(
+        if cmd == "RETR" and ARGS.retr_fault != "none" and fnmatch.fnmatchcase(
                 os.path.basename(file.name), ARGS.fault_name):
             Handler.retr_count += 1
             if ARGS.fault_nth in (0, Handler.retr_count):

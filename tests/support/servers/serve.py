@@ -146,13 +146,6 @@ def certificates(workdir, names):
     return path("ca.pem"), path("server.pem"), path("server.key")
 
 
-def system_user():
-    try:
-        return pwd.getpwnam(SYSTEM_USER)
-    except KeyError:
-        raise Failure("no user %s: run tests/support/prepare-machine.sh" % SYSTEM_USER)
-
-
 def pyftpd(args, workdir, facts):
     from pyftpd import make_server  # pyftpdlib takes a while to load: only for this kind
     socks = listen(args.ipv6)
@@ -288,7 +281,10 @@ def scripted(args, workdir, facts):
 def vsftpd(args, workdir, facts):
     if os.geteuid() != 0:
         raise Failure("vsftpd needs root (it switches to the logged-in user)")
-    account, root = system_user(), os.path.abspath(args.root)
+    try:
+        account, root = pwd.getpwnam(SYSTEM_USER), os.path.abspath(args.root)
+    except KeyError:
+        raise Failure("no user %s: run tests/support/prepare-machine.sh" % SYSTEM_USER)
     for folder, dirs, files in os.walk(root):  # DELE and RMD work, folders can be entered
         os.chmod(folder, os.stat(folder).st_mode | 0o755)
         for path in [folder] + [os.path.join(folder, name) for name in files + dirs]:
@@ -375,7 +371,8 @@ def parse(argv):
         py.add_argument(flag, action="store_true")
     py.add_argument("--listing", choices=("unix", "dos"), default="unix")
     py.add_argument("--inject", action="append", default=[], metavar="LINE")
-    py.add_argument("--retr-fault", choices=("426", "silent226", "reset", "hang", "noreply"))
+    py.add_argument("--retr-fault", default="none",
+                    choices=("none", "426", "silent226", "reset", "hang", "noreply"))
     for flag, default in (("--fault-after", -1), ("--fault-nth", 0), ("--throttle", 0),
                           ("--max-sessions", 0)):
         py.add_argument(flag, type=int, default=default)
