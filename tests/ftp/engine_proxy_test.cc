@@ -1,5 +1,5 @@
-// The engine through real proxies on loopback: dante (SOCKS4, SOCKS5, SOCKS5 with a password),
-// microsocks (active mode refused, an unreachable server) and ftp-proxy (USER user@host:port).
+// The engine through real proxies on loopback: dante (SOCKS4, SOCKS5, SOCKS5 with a password;
+// active mode refused, an unreachable server) and ftp-proxy (USER user@host:port).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@ namespace {
 
 using namespace pullwire::testing;
 using namespace test;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 ProxySettings Proxy(ProxyKind kind, int port, std::string user = {}, std::string password = {}) {
@@ -35,70 +34,42 @@ void FetchThrough(const PyFtpd& server, const ProxySettings& proxy) {
   session.Logout();
 }
 
-TEST(EngineProxy, DanteCarriesSocks4AndSocks5) {
-  std::string why;
-  if (!Dante::Available(SocksAuth::kNone, &why)) GTEST_SKIP() << why;
-  PyFtpd server;
-  WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
-  Dante dante;
-  {
-    SCOPED_TRACE("SOCKS4 with a user id");
-    FetchThrough(server, Proxy(ProxyKind::kSocks4, dante.port(), "label-only"));
-  }
-  {
-    SCOPED_TRACE("SOCKS5");
-    FetchThrough(server, Proxy(ProxyKind::kSocks5, dante.port()));
-  }
-}
-
-TEST(EngineProxy, DanteChecksTheSocks5Password) {
+TEST(EngineProxy, DanteCarriesSocks4AndSocks5AndChecksThePassword) {
   std::string why;
   if (!Dante::Available(SocksAuth::kUsername, &why)) GTEST_SKIP() << why;
   PyFtpd server;
   WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
-  Dante dante(SocksAuth::kUsername);
-  FetchThrough(server, Proxy(ProxyKind::kSocks5, dante.port(), dante.user(), dante.password()));
+  Dante dante;
+  Dante checking(SocksAuth::kUsername);
+  for (const auto& [name, proxy] : {
+           std::pair{"SOCKS4 with a user id", Proxy(ProxyKind::kSocks4, dante.port(), "label")},
+           std::pair{"SOCKS5", Proxy(ProxyKind::kSocks5, dante.port())},
+           std::pair{"SOCKS5 with a password", Proxy(ProxyKind::kSocks5, checking.port(),
+                                                     checking.user(), checking.password())}}) {
+    SCOPED_TRACE(name);
+    FetchThrough(server, proxy);
+  }
 
+  TempDir local;
   Session session;
-  session.set_proxy(Proxy(ProxyKind::kSocks5, dante.port(), dante.user(), "not-the-password"));
+  session.set_timeout(5s);
+  session.set_proxy(Proxy(ProxyKind::kSocks5, checking.port(), checking.user(), "not-the-pw"));
   const FtpError wrong = CatchFtpError([&] { session.Login(LoginFor(server)); });
   EXPECT_EQ(wrong.code(), ErrorCode::kProxyFailed);
   EXPECT_THAT(wrong.what(), HasSubstr("user name or password refused for ftptest"));
-  EXPECT_THAT(wrong.what(), ::testing::Not(HasSubstr("not-the-password")));
-  session.set_proxy(Proxy(ProxyKind::kSocks5, dante.port()));
-  EXPECT_THAT(CatchFtpError([&] { session.Login(LoginFor(server)); }).what(),
-              HasSubstr("the proxy requires a user name and password"));
-}
+  EXPECT_THAT(wrong.what(), ::testing::Not(HasSubstr("not-the-pw")));
+  session.set_proxy(Proxy(ProxyKind::kSocks5, checking.port()));
+  ExpectFtpError([&] { session.Login(LoginFor(server)); }, ErrorCode::kProxyFailed,
+                 "the proxy requires a user name and password");
 
-TEST(EngineProxy, ActiveModeThroughSocksIsRefused) {
-  std::string why;
-  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
-  PyFtpd server;
-  WriteFile(server.root() / "via.bin", "x");
-  Microsocks proxy;
-  TempDir local;
-  Session session;
-  session.set_proxy(Proxy(ProxyKind::kSocks5, proxy.port()));
+  session.set_proxy(Proxy(ProxyKind::kSocks5, dante.port()));
   session.set_passive(false);
   session.Login(LoginFor(server));
-  const FtpError error = CatchFtpError([&] { GetFile(session, "via.bin", local.path().string()); });
-  EXPECT_EQ(error.code(), ErrorCode::kActiveThroughSocks);
-  EXPECT_THAT(error.what(), HasSubstr("active mode does not work through a SOCKS proxy"));
+  ExpectFtpError([&] { GetFile(session, "via.bin", local.path().string()); },
+                 ErrorCode::kActiveThroughSocks, "active mode does not work through a SOCKS proxy");
   EXPECT_TRUE(session.logged_in());
-}
-
-TEST(EngineProxy, SocksProxyThatCannotReachTheServer) {
-  std::string why;
-  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
-  Microsocks proxy;
-  Session session;
-  session.set_proxy(Proxy(ProxyKind::kSocks5, proxy.port()));
-  LoginParams login;
-  login.host = "127.0.0.1";
-  login.port = static_cast<std::uint16_t>(UnusedPort());
-  const FtpError error = CatchFtpError([&] { session.Login(login); });
-  EXPECT_EQ(error.code(), ErrorCode::kProxyFailed);
-  EXPECT_THAT(error.what(), HasSubstr("SOCKS5 proxy cannot connect to 127.0.0.1 port"));
+  ExpectFtpError([&] { session.Login(LoginAt("127.0.0.1", UnusedPort())); },
+                 ErrorCode::kProxyFailed, "SOCKS5 proxy cannot connect to 127.0.0.1 port");
 }
 
 TEST(EngineProxy, FtpProxyGatewayWithUserAtHostInBothModes) {
@@ -130,23 +101,13 @@ TEST(EngineProxy, FtpProxyGatewayWithUserAtHostInBothModes) {
     EXPECT_EQ(commands[0], "USER " + gateway.GatewayUser(server.user()));
     EXPECT_EQ(commands[1], "PASS ****");
   }
-}
 
-TEST(EngineProxy, FtpProxyThatCannotReachTheServerSaysSo) {
-  std::string why;
-  if (!FtpProxy::Available(&why)) GTEST_SKIP() << why;
-  FtpProxy gateway(UnusedPort());
+  FtpProxy nowhere(UnusedPort());
   Session session;
   session.set_timeout(5s);
-  session.set_proxy(Proxy(ProxyKind::kUserWithoutLogon, gateway.port()));
-  LoginParams login;
-  login.host = "127.0.0.1";
-  login.port = static_cast<std::uint16_t>(gateway.target_port());
-  login.user = "anna";
-  const FtpError error = CatchFtpError([&] { session.Login(login); });
-  EXPECT_EQ(error.code(), ErrorCode::kProxyFailed);
-  EXPECT_THAT(error.what(),
-              HasSubstr("the FTP proxy closed the connection after USER anna@127.0.0.1:"));
+  session.set_proxy(Proxy(ProxyKind::kUserWithoutLogon, nowhere.port()));
+  ExpectFtpError([&] { session.Login(LoginAt("127.0.0.1", nowhere.target_port(), "anna")); },
+                 ErrorCode::kProxyFailed, "the FTP proxy closed the connection after USER anna@127.0.0.1:");
 }
 
 }  // namespace

@@ -46,20 +46,25 @@ void ExpectFtpError(Body body, ErrorCode code, const std::string& text) {
   EXPECT_THAT(error.what(), ::testing::HasSubstr(text));
 }
 
+inline LoginParams LoginAt(std::string host, int port, std::string user = {},
+                           std::string password = {}) {
+  LoginParams login;
+  login.host = std::move(host);
+  login.port = static_cast<std::uint16_t>(port);
+  login.user = std::move(user);
+  login.password = std::move(password);
+  return login;
+}
+
 template <typename Server>
 LoginParams LoginFor(const Server& server) {
-  LoginParams login;
-  login.host = server.host();
-  login.port = static_cast<std::uint16_t>(server.port());
-  login.user = server.user();
-  login.password = server.password();
-  return login;
+  return LoginAt(server.host(), server.port(), server.user(), server.password());
 }
 
 // A session whose trace is kept, with a short time-out so that failing tests end quickly.
 class TracedSession {
  public:
-  explicit TracedSession(Milliseconds timeout = 5s) {
+  explicit TracedSession(Milliseconds timeout = 5s, SysIo& sys = DefaultSysIo()) : session(sys) {
     session.set_timeout(timeout);
     session.set_trace([this](std::string_view line) { trace.emplace_back(line); });
   }
