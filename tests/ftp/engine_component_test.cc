@@ -20,9 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace pullwire::testing;
 using ftp::test::CatchError;
+using ftp::test::ExpectFtpError;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 void LoginTo(EngineComponent& component, const PyFtpd& server) {
   component.OperationTimeout(5000);
@@ -65,8 +65,9 @@ std::map<std::string, ListEntry> ByName(const ComponentListing& listing) {
 
 // pyftpdlib's MLSD follows links: a link named "odd -> name", which a LIST line cannot tell from
 // "odd" linked to "name -> report.csv", keeps its name, and the mode comes from the UNIX.mode
-// fact, which FEAT offers switched off (OPTS MLST turns it on). Its LIST shows links as links.
-TEST(EngineComponent, ListingsMapEntriesStylesAndWarnings) {
+// fact, which FEAT offers switched off (OPTS MLST turns it on). A failed copy, written in place,
+// is left to the caller (the run discards its temporary file; the folder mode continues it).
+TEST(EngineComponent, ListsByMlsdAndLeavesAFailedCopyToTheCaller) {
   PyFtpdOptions options;
   options.retr_fault = RetrFault::kAbort426;
   options.fault_name = "data.bin";
@@ -75,7 +76,6 @@ TEST(EngineComponent, ListingsMapEntriesStylesAndWarnings) {
   WriteFile(server.root() / "data.bin", PatternBytes(100000));
   fs::create_directory(server.root() / "Folder");
   fs::create_symlink("report.csv", server.root() / "odd -> name");
-  const auto mode = static_cast<std::int32_t>(fs::status(server.root() / "report.csv").permissions());
   TempDir local;
   EngineComponent component;
   LoginTo(component, server);
@@ -90,22 +90,18 @@ TEST(EngineComponent, ListingsMapEntriesStylesAndWarnings) {
   EXPECT_EQ(by_name["odd -> name"].TypeLetter, "F");
   EXPECT_EQ(by_name["odd -> name"].Size, 6);
   EXPECT_EQ(by_name["Folder"].TypeLetter, "D");
-  EXPECT_EQ(by_name["report.csv"].ExtraNumber, mode);
+  EXPECT_EQ(by_name["report.csv"].ExtraNumber,
+            static_cast<std::int32_t>(fs::status(server.root() / "report.csv").permissions()));
   EXPECT_EQ(by_name["report.csv"].ExtraText.size(), 14u);  // "20240105120000"
   const std::vector<std::string> commands = server.CommandLog();
   EXPECT_THAT(commands, ::testing::IsSupersetOf(
                             {"FEAT", "OPTS MLST type;size;modify;unix.mode;unique;", "MLSD"}));
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
-
-  // A failing transfer throws the engine's error and leaves its partial copy, written in place,
-  // to the caller (the run discards its temporary file; the folder mode continues it later).
   component.TransferType(1);
   component.GetFile("report.csv", local.path().string());
   EXPECT_EQ(component.LastTransferBytes(), 6);
-  const FtpError error =
-      CatchError<FtpError>([&] { component.GetFile("data.bin", (local / "data.bin").string()); });
-  EXPECT_EQ(error.code(), ErrorCode::kTransferFailed);
-  EXPECT_THAT(error.what(), HasSubstr("RETR data.bin failed: 426"));
+  ExpectFtpError([&] { component.GetFile("data.bin", (local / "data.bin").string()); },
+                 ErrorCode::kTransferFailed, "RETR data.bin failed: 426");
   ASSERT_TRUE(fs::exists(local / "data.bin"));
   EXPECT_LT(fs::file_size(local / "data.bin"), 100000u);
   EXPECT_EQ(component.LastTransferBytes(), 0);
@@ -121,37 +117,39 @@ TEST(EngineComponent, ListingsMapEntriesStylesAndWarnings) {
   component.Logout();
   EXPECT_EQ(component.ConnectionState(), 0);
   component.Logout();  // a second logout is harmless
+}
 
-  PyFtpdOptions dos;
-  dos.listing = ListingFormat::kDos;
-  PyFtpd dos_server(dos);
-  WriteFile(dos_server.root() / "a.txt", "abc");
-  LoginTo(component, dos_server);
-  component.ListDirectory();
-  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleDos);
-  ASSERT_EQ(component.Listing().Entries().size(), 1u);
-  EXPECT_EQ(component.Listing().Entries()[0].ExtraNumber, 0);
-
-  PyFtpdOptions mixed;
-  mixed.list_inject = {"VMS-STYLE LINE;1", std::string("evil\x1b[2Jname")};
-  // More entries left out for their names than the warnings name one by one.
+// A listing's style is DOS when every entry is, UNIX otherwise, mixed when a line is in neither
+// form; names left out are warned about one by one up to a bound, then counted.
+TEST(EngineComponent, ListingStylesUnparsedLinesAndWarnings) {
+  const auto listed = [](const std::string& raw) {
+    ftp::EntryTable table;
+    ftp::ListingBuilder builder(ftp::ListingSyntax::kList, table, table.notes);
+    builder.Feed(raw);
+    builder.Finish();
+    return EngineListing(std::move(table));
+  };
+  const std::string dos = "04-14-00  03:47PM                  589 a.txt\r\n";
+  const std::string unix = "lrwxrwxrwx 1 u g 1 Mar 4 09:05 latest -> a.txt\r\n";
+  EXPECT_EQ(listed("").ListingStyle(), kListingStyleUnix);
+  const EngineListing dos_only = listed(dos);
+  EXPECT_EQ(dos_only.ListingStyle(), kListingStyleDos);
+  EXPECT_EQ(dos_only.EntryAt(0).ExtraNumber, 0);
+  EXPECT_EQ(dos_only.EntryAt(0).ExtraText, "04-14-00  03:47PM");
+  const EngineListing both = listed(dos + unix);
+  EXPECT_EQ(both.ListingStyle(), kListingStyleUnix);
+  EXPECT_EQ(both.EntryAt(1).TypeLetter, "L");
+  EXPECT_EQ(both.EntryAt(1).ExtraNumber, 0777);
+  ExpectFtpError([&] { both.EntryAt(2); }, ErrorCode::kInvalidValue,
+                 "the listing has no entry 2 (it holds 2)");
+  std::string raw = "VMS-STYLE LINE;1\r\nevil\x1b[2Jname\r\n" + unix;
   for (std::size_t i = 0; i <= EngineListing::kMaxWarnings; ++i) {
-    mixed.list_inject.push_back("-rw-r--r-- 1 u g 1 Jan 01 00:00 up/" + std::to_string(i));
+    raw += "-rw-r--r-- 1 u g 1 Jan 01 00:00 up/" + std::to_string(i) + "\r\n";
   }
-  PyFtpd mixed_server(mixed);
-  WriteFile(mixed_server.root() / "report.csv", "1,2,3\n");
-  fs::create_symlink("report.csv", mixed_server.root() / "latest");
-  LoginTo(component, mixed_server);
-  component.ListDirectory();
-  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleMixed);
-  EXPECT_EQ(component.Listing().UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
-  by_name = ByName(component.Listing());
-  ASSERT_EQ(by_name.size(), 2u);
-  EXPECT_EQ(by_name["report.csv"].TypeLetter, "F");
-  EXPECT_EQ(by_name["report.csv"].ExtraNumber, mode);
-  EXPECT_FALSE(by_name["report.csv"].ExtraText.empty());
-  EXPECT_EQ(by_name["latest"].TypeLetter, "L");
-  const std::vector<std::string> warnings = component.Listing().Warnings();
+  const EngineListing mixed = listed(raw);
+  EXPECT_EQ(mixed.ListingStyle(), kListingStyleMixed);
+  EXPECT_EQ(mixed.UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
+  const std::vector<std::string> warnings = mixed.Warnings();
   ASSERT_EQ(warnings.size(), EngineListing::kMaxWarnings + 1);
   EXPECT_EQ(warnings.front(), "Remote entry \"up/0\" left out: the name holds \"/\"");
   EXPECT_EQ(warnings.back(), "... and 1 more remote entries left out: their names cannot be local "

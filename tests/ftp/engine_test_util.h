@@ -38,12 +38,18 @@ FtpError CatchFtpError(Body body) {
   return CatchError<FtpError>(body);
 }
 
-// Runs `body`, expecting an FtpError with `code` whose text contains `text`.
+// Runs `body`, expecting an FtpError with `code` whose text contains `text`, or is `text`.
 template <typename Body>
 void ExpectFtpError(Body body, ErrorCode code, const std::string& text) {
   const FtpError error = CatchFtpError(body);
   EXPECT_EQ(error.code(), code) << error.what();
   EXPECT_THAT(error.what(), ::testing::HasSubstr(text));
+}
+template <typename Body>
+void ExpectExactFtpError(Body body, ErrorCode code, const std::string& text) {
+  const FtpError error = CatchFtpError(body);
+  EXPECT_EQ(error.code(), code) << error.what();
+  EXPECT_EQ(error.what(), text);
 }
 
 inline LoginParams LoginAt(std::string host, int port, std::string user = {},
