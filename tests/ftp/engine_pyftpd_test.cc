@@ -57,23 +57,23 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   TracedSession traced(5s, sys);
   Session& session = traced.session;
 
-  ExpectExactFtpError([&] { session.ChangeDirectory("/"); }, ErrorCode::kNotConnected,
-                      "not connected to a server: log in first");
-  ExpectExactFtpError([&] { GetMatching(session, "", local.path().string()); },
-                      ErrorCode::kInvalidValue, "the wildcard path is empty");
+  ExpectFtpError([&] { session.ChangeDirectory("/"); }, ErrorCode::kNotConnected,
+                 "not connected to a server: log in first");
+  ExpectFtpError([&] { GetMatching(session, "", local.path().string()); },
+                 ErrorCode::kInvalidValue, "the wildcard path is empty");
   LoginParams login;
-  ExpectExactFtpError([&] { session.Login(login); }, ErrorCode::kInvalidValue,
-                      "the host name is empty");
+  ExpectFtpError([&] { session.Login(login); }, ErrorCode::kInvalidValue,
+                 "the host name is empty");
   login = LoginAt("127.0.0.1", UnusedPort());
-  ExpectExactFtpError([&] { session.Login(login); }, ErrorCode::kConnectFailed,
-                      fmt::format("cannot connect to 127.0.0.1 port {}: Connection refused",
-                                  login.port));
+  ExpectFtpError([&] { session.Login(login); }, ErrorCode::kConnectFailed,
+                 fmt::format("cannot connect to 127.0.0.1 port {}: Connection refused",
+                             login.port));
   login.host = "no-such-host.invalid";
   EXPECT_EQ(CatchFtpError([&] { session.Login(login); }).code(), ErrorCode::kHostNotFound);
   login = LoginFor(server);
   login.password = "very-secret-word";
   ExpectFtpError([&] { session.Login(login); }, ErrorCode::kLoginFailed,
-                 "login as pullwire refused: 530");
+                 "login as pullwire refused: 530 Authentication failed.");
   EXPECT_FALSE(session.logged_in());
 
   session.Login(LoginFor(server));
@@ -98,7 +98,8 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   session.set_zero_copy(true);  // the fallback switched splice off for the session
   sys.disk_room = 1000000;
   ExpectFtpError([&] { GetFile(session, "big.bin", (local / "copy.bin").string()); },
-                 ErrorCode::kLocalFileError, "copy.bin: No space left on device");
+                 ErrorCode::kLocalFileError,
+                 "cannot write " + (local / "copy.bin").string() + ": No space left on device");
   EXPECT_TRUE(ReadFile(local / "copy.bin") == big);  // the earlier copy is intact
   sys.disk_room = -1;
   const std::vector<std::string> commands = traced.Commands();
@@ -111,18 +112,20 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   for (const std::string& line : traced.trace) EXPECT_THAT(line, Not(HasSubstr("very-secret")));
 
   session.set_transfer_type(TransferType::kEbcdic);
-  ExpectExactFtpError([&] { GetFile(session, "tiny.bin", (local / "e").string()); },
-                      ErrorCode::kCommandFailed,
-                      "the server refused TYPE E: 504 Unsupported type \"E\".");
+  ExpectFtpError([&] { GetFile(session, "tiny.bin", (local / "e").string()); },
+                 ErrorCode::kCommandFailed,
+                 "the server refused TYPE E: 504 Unsupported type \"E\".");
   session.set_transfer_type(TransferType::kImage);
-  ExpectExactFtpError([&] { session.ChangeDirectory("locked"); }, ErrorCode::kCommandFailed,
-                      "cannot enter the folder locked: 550 Permission denied.");
-  ExpectFtpError([&] { session.ChangeDirectory("/no/such"); }, ErrorCode::kNoSuchFile, "550");
-  ExpectFtpError([&] { session.ChangeDirectory("tiny.bin"); }, ErrorCode::kNoSuchFile, "550");
-  ExpectExactFtpError([&] { GetFile(session, "secret.txt", (local / "s").string()); },
-                      ErrorCode::kCommandFailed, "RETR secret.txt refused: 550 Permission denied.");
+  ExpectFtpError([&] { session.ChangeDirectory("locked"); }, ErrorCode::kCommandFailed,
+                 "cannot enter the folder locked: 550 Permission denied.");
+  ExpectFtpError([&] { session.ChangeDirectory("/no/such"); }, ErrorCode::kNoSuchFile,
+                 "cannot enter the folder /no/such: 550 No such file or directory.");
+  ExpectFtpError([&] { session.ChangeDirectory("tiny.bin"); }, ErrorCode::kNoSuchFile,
+                 "cannot enter the folder tiny.bin: 550 Not a directory.");
+  ExpectFtpError([&] { GetFile(session, "secret.txt", (local / "s").string()); },
+                 ErrorCode::kCommandFailed, "RETR secret.txt refused: 550 Permission denied.");
   ExpectFtpError([&] { GetFile(session, "absent.txt", (local / "a").string()); },
-                 ErrorCode::kNoSuchFile, "RETR absent.txt refused: 550");
+                 ErrorCode::kNoSuchFile, "RETR absent.txt refused: 550 No such file or directory.");
   EXPECT_EQ(CountEntries(local.path()), 4u);  // no empty or partial file for a refused RETR
 
   session.Delete("tiny.bin");
@@ -130,9 +133,9 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   EXPECT_FALSE(fs::exists(server.root() / "tiny.bin"));
   EXPECT_FALSE(fs::exists(server.root() / "empty"));
   ExpectFtpError([&] { session.RemoveDirectory("full"); }, ErrorCode::kCommandFailed,
-                 "cannot remove the folder full: 550");
+                 "cannot remove the folder full: 550 Directory not empty.");
   ExpectFtpError([&] { session.Delete("tiny.bin"); }, ErrorCode::kNoSuchFile,
-                 "cannot delete tiny.bin: 550 No such file or directory");
+                 "cannot delete tiny.bin: 550 No such file or directory.");
   EXPECT_EQ(CatchFtpError([&] { session.RemoveDirectory("nothing"); }).code(),
             ErrorCode::kNoSuchFile);
   EXPECT_EQ(CatchFtpError([&] { session.Delete(""); }).code(), ErrorCode::kInvalidValue);
@@ -179,7 +182,7 @@ TEST(EnginePyFtpd, GetMatchingFetchesTreesAndNeverLeavesTheLocalFolder) {
   // Depth is bounded: what lies deeper is reported, everything else still arrives.
   MatchingOptions shallow;
   shallow.max_depth = 1;
-  ExpectExactFtpError(
+  ExpectFtpError(
       [&] { GetMatching(session, "/pub/My Files/*", (local / "shallow").string(), shallow); },
       ErrorCode::kTooDeep,
       "the folder /pub/My Files/sub dir/deeper lies more than 1 levels deep: not fetched");
@@ -206,18 +209,19 @@ TEST(EnginePyFtpd, StallsEndWithTheTimeOutAndKeepTheEarlierCopy) {
   Session session;
   session.set_timeout(1s);
   session.Login(LoginFor(server));
-  ExpectExactFtpError([&] { GetFile(session, "a.txt", (local / "a").string()); },
-                      ErrorCode::kTimedOut, "no reply to RETR within 1 s");
+  ExpectFtpError([&] { GetFile(session, "a.txt", (local / "a").string()); },
+                 ErrorCode::kTimedOut, "no reply to RETR within 1 s");
   EXPECT_FALSE(session.logged_in());
   EXPECT_FALSE(fs::exists(local / "a"));
   session.set_timeout(500ms);
-  ExpectExactFtpError([&] { session.Login(LoginFor(server)); }, ErrorCode::kTimedOut,
-                      fmt::format("no greeting from 127.0.0.1 port {} within 500 ms",
-                                  server.port()));
+  ExpectFtpError([&] { session.Login(LoginFor(server)); }, ErrorCode::kTimedOut,
+                 fmt::format("no greeting from 127.0.0.1 port {} within 500 ms",
+                             server.port()));
 
   const std::string content = PatternBytes(200000, 9);
-  for (const auto& [fault, text] : {std::pair{RetrFault::kHang, "during RETR data.bin within 1 s"},
-                                    std::pair{RetrFault::kNoReply, "no reply to RETR within 1 s"}}) {
+  for (const auto& [fault, text] :
+       {std::pair{RetrFault::kHang, "during RETR data.bin within 1 s"},
+        std::pair{RetrFault::kNoReply, "no reply to RETR within 1 s"}}) {
     SCOPED_TRACE(text);
     PyFtpdOptions faulty;
     faulty.retr_fault = fault;
@@ -230,7 +234,7 @@ TEST(EnginePyFtpd, StallsEndWithTheTimeOutAndKeepTheEarlierCopy) {
     session.Login(LoginFor(dropping));
     WriteFile(local / "data.bin", "earlier copy");
     ExpectFtpError([&] { GetFile(session, "data.bin", (local / "data.bin").string()); },
-                   ErrorCode::kTimedOut, text);
+                   ErrorCode::kTimedOut, HasSubstr(text));
     EXPECT_EQ(ReadFile(local / "data.bin"), "earlier copy");
     EXPECT_EQ(CountEntries(local.path()), 1u);
     // A data connection left open is the transfer's fault; a missing reply the session's.

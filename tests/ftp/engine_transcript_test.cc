@@ -275,7 +275,8 @@ TEST(EngineTranscript, A421GarbageOrAnEndlessReplyEndsTheSession) {
       {Step("PWD", {"hello garbage"}), ErrorCode::kProtocolError,
        "unreadable reply to PWD from the server: \"hello garbage\""},
       {{{"expect", "PWD"}, {"send", "257 " + std::string(100000, 'x')}},
-       ErrorCode::kProtocolError, "the reply to PWD from the server is too long"},
+       ErrorCode::kProtocolError,
+       "the reply to PWD from the server is too long (over 8192 bytes)"},
       {{{"expect", "PWD"}, {"action", "close"}}, ErrorCode::kConnectionLost,
        "the server closed the connection while the client waited for the reply to PWD"},
   };
@@ -319,8 +320,8 @@ TEST(EngineTranscript, TlsDataEndingWithoutCloseNotifyIsCutShort) {
     } else {
       ExpectFtpError([&] { GetFile(session, "f.bin", local.path().string()); },
                      ErrorCode::kTransferFailed,
-                     "the data connection broke after 10 bytes (the connection ended without "
-                     "TLS close_notify)");
+                     "RETR f.bin failed: the data connection broke after 10 bytes (the "
+                     "connection ended without TLS close_notify); the server said 226 Done.");
     }
   }
 }

