@@ -45,13 +45,13 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   options.masquerade = "10.99.98.97";  // the client must not go there
   PyFtpd server(options);
   const std::string big = PatternBytes(3 * 1024 * 1024 + 17, 7);
-  WriteFile(server.root() / "big.bin", big);
-  WriteFile(server.root() / "tiny.bin", "0123456789");  // 150 and 226 come in one packet
-  WriteFile(server.root() / "empty.bin", "");
-  WriteFile(server.root() / "secret.txt", "s");
-  WriteFile(server.root() / "full" / "keep.txt", "k");
-  fs::create_directory(server.root() / "empty");
-  fs::create_directory(server.root() / "locked");
+  // The 150 and the 226 of tiny.bin come in one packet.
+  for (const auto& [name, content] : std::vector<std::pair<std::string, std::string>>{
+           {"big.bin", big}, {"tiny.bin", "0123456789"}, {"empty.bin", ""}, {"secret.txt", "s"},
+           {"full/keep", "k"}}) {
+    WriteFile(server.root() / name, content);
+  }
+  for (const char* folder : {"empty", "locked"}) fs::create_directory(server.root() / folder);
   TempDir local;
   FaultySysIo sys;
   TracedSession traced(5s, sys);

@@ -267,20 +267,6 @@ TEST_F(EngineTls, AServerWithoutTlsOrAGatewayIsLeftBeforeUser) {
   EXPECT_THAT(plain.CommandLog(), ElementsAre("AUTH TLS"));
 }
 
-// Logs in through `proxy`, lists, and fetches a file in passive mode; content compared.
-void FetchThrough(const PyFtpd& server, const ProxySettings& proxy) {
-  TempDir local;
-  Session session;
-  session.set_timeout(5s);
-  session.set_transfer_type(TransferType::kImage);
-  session.set_proxy(proxy);
-  session.Login(LoginFor(server));
-  EXPECT_EQ(session.ListTable().size(), 1u);
-  GetFile(session, "via.bin", local.path().string());
-  EXPECT_TRUE(ReadFile(local / "via.bin") == PatternBytes(100000, 5));
-  session.Logout();
-}
-
 TEST(EngineProxy, DanteCarriesSocks4AndSocks5AndChecksThePassword) {
   std::string why;
   if (!Dante::Available(SocksAuth::kUsername, &why)) GTEST_SKIP() << why;
@@ -288,18 +274,23 @@ TEST(EngineProxy, DanteCarriesSocks4AndSocks5AndChecksThePassword) {
   WriteFile(server.root() / "via.bin", PatternBytes(100000, 5));
   Dante dante;
   Dante checking(SocksAuth::kUsername);
+  TempDir local;
+  Session session;
+  session.set_timeout(5s);
+  session.set_transfer_type(TransferType::kImage);
   for (const auto& [name, proxy] : {
            std::pair{"SOCKS4 with a user id", Proxy(ProxyKind::kSocks4, dante.port(), "label")},
            std::pair{"SOCKS5", Proxy(ProxyKind::kSocks5, dante.port())},
            std::pair{"SOCKS5 with a password", Proxy(ProxyKind::kSocks5, checking.port(),
                                                      checking.user(), checking.password())}}) {
     SCOPED_TRACE(name);
-    FetchThrough(server, proxy);
+    session.set_proxy(proxy);
+    session.Login(LoginFor(server));
+    EXPECT_EQ(session.ListTable().size(), 1u);
+    GetFile(session, "via.bin", (local / name).string());
+    EXPECT_TRUE(ReadFile(local / name) == PatternBytes(100000, 5));
   }
-
-  TempDir local;
-  Session session;
-  session.set_timeout(5s);
+  session.Logout();
   session.set_proxy(Proxy(ProxyKind::kSocks5, checking.port(), checking.user(), "not-the-pw"));
   const FtpError wrong = CatchFtpError([&] { session.Login(LoginFor(server)); });
   EXPECT_EQ(wrong.code(), ErrorCode::kProxyFailed);

@@ -21,8 +21,8 @@ namespace {
 using namespace pullwire::testing;
 using json = nlohmann::json;
 using namespace test;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
 
 json Step(const char* expect, std::vector<std::string> reply) {
   return {{"expect", expect}, {"reply", std::move(reply)}};
@@ -41,12 +41,12 @@ json Data(const char* expect, const char* reply, std::string data,
 
 json Greeting() { return {{"reply", {"220 Gateway ready"}}}; }
 
-// The greeting, anna's login, `steps` and QUIT.
-std::string WithLogin(std::initializer_list<json> steps) {
+// The greeting, anna's login, `steps` and, unless the steps end the session, QUIT.
+std::string WithLogin(const std::vector<json>& steps, bool quit = true) {
   json script = json::array({Greeting(), Step("USER anna", {"331 Password please."}),
                              Step("PASS anna-pw", {"230 Logged in."})});
   for (const json& step : steps) script.push_back(step);
-  script.push_back(Step("QUIT", {"221 Bye"}));
+  if (quit) script.push_back(Step("QUIT", {"221 Bye"}));
   return script.dump();
 }
 
@@ -248,16 +248,13 @@ TEST(EngineTranscript, BrokenDataConnectionsAreReportedAndTheSessionStaysInStep)
   ExpectFtpError([&] { GetFile(session, "f.bin", to); }, ErrorCode::kDataConnectionFailed,
                  fmt::format("cannot open the data connection to 127.0.0.1 port {}: "
                              "Connection refused", dead_port));
-  const FtpError reset = CatchFtpError([&] { GetFile(session, "f.bin", to); });
-  EXPECT_EQ(reset.code(), ErrorCode::kTransferFailed);
-  EXPECT_THAT(reset.what(), HasSubstr("RETR f.bin failed: the data connection broke after "));
-  EXPECT_THAT(reset.what(), HasSubstr("the server said 426 Connection reset."));
+  ExpectFtpError([&] { GetFile(session, "f.bin", to); }, ErrorCode::kTransferFailed,
+                 MatchesRegex("RETR f\\.bin failed: the data connection broke after [0-9]+ "
+                              "bytes \\([^)]+\\); the server said 426 Connection reset\\."));
   EXPECT_EQ(session.CurrentDirectory(), "/pub");
-  const FtpError stall = CatchFtpError([&] { GetFile(session, "f.bin", to); });
-  EXPECT_EQ(stall.code(), ErrorCode::kTimedOut);
-  EXPECT_THAT(stall.what(), HasSubstr("the transfer stalled: only "));
-  EXPECT_THAT(stall.what(), HasSubstr(" bytes (less than 1 KiB) from the server during "
-                                      "RETR f.bin within 2 s"));
+  ExpectFtpError([&] { GetFile(session, "f.bin", to); }, ErrorCode::kTimedOut,
+                 MatchesRegex("the transfer stalled: only [0-9]+ bytes \\(less than 1 KiB\\) "
+                              "from the server during RETR f\\.bin within 2 s"));
   EXPECT_EQ(ReadFile(local / "f.bin"), "earlier copy");
   EXPECT_TRUE(session.logged_in());
   session.Logout();
@@ -282,9 +279,7 @@ TEST(EngineTranscript, A421GarbageOrAnEndlessReplyEndsTheSession) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    ScriptedFtp server(json::array({Greeting(), Step("USER anna", {"331 Password."}),
-                                    Step("PASS anna-pw", {"230 In."}), c.step})
-                           .dump());
+    ScriptedFtp server(WithLogin({c.step}, false));
     Session session;
     session.set_timeout(5s);
     LoginTo(session, server);
@@ -344,9 +339,7 @@ TEST(EngineTranscript, ListingsAreCappedAndAnUnansweredQuitEndsSoon) {
        "the server sent more than 256 MiB of listing, the most this client reads: list a smaller "
        "folder"},
   };
-  json script = json::array({Greeting(), Step("USER anna", {"331 Password please."}),
-                             Step("PASS anna-pw", {"230 Logged in."}),
-                             Step("FEAT", {"500 FEAT not understood."})});
+  std::vector<json> script = {Step("FEAT", {"500 FEAT not understood."})};
   for (const auto& row : rows) {
     script.push_back(Passive());
     script.push_back({{"expect", "LIST"}, {"reply", {"150 Here it comes."}}, {"data", row.line},
@@ -357,7 +350,7 @@ TEST(EngineTranscript, ListingsAreCappedAndAnUnansweredQuitEndsSoon) {
     }
   }
   script.push_back({{"expect", "QUIT"}, {"action", "stall"}, {"seconds", 40}});
-  ScriptedFtp server(script.dump());
+  ScriptedFtp server(WithLogin(script, false));
   Session session;
   session.set_timeout(20s);
   LoginTo(session, server);
