@@ -1,6 +1,6 @@
 // The FTP component over the engine, as the run sees it: settings checked with 380, listings as
-// ListEntry objects, errors numbered 380 / 11101, a failing transfer's error and partial copy, and
-// the progress event of long downloads.
+// ListEntry objects with their styles and warnings, a failing transfer's error and partial copy,
+// transfer types through a proxy, and the progress event of long downloads.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -20,9 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace pullwire::testing;
 using ftp::test::CatchError;
+using ftp::test::ExpectFtpError;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 void LoginTo(EngineComponent& component, const PyFtpd& server) {
   component.OperationTimeout(5000);
@@ -63,190 +63,114 @@ std::map<std::string, ListEntry> ByName(const ComponentListing& listing) {
   return by_name;
 }
 
-TEST(EngineComponent, LogsInListsAndMapsEntries) {
+// pyftpdlib's MLSD follows links: a link named "odd -> name", which a LIST line cannot tell from
+// "odd" linked to "name -> report.csv", keeps its name, and the mode comes from the UNIX.mode
+// fact, which FEAT offers switched off (OPTS MLST turns it on). A failed copy, written in place,
+// is left to the caller (the run discards its temporary file; the folder mode continues it).
+TEST(EngineComponent, ListsByMlsdAndLeavesAFailedCopyToTheCaller) {
   PyFtpdOptions options;
-  options.mlsd = false;
+  options.retr_fault = RetrFault::kAbort426;
+  options.fault_name = "data.bin";
   PyFtpd server(options);
-  WriteFile(server.root() / "pub" / "report.csv", "1,2,3\n");
-  fs::create_directory(server.root() / "pub" / "Folder");
-  fs::create_symlink("report.csv", server.root() / "pub" / "latest");
+  WriteFile(server.root() / "report.csv", "1,2,3\n");
+  WriteFile(server.root() / "data.bin", PatternBytes(100000));
+  fs::create_directory(server.root() / "Folder");
+  fs::create_symlink("report.csv", server.root() / "odd -> name");
+  TempDir local;
   EngineComponent component;
   LoginTo(component, server);
   EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
   EXPECT_EQ(component.Listing().Entries().size(), 0u);  // before any ListDirectory
-
-  component.WorkingDirectory("/pub");
-  component.TransferType(0);
   component.ListDirectory();
-
-  const ComponentListing& listing = component.Listing();
-  EXPECT_EQ(listing.ListingStyle(), kListingStyleUnix);
-  EXPECT_EQ(listing.UnparsedLines(), "");
-  std::map<std::string, ListEntry> by_name = ByName(listing);
-  ASSERT_EQ(by_name.size(), 3u);
-  EXPECT_EQ(by_name["report.csv"].TypeLetter, "F");
-  EXPECT_EQ(by_name["report.csv"].Size, 6);
+  component.ListDirectory();
+  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleUnix);
+  EXPECT_EQ(component.Listing().UnparsedLines(), "");
+  std::map<std::string, ListEntry> by_name = ByName(component.Listing());
+  ASSERT_EQ(by_name.size(), 4u);
+  EXPECT_EQ(by_name["odd -> name"].TypeLetter, "F");
+  EXPECT_EQ(by_name["odd -> name"].Size, 6);
   EXPECT_EQ(by_name["Folder"].TypeLetter, "D");
-  EXPECT_EQ(by_name["latest"].TypeLetter, "L");
-  // pyftpdlib lists the files' real modes; the date column is kept as listed.
-  const auto mode = fs::status(server.root() / "pub" / "report.csv").permissions();
-  EXPECT_EQ(by_name["report.csv"].ExtraNumber, static_cast<std::int32_t>(mode));
-  EXPECT_FALSE(by_name["report.csv"].ExtraText.empty());
-
+  EXPECT_EQ(by_name["report.csv"].ExtraNumber,
+            static_cast<std::int32_t>(fs::status(server.root() / "report.csv").permissions()));
+  EXPECT_EQ(by_name["report.csv"].ExtraText.size(), 14u);  // "20240105120000"
+  const std::vector<std::string> commands = server.CommandLog();
+  EXPECT_THAT(commands, ::testing::IsSupersetOf(
+                            {"FEAT", "OPTS MLST type;size;modify;unix.mode;unique;", "MLSD"}));
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
+  component.TransferType(1);
+  component.GetFile("report.csv", local.path().string());
+  EXPECT_EQ(component.LastTransferBytes(), 6);
+  ExpectFtpError([&] { component.GetFile("data.bin", (local / "data.bin").string()); },
+                 ErrorCode::kTransferFailed,
+                 ::testing::HasSubstr("RETR data.bin failed: 426 Connection closed;"));
+  ASSERT_TRUE(fs::exists(local / "data.bin"));
+  EXPECT_LT(fs::file_size(local / "data.bin"), 100000u);
+  EXPECT_EQ(component.LastTransferBytes(), 0);
+  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
+  // Missing files and folders are kNoSuchFile (11101) whatever the verb.
+  component.WorkingDirectory("/Folder");
+  for (const std::function<void()>& call : std::vector<std::function<void()>>{
+           [&] { component.WorkingDirectory("/nothing"); },
+           [&] { component.DeleteFile("nothing.txt"); },
+           [&] { component.RemoveDirectory("nothing"); }}) {
+    EXPECT_EQ(CatchError<FtpError>(call).code(), ErrorCode::kNoSuchFile);
+  }
   component.Logout();
   EXPECT_EQ(component.ConnectionState(), 0);
   component.Logout();  // a second logout is harmless
 }
 
-// pyftpdlib offers MLSD (and follows links in it): a link named "odd -> name", which a LIST
-// line cannot tell from "odd" linked to "name -> report.csv", keeps its name, and the mode
-// comes from the UNIX.mode fact, which FEAT offers switched off (OPTS MLST turns it on).
-TEST(EngineComponent, ListsByMlsdWhereFeatOffersIt) {
-  PyFtpd server;
-  WriteFile(server.root() / "report.csv", "1,2,3\n");
-  fs::create_directory(server.root() / "Folder");
-  fs::create_symlink("report.csv", server.root() / "odd -> name");
-  EngineComponent component;
-  LoginTo(component, server);
-  component.ListDirectory();
-  component.ListDirectory();
-
-  const std::map<std::string, ListEntry> by_name = ByName(component.Listing());
-  ASSERT_EQ(by_name.size(), 3u);
-  EXPECT_EQ(by_name.at("odd -> name").TypeLetter, "F");
-  EXPECT_EQ(by_name.at("odd -> name").Size, 6);
-  EXPECT_EQ(by_name.at("Folder").TypeLetter, "D");
-  const auto mode = fs::status(server.root() / "report.csv").permissions();
-  EXPECT_EQ(by_name.at("report.csv").ExtraNumber, static_cast<std::int32_t>(mode));
-  EXPECT_EQ(by_name.at("report.csv").ExtraText.size(), 14u);  // "20240105120000"
-  const std::vector<std::string> commands = server.CommandLog();
-  EXPECT_THAT(commands, ::testing::IsSupersetOf(
-                            {"FEAT", "OPTS MLST type;size;modify;unix.mode;unique;", "MLSD"}));
-  EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
-}
-
-TEST(EngineComponent, DosAndUnparsableListingsGetTheirStyles) {
-  PyFtpdOptions dos;
-  dos.listing = ListingFormat::kDos;
-  PyFtpd dos_server(dos);
-  WriteFile(dos_server.root() / "a.txt", "abc");
-  EngineComponent component;
-  LoginTo(component, dos_server);
-  component.ListDirectory();
-  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleDos);
-  ASSERT_EQ(component.Listing().Entries().size(), 1u);
-  EXPECT_EQ(component.Listing().Entries()[0].ExtraNumber, 0);
-
-  PyFtpdOptions mixed;
-  mixed.list_inject = {"VMS-STYLE LINE;1", std::string("evil\x1b[2Jname")};
-  // More entries left out for their names than the warnings name one by one.
+// A listing's style is DOS when every entry is, UNIX otherwise, mixed when a line is in neither
+// form; names left out are warned about one by one up to a bound, then counted.
+TEST(EngineComponent, ListingStylesUnparsedLinesAndWarnings) {
+  const auto listed = [](const std::string& raw) {
+    ftp::EntryTable table;
+    ftp::ListingBuilder builder(ftp::ListingSyntax::kList, table, table.notes);
+    builder.Feed(raw);
+    builder.Finish();
+    return EngineListing(std::move(table));
+  };
+  const std::string dos = "04-14-00  03:47PM                  589 a.txt\r\n";
+  const std::string unix = "lrwxrwxrwx 1 u g 1 Mar 4 09:05 latest -> a.txt\r\n";
+  EXPECT_EQ(listed("").ListingStyle(), kListingStyleUnix);
+  const EngineListing dos_only = listed(dos);
+  EXPECT_EQ(dos_only.ListingStyle(), kListingStyleDos);
+  EXPECT_EQ(dos_only.EntryAt(0).ExtraNumber, 0);
+  EXPECT_EQ(dos_only.EntryAt(0).ExtraText, "04-14-00  03:47PM");
+  const EngineListing both = listed(dos + unix);
+  EXPECT_EQ(both.ListingStyle(), kListingStyleUnix);
+  EXPECT_EQ(both.EntryAt(1).TypeLetter, "L");
+  EXPECT_EQ(both.EntryAt(1).ExtraNumber, 0777);
+  ExpectFtpError([&] { both.EntryAt(2); }, ErrorCode::kInvalidValue,
+                 "the listing has no entry 2 (it holds 2)");
+  std::string raw = "VMS-STYLE LINE;1\r\nevil\x1b[2Jname\r\n" + unix;
   for (std::size_t i = 0; i <= EngineListing::kMaxWarnings; ++i) {
-    mixed.list_inject.push_back("-rw-r--r-- 1 u g 1 Jan 01 00:00 up/" + std::to_string(i));
+    raw += "-rw-r--r-- 1 u g 1 Jan 01 00:00 up/" + std::to_string(i) + "\r\n";
   }
-  PyFtpd mixed_server(mixed);
-  WriteFile(mixed_server.root() / "a.txt", "abc");
-  LoginTo(component, mixed_server);
-  component.ListDirectory();
-  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleMixed);
-  EXPECT_EQ(component.Listing().UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
-  const std::vector<std::string> warnings = component.Listing().Warnings();
+  const EngineListing mixed = listed(raw);
+  EXPECT_EQ(mixed.ListingStyle(), kListingStyleMixed);
+  EXPECT_EQ(mixed.UnparsedLines(), "VMS-STYLE LINE;1\nevil?[2Jname");
+  const std::vector<std::string> warnings = mixed.Warnings();
   ASSERT_EQ(warnings.size(), EngineListing::kMaxWarnings + 1);
   EXPECT_EQ(warnings.front(), "Remote entry \"up/0\" left out: the name holds \"/\"");
   EXPECT_EQ(warnings.back(), "... and 1 more remote entries left out: their names cannot be local "
                              "file names");
 }
 
-TEST(EngineComponent, NumbersMissingFilesAndFoldersWith11101) {
-  PyFtpd server;
-  WriteFile(server.root() / "full" / "x.txt", "x");
-  TempDir local;
-  EngineComponent component;
-  LoginTo(component, server);
-  const FtpError cwd = CatchError<FtpError>([&] { component.WorkingDirectory("/nothing"); });
-  const FtpError dele = CatchError<FtpError>([&] { component.DeleteFile("nothing.txt"); });
-  const FtpError rmd = CatchError<FtpError>([&] { component.RemoveDirectory("nothing"); });
-  const FtpError get =
-      CatchError<FtpError>([&] { component.GetFile("nothing.txt", local.path().string()); });
-  const FtpError not_empty =
-      CatchError<FtpError>([&] { component.RemoveDirectory("full"); });
-
-  EXPECT_EQ(cwd.code(), ErrorCode::kNoSuchFile);
-  EXPECT_THAT(cwd.what(), HasSubstr("cannot enter the folder /nothing: 550"));
-  EXPECT_EQ(dele.code(), ErrorCode::kNoSuchFile);
-  EXPECT_EQ(rmd.code(), ErrorCode::kNoSuchFile);
-  EXPECT_EQ(get.code(), ErrorCode::kNoSuchFile);
-  EXPECT_NE(not_empty.code(), ErrorCode::kNoSuchFile);
-  EXPECT_NE(not_empty.code(), ErrorCode::kInvalidValue);
-}
-
-TEST(EngineComponent, AFailingTransferThrowsTheEngineErrorAndLeavesThePartialCopyToTheCaller) {
-  PyFtpdOptions options;
-  options.retr_fault = RetrFault::kAbort426;
-  PyFtpd server(options);
-  WriteFile(server.root() / "data.bin", PatternBytes(100000));
-  TempDir local;
-  EngineComponent component;
-  LoginTo(component, server);
-  component.TransferType(1);
-
-  const FtpError error =
-      CatchError<FtpError>([&] { component.GetFile("data.bin", (local / "data.bin").string()); });
-  EXPECT_EQ(error.code(), ErrorCode::kTransferFailed);
-  EXPECT_THAT(error.what(), HasSubstr("RETR data.bin failed: 426"));
-  // Written in place: the partial copy is left for the caller (the run discards its temporary
-  // file; the folder mode continues it later).
-  ASSERT_TRUE(fs::exists(local / "data.bin"));
-  EXPECT_LT(fs::file_size(local / "data.bin"), 100000u);
-  EXPECT_EQ(component.LastTransferBytes(), 0);
-  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
-}
-
-TEST(EngineComponent, LongDownloadsOfGetFileAndGetMatchingReportProgressByName) {
+// Transfer types and the proxy settings reach the session; long downloads report progress, on
+// the caller's thread, by name.
+TEST(EngineComponent, TransfersInEveryTypeThroughAProxyAndReportProgress) {
+  std::string why;
+  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
   PyFtpdOptions options;
   // pyftpdlib lets the first second's bytes pass unthrottled, then pauses: 448 KiB take about
   // two seconds, long enough to report.
   options.throttle = 150 * 1024;
   PyFtpd server(options);
   constexpr std::int64_t kSize = 448 * 1024;
+  WriteFile(server.root() / "notes.txt", "one\ntwo\n");
   WriteFile(server.root() / "pub" / "a.bin", PatternBytes(kSize));
   WriteFile(server.root() / "tree" / "sub" / "b.bin", PatternBytes(kSize));
-  TempDir local;
-  EngineComponent component;
-  LoginTo(component, server);
-  component.TransferType(1);
-  std::map<std::string, std::vector<ComponentProgress>> events;
-  const std::thread::id main_thread = std::this_thread::get_id();
-  component.SetProgressEventHandler([&](const ComponentProgress& p) {
-    EXPECT_EQ(std::this_thread::get_id(), main_thread);
-    events[std::string(p.name)].push_back(p);
-  });
-
-  component.GetFile("/pub/a.bin", (local / "a.bin").string());
-  component.GetMatching("/tree/*", local.path().string());
-  ASSERT_THAT(events, ElementsAre(::testing::Key("/pub/a.bin"), ::testing::Key("b.bin")));
-  // The server announces no size; the folder walk knows it from its listing.
-  for (const auto& [name, reports] : events) {
-    ASSERT_GE(reports.size(), 2u) << name << ": at least one report on the way and the last";
-    for (std::size_t i = 0; i < reports.size(); ++i) {
-      const bool last = i + 1 == reports.size();
-      EXPECT_EQ(reports[i].finished, last) << name << " " << i;
-      EXPECT_GT(reports[i].bytes, 0) << name << " " << i;
-      if (i > 0) {
-        EXPECT_GE(reports[i].bytes, reports[i - 1].bytes) << name << " " << i;
-      }
-      EXPECT_EQ(reports[i].total, name == "b.bin" ? std::optional<std::int64_t>(kSize) : std::nullopt);
-    }
-    EXPECT_EQ(reports.back().bytes, kSize) << name;
-    EXPECT_GE(reports.back().elapsed_ms, 250) << name;
-  }
-}
-
-TEST(EngineComponent, TransfersInEveryTypeAndThroughAProxy) {
-  std::string why;
-  if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
-  PyFtpd server;
-  WriteFile(server.root() / "notes.txt", "one\ntwo\n");
-  WriteFile(server.root() / "tree" / "sub" / "deep.bin", "deep");
   Microsocks proxy;
   TempDir local;
   EngineComponent component;
@@ -259,6 +183,12 @@ TEST(EngineComponent, TransfersInEveryTypeAndThroughAProxy) {
   component.ProxyLoginPassword("");
   component.PassiveMode(true);
   LoginTo(component, server);
+  std::map<std::string, std::vector<ComponentProgress>> events;
+  const std::thread::id main_thread = std::this_thread::get_id();
+  component.SetProgressEventHandler([&](const ComponentProgress& p) {
+    EXPECT_EQ(std::this_thread::get_id(), main_thread);
+    events[std::string(p.name)].push_back(p);
+  });
 
   component.TransferType(0);
   component.GetFile("notes.txt", (local / "ascii.txt").string());
@@ -267,10 +197,25 @@ TEST(EngineComponent, TransfersInEveryTypeAndThroughAProxy) {
   component.TransferType(3);  // ZIP: binary
   component.GetFile("notes.txt", local.path().string());
   EXPECT_EQ(component.LastTransferBytes(), 8);
-  component.GetMatching("/tree/*", local.path().string());
-  EXPECT_EQ(ReadFile(local / "sub" / "deep.bin"), "deep");
   EXPECT_THAT(trace, Contains("> TYPE A"));
   EXPECT_THAT(trace, Contains("> TYPE I"));
+  component.GetFile("/pub/a.bin", (local / "a.bin").string());
+  component.GetMatching("/tree/*", local.path().string());
+  EXPECT_TRUE(ReadFile(local / "sub" / "b.bin") == PatternBytes(kSize));
+  ASSERT_THAT(events, ElementsAre(::testing::Key("/pub/a.bin"), ::testing::Key("b.bin")));
+  // The server announces no size; the folder walk knows it from its listing.
+  for (const auto& [name, reports] : events) {
+    ASSERT_GE(reports.size(), 2u) << name << ": at least one report on the way and the last";
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].finished, i + 1 == reports.size()) << name << " " << i;
+      EXPECT_GT(reports[i].bytes, 0) << name << " " << i;
+      EXPECT_GE(reports[i].bytes, reports[i == 0 ? 0 : i - 1].bytes) << name << " " << i;
+      EXPECT_EQ(reports[i].total, name == "b.bin" ? std::optional<std::int64_t>(kSize)
+                                                  : std::nullopt);
+    }
+    EXPECT_EQ(reports.back().bytes, kSize) << name;
+    EXPECT_GE(reports.back().elapsed_ms, 250) << name;
+  }
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 // session, and system calls that fail on purpose.
 #pragma once
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,28 +38,33 @@ FtpError CatchFtpError(Body body) {
   return CatchError<FtpError>(body);
 }
 
-// Runs `body`, expecting an FtpError with `code` whose text contains `text`.
+// Runs `body`, expecting an FtpError with `code` whose text is `text` (a string: exactly that).
 template <typename Body>
-void ExpectFtpError(Body body, ErrorCode code, const std::string& text) {
+void ExpectFtpError(Body body, ErrorCode code, const ::testing::Matcher<std::string>& text) {
   const FtpError error = CatchFtpError(body);
   EXPECT_EQ(error.code(), code) << error.what();
-  EXPECT_THAT(error.what(), ::testing::HasSubstr(text));
+  EXPECT_THAT(std::string(error.what()), text);
+}
+
+inline LoginParams LoginAt(std::string host, int port, std::string user = {},
+                           std::string password = {}) {
+  LoginParams login;
+  login.host = std::move(host);
+  login.port = static_cast<std::uint16_t>(port);
+  login.user = std::move(user);
+  login.password = std::move(password);
+  return login;
 }
 
 template <typename Server>
 LoginParams LoginFor(const Server& server) {
-  LoginParams login;
-  login.host = server.host();
-  login.port = static_cast<std::uint16_t>(server.port());
-  login.user = server.user();
-  login.password = server.password();
-  return login;
+  return LoginAt(server.host(), server.port(), server.user(), server.password());
 }
 
 // A session whose trace is kept, with a short time-out so that failing tests end quickly.
 class TracedSession {
  public:
-  explicit TracedSession(Milliseconds timeout = 5s) {
+  explicit TracedSession(Milliseconds timeout = 5s, SysIo& sys = DefaultSysIo()) : session(sys) {
     session.set_timeout(timeout);
     session.set_trace([this](std::string_view line) { trace.emplace_back(line); });
   }
@@ -88,8 +93,7 @@ class FaultySysIo : public SysIo {
   int splice_into_file_error = 0;  // errno for splices whose source is our pipe
 
   ssize_t Read(int fd, void* data, std::size_t size) override {
-    if (Interrupted(interrupted_reads)) return -1;
-    return SysIo::Read(fd, data, size);
+    return Interrupted(interrupted_reads) ? -1 : SysIo::Read(fd, data, size);
   }
   ssize_t Write(int fd, const void* data, std::size_t size) override {
     if (Interrupted(interrupted_writes) || !Fits(size)) return -1;
@@ -97,30 +101,22 @@ class FaultySysIo : public SysIo {
   }
   ssize_t Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags) override {
     if ((flags & SPLICE_F_NONBLOCK) != 0) return SysIo::Splice(fd_in, fd_out, size, flags);
-    if (splice_into_file_error != 0) {
-      errno = splice_into_file_error;
-      return -1;
-    }
-    if (!Fits(size)) return -1;
+    errno = splice_into_file_error;
+    if (errno != 0 || !Fits(size)) return -1;
     return Used(SysIo::Splice(fd_in, fd_out, size, flags));
   }
 
  private:
   static bool Interrupted(int& count) {
-    if (count == 0) return false;
-    --count;
     errno = EINTR;
-    return true;
+    return count > 0 && count-- > 0;
   }
   // Cuts `size` to the room left; false with ENOSPC when there is none.
   bool Fits(std::size_t& size) {
     if (disk_room < 0) return true;
-    if (disk_room == 0) {
-      errno = ENOSPC;
-      return false;
-    }
+    errno = ENOSPC;
     size = std::min<std::size_t>(size, static_cast<std::size_t>(disk_room));
-    return true;
+    return disk_room > 0;
   }
   ssize_t Used(ssize_t done) {
     if (disk_room >= 0 && done > 0) disk_room -= done;

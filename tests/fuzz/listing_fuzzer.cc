@@ -1,6 +1,7 @@
 // libFuzzer target for the listing parser: any bytes, read as LIST and as MLSD, must parse without
 // a crash, sanitizer report or leak, and never yield an entry whose name could leave the local
 // folder or drive the terminal.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,17 +20,12 @@ void Require(bool condition, const char* what) {
 }
 
 // Checked here byte by byte rather than through IsSafeEntryName, so a fault in that function
-// cannot hide itself.
+// cannot hide itself. C1 controls count too, as UTF-8: C2 80 .. C2 9F.
 bool HasControl(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) return true;
-    // C1 controls as UTF-8: C2 80 .. C2 9F.
-    if (byte == 0xC2 && i + 1 < text.size() &&
-        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      return true;
-    }
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) return true;
   }
   return false;
 }
@@ -42,13 +38,11 @@ bool NameStaysInFolder(std::string_view name) {
 void Check(std::string_view raw, pullwire::ftp::ListingSyntax syntax) {
   using namespace pullwire::ftp;
   const ParsedListing parsed = ParseListing(raw, syntax);
-
   std::size_t lines = 0;
   for (char c : raw) lines += c == '\n' ? 1 : 0;
   if (!raw.empty() && raw.back() != '\n') ++lines;
   Require(parsed.entries.size() + parsed.unparsed_count + parsed.unsafe_count <= lines,
           "more results than lines");
-
   std::unordered_set<std::string_view> names;
   for (const ListingEntry& entry : parsed.entries) {
     Require(NameStaysInFolder(entry.name), "unsafe entry name");
@@ -60,10 +54,8 @@ void Check(std::string_view raw, pullwire::ftp::ListingSyntax syntax) {
     Require(entry.size >= 0 && entry.link_count >= 0, "negative size or link count");
     Require(syntax == ListingSyntax::kMlsd || !entry.modified.empty(), "entry without its date");
   }
-
-  const std::size_t kept = parsed.unparsed_count < kMaxKeptUnparsedLines ? parsed.unparsed_count
-                                                                         : kMaxKeptUnparsedLines;
-  Require(parsed.unparsed_lines.size() == kept, "unparsed lines not kept up to the bound");
+  Require(parsed.unparsed_lines.size() == std::min(parsed.unparsed_count, kMaxKeptUnparsedLines),
+          "unparsed lines not kept up to the bound");
   for (const std::string& line : parsed.unparsed_lines) {
     Require(line.size() <= kMaxKeptUnparsedLineBytes, "unparsed line above the size bound");
     Require(line.find('\n') == std::string::npos, "unparsed line holds its line ending");

@@ -1,6 +1,6 @@
-// libFuzzer target for the control-connection reply framing and the reply readers: any bytes
-// from a server are framed reply by reply, as the reader does, and every reply is read by
-// every reply parser, with the invariants the engine relies on checked.
+// libFuzzer target for the reply framing and readers: any bytes from a server are framed reply by
+// reply, as the reader does, and every reply is read by every reply parser, with the invariants
+// the engine relies on checked.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Check(line.find('\n') == std::string::npos && line.find('\0') == std::string::npos);
     }
     if (framed.status == FrameStatus::kComplete) {
-      Check(framed.reply.code >= 100 && framed.reply.code <= 599);
-      Check(!framed.reply.lines.empty());
+      Check(framed.reply.code >= 100 && framed.reply.code <= 599 && !framed.reply.lines.empty());
       ReadEveryMeaning(framed.reply);
     }
     rest.remove_prefix(framed.consumed);

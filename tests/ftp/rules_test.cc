@@ -1,0 +1,335 @@
+// Pure engine rules: reply framing and meaning over well-formed, hostile and broken replies;
+// wildcard paths, ASCII conversion, local destinations, time-out wording, and local files under
+// injected system-call faults.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ftp/ascii_filter.h"
+#include "ftp/data_sink.h"
+#include "ftp/deadline.h"
+#include "ftp/errors.h"
+#include "ftp/get_file.h"
+#include "ftp/local_file.h"
+#include "ftp/reply.h"
+#include "ftp/reply_meaning.h"
+#include "ftp/wildcard.h"
+#include "tests/ftp/engine_test_util.h"
+#include "tests/support/test_files.h"
+
+namespace pullwire::ftp {
+namespace {
+
+namespace fs = std::filesystem;
+using pullwire::testing::ReadFile;
+using pullwire::testing::TempDir;
+using pullwire::testing::WriteFile;
+using namespace test;
+using std::string_literals::operator""s;
+
+// A reply of `lines`, its code taken from the first.
+Reply Lines(std::vector<std::string> lines) {
+  return Reply{std::stoi(lines.at(0)), std::move(lines)};
+}
+Reply R(std::string line) { return Lines({std::move(line)}); }
+
+TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
+  struct Case {
+    const char* name;
+    std::string input;
+    FrameStatus status;
+    std::size_t consumed;
+    std::vector<std::string> lines;  // kComplete and kMalformed: the code is the first's
+    FrameLimits limits = {};
+  };
+  std::string endless = "220-start\r\n";
+  while (endless.size() < 70 * 1024) endless += "220-still going\r\n";
+  const auto kComplete = FrameStatus::kComplete;
+  const auto kIncomplete = FrameStatus::kIncomplete;
+  const auto kMalformed = FrameStatus::kMalformed;
+  const auto kTooLong = FrameStatus::kTooLong;
+  const std::vector<Case> cases = {
+      {"single line", "220 Ready\r\n", kComplete, 11, {"220 Ready"}},
+      {"bare LF", "331 Password\n", kComplete, 13, {"331 Password"}},
+      {"code alone", "200\r\n", kComplete, 5, {"200"}},
+      // pyftpdlib may send the 150 and the 226 of a small file in one packet.
+      {"next reply kept", "150 Opening\r\n226 Done.\r\n", kComplete, 13, {"150 Opening"}},
+      {"no line end yet", "220 Rea", kIncomplete, 0, {}},
+      {"empty", "", kIncomplete, 0, {}},
+      {"multi-line", "230-Welcome\r\n230-Rules\r\n230 Done\r\n", kComplete, 34,
+       {"230-Welcome", "230-Rules", "230 Done"}},
+      // Inner lines may start with anything, even another code or the same code and a hyphen.
+      {"inner lines with other codes",
+       "230-Hello\r\n 220 indented\r\n550 other\r\n230-more\r\n230 End\r\n", kComplete, 56,
+       {"230-Hello", " 220 indented", "550 other", "230-more", "230 End"}},
+      {"multi-line not finished", "230-Hello\r\n230-more\r\n", kIncomplete, 0, {}},
+      {"multi-line ended by code alone", "211-Features\r\n EPSV\r\n211\r\n", kComplete, 26,
+       {"211-Features", " EPSV", "211"}},
+      {"NUL bytes dropped", "220 Rea\0dy\r\n"s, kComplete, 12, {"220 Ready"}},
+      {"garbage line", "hello there\r\n220 x\r\n", kMalformed, 13, {"hello there"}},
+      {"code out of range", "620 x\r\n", kMalformed, 7, {"620 x"}},
+      {"letters in code", "2a0 x\r\n", kMalformed, 7, {"2a0 x"}},
+      {"code glued to text", "220x\r\n", kMalformed, 6, {"220x"}},
+      {"short line", "22\r\n", kMalformed, 4, {"22"}},
+      {"blank line", "\r\n220 x\r\n", kMalformed, 2, {""}},
+      {"over-long line without end", "220 " + std::string(5000, 'a'), kTooLong, 0, {}},
+      {"over-long line with end", "220 " + std::string(5000, 'a') + "\r\n", kTooLong, 0, {}},
+      {"endless multi-line", endless, kTooLong, 0, {}},
+      {"multi-line over a small bound", "220-a\r\n" + std::string(80, 'b') + "\r\n220 c\r\n",
+       kTooLong, 0, {}, {4096, 64}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FrameResult result = FrameReply(c.input, c.limits);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.consumed, c.consumed);
+    if (c.status == kComplete || c.status == kMalformed) {
+      EXPECT_EQ(result.reply.lines, c.lines);
+      EXPECT_EQ(result.reply.code, c.status == kComplete ? std::stoi(c.lines.at(0)) : 0);
+    }
+  }
+}
+
+TEST(ReplyQuote, JoinsLinesDropsRepeatedCodesAndControlCharacters) {
+  EXPECT_EQ(R("550 Permission denied.").Quote(), "550 Permission denied.");
+  EXPECT_EQ(Lines({"530-Login incorrect.", "530 Bye."}).Quote(), "530 Login incorrect. Bye.");
+  EXPECT_EQ(R("550 evil\x1b[31m name").Quote(), "550 evil?[31m name");
+  // C1 controls in UTF-8 (CSI U+009B, NEL U+0085) are controls too; "é" (C3 A9) is not.
+  EXPECT_EQ(R("550 evil\xC2\x9B" "31m \xC2\x85x \xC3\xA9").Quote(), "550 evil?31m ?x \xC3\xA9");
+  EXPECT_EQ(R("200").Quote(), "200");
+  EXPECT_LE(R("220 " + std::string(2000, 'x')).Quote().size(), 403u);
+  EXPECT_EQ(EscapedText("tab\there \"q\" back\\slash"), "tab\\there \\\"q\\\" back\\\\slash");
+  EXPECT_EQ(EscapedText("nul\0\x1b[2J\x7f\r\n"s), "nul\\x00\\x1b[2J\\x7f\\r\\n");
+  EXPECT_EQ(EscapedText("csi\xC2\x9B \xC3\xA9"), "csi\\xc2\\x9b \xC3\xA9");
+  EXPECT_EQ(EscapedText(std::string(50, 'x'), 10), "xxxxxxxxxx...");
+}
+
+TEST(ReplyMeaning, NumbersRefusalsByVerbAndText) {
+  struct Case {
+    const char* verb;
+    const char* reply;
+    ErrorCode expected;
+  };
+  const std::vector<Case> cases = {
+      {"RETR", "550 No such file or directory.", ErrorCode::kNoSuchFile},      // pyftpdlib
+      {"RETR", "550 Failed to open file.", ErrorCode::kNoSuchFile},            // vsftpd
+      {"CWD", "550 Failed to change directory.", ErrorCode::kNoSuchFile},      // vsftpd
+      {"CWD", "550 Not a directory.", ErrorCode::kNoSuchFile},
+      {"RETR", "550 Permission denied.", ErrorCode::kCommandFailed},
+      {"CWD", "550 Access is denied.", ErrorCode::kCommandFailed},             // IIS
+      {"DELE", "550 No such file or directory.", ErrorCode::kNoSuchFile},
+      {"DELE", "550 Delete operation failed.", ErrorCode::kCommandFailed},      // vsftpd
+      {"RMD", "550 Remove directory operation failed.", ErrorCode::kCommandFailed},
+      {"RMD", "550 Directory not empty.", ErrorCode::kCommandFailed},
+      {"RMD", "550 x: The system cannot find the file specified.", ErrorCode::kNoSuchFile},
+      {"RMD", "550 x: File not found", ErrorCode::kNoSuchFile},
+      {"LIST", "450 No files found", ErrorCode::kNoSuchFile},
+      {"RETR", "451 Local error in processing.", ErrorCode::kCommandFailed},
+      {"RETR", "500 Unknown command.", ErrorCode::kCommandFailed},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RefusalCode(c.verb, R(c.reply)), c.expected) << c.verb << " " << c.reply;
+  }
+}
+
+TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAndAnnouncedSizes) {
+  EXPECT_EQ(ParseEpsvPort(R("229 Entering Extended Passive Mode (|||6446|)")), 6446);
+  EXPECT_EQ(ParseEpsvPort(R("229 ok (!!!1025!)")), 1025);
+  EXPECT_FALSE(ParseEpsvPort(R("229 Entering Extended Passive Mode")));
+  EXPECT_FALSE(ParseEpsvPort(R("229 x (|||70000|)")));
+  EXPECT_FALSE(ParseEpsvPort(R("229 x (|||0|)")));
+  EXPECT_FALSE(ParseEpsvPort(R("229 x (||6446|)")));
+  EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,4,51).")), 1075);
+  // The address is never used: a private or hostile one changes nothing.
+  EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode (10,9,8,7,200,1)")), 51201);
+  EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode 127,0,0,1,4,51")), 1075);
+  EXPECT_FALSE(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,4)")));
+  EXPECT_FALSE(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,400,1)")));
+  EXPECT_FALSE(ParsePasvPort(R("227 =127,0,0,1,0,0")));
+  EXPECT_EQ(ParsePwdPath(R("257 \"/pub\" is the current directory")), "/pub");
+  EXPECT_EQ(ParsePwdPath(R("257 \"/a \"\"b\"\" c\" is current")), "/a \"b\" c");
+  EXPECT_EQ(ParsePwdPath(R("257 /plain is current")), "/plain");
+  EXPECT_EQ(ParsePwdPath(R("257 /plain")), "/plain");
+  // Unquoted with a blank in the path: where it ends cannot be told.
+  EXPECT_FALSE(ParsePwdPath(R("257 /my folder is the current directory")));
+  EXPECT_FALSE(ParsePwdPath(R("257 \"/unterminated")));
+  EXPECT_FALSE(ParsePwdPath(R("550 \"/x\"")));
+  EXPECT_EQ(ParseAnnouncedSize(R("150 Opening BINARY mode data connection for big.bin "
+                                 "(1073741824 bytes).")),
+            1073741824);
+  EXPECT_EQ(ParseAnnouncedSize(R("150 Opening data for (1) x (42 BYTES)")), 42);
+  EXPECT_FALSE(ParseAnnouncedSize(R("150 File status okay.")));
+  EXPECT_FALSE(ParseAnnouncedSize(R("150 x ( bytes)")));
+  EXPECT_FALSE(ParseAnnouncedSize(R("150 x 12 bytes)")));
+}
+
+TEST(ReplyMeaning, ReadsFeatMlstFacts) {
+  const auto facts = ParseMlstFacts(Lines({"211-Features supported:", " EPRT",
+                                       " MLST type*;perm*;size*;modify*;UNIX.mode;", " SIZE",
+                                       "211 End FEAT."}));
+  ASSERT_TRUE(facts);
+  std::vector<std::string> on;
+  std::vector<std::string> off;
+  for (const MlstFact& fact : *facts) (fact.on ? on : off).push_back(fact.name);
+  EXPECT_EQ(on, (std::vector<std::string>{"type", "perm", "size", "modify"}));
+  EXPECT_EQ(off, std::vector<std::string>{"unix.mode"});
+  EXPECT_FALSE(ParseMlstFacts(Lines({"211-Features:", " MLSTX a;", " SIZE", "211 End"})));
+  EXPECT_FALSE(ParseMlstFacts(R("211 MLST type*;")));  // not a feature line
+}
+
+TEST(Wildcard, MatchesStarAndQuestionMarkWithCaseCounting) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const std::vector<Case> cases = {
+      {"*", "anything", true},      {"*", "", true},          {"*.txt", "a.txt", true},
+      {"*.txt", "a.TXT", false},    {"*.txt", ".txt", true},  {"a?c", "abc", true},
+      {"a?c", "ac", false},         {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false},
+      {"*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+      {"My Files", "My Files", true}, {"[a]", "[a]", true},   {"", "", true},
+      {"", "x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+  }
+}
+
+TEST(Wildcard, ParsesPathsQuotedOrNot) {
+  const std::vector<std::vector<const char*>> cases = {  // wildcard, folder, pattern
+      {"/pub/*", "/pub", "*"},
+      {"\"/pub/My Files/*\"", "/pub/My Files", "*"},
+      {"  /pub/My Files/*.txt  ", "/pub/My Files", "*.txt"},
+      {"*.zip", "", "*.zip"},
+      {"/*", "/", "*"},
+      {"/pub/", "/pub", "*"},
+      {"sub/a?.bin", "sub", "a?.bin"},
+  };
+  for (const auto& c : cases) {
+    const WildcardPath path = ParseWildcardPath(c[0]);
+    EXPECT_EQ(path.folder + "|" + path.pattern, std::string(c[1]) + "|" + c[2]) << c[0];
+  }
+  for (const char* empty : {"  ", "\"\""}) {
+    ExpectFtpError([&] { ParseWildcardPath(empty); }, ErrorCode::kInvalidValue,
+                   "the wildcard path is empty");
+  }
+  ExpectFtpError([] { ParseWildcardPath("/pu*/x/*.txt"); }, ErrorCode::kInvalidValue,
+                 "wildcards are allowed in the last part of the path only: /pu*/x/*.txt");
+}
+
+TEST(AsciiFilter, TurnsCrLfIntoLfAcrossChunkBoundaries) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"a\r\nb\r\n"}, "a\nb\n"},
+      {{"a\r", "\nb"}, "a\nb"},           // CRLF split between two reads
+      {{"a\r", "b"}, "a\rb"},             // a bare CR is data
+      {{"a\r", "\r\n"}, "a\r\n"},         // CR CR LF: the first CR stays
+      {{"a\r"}, "a\r"},                   // data ending in CR
+      {{"\r", "", "\n"}, "\n"},           // an empty read in between changes nothing
+      {{"a\n\r\n\n"}, "a\n\n\n"},
+  };
+  for (const auto& [chunks, expected] : cases) {
+    CrLfToLf filter;
+    std::string out;
+    for (const std::string& chunk : chunks) filter.Convert(chunk, out);
+    filter.Finish(out);
+    EXPECT_EQ(out, expected);
+  }
+}
+
+TEST(LocalNames, ResolveDestinationsAndSayWhatTimedOut) {
+  TempDir dir;
+  EXPECT_EQ(ResolveDestination("/pub/a.txt", (dir / "b.txt").string()), dir / "b.txt");
+  EXPECT_EQ(ResolveDestination("/pub/a.txt", dir.path().string()), dir / "a.txt");
+  EXPECT_EQ(ResolveDestination("a.txt", dir.path().string()), dir / "a.txt");
+  for (const std::string name : {"..", ""}) {
+    ExpectFtpError([&] { ResolveDestination("/pub/" + name, dir.path().string()); },
+                   ErrorCode::kUnsafeName,
+                   "the remote name \"" + name + "\" cannot be used as a file name in " +
+                       dir.path().string());
+  }
+  ExpectFtpError([&] { ResolveDestination("", dir.path().string()); }, ErrorCode::kInvalidValue,
+                 "the remote file name is empty");
+  ExpectFtpError([&] { ResolveDestination("a", ""); }, ErrorCode::kInvalidValue,
+                 "the local destination is empty");
+  EXPECT_EQ(TimeoutText("no reply to RETR", Deadline::After(Milliseconds(30000))),
+            "no reply to RETR within 30 s");
+  EXPECT_EQ(FormatSpan(Milliseconds(1500)), "1.5 s");
+  EXPECT_EQ(FormatSpan(Milliseconds(250)), "250 ms");
+  EXPECT_EQ(Deadline::After(Milliseconds(-5)).Left(), Milliseconds(0));
+  EXPECT_EQ(ErrorTitle(ErrorCode::kNoSuchFile), "The file or folder does not exist");
+}
+
+std::size_t EntriesIn(const fs::path& folder) {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// Short and interrupted writes are retried; the earlier file stays until the commit renames the
+// new one over it, never through a symbolic link (the link itself is replaced), and stays whole
+// when the disk is full.
+TEST(LocalFiles, ReplaceWritesBesideTheTargetAndRenamesOnCommit) {
+  TempDir dir;
+  WriteFile(dir / "outside.txt", "keep");
+  fs::create_symlink(dir / "outside.txt", dir / "a.bin");
+  FaultySysIo sys;
+  sys.max_write = 3;
+  sys.interrupted_writes = 2;
+  {
+    LocalFile file = LocalFile::Replace(dir / "a.bin", sys);
+    file.Write("new content", 11);
+    EXPECT_EQ(ReadFile(dir / "a.bin"), "keep");
+    file.Commit();
+  }
+  EXPECT_EQ(ReadFile(dir / "a.bin"), "new content");
+  EXPECT_FALSE(fs::is_symlink(dir / "a.bin"));
+  EXPECT_EQ(ReadFile(dir / "outside.txt"), "keep");
+  sys.disk_room = 4;
+  ExpectFtpError([&] { LocalFile::Replace(dir / "a.bin", sys).Write("0123456789", 10); },
+                 ErrorCode::kLocalFileError,
+                 "cannot write " + (dir / "a.bin").string() + ": No space left on device");
+  EXPECT_EQ(ReadFile(dir / "a.bin"), "new content");
+  EXPECT_EQ(EntriesIn(dir.path()), 2u);
+}
+
+TEST(LocalFiles, ContinueCutsAtTheOffsetOnlyWhenDataStarts) {
+  TempDir dir;
+  const fs::path target = dir / "part.bin";
+  WriteFile(target, "0123456789");
+  LocalFile::Continue(target, 4, DefaultSysIo()).Abandon();  // a refused transfer: nothing cut
+  EXPECT_EQ(ReadFile(target), "0123456789");
+  {
+    LocalFile file = LocalFile::Continue(target, 4, DefaultSysIo());
+    FileSink(file, false).Write("abc", 3);
+    file.Abandon();  // a broken transfer keeps what arrived, for the next attempt
+  }
+  EXPECT_EQ(ReadFile(target), "0123abc");
+  ExpectFtpError([&] { LocalFile::Continue(target, 100, DefaultSysIo()); },
+                 ErrorCode::kInvalidValue,
+                 "cannot continue " + target.string() +
+                     " from byte 100: the file has only 7 bytes");
+  ExpectFtpError([&] { LocalFile::Continue(dir / "missing", 5, DefaultSysIo()); },
+                 ErrorCode::kInvalidValue,
+                 "cannot continue " + (dir / "missing").string() +
+                     " from byte 5: the file does not exist");
+  fs::create_symlink(target, dir / "link.bin");
+  ExpectFtpError([&] { LocalFile::Continue(dir / "link.bin", 2, DefaultSysIo()); },
+                 ErrorCode::kLocalFileError,
+                 "the local file " + (dir / "link.bin").string() +
+                     " is a symbolic link, which is not written through");
+  {
+    LocalFile file = LocalFile::Continue(dir / "fresh.bin", 0, DefaultSysIo());
+    EXPECT_FALSE(fs::exists(dir / "fresh.bin"));
+    FileSink sink(file, true);
+    sink.Write("x\r\ny\r", 5);
+    sink.Finish();
+    file.Commit();
+  }
+  EXPECT_EQ(ReadFile(dir / "fresh.bin"), "x\ny\r");
+}
+
+}  // namespace
+}  // namespace pullwire::ftp
