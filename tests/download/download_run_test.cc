@@ -23,9 +23,9 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Files = std::map<std::string, std::string>;
 
-SentMessage Found(int n) { return Info("Number of files & directories found: " + std::to_string(n)); }
-SentMessage Count(int n) { return Info("Number of files downloaded : " + std::to_string(n)); }
-SentMessage Done(const std::string& name) { return Info("Downloaded [" + name + "] <unknown> kBps"); }
+SentMessage Found(int n) { return Info(fmt::format("Number of files & directories found: {}", n)); }
+SentMessage Count(int n) { return Info(fmt::format("Number of files downloaded : {}", n)); }
+SentMessage Done(const std::string& f) { return Info("Downloaded [" + f + "] <unknown> kBps"); }
 SentMessage Fail(const std::string& text) { return Failure("ERROR_PULL-WIRE [" + text + "]"); }
 SentMessage Skipped(const std::string& name) {
   return Info("Skipped file [" + name + "] - file exists and OVERWRITE=Off");
@@ -53,6 +53,12 @@ class FlatRun : public RunFixture<ScriptedComponent, ScriptedClock> {
   void Failing(const std::string& member, int code, const std::string& text) {
     ftp.before = [=](const std::string& m) {
       if (m == member) throw FtpError(ErrorCode{code}, text);
+    };
+  }
+  // Makes the connection drop when `member` is called.
+  void Dropping(const std::string& member) {
+    ftp.before = [=, this](const std::string& m) {
+      if (m == member) ftp.forced_state = 0;
     };
   }
   void FileA() { ftp.AddFile("a.txt", "x"); }
@@ -115,7 +121,7 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
   const std::vector<std::string> listed = {"ListDirectory", "Logout"};
   const TempDir elsewhere("elsewhere");
   std::vector<Outcome> rows = {
-      {"first mode: the first file only, even when skipped", {{"ProcessAll", "0"}, {"Overwrite", "0"}},
+      {"first mode: the first file, even if skipped", {{"ProcessAll", "0"}, {"Overwrite", "0"}},
        [&] { ftp.AddFolder("sub"); ftp.AddFile("a.txt", "new a"); ftp.AddFile("b.txt", "new b");
              WriteFile(LocalPath("a.txt"), "old a"); },
        Opening({Found(3), Skipped("a.txt"), Count(0), Closing()}), listed, {{"a.txt", "old a"}}},
@@ -124,8 +130,8 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        Opening({Found(3), Get("a.txt", 1), Done("a.txt"), Get("b.txt", 2), Done("b.txt"), Count(2),
                 Closing()}),
        {"GetFile(b.txt)", "Logout"}, {{"a.txt", "1"}, {"b.txt", "22"}}},
-      {"quiet: nothing said, all done", {}, [&] { ftp.AddFile("a.txt", "1"); ftp.AddFile("b.txt", "2"); },
-       {}, {"GetFile(b.txt)", "Logout"}, {{"a.txt", "1"}, {"b.txt", "2"}}, false, true},
+      {"quiet: nothing said, all done", {}, [&] { FileA(); ftp.AddFile("b.txt", "2"); },
+       {}, {"GetFile(b.txt)", "Logout"}, {{"a.txt", "x"}, {"b.txt", "2"}}, false, true},
       {"specific mode: the exact name, before all",
        {{"CopySpecific", "1"}, {"SpecificFilename", "Report.csv"}},
        [&] { ftp.AddFile("report.csv", "lower"); ftp.AddFile("Report.csv", "upper"); },
@@ -136,16 +142,16 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
       {"only folders: no count message", {},
        [&] { ftp.AddFolder("x"); ftp.AddFolder("y"); ftp.AddFolder("z"); },
        Opening({Found(3), Closing()}), listed, {}},
-      {"empty listing", {}, [&] { ftp.listing.entries = {{".", "D", 0, 0, ""}, {"..", "D", 0, 0, ""}}; },
+      {"empty listing", {}, [&] { ftp.AddFolder("."), ftp.AddFolder(".."); },
        Opening({Info("No files found."), Count(0), Closing()}), listed, {}},
       {"unsupported listing", {},
-       [&] { FileA(); ftp.listing.style = kListingStyleMixed; ftp.listing.unparsed = "junk\nmore"; },
+       [&] { FileA(), ftp.listing.style = kListingStyleMixed, ftp.listing.unparsed = "x\ny"; },
        Opening({Warning("Some non-UNIX or non-DOS listing were encountered."),
                 Warning("This plugin only supports UNIX and DOS listings."),
-                Warning("Here are some of the lines that failed:"), Warning("junk\nmore"),
+                Warning("Here are some of the lines that failed:"), Warning("x\ny"),
                 Info("No files found."), Count(0), Closing()}),
        listed, {}},
-      {"ASCII copies are measured by the bytes received", {{"TransferMode", "0"}, {"AutoDelete", "1"}},
+      {"ASCII copies: measured as received", {{"TransferMode", "0"}, {"AutoDelete", "1"}},
        [&] { ftp.AddFile("crlf.txt", "one\r\ntwo\r\n"); },
        Opening({Found(1), Get("crlf.txt", 10), Done("crlf.txt"),
                 Info("Deleting remote-file [crlf.txt] ..."), Count(1), Closing()}),
@@ -176,28 +182,31 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        {"GetFile(folder)", "Logout"},
        {{"file", "old"}, {"folder", "/"}, {"link", "-> /nonexistent-target"}}, true},
       {"a drop on the second of five ends the run", {},
-       [&] { for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) ftp.AddFile(name, std::string(9, name[1]));
+       [&] { for (std::string f : {"f1", "f2", "f3", "f4", "f5"}) ftp.AddFile(f, f + ".......");
              ftp.get_faults["f2"] = {4, FtpError(ErrorCode{426}, "426 Connection closed.")};
              WriteFile(LocalPath("f2"), "earlier f2"); },
        Opening({Found(5), Get("f1", 9), Done("f1"), Get("f2", 9), Fail("426 Connection closed.")}),
-       {"GetFile(f2)", "Logout"}, {{"f1", "111111111"}, {"f2", "earlier f2"}}, true},
+       {"GetFile(f2)", "Logout"}, {{"f1", "f1......."}, {"f2", "earlier f2"}}, true},
       {"VarNumber 0 fails after the download and the remote delete",
-       {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarNumber", "0"}, {"AutoDelete", "1"}}, a_file,
+       {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarNumber", "0"}, {"AutoDelete", "1"}},
+       a_file,
        Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Info("Deleting remote-file [a.txt] ..."),
                 Fail("slot 20 (VarNumber): 0 is outside 1..16")}),
        {"DeleteFile(a.txt)", "Logout"}, {{"a.txt", "x"}}, true},
       {"no LocalDir", {{"LocalDir", ""}}, a_file,
        Opening({Found(1), Fail("no local folder is set (LocalDir is empty)")}), listed, {}, true},
       {"a missing LocalDir", {{"LocalDir", LocalPath("missing")}}, a_file,
-       Opening({Found(1), Info("Downloading [a.txt] to [" + LocalPath("missing/a.txt") + "] (1 Bytes) ..."),
-                Fail("cannot create a file in " + LocalPath("missing") + ": No such file or directory")}),
+       Opening({Found(1),
+                Info("Downloading [a.txt] to [" + LocalPath("missing/a.txt") + "] (1 Bytes) ..."),
+                Fail("cannot create a file in " + LocalPath("missing") +
+                     ": No such file or directory")}),
        {"TransferType(1)", "Logout"}, {}, true},
       {"not connected before the listing", {},
-       [&] { FileA(); ftp.before = [&](const std::string& m) { if (m == "WorkingDirectory") ftp.forced_state = 0; }; },
+       [&] { FileA(), Dropping("WorkingDirectory"); },
        Opening({Failure("ERROR_PULL-WIRE: Cannot get listing: NOT CONNECTED!"), Fail("")}),
        {"WorkingDirectory(/pub)"}, {}, true},
       {"a listing that cannot be read", {}, [&] { FileA(); ftp.listing.fail_entries_call = 1; },
-       Opening({Failure("ERROR_PULL-WIRE: Error getting remote listing [listing entry unreadable]"),
+       Opening({Failure("ERROR_PULL-WIRE: Error getting remote listing [listing unreadable]"),
                 Fail("")}),
        listed, {}, true},
       {"a refused login", {}, [&] { Failing("Login", 530, "530 Login incorrect."); },
@@ -213,20 +222,20 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
       {"a failing listing", {}, [&] { Failing("ListDirectory", 425, "425 No data connection."); },
        Opening({Fail("425 No data connection.")}), listed, {}, true},
       {"no connection left to close: silence", {},
-       [&] { FileA(); ftp.before = [&](const std::string& m) { if (m == "GetFile") ftp.forced_state = 0; }; },
+       [&] { FileA(), Dropping("GetFile"); },
        Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1)}), {"GetFile(a.txt)"},
        {{"a.txt", "x"}}},
       {"a failed logout is retried", {},
        [&] { FileA(); ftp.before = [n = 0](const std::string& m) mutable {
-               if (m == "Logout" && ++n == 1) throw FtpError(ErrorCode{421}, "421 Timeout."); }; },
-       Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1), Closing(), Fail("421 Timeout.")}),
+               if (m == "Logout" && ++n == 1) throw FtpError(ErrorCode{421}, "421 Bye."); }; },
+       Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1), Closing(), Fail("421 Bye.")}),
        {"GetFile(a.txt)", "Logout", "Logout"}, {{"a.txt", "x"}}, true},
       {"\"..\" is never listed", {}, [&] { ftp.listing.entries = {{"..", "F", 4, 0, ""}}; },
        Opening({Info("No files found."), Count(0), Closing()}), listed, {}},
   };
   for (const std::string name : {"../escape", "a/b", "bad\nname", ""}) {
     rows.push_back({"hostile name " + name, {},
-                    [=, this] { ftp.listing.entries = {{name, "F", 4, 0, ""}}; ftp.files = {{name, "evil"}}; },
+                    [=, this] { ftp.listing.entries = {{name, "F", 4, 0, ""}}; },
                     Opening({Found(1), Fail("refused to write the file name \"" + name +
                                             "\": it would leave the local folder")}),
                     listed, {}, true});
@@ -264,10 +273,12 @@ TEST_F(FlatRun, TheNameGoesIntoTheSlotTheRecordNames) {
     int slot;  // -1: none
   } rows[] = {
       {{{"VarScope", "GLOBAL"}, {"VarNumber", "3"}}, true, 2}, {{{"VarNumber", "3"}}, false, 2},
-      {{{"VarScope", ""}, {"VarNumber", "3"}}, false, 2}, {{{"VarScope", "global"}, {"VarNumber", "16"}}, false, 15},
-      {{{"VarScope", "GLOBAL"}, {"VarNumber", "16"}}, true, 15}, {{{"VarScope", "GLOBAL"}}, true, 0},
+      {{{"VarScope", ""}, {"VarNumber", "3"}}, false, 2},
+      {{{"VarScope", "global"}, {"VarNumber", "16"}}, false, 15},
+      {{{"VarScope", "GLOBAL"}, {"VarNumber", "16"}}, true, 15},
+      {{{"VarScope", "GLOBAL"}}, true, 0},
       {{{"ProcessAll", "1"}}, false, -1}, {{{"SaveFilename", "0"}}, false, -1},
-      {{{"ProcessAll", "1"}, {"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}, {"VarNumber", "2"}}, false, 1}};
+      {{{"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}, {"VarNumber", "2"}}, false, 1}};
   ftp.AddFile("a.txt", "x");
   for (auto row : rows) {
     row.slots.emplace("ProcessAll", "0");
@@ -276,7 +287,7 @@ TEST_F(FlatRun, TheNameGoesIntoTheSlotTheRecordNames) {
     state.GlobalVars = {};
     Run(row.slots);
     decltype(state.LocalVars) local_vars{}, global_vars{};
-    if (row.slot >= 0) (row.global ? global_vars : local_vars)[static_cast<std::size_t>(row.slot)] = {true, "a.txt"};
+    if (row.slot >= 0) (row.global ? global_vars : local_vars).at(row.slot) = {true, "a.txt"};
     EXPECT_EQ(state.LocalVars, local_vars) << row.slot << row.global;
     EXPECT_EQ(state.GlobalVars, global_vars) << row.slot << row.global;
   }
@@ -297,9 +308,9 @@ TEST_F(FlatRun, ZipEntriesInModeThreeAreFetchedIntoAFolderOfTheirOwn) {
                                     {"archive.zip", "archive.zip"}, {"data.gz", "data.gz"}}));
 
   const std::vector<std::tuple<std::int32_t, std::string, bool>> rule = {
-      {3, "a.zip", true}, {3, "A.Zip", true}, {3, "zip", true}, {3, "ip", false}, {3, "a.zip.gz", false},
-      {1, "a.zip", false}, {0, "a.zip", false}};
-  for (const auto& [mode, name, zip] : rule) EXPECT_EQ(IsZipEntry(mode, name), zip) << mode << " " << name;
+      {3, "a.zip", true}, {3, "A.Zip", true}, {3, "zip", true}, {3, "ip", false},
+      {3, "a.zip.gz", false}, {1, "a.zip", false}, {0, "a.zip", false}};
+  for (const auto& [mode, name, zip] : rule) EXPECT_EQ(IsZipEntry(mode, name), zip) << mode << name;
 }
 
 TEST_F(FlatRun, RateIsTheListedSizeOverWholeSecondsInKibRoundedDown) {
@@ -310,9 +321,10 @@ TEST_F(FlatRun, RateIsTheListedSizeOverWholeSecondsInKibRoundedDown) {
   EXPECT_THAT(channel.sent, Contains(Info("Downloaded [big] 256 kBps")));
 
   const std::vector<std::tuple<std::optional<std::int64_t>, std::int64_t, std::string>> table = {
-      {1048576, 4, "256"}, {1000, 1, "<unknown>"}, {1048576, 0, "<unknown>"}, {5000, -1, "<unknown>"},
-      {std::nullopt, 3, "<unknown>"}, {2047, 1, "1"}, {4'000'000'000'000LL, 2, "1953125000"}};
-  for (const auto& [size, seconds, text] : table) EXPECT_EQ(RateText(size, seconds), text) << seconds;
+      {1048576, 4, "256"}, {1000, 1, "<unknown>"}, {1048576, 0, "<unknown>"},
+      {5000, -1, "<unknown>"}, {std::nullopt, 3, "<unknown>"}, {2047, 1, "1"},
+      {4'000'000'000'000LL, 2, "1953125000"}};
+  for (const auto& [size, seconds, text] : table) EXPECT_EQ(RateText(size, seconds), text) << text;
 }
 
 // Temporary names carry the writer's process id; only ours of writers that are gone are removed
@@ -333,7 +345,8 @@ TEST(LocalCopy, LeftoversOfWritersThatAreGoneAreRemoved) {
   EXPECT_EQ(Contents(folder.path()), kept);
 
   for (const char* name : {"... ", " ."}) EXPECT_TRUE(IsSafeLocalName(name)) << name;
-  for (const std::string name : {std::string("a\0b", 3), std::string("a\x7f")}) EXPECT_FALSE(IsSafeLocalName(name));
+  EXPECT_FALSE(IsSafeLocalName(std::string("a\0b", 3)));
+  EXPECT_FALSE(IsSafeLocalName("a\x7f"));
 }
 
 }  // namespace

