@@ -1,258 +1,352 @@
-// The run driver over a scripted component: message sequences, component calls, selection
-// modes, listing outcomes and the error ending.
+// The flat run over a scripted component: the order of steps and calls, the selection modes, the
+// per-file rules (existing files, temporary copies, completeness, remote delete, variables, rate)
+// and the single error ending, as exact message sequences.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <fmt/format.h>
+
+#include <functional>
+
+#include "download/download_entry.h"
+#include "download/local_copy.h"
+#include "remote/local_paths.h"
 #include "tests/download/run_fixture.h"
+#include "tests/download/scripted_component.h"
 
 namespace pullwire::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
+using Files = std::map<std::string, std::string>;
 
-using RunDriver = RunFixture;
-
-TEST_F(RunDriver, TypicalRoadSendsEveryStepAndCallsTheComponentInOrder) {
-  ftp.AddFile("a.txt", "hello");
-  Run({{"ProcessAll", "0"}});
-
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Info("Number of files & directories found: 1"), Info(Downloading("a.txt", 5)),
-      Info("Downloaded [a.txt] <unknown> kBps"), Info("Number of files downloaded : 1"),
-      Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_THAT(ftp.calls, ElementsAre("OperationTimeout(30000)", "PassiveMode(true)", "ProxyKind(0)",
-                                     "ProxyLoginName()", "ProxyLoginPassword()", "ProxyServer()",
-                                     "Login(ftp.example.net,reader,s3cret,,21)", "WorkingDirectory(/pub)",
-                                     "TransferType(0)", "ListDirectory", "TransferType(1)", "GetFile(a.txt)",
-                                     "Logout"));
-  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "hello");
-  EXPECT_THAT(FolderNames(local), ElementsAre("a.txt"));
-  EXPECT_FALSE(state.ErrorFlag);
-  EXPECT_EQ(state.DownloadedCount, 1);
+SentMessage Found(int n) { return Info(fmt::format("Number of files & directories found: {}", n)); }
+SentMessage Count(int n) { return Info(fmt::format("Number of files downloaded : {}", n)); }
+SentMessage Done(const std::string& f) { return Info("Downloaded [" + f + "] <unknown> kBps"); }
+SentMessage Fail(const std::string& text) { return Failure("ERROR_PULL-WIRE [" + text + "]"); }
+SentMessage Skipped(const std::string& name) {
+  return Info("Skipped file [" + name + "] - file exists and OVERWRITE=Off");
 }
 
-TEST_F(RunDriver, ProxySettingsGoInOrderAndThePortOnlyWhenPositive) {
-  Run({{"ProxyType", "2"}, {"ProxyHost", "socks.lan"}, {"ProxyPort", "1080"}, {"ProxyUsername", "pu"},
-       {"ProxyPassword", "pp"}, {"Passive", "0"}});
-  EXPECT_THAT(std::vector<std::string>(ftp.calls.begin(), ftp.calls.begin() + 7),
-              ElementsAre("OperationTimeout(30000)", "PassiveMode(false)", "ProxyKind(2)", "ProxyLoginName(pu)",
-                          "ProxyLoginPassword(pp)", "ProxyServer(socks.lan)", "ProxyServerPort(1080)"));
-
-  for (const char* port : {"0", "-5"}) {
-    ftp.calls.clear();
-    Run({{"ProxyPort", port}});
-    EXPECT_EQ(ftp.calls[5], "ProxyServer()") << port;
-    EXPECT_EQ(ftp.calls[6], "Login(ftp.example.net,reader,s3cret,,21)") << port;
-  }
-}
-
-TEST_F(RunDriver, TimeoutOutsideOneTo999BecomesSixtyInTheSettings) {
-  const std::vector<std::pair<std::string, std::int32_t>> cases = {
-      {"0", 60}, {"1000", 60}, {"-3", 60}, {"1", 1}, {"30", 30}, {"999", 999}};
-  for (const auto& [text, seconds] : cases) {
-    ftp.calls.clear();
-    Run({{"Timeout", text}});
-    EXPECT_EQ(ftp.calls.front(), "OperationTimeout(" + std::to_string(seconds * 1000) + ")") << text;
-    EXPECT_EQ(state.Settings.Timeout, seconds) << text;
-  }
-}
-
-TEST_F(RunDriver, AutoLogOffSendsNothingOnSuccessButStillDownloads) {
-  state.AutoLog = false;
-  ftp.AddFile("a.txt", "hello");
-  ftp.AddFile("b.txt", "world");
-  Run();
-  EXPECT_THAT(channel.sent, IsEmpty());
-  EXPECT_EQ(ReadFile(LocalPath("b.txt")), "world");
-  EXPECT_FALSE(state.ErrorFlag);
-}
-
-TEST_F(RunDriver, FirstModeHandlesOnlyTheFirstFileEvenWhenItIsSkipped) {
-  ftp.AddFolder("sub");
-  ftp.AddFile("a.txt", "new a");
-  ftp.AddFile("b.txt", "new b");
-  WriteFile(LocalPath("a.txt"), "old a");
-  Run({{"ProcessAll", "0"}, {"Overwrite", "0"}});
-
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Info("Number of files & directories found: 3"),
-      Info("Skipped file [a.txt] - file exists and OVERWRITE=Off"), Info("Number of files downloaded : 0"),
-      Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "old a");
-  EXPECT_FALSE(std::filesystem::exists(LocalPath("b.txt")));
-  EXPECT_EQ(state.CurrentIndex, 2);  // the folder sits at 1
-}
-
-TEST_F(RunDriver, AllModeWalksEveryFileAndStoresNoName) {
-  ftp.AddFile("a.txt", "1");
-  ftp.AddFolder("sub");
-  ftp.AddFile("b.txt", "22");
-  Run({{"SaveFilename", "1"}});
-  EXPECT_THAT(ftp.calls, ::testing::Contains("GetFile(a.txt)"));
-  EXPECT_THAT(ftp.calls, ::testing::Contains("GetFile(b.txt)"));
-  EXPECT_EQ(channel.sent[channel.sent.size() - 2], Info("Number of files downloaded : 2"));
-  EXPECT_FALSE(state.LocalVars[0].Use);
-  EXPECT_THAT(FolderNames(local), ElementsAre("a.txt", "b.txt"));
-}
-
-TEST_F(RunDriver, SpecificModeMatchesTheExactNameAndWinsOverAll) {
-  ftp.AddFile("report.csv", "lower");
-  ftp.AddFile("Report.csv", "upper");
-  Run({{"CopySpecific", "1"}, {"SpecificFilename", "Report.csv"}, {"SaveFilename", "1"}, {"VarNumber", "2"}});
-  EXPECT_THAT(FolderNames(local), ElementsAre("Report.csv"));
-  EXPECT_EQ(ReadFile(LocalPath("Report.csv")), "upper");
-  EXPECT_EQ(state.LocalVars[1], (VariableSlot{true, "Report.csv"}));
-
-  channel.sent.clear();
-  Run({{"CopySpecific", "1"}, {"SpecificFilename", "REPORT.CSV"}});
-  EXPECT_EQ(channel.sent[channel.sent.size() - 2], Info("Number of files downloaded : 0"));
-}
-
-TEST_F(RunDriver, FolderOnlyListingClosesWithoutACountMessage) {
-  ftp.AddFolder("x");
-  ftp.AddFolder("y");
-  ftp.AddFolder("z");
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Info("Number of files & directories found: 3"), Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_EQ(ftp.calls.back(), "Logout");
-}
-
-TEST_F(RunDriver, EmptyListingSaysNoFilesAndCountsZero) {
-  ftp.listing.entries = {{".", "D", 0, 0, ""}, {"..", "D", 0, 0, ""}};
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Info("No files found."), Info("Number of files downloaded : 0"),
-      Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_FALSE(state.ErrorFlag);
-}
-
-TEST_F(RunDriver, UnsupportedListingWarnsThenFindsNothing) {
-  ftp.AddFile("a.txt", "x");
-  ftp.listing.style = kListingStyleMixed;
-  ftp.listing.unparsed = "garbage line one\ngarbage two";
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Warning("Some non-UNIX or non-DOS listing were encountered."),
-      Warning("This plugin only supports UNIX and DOS listings."),
-      Warning("Here are some of the lines that failed:"), Warning("garbage line one\ngarbage two"),
-      Info("No files found."), Info("Number of files downloaded : 0"),
-      Info("Disconnecting from [ftp.example.net] ...")})));
-  EXPECT_THAT(FolderNames(local), IsEmpty());
-}
-
-TEST_F(RunDriver, NotConnectedBeforeTheListingEndsWithAnEmptyDescription) {
-  ftp.AddFile("a.txt", "x");
-  ftp.before = [&](const std::string& member) {
-    if (member == "WorkingDirectory") ftp.forced_state = 0;  // the server dropped us meanwhile
-  };
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Failure("ERROR_PULL-WIRE: Cannot get listing: NOT CONNECTED!"), Failure("ERROR_PULL-WIRE []")})));
-  EXPECT_THAT(ftp.calls, ::testing::Not(::testing::Contains("ListDirectory")));
-  EXPECT_THAT(ftp.calls, ::testing::Not(::testing::Contains("Logout")));
-  EXPECT_TRUE(state.ErrorFlag);
-}
-
-TEST_F(RunDriver, ListingThatCannotBeReadReportsTwice) {
-  ftp.AddFile("a.txt", "x");
-  ftp.listing.fail_entries_call = 1;
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAreArray(Then(Opening(), {
-      Failure("ERROR_PULL-WIRE: Error getting remote listing [listing entry unreadable]"),
-      Failure("ERROR_PULL-WIRE []")})));
-  EXPECT_EQ(ftp.calls.back(), "Logout");
-  EXPECT_TRUE(state.ErrorFlag);
-}
-
-TEST_F(RunDriver, FailedLoginReportsTheComponentTextAndDoesNotLogOut) {
-  ftp.before = [](const std::string& member) {
-    if (member == "Login") throw FtpError(ErrorCode{530}, "530 Login incorrect.");
-  };
-  state.AutoLog = false;
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_PULL-WIRE [530 Login incorrect.]")));
-  EXPECT_THAT(ftp.calls, ::testing::Not(::testing::Contains("Logout")));
-  EXPECT_TRUE(state.ErrorFlag);
-}
-
-TEST_F(RunDriver, FailuresOfEarlyStepsEndTheRunWithTheirDescription) {
-  struct Case {
-    std::map<std::string, std::string> slots;
-    std::string failing_member;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
-      {{{"Port", "twenty-one"}}, "", "ERROR_PULL-WIRE [slot 4 (Port): \"twenty-one\" is not a number]"},
-      {{{"Port", "70000"}}, "", "ERROR_PULL-WIRE [slot 4 (Port): \"70000\" is outside -32768..32767]"},
-      {{}, "WorkingDirectory", "ERROR_PULL-WIRE [550 /pub: No such file or directory.]"},
-      {{}, "ListDirectory", "ERROR_PULL-WIRE [425 Can't open data connection.]"},
-  };
-  for (const Case& c : cases) {
-    ftp.unenterable.clear();
-    ftp.before = [&](const std::string& member) {
-      if (member == c.failing_member && member == "ListDirectory") {
-        throw FtpError(ErrorCode{425}, "425 Can't open data connection.");
-      }
-    };
-    if (c.failing_member == "WorkingDirectory") ftp.unenterable.insert("/pub");
+class FlatRun : public RunFixture<ScriptedComponent, ScriptedClock> {
+ protected:
+  void Reset() {
+    ftp = ScriptedComponent();
+    state = ModuleState();
     channel.sent.clear();
+    std::filesystem::remove_all(local);
+    std::filesystem::create_directory(local);
+  }
+  // The message before the transfer of `name` into LocalDir.
+  SentMessage Get(const std::string& name, std::size_t size) const {
+    return Info("Downloading [" + name + "] to [" + LocalPath(name) + "] (" + std::to_string(size) +
+                " Bytes) ...");
+  }
+  // How the names of this process's temporary copies begin.
+  std::string Temporary() const {
+    return local.string() + "/.pullwire-" + std::to_string(::getpid()) + "-";
+  }
+  // Makes `member` throw the component's error `code` with `text`.
+  void Failing(const std::string& member, int code, const std::string& text) {
+    ftp.before = [=](const std::string& m) {
+      if (m == member) throw FtpError(ErrorCode{code}, text);
+    };
+  }
+  // Makes the connection drop when `member` is called.
+  void Dropping(const std::string& member) {
+    ftp.before = [=, this](const std::string& m) {
+      if (m == member) ftp.forced_state = 0;
+    };
+  }
+  void FileA() { ftp.AddFile("a.txt", "x"); }
+};
+
+TEST_F(FlatRun, TypicalRoadSendsEveryStepAndCallsTheComponentInOrder) {
+  ftp.AddFile("a.txt", "hello");
+  Run({{"ProcessAll", "0"}, {"Passive", "0"}, {"ProxyType", "2"}, {"ProxyHost", "socks.lan"},
+       {"ProxyPort", "1080"}, {"ProxyUsername", "pu"}, {"ProxyPassword", "pp"}});
+  EXPECT_THAT(channel.sent, ElementsAreArray(Opening({Found(1), Get("a.txt", 5), Done("a.txt"),
+                                                      Count(1), Closing()})));
+  EXPECT_THAT(ftp.calls, ElementsAre("OperationTimeout(30000)", "PassiveMode(false)",
+      "ProxyKind(2)", "ProxyLoginName(pu)", "ProxyLoginPassword(pp)", "ProxyServer(socks.lan)",
+      "ProxyServerPort(1080)", "Login(ftp.example.net,reader,s3cret,,21)",
+      "WorkingDirectory(/pub)", "TransferType(0)", "ListDirectory", "TransferType(1)",
+      "GetFile(a.txt)", "Logout"));
+  ASSERT_EQ(ftp.destinations.size(), 1u);  // a temporary name beside the final one
+  EXPECT_TRUE(ftp.destinations[0].starts_with(Temporary())) << ftp.destinations[0];
+  EXPECT_EQ(Contents(local), (Files{{"a.txt", "hello"}}));
+  EXPECT_EQ(state.DownloadedCount, 1);
+  EXPECT_FALSE(state.ErrorFlag);
+}
+
+// A Timeout outside 1..999 becomes 60, also in the settings; ProxyServerPort only above 0.
+TEST_F(FlatRun, SettingsReachTheComponentByTheRunsRules) {
+  const std::string login = "Login(ftp.example.net,reader,s3cret,,21)";
+  const struct {
+    const char *slot, *text;
+    std::size_t at;
+    std::string call;
+  } rows[] = {{"Timeout", "0", 0, "OperationTimeout(60000)"},
+              {"Timeout", "1000", 0, "OperationTimeout(60000)"},
+              {"Timeout", "-3", 0, "OperationTimeout(60000)"},
+              {"Timeout", "1", 0, "OperationTimeout(1000)"},
+              {"Timeout", "999", 0, "OperationTimeout(999000)"},
+              {"ProxyPort", "0", 6, login}, {"ProxyPort", "-5", 6, login}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.slot) + " " + row.text);
     ftp.calls.clear();
-    state.AutoLog = false;
-    Run(c.slots);
-    EXPECT_THAT(channel.sent, ElementsAre(Failure(c.expected))) << c.expected;
-    const bool logged_in = !c.failing_member.empty();
-    EXPECT_EQ(ftp.calls.empty() ? "" : ftp.calls.back(), logged_in ? "Logout" : "") << c.expected;
+    Run({{row.slot, row.text}});
+    ASSERT_GT(ftp.calls.size(), row.at);
+    EXPECT_EQ(ftp.calls[row.at], row.call);
+    EXPECT_EQ(ftp.calls[0], fmt::format("OperationTimeout({})", state.Settings.Timeout * 1000));
   }
 }
 
-TEST_F(RunDriver, RecordWithoutSlot24FailsWithSubscriptOutOfRange) {
-  std::vector<std::string> items = MakeRecord({}).Items();
-  items.pop_back();
-  state.AutoLog = true;
-  DownloadRun(run, com::StringArray(items, 1));
-  EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_PULL-WIRE [Subscript out of range]")));
-  EXPECT_THAT(ftp.calls, IsEmpty());
-}
+struct Outcome {
+  std::string name;
+  std::map<std::string, std::string> slots;
+  std::function<void()> setup;
+  std::vector<SentMessage> sent;
+  std::vector<std::string> last_calls;  // how the component's calls end; none: no call at all
+  Files local;                          // the local folder afterwards
+  bool error = false;
+  bool quiet = false;  // AutoLog off
+};
 
-TEST_F(RunDriver, FailedLogoutIsReportedAndRetriedWhileConnected) {
-  ftp.AddFile("a.txt", "x");
-  int logouts = 0;
-  ftp.before = [&](const std::string& member) {
-    if (member == "Logout" && ++logouts == 1) throw FtpError(ErrorCode{421}, "421 Timeout.");
+TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
+  const auto a_file = [&] { FileA(); };
+  const std::vector<std::string> listed = {"ListDirectory", "Logout"};
+  const TempDir elsewhere("elsewhere");
+  std::vector<Outcome> rows = {
+      {"first mode: the first file, even if skipped", {{"ProcessAll", "0"}, {"Overwrite", "0"}},
+       [&] { ftp.AddFolder("sub"); ftp.AddFile("a.txt", "new a"); ftp.AddFile("b.txt", "new b");
+             WriteFile(LocalPath("a.txt"), "old a"); },
+       Opening({Found(3), Skipped("a.txt"), Count(0), Closing()}), listed, {{"a.txt", "old a"}}},
+      {"all mode: every file", {},
+       [&] { ftp.AddFile("a.txt", "1"); ftp.AddFolder("sub"); ftp.AddFile("b.txt", "22"); },
+       Opening({Found(3), Get("a.txt", 1), Done("a.txt"), Get("b.txt", 2), Done("b.txt"), Count(2),
+                Closing()}),
+       {"GetFile(b.txt)", "Logout"}, {{"a.txt", "1"}, {"b.txt", "22"}}},
+      {"quiet: nothing said, all done", {}, [&] { FileA(); ftp.AddFile("b.txt", "2"); },
+       {}, {"GetFile(b.txt)", "Logout"}, {{"a.txt", "x"}, {"b.txt", "2"}}, false, true},
+      {"specific mode: the exact name, before all",
+       {{"CopySpecific", "1"}, {"SpecificFilename", "Report.csv"}},
+       [&] { ftp.AddFile("report.csv", "lower"); ftp.AddFile("Report.csv", "upper"); },
+       Opening({Found(2), Get("Report.csv", 5), Done("Report.csv"), Count(1), Closing()}),
+       {"GetFile(Report.csv)", "Logout"}, {{"Report.csv", "upper"}}},
+      {"specific mode: letter case counts", {{"CopySpecific", "1"}, {"SpecificFilename", "A.TXT"}},
+       a_file, Opening({Found(1), Count(0), Closing()}), listed, {}},
+      {"only folders: no count message", {},
+       [&] { ftp.AddFolder("x"); ftp.AddFolder("y"); ftp.AddFolder("z"); },
+       Opening({Found(3), Closing()}), listed, {}},
+      {"empty listing", {}, [&] { ftp.AddFolder("."), ftp.AddFolder(".."); },
+       Opening({Info("No files found."), Count(0), Closing()}), listed, {}},
+      {"unsupported listing", {},
+       [&] { FileA(), ftp.listing.style = kListingStyleMixed, ftp.listing.unparsed = "x\ny"; },
+       Opening({Warning("Some non-UNIX or non-DOS listing were encountered."),
+                Warning("This plugin only supports UNIX and DOS listings."),
+                Warning("Here are some of the lines that failed:"), Warning("x\ny"),
+                Info("No files found."), Count(0), Closing()}),
+       listed, {}},
+      {"ASCII copies: measured as received", {{"TransferMode", "0"}, {"AutoDelete", "1"}},
+       [&] { ftp.AddFile("crlf.txt", "one\r\ntwo\r\n"); },
+       Opening({Found(1), Get("crlf.txt", 10), Done("crlf.txt"),
+                Info("Deleting remote-file [crlf.txt] ..."), Count(1), Closing()}),
+       {"DeleteFile(crlf.txt)", "Logout"}, {{"crlf.txt", "one\ntwo\n"}}},
+      {"a short copy goes with the earlier file and stays remote", {{"AutoDelete", "1"}},
+       [&] { ftp.AddFile("a.bin", std::string(100, 'a')); ftp.get_faults["a.bin"] = {60, {}};
+             WriteFile(LocalPath("a.bin"), "previous"); },
+       Opening({Found(1), Get("a.bin", 100),
+                Warning("Download incomplete [a.bin]: 60 of 100 bytes received; the copy was "
+                        "discarded and the earlier local file removed"),
+                Done("a.bin"), Count(1), Closing()}),
+       {"GetFile(a.bin)", "Logout"}, {}},
+      {"overwrite replaces a file and a link, never following it", {},
+       [&] { ftp.AddFile("a.txt", "new a"); ftp.AddFile("b.txt", "new b");
+             WriteFile(LocalPath("a.txt"), "old a"); WriteFile(elsewhere / "target", "outside");
+             std::filesystem::create_symlink(elsewhere / "target", LocalPath("b.txt")); },
+       Opening({Found(2), Get("a.txt", 5), Done("a.txt"), Get("b.txt", 5), Done("b.txt"), Count(2),
+                Closing()}),
+       {"GetFile(b.txt)", "Logout"}, {{"a.txt", "new a"}, {"b.txt", "new b"}}},
+      {"files and links exist, folders do not", {{"Overwrite", "0"}},
+       [&] { ftp.AddFile("file", "new"); ftp.AddFile("link", "new"); ftp.AddFile("folder", "new");
+             WriteFile(LocalPath("file"), "old");
+             std::filesystem::create_directory(LocalPath("folder"));
+             std::filesystem::create_symlink("/nonexistent-target", LocalPath("link")); },
+       Opening({Found(3), Skipped("file"), Skipped("link"), Get("folder", 3),
+                Fail("cannot put the downloaded file in place as " + LocalPath("folder") +
+                     ": Is a directory")}),
+       {"GetFile(folder)", "Logout"},
+       {{"file", "old"}, {"folder", "/"}, {"link", "-> /nonexistent-target"}}, true},
+      {"a drop on the second of five ends the run", {},
+       [&] { for (std::string f : {"f1", "f2", "f3", "f4", "f5"}) ftp.AddFile(f, f + ".......");
+             ftp.get_faults["f2"] = {4, FtpError(ErrorCode{426}, "426 Connection closed.")};
+             WriteFile(LocalPath("f2"), "earlier f2"); },
+       Opening({Found(5), Get("f1", 9), Done("f1"), Get("f2", 9), Fail("426 Connection closed.")}),
+       {"GetFile(f2)", "Logout"}, {{"f1", "f1......."}, {"f2", "earlier f2"}}, true},
+      {"VarNumber 0 fails after the download and the remote delete",
+       {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarNumber", "0"}, {"AutoDelete", "1"}},
+       a_file,
+       Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Info("Deleting remote-file [a.txt] ..."),
+                Fail("slot 20 (VarNumber): 0 is outside 1..16")}),
+       {"DeleteFile(a.txt)", "Logout"}, {{"a.txt", "x"}}, true},
+      {"no LocalDir", {{"LocalDir", ""}}, a_file,
+       Opening({Found(1), Fail("no local folder is set (LocalDir is empty)")}), listed, {}, true},
+      {"a missing LocalDir", {{"LocalDir", LocalPath("missing")}}, a_file,
+       Opening({Found(1),
+                Info("Downloading [a.txt] to [" + LocalPath("missing/a.txt") + "] (1 Bytes) ..."),
+                Fail("cannot create a file in " + LocalPath("missing") +
+                     ": No such file or directory")}),
+       {"TransferType(1)", "Logout"}, {}, true},
+      {"not connected before the listing", {},
+       [&] { FileA(), Dropping("WorkingDirectory"); },
+       Opening({Failure("ERROR_PULL-WIRE: Cannot get listing: NOT CONNECTED!"), Fail("")}),
+       {"WorkingDirectory(/pub)"}, {}, true},
+      {"a listing that cannot be read", {}, [&] { FileA(); ftp.listing.fail_entries_call = 1; },
+       Opening({Failure("ERROR_PULL-WIRE: Error getting remote listing [listing unreadable]"),
+                Fail("")}),
+       listed, {}, true},
+      {"a refused login", {}, [&] { Failing("Login", 530, "530 Login incorrect."); },
+       {Opening()[0], Opening()[1], Fail("530 Login incorrect.")},
+       {"Login(ftp.example.net,reader,s3cret,,21)"}, {}, true},
+      {"a Port that is no number", {{"Port", "twenty-one"}}, [] {},
+       {Fail("slot 4 (Port): \"twenty-one\" is not a number")}, {}, {}, true},
+      {"a Port out of range", {{"Port", "70000"}}, [] {},
+       {Fail("slot 4 (Port): \"70000\" is outside -32768..32767")}, {}, {}, true},
+      {"a RemoteDir that cannot be entered", {}, [&] { ftp.unenterable.insert("/pub"); },
+       {Opening()[0], Opening()[1], Opening()[2], Fail("550 /pub: No such file or directory.")},
+       {"WorkingDirectory(/pub)", "Logout"}, {}, true},
+      {"a failing listing", {}, [&] { Failing("ListDirectory", 425, "425 No data connection."); },
+       Opening({Fail("425 No data connection.")}), listed, {}, true},
+      {"no connection left to close: silence", {},
+       [&] { FileA(), Dropping("GetFile"); },
+       Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1)}), {"GetFile(a.txt)"},
+       {{"a.txt", "x"}}},
+      {"a failed logout is retried", {},
+       [&] { FileA(); ftp.before = [n = 0](const std::string& m) mutable {
+               if (m == "Logout" && ++n == 1) throw FtpError(ErrorCode{421}, "421 Bye."); }; },
+       Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1), Closing(), Fail("421 Bye.")}),
+       {"GetFile(a.txt)", "Logout", "Logout"}, {{"a.txt", "x"}}, true},
+      {"\"..\" is never listed", {}, [&] { ftp.listing.entries = {{"..", "F", 4, 0, ""}}; },
+       Opening({Info("No files found."), Count(0), Closing()}), listed, {}},
   };
-  state.AutoLog = false;
-  Run();
-  EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_PULL-WIRE [421 Timeout.]")));
-  EXPECT_EQ(logouts, 2);
-  EXPECT_EQ(ReadFile(LocalPath("a.txt")), "x");
-}
+  for (const std::string name : {"../escape", "a/b", "bad\nname", ""}) {
+    rows.push_back({"hostile name " + name, {},
+                    [=, this] { ftp.listing.entries = {{name, "F", 4, 0, ""}}; },
+                    Opening({Found(1), Fail("refused to write the file name \"" + name +
+                                            "\": it would leave the local folder")}),
+                    listed, {}, true});
+  }
+  for (const Outcome& row : rows) {
+    SCOPED_TRACE(row.name);
+    Reset();
+    state.AutoLog = !row.quiet;
+    row.setup();
+    Run(row.slots);
+    EXPECT_THAT(channel.sent, ElementsAreArray(row.sent));
+    ASSERT_GE(ftp.calls.size(), row.last_calls.size());
+    EXPECT_THAT(std::vector(ftp.calls.end() - std::ssize(row.last_calls), ftp.calls.end()),
+                ElementsAreArray(row.last_calls));
+    if (row.last_calls.empty()) EXPECT_THAT(ftp.calls, ::testing::IsEmpty());
+    EXPECT_EQ(Contents(local), row.local);
+    EXPECT_EQ(Contents(parent.path()).size(), row.local.size() + 1) << "a write beside LocalDir";
+    EXPECT_EQ(state.ErrorFlag, row.error);
+  }
+  EXPECT_EQ(ReadFile(elsewhere / "target"), "outside");
 
-TEST_F(RunDriver, ErrorFlagStaysTrueAfterALaterGoodRun) {
-  ftp.before = [](const std::string& member) {
-    if (member == "Login") throw FtpError(ErrorCode{530}, "530 Login incorrect.");
-  };
+  Reset();  // nothing clears the flag, a good run neither
+  state.ErrorFlag = true;
+  FileA();
   Run();
-  ASSERT_TRUE(state.ErrorFlag);
-  ftp.before = nullptr;
-  ftp.AddFile("a.txt", "x");
-  channel.sent.clear();
-  Run();
-  EXPECT_EQ(channel.sent.back(), Info("Disconnecting from [ftp.example.net] ..."));
+  EXPECT_EQ(channel.sent, std::vector<SentMessage>{});
   EXPECT_TRUE(state.ErrorFlag);
 }
 
-TEST_F(RunDriver, ClosingWithoutConnectionReturnsSilently) {
+// Only a one-file mode with SaveFilename stores the name: in GLOBAL (exactly that) or else LOCAL.
+TEST_F(FlatRun, TheNameGoesIntoTheSlotTheRecordNames) {
+  const struct {
+    std::map<std::string, std::string> slots;
+    bool global;
+    int slot;  // -1: none
+  } rows[] = {
+      {{{"VarScope", "GLOBAL"}, {"VarNumber", "3"}}, true, 2}, {{{"VarNumber", "3"}}, false, 2},
+      {{{"VarScope", ""}, {"VarNumber", "3"}}, false, 2},
+      {{{"VarScope", "global"}, {"VarNumber", "16"}}, false, 15},
+      {{{"VarScope", "GLOBAL"}, {"VarNumber", "16"}}, true, 15},
+      {{{"VarScope", "GLOBAL"}}, true, 0},
+      {{{"ProcessAll", "1"}}, false, -1}, {{{"SaveFilename", "0"}}, false, -1},
+      {{{"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}, {"VarNumber", "2"}}, false, 1}};
   ftp.AddFile("a.txt", "x");
-  ftp.before = [&](const std::string& member) {
-    if (member == "GetFile") ftp.forced_state = 0;
-  };
-  Run();
-  EXPECT_EQ(channel.sent.back(), Info("Number of files downloaded : 1"));
-  EXPECT_THAT(ftp.calls, ::testing::Not(::testing::Contains("Logout")));
+  for (auto row : rows) {
+    row.slots.emplace("ProcessAll", "0");
+    row.slots.emplace("SaveFilename", "1");
+    state.LocalVars = {};
+    state.GlobalVars = {};
+    Run(row.slots);
+    decltype(state.LocalVars) local_vars{}, global_vars{};
+    if (row.slot >= 0) (row.global ? global_vars : local_vars).at(row.slot) = {true, "a.txt"};
+    EXPECT_EQ(state.LocalVars, local_vars) << row.slot << row.global;
+    EXPECT_EQ(state.GlobalVars, global_vars) << row.slot << row.global;
+  }
   EXPECT_FALSE(state.ErrorFlag);
+}
+
+TEST_F(FlatRun, ZipEntriesInModeThreeAreFetchedIntoAFolderOfTheirOwn) {
+  const std::vector<std::string> names = {"archive.zip", "ARCHIVE2.ZIP", "MYZIP", "data.gz"};
+  for (const std::string& name : names) ftp.AddFile(name, name);
+  Run({{"TransferMode", "3"}});
+  EXPECT_THAT(ftp.calls, Contains("TransferType(3)"));
+  ASSERT_EQ(ftp.destinations.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(ftp.destinations[i].starts_with(Temporary())) << ftp.destinations[i];
+    EXPECT_EQ(ftp.destinations[i].ends_with("/"), i < 3) << ftp.destinations[i];
+  }
+  EXPECT_EQ(Contents(local), (Files{{"ARCHIVE2.ZIP", "ARCHIVE2.ZIP"}, {"MYZIP", "MYZIP"},
+                                    {"archive.zip", "archive.zip"}, {"data.gz", "data.gz"}}));
+
+  const std::vector<std::tuple<std::int32_t, std::string, bool>> rule = {
+      {3, "a.zip", true}, {3, "A.Zip", true}, {3, "zip", true}, {3, "ip", false},
+      {3, "a.zip.gz", false}, {1, "a.zip", false}, {0, "a.zip", false}};
+  for (const auto& [mode, name, zip] : rule) EXPECT_EQ(IsZipEntry(mode, name), zip) << mode << name;
+}
+
+TEST_F(FlatRun, RateIsTheListedSizeOverWholeSecondsInKibRoundedDown) {
+  ftp.AddFile("big", std::string(1048576, 'b'));
+  const auto start = std::chrono::system_clock::time_point(std::chrono::seconds(1'700'000'000));
+  clock.times = {start + std::chrono::milliseconds(900), start + std::chrono::milliseconds(4100)};
+  Run();
+  EXPECT_THAT(channel.sent, Contains(Info("Downloaded [big] 256 kBps")));
+
+  const std::vector<std::tuple<std::optional<std::int64_t>, std::int64_t, std::string>> table = {
+      {1048576, 4, "256"}, {1000, 1, "<unknown>"}, {1048576, 0, "<unknown>"},
+      {5000, -1, "<unknown>"}, {std::nullopt, 3, "<unknown>"}, {2047, 1, "1"},
+      {4'000'000'000'000LL, 2, "1953125000"}};
+  for (const auto& [size, seconds, text] : table) EXPECT_EQ(RateText(size, seconds), text) << text;
+}
+
+// Temporary names carry the writer's process id; only ours of writers that are gone are removed
+// (no process can have the id 4194305), files and a ZIP entry's folder alike.
+TEST(LocalCopy, LeftoversOfWritersThatAreGoneAreRemoved) {
+  TempDir folder("leftovers");
+  const std::string live = ".pullwire-" + std::to_string(::getppid()) + "-1.part";
+  Files kept = {{live, "kept"}, {".pullwire-0-1.part", "kept"}, {".pullwire-x-1.part", "kept"},
+                {".pullwire-4194305.part", "kept"}, {"4194305-1.part", "kept"}, {"a.txt", "kept"},
+                {".pullwire-4194305-3.part", "-> " + (folder / "a.txt").string()}};  // not ours
+  for (const auto& [name, content] : kept) {
+    if (content.starts_with("->")) std::filesystem::create_symlink(folder / "a.txt", folder / name);
+    else WriteFile(folder / name, content);
+  }
+  WriteFile(folder / ".pullwire-4194305-1.part", "gone");
+  WriteFile(folder / ".pullwire-4194305-2.part" / "z.zip", "gone");
+  EXPECT_EQ(RemoveLeftoverCopies(folder.path().string()), 2);
+  EXPECT_EQ(Contents(folder.path()), kept);
+
+  for (const char* name : {"... ", " ."}) EXPECT_TRUE(IsSafeLocalName(name)) << name;
+  EXPECT_FALSE(IsSafeLocalName(std::string("a\0b", 3)));
+  EXPECT_FALSE(IsSafeLocalName("a\x7f"));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(NameAccepted, PlainCaseInsensitiveSubstringsWithoutWildcards) {
     ModuleState state;
     state.Settings.Filter = c.filter;
     ParseFilter(state);
-    EXPECT_EQ(NameAccepted(state, c.name), c.passes) << "filter \"" << c.filter << "\" name \"" << c.name << "\"";
+    EXPECT_EQ(NameAccepted(state, c.name), c.passes) << "\"" << c.filter << "\" \"" << c.name << "\"";
   }
 }
 
