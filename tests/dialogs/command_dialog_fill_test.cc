@@ -1,4 +1,4 @@
-// The command editor's initial state and its fill from the settings.
+// The command editor's initial state: captions, states, lists, tab order, the length limits.
 #include <map>
 
 #include <QApplication>
@@ -128,72 +128,6 @@ TEST_F(CommandDialogTest, TypedAndPastedTextIsCutToThePortAndTimeoutLimits) {
       QTest::keyClicks(box, c.entered);
     }
     EXPECT_EQ(box->text(), c.after) << c.box << " " << c.before << (c.paste ? " pasted " : " typed ") << c.entered;
-  }
-}
-
-// The fill sets each control in turn and lets its rules run: the settings may change with them.
-TEST_F(CommandDialogTest, FillShowsTheSettingsThroughTheRules) {
-  const struct {
-    const char* what;
-    CommandSettings given;
-    Looks looks;
-    CommandSettings after;
-    std::vector<std::string> messages;
-  } cases[] = {
-      {"a new command shows the proposed port and time-out but keeps 0 (slot 5 empty: IMAGE)",
-       {.TransferMode = 1},
-       {{"txtPort", "21"}, {"txtTimeout", "30"}, {"cmbMode", "IMAGE"}, {"txtFilter", "*"}},
-       {.TransferMode = 1, .VarScope = "LOCAL", .Filter = "*"}},
-      {"every stored value (a port longer than the 4 characters a user may type)",
-       {.Host = "ftp.example.org", .Username = "anna", .Password = "s3cret", .Port = 32000,
-        .TransferMode = 2, .Timeout = 45, .Passive = true, .RemoteDir = "/pub",
-        .LocalDir = "/srv/in", .AutoDelete = true, .SaveFilename = true, .VarScope = "GLOBAL",
-        .VarNumber = 7, .Filter = "*.csv;*.txt"},
-       {{"txtHost", "ftp.example.org"}, {"txtUsername", "anna"}, {"txtPassword", "s3cret"},
-        {"txtPort", "32000"}, {"cmbMode", "EBCDIC"}, {"txtTimeout", "45"}, {"chkPASV", "on"},
-        {"txtRemoteDir", "/pub"}, {"txtLocalDir", "/srv/in"}, {"chkAutoDelete", "on"},
-        {"optSkip", "on"}, {"chkSaveFilename", "on"}, {"optGlobal", "on"}, {"cmbVarNum", "7"},
-        {"txtFilter", "*.csv;*.txt"}},
-       {.Host = "ftp.example.org", .Username = "anna", .Password = "s3cret", .Port = 32000,
-        .TransferMode = 2, .Timeout = 45, .Passive = true, .RemoteDir = "/pub",
-        .LocalDir = "/srv/in", .AutoDelete = true, .SaveFilename = true, .VarScope = "GLOBAL",
-        .VarNumber = 7, .Filter = "*.csv;*.txt"}},
-      {"ZIP with subdirectories warns once and comes up IMAGE",
-       {.TransferMode = 3, .IncludeSubdir = true},
-       {{"cmbMode", "IMAGE"}},
-       {.TransferMode = 1, .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
-        .Filter = "*", .IncludeSubdir = true},
-       {kZipWarning}},
-      {"process all with a variable comes up without the variable",
-       {.ProcessAll = true, .SaveFilename = true, .VarNumber = 2},
-       {{"chkProcesAll", "on"}, {"chkSaveFilename", "off disabled"}, {"fraSaveFilename", "disabled"}},
-       {.ProcessAll = true, .VarScope = "LOCAL", .VarNumber = 2, .Filter = "*"}},
-      {"subdirectories come up with their cascade; the filter is set after it put * there",
-       {.LocalDir = "/srv/in", .Filter = "*.log", .IncludeSubdir = true},
-       {{"chkProcesAll", "on disabled"}, {"chkCopySpecific", "off disabled"},
-        {"fraLocalfile", "disabled"}, {"fraSaveFilename", "disabled"}, {"optOverwrite", "on disabled"},
-        {"txtFilter", "*.log"}},
-       {.LocalDir = "/srv/in", .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
-        .Filter = "*.log", .IncludeSubdir = true}},
-      {"values the lists lack leave them unselected; only the exact GLOBAL selects global",
-       {.TransferMode = 7, .VarScope = "global", .VarNumber = 16},
-       {{"cmbMode", ""}, {"cmbVarNum", "disabled"}, {"optLocal", "on disabled"}},
-       {.TransferMode = 7, .VarScope = "LOCAL", .VarNumber = 16, .Filter = "*"}},
-      {"copy specific comes up with its file name",
-       {.ProcessAll = true, .CopySpecific = true, .SpecificFilename = "report.pdf"},
-       {{"chkCopySpecific", "on"}, {"chkProcesAll", "off disabled"},
-        {"txtSpecificFilename", "report.pdf"}, {"txtFilter", "* disabled"}, {"Picture6", ""}},
-       {.VarScope = "LOCAL", .CopySpecific = true, .SpecificFilename = "report.pdf", .Filter = "*"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Open(c.given, /*active=*/false);
-    ExpectLooks(dialog_.get(), c.looks);
-    EXPECT_EQ(settings_, c.after);
-    EXPECT_EQ(ui_.messages, c.messages);
-    if (!c.messages.empty()) {
-      EXPECT_EQ(ui_.owner, dialog_.get());
-    }
   }
 }
 

@@ -83,6 +83,17 @@ void ExpectLooks(const QWidget* root, const Looks& looks) {
   for (const auto& [name, look] : looks) EXPECT_EQ(Look(root, name), look) << name;
 }
 
+void SetLooks(const QWidget* root, const Looks& looks) {
+  for (const auto& [name, look] : looks) {
+    auto* widget = Child<QWidget>(root, name);
+    if (auto* box = qobject_cast<QLineEdit*>(widget)) box->setText(look);
+    if (auto* list = qobject_cast<QComboBox*>(widget)) list->setCurrentIndex(list->findText(look));
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    if (button != nullptr && look == std::string("click")) button->click();
+    if (button != nullptr && button->isCheckable()) button->setChecked(look == std::string("on"));
+  }
+}
+
 bool ShowActive(QWidget* window) {
   window->show();
   window->activateWindow();

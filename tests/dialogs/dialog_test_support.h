@@ -84,6 +84,9 @@ std::string Look(const QWidget* root, const char* name);
 using Looks = std::vector<std::pair<const char*, const char*>>;
 // Each named control of `root` looks as given.
 void ExpectLooks(const QWidget* root, const Looks& looks);
+// Makes each named control look as given, as a program would (no focus moves): ticks and options
+// "on"/"off", a box's text, a list's item by its text; "click" clicks a button.
+void SetLooks(const QWidget* root, const Looks& looks);
 
 // Shows `window` and waits (bounded) until it is the active window, so focus moves send events.
 bool ShowActive(QWidget* window);

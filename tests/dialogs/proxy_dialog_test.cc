@@ -85,27 +85,50 @@ TEST_F(ProxyDialogTest, DesignCaptionsAndLimits) {
   }
 }
 
-TEST_F(ProxyDialogTest, LoadPutsTheStoredFieldsIntoTheBoxes) {
+TEST_F(ProxyDialogTest, LoadOkAndCancel) {
+  const CommandSettings socks5 = {.ProxyType = 2, .ProxyHost = "proxy.lan", .ProxyPort = 3128,
+                                  .ProxyUsername = "pu", .ProxyPassword = "pp"};
   const struct {
     const char* what;
     CommandSettings given;
+    Looks set;
     Looks looks;
+    CommandSettings after;
   } cases[] = {
-      {"no proxy proposes port 1080", {},
-       {{"cboProxyType", "None"}, {"txtProxyHost", ""}, {"txtProxyPort", "1080"}}},
-      {"SOCKS 5", {.ProxyType = 2, .ProxyHost = "proxy.lan", .ProxyPort = 3128,
-                   .ProxyUsername = "pu", .ProxyPassword = "pp"},
+      {"no proxy proposes port 1080 and Ok stores it", {}, {{"cmdSave", "click"}},
+       {{"cboProxyType", "None"}, {"txtProxyHost", ""}, {"txtProxyPort", "1080"}},
+       {.ProxyPort = 1080}},
+      {"SOCKS 5 shows its four fields", socks5, {},
        {{"cboProxyType", "Socks V5"}, {"txtProxyHost", "proxy.lan"}, {"txtProxyPort", "3128"},
-        {"txtProxyUsername", "pu"}, {"txtProxyPassword", "pp"}}},
+        {"txtProxyUsername", "pu"}, {"txtProxyPassword", "pp"}},
+       socks5},
       {"a negative type shows None with the design content",
-       {.ProxyType = -1, .ProxyHost = "kept.lan", .ProxyPort = 3128},
-       {{"cboProxyType", "None"}, {"txtProxyHost", ""}, {"txtProxyPort", "1080"}}},
+       {.ProxyType = -1, .ProxyHost = "kept.lan", .ProxyPort = 3128}, {},
+       {{"cboProxyType", "None"}, {"txtProxyHost", ""}, {"txtProxyPort", "1080"}},
+       {.ProxyType = -1, .ProxyHost = "kept.lan", .ProxyPort = 3128}},
+      {"Ok stores all four texts, also of hidden fields",
+       {.ProxyType = 2, .ProxyUsername = "old user", .ProxyPassword = "old pass"},
+       {{"cboProxyType", "OPEN"}, {"txtProxyHost", "gate.lan"}, {"txtProxyUsername", ""},
+        {"cmdSave", "click"}},
+       {},
+       {.ProxyType = 6, .ProxyHost = "gate.lan", .ProxyPort = 1080, .ProxyPassword = "old pass"}},
+      {"cancel stores nothing but the port the load proposed", {.ProxyType = 2},
+       {{"cboProxyType", "Pipe"}, {"txtProxyHost", "changed.lan"}, {"cmdCancel", "click"}}, {},
+       {.ProxyType = 2, .ProxyPort = 1080}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Open(c.given);
+    SetLooks(dialog_.get(), c.set);
     ExpectLooks(dialog_.get(), c.looks);
-    EXPECT_EQ(ShownFields(), c.given.ProxyType == 2 ? "HPUW" : "");
+    EXPECT_EQ(settings_, c.after);
+    EXPECT_TRUE(ui_.messages.empty());
+    if (c.set.empty()) {
+      EXPECT_EQ(ShownFields(), c.given.ProxyType == 2 ? "HPUW" : "");
+    } else {
+      const bool ok = std::string_view(c.set.back().first) == "cmdSave";
+      EXPECT_EQ(dialog_->result(), ok ? QDialog::Accepted : QDialog::Rejected);
+    }
   }
 }
 
@@ -139,25 +162,6 @@ TEST_F(ProxyDialogTest, EachTypeShowsAndRequiresItsFields) {
     EXPECT_EQ(settings_.ProxyType, type);
     EXPECT_EQ(settings_.ProxyPort, type == 0 ? 1080 : 1);
   }
-}
-
-TEST_F(ProxyDialogTest, OkStoresAllFourTextsAlsoOfHiddenFieldsAndCancelNone) {
-  Open({.ProxyType = 2, .ProxyUsername = "old user", .ProxyPassword = "old pass"});
-  Types()->setCurrentIndex(6);
-  Get<QLineEdit>("txtProxyHost")->setText("gate.lan");
-  Get<QLineEdit>("txtProxyUsername")->setText("");
-  Ok();
-  EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_EQ(settings_, (CommandSettings{.ProxyType = 6, .ProxyHost = "gate.lan", .ProxyPort = 1080,
-                                        .ProxyPassword = "old pass"}));
-
-  Open({.ProxyType = 2});
-  Types()->setCurrentIndex(7);
-  Get<QLineEdit>("txtProxyHost")->setText("changed.lan");
-  Get<QPushButton>("cmdCancel")->click();
-  EXPECT_EQ(dialog_->result(), QDialog::Rejected);
-  // Only the port proposed by the load stays.
-  EXPECT_EQ(settings_, (CommandSettings{.ProxyType = 2, .ProxyPort = 1080}));
 }
 
 TEST_F(ProxyDialogTest, PortThatIsNotPositiveIsRefusedWhenLeftAndAbove32767OnOk) {

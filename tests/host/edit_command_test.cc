@@ -78,17 +78,11 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
   });
   ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
 
-  const host::CommandSlots saved = host::ReadCommandFile(file).record;
-  EXPECT_EQ(saved[0], "127.0.0.1");
-  EXPECT_EQ(saved[3], std::to_string(server.port()));
-  EXPECT_EQ(saved[4], "1");
-  EXPECT_EQ(saved[5], "20");
-  EXPECT_EQ(saved[6], "1");
-  EXPECT_EQ(saved[7], "/reports") << "the trailing separator is trimmed";
-  EXPECT_EQ(saved[8], local.string());
-  EXPECT_EQ(saved[10], "1");
-  EXPECT_EQ(saved[22], "*");
-  EXPECT_EQ(saved[23], "0");
+  // The trailing separator of the remote folder is trimmed.
+  EXPECT_EQ(host::ReadCommandFile(file).record,
+            (host::CommandSlots{"127.0.0.1", server.user(), server.password(), std::to_string(server.port()),
+                                "1", "20", "1", "/reports", local.string(), "0", "1", "1", "0", "", "0", "",
+                                "", "0", "LOCAL", "1", "0", "", "*", "0"}));
 
   const auto run = testing::RunCommand({PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -163,11 +157,3 @@ TEST(CommandFileWriter, writes_what_the_reader_reads_back) {
 
 }  // namespace
 }  // namespace pullwire
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("QT_QPA_PLATFORMTHEME", "");
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
