@@ -1,10 +1,9 @@
 // The command editor's focus entry and loss steps, the port and time-out checks, the required-data
 // test, the save and the cancel, driven through a shown, active window.
+#include <array>
 #include <string_view>
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -14,10 +13,8 @@
 namespace pullwire::testing {
 namespace {
 
-using ::testing::ElementsAre;
-
-constexpr char kPortMessage[] = "<Port> must be a positive numerical value!";
-constexpr char kTimeoutMessage[] = "<Timeout> must be between 1 and 999!";
+const std::string kPortRefused = Refused("<Port> must be a positive numerical value!");
+const std::string kTimeoutRefused = Refused("<Timeout> must be between 1 and 999!");
 
 // Waits (bounded) until `condition` holds, letting timers such as an access key's run.
 template <class Condition>
@@ -36,52 +33,46 @@ class CommandDialogFocusTest : public CommandDialogTest {
 };
 
 TEST_F(CommandDialogFocusTest, PortAndTimeoutAreCheckedWhenLeft) {
-  struct Case {
+  const struct {
     const char* box;
-    const char* typed;
-    bool refused;
-    const char* text_after;
-    std::int32_t stored;  // Port or Timeout afterwards
+    std::vector<const char*> refused;
+    std::vector<std::pair<const char*, int>> taken;  // typed, stored
+  } boxes[] = {
+      {"txtPort", {"", "0", "-5", "abc", "0.5", "9e9"},
+       {{"21.5", 22}, {"1.4", 1}, {"999", 999}, {" 80 ", 80}, {"2121", 2121}}},
+      {"txtTimeout", {"", "0", "-5", "abc", "0.5", "1e3"}, {{"999", 999}, {"1.4", 1}, {"1", 1}, {"2.5", 2}}},
   };
-  const Case cases[] = {
-      {"txtPort", "", true, "21", 21},          {"txtPort", "0", true, "21", 21},
-      {"txtPort", "-5", true, "21", 21},        {"txtPort", "abc", true, "21", 21},
-      {"txtPort", "0.5", true, "21", 21},       {"txtPort", "9e9", true, "21", 21},
-      {"txtPort", "21.5", false, "21.5", 22},   {"txtPort", "1.4", false, "1.4", 1},
-      {"txtPort", "999", false, "999", 999},    {"txtPort", " 80 ", false, " 80 ", 80},
-      {"txtPort", "2121", false, "2121", 2121},
-      {"txtTimeout", "", true, "30", 30},       {"txtTimeout", "0", true, "30", 30},
-      {"txtTimeout", "-5", true, "30", 30},     {"txtTimeout", "abc", true, "30", 30},
-      {"txtTimeout", "0.5", true, "30", 30},    {"txtTimeout", "1e3", true, "30", 30},
-      {"txtTimeout", "999", false, "999", 999}, {"txtTimeout", "1.4", false, "1.4", 1},
-      {"txtTimeout", "1", false, "1", 1},       {"txtTimeout", "2.5", false, "2.5", 2},
-  };
-  for (const Case& c : cases) {
-    const bool port = std::string_view(c.box) == "txtPort";
-    SCOPED_TRACE(std::string(c.box) + " '" + c.typed + "'");
-    Restart();
-    EnterAndLeave(c.box, c.typed);
-    auto* box = Get<QLineEdit>(c.box);
-    EXPECT_EQ(box->text(), c.text_after);
-    EXPECT_EQ(port ? settings_.Port : settings_.Timeout, c.stored);
-    if (c.refused) {
-      EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(port ? kPortMessage : kTimeoutMessage)));
+  for (const auto& [name, refused, taken] : boxes) {
+    const bool port = std::string_view(name) == "txtPort";
+    const auto stored = [&] { return port ? settings_.Port : settings_.Timeout; };
+    for (const char* typed : refused) {
+      SCOPED_TRACE(std::string(name) + " '" + typed + "'");
+      Open();
+      EnterAndLeave(name, typed);
+      auto* box = Get<QLineEdit>(name);
+      EXPECT_EQ(ui_.messages, std::vector{port ? kPortRefused : kTimeoutRefused});
+      EXPECT_EQ(box->selectedText(), port ? "21" : "30");
+      EXPECT_EQ(stored(), port ? 21 : 30);
       EXPECT_EQ(QApplication::focusWidget(), box);
-      EXPECT_EQ(box->selectedText(), c.text_after);
-      if (port) {
-        // The time-out box only flickered through the focus: its loss step did not run.
-        EXPECT_EQ(settings_.Timeout, 0);
-      }
-    } else {
+      // The time-out box only flickered through the focus: its loss step did not run.
+      EXPECT_EQ(settings_.Timeout, port ? 0 : 30);
+    }
+    for (const auto& [typed, value] : taken) {
+      SCOPED_TRACE(std::string(name) + " '" + typed + "'");
+      Open();
+      EnterAndLeave(name, typed);
+      EXPECT_EQ(Get<QLineEdit>(name)->text(), typed);
+      EXPECT_EQ(stored(), value);
       EXPECT_TRUE(ui_.messages.empty());
-      EXPECT_EQ(QApplication::focusWidget(), Get<QWidget>(port ? "txtTimeout" : "cmbMode"));
+      EXPECT_EQ(QApplication::focusWidget(), Get(port ? "txtTimeout" : "cmbMode"));
     }
   }
 }
 
 TEST_F(CommandDialogFocusTest, EnteringPortTimeoutAndFilterSelectsTheirText) {
-  settings_.Filter = "*.txt";
-  OpenActive();
+  Open({.Filter = "*.txt"});
+  // The first box is entered when the dialog opens.
+  ASSERT_EQ(QApplication::focusWidget(), Get("txtHost"));
   for (const char* name : {"txtPort", "txtTimeout", "txtFilter"}) {
     auto* box = Get<QLineEdit>(name);
     box->setFocus(Qt::OtherFocusReason);
@@ -101,117 +92,94 @@ TEST_F(CommandDialogFocusTest, EnteringPortTimeoutAndFilterSelectsTheirText) {
   EXPECT_EQ(host->cursorPosition(), 2);
 }
 
-TEST_F(CommandDialogFocusTest, RemoteDirectoryLosesOneTrailingSeparatorPerStep) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/", "/"},         {"\\", "\\"},         {"/pub/", "/pub"}, {"C:\\in\\", "C:\\in"},
-      {"/pub//", "/pub/"}, {"/pub/\\", "/pub/"}, {"/pub", "/pub"}, {"", ""}, {"a/", "a"},
+TEST_F(CommandDialogFocusTest, TextBoxesAreStoredWhenLeft) {
+  using S = CommandSettings;
+  const struct {
+    const char* box;
+    std::string S::*field;
+    std::vector<std::pair<const char*, const char*>> typed_stored;  // also shown
+  } cases[] = {
+      {"txtHost", &S::Host, {{"  ftp.example.org ", "  ftp.example.org "}}},
+      {"txtUsername", &S::Username, {{" anna", " anna"}}},
+      {"txtPassword", &S::Password, {{"pa ss ", "pa ss "}}},
+      {"txtLocalDir", &S::LocalDir, {{"/srv/in ", "/srv/in "}}},
+      {"txtFilter", &S::Filter, {{"", "*"}, {"*.csv; *.txt", "*.csv; *.txt"}}},
+      // The remote folder loses one trailing separator each time.
+      {"txtRemoteDir", &S::RemoteDir, {{"/", "/"}, {"\\", "\\"}, {"/pub/", "/pub"}, {"C:\\in\\", "C:\\in"},
+        {"/pub//", "/pub/"}, {"/pub/\\", "/pub/"}, {"", ""}, {"a/", "a"}}},
   };
-  OpenActive();
-  for (const auto& [typed, expected] : cases) {
-    SCOPED_TRACE(typed);
-    EnterAndLeave("txtRemoteDir", typed);
-    EXPECT_EQ(Get<QLineEdit>("txtRemoteDir")->text(), expected);
-    EXPECT_EQ(settings_.RemoteDir, expected);
-  }
-}
-
-TEST_F(CommandDialogFocusTest, TextBoxesAreStoredAsTypedWhenLeft) {
-  OpenActive();
-  EnterAndLeave("txtHost", "  ftp.example.org ");
-  EnterAndLeave("txtUsername", " anna");
-  EnterAndLeave("txtPassword", "pa ss ");
-  EnterAndLeave("txtLocalDir", "/srv/in ");
-  EXPECT_EQ(settings_.Host, "  ftp.example.org ");
-  EXPECT_EQ(settings_.Username, " anna");
-  EXPECT_EQ(settings_.Password, "pa ss ");
-  EXPECT_EQ(settings_.LocalDir, "/srv/in ");
-  EnterAndLeave("txtFilter", "");
-  EXPECT_EQ(Get<QLineEdit>("txtFilter")->text(), "*");
-  EXPECT_EQ(settings_.Filter, "*");
-  EnterAndLeave("txtFilter", "*.csv; *.txt");
-  EXPECT_EQ(settings_.Filter, "*.csv; *.txt");
-}
-
-TEST_F(CommandDialogFocusTest, FirstBoxIsEnteredWhenTheDialogOpens) {
-  OpenActive();
-  auto* host = Get<QLineEdit>("txtHost");
-  ASSERT_EQ(QApplication::focusWidget(), host);
-  QTest::keyClicks(host, "first.example.org");
-  PressTab();
-  EXPECT_EQ(settings_.Host, "first.example.org");
-  EXPECT_EQ(QApplication::focusWidget(), Get<QLineEdit>("txtUsername"));
-}
-
-TEST_F(CommandDialogFocusTest, OkRightAfterTypingTakesTheTypedText) {
-  for (const bool by_access_key : {true, false}) {
-    SCOPED_TRACE(by_access_key ? "Alt+O" : "mouse");
-    Restart(CompleteCommand());
-    TypeReplacing(Get<QLineEdit>("txtHost"), "typed.example.org");
-    ASSERT_EQ(settings_.Host, "ftp.example.org");
-    if (by_access_key) {
-      QTest::keyClick(dialog_.get(), Qt::Key_O, Qt::AltModifier);
-    } else {
-      QTest::mouseClick(Get<QPushButton>("cmdSave"), Qt::LeftButton);
+  Open();
+  for (const auto& [box, field, typed_stored] : cases) {
+    for (const auto& [typed, stored] : typed_stored) {
+      SCOPED_TRACE(std::string(box) + " '" + typed + "'");
+      EnterAndLeave(box, typed);
+      EXPECT_EQ(Get<QLineEdit>(box)->text(), stored);
+      EXPECT_EQ(settings_.*field, stored);
     }
-    ASSERT_TRUE(WaitFor([this] { return !dialog_->isVisible(); }));
-    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-    EXPECT_EQ(settings_.Host, "typed.example.org");
-    EXPECT_EQ(state_.EditedRecordCount, 24);
-    ASSERT_TRUE(state_.EditedRecord.has_value());
-    EXPECT_EQ((*state_.EditedRecord)[1], "typed.example.org");
-    EXPECT_TRUE(ui_.messages.empty());
   }
 }
 
-TEST_F(CommandDialogFocusTest, OkWithARefusedPortShowsTheCorrectedBoxFirst) {
+// A refused port shows the corrected box first; Ok right after typing takes the typed text.
+TEST_F(CommandDialogFocusTest, OkChecksTheBoxBeingEditedAndTakesItsText) {
   for (const bool by_access_key : {true, false}) {
     SCOPED_TRACE(by_access_key ? "Alt+O" : "mouse");
-    Restart(CompleteCommand());
+    const auto ok = [&] {
+      if (by_access_key) {
+        QTest::keyClick(dialog_.get(), Qt::Key_O, Qt::AltModifier);
+        QTest::qWait(200);  // the access key's click comes after a short press animation
+      } else {
+        QTest::mouseClick(Get<QPushButton>("cmdSave"), Qt::LeftButton);
+      }
+    };
+    Open(CompleteCommand());
     auto* port = Get<QLineEdit>("txtPort");
     TypeReplacing(port, "0");
-    if (by_access_key) {
-      QTest::keyClick(dialog_.get(), Qt::Key_O, Qt::AltModifier);
-      QTest::qWait(200);  // the access key's click comes after a short press animation
-    } else {
-      QTest::mouseClick(Get<QPushButton>("cmdSave"), Qt::LeftButton);
-    }
-    EXPECT_THAT(ui_.messages, ElementsAre(IncorrectValue(kPortMessage)));
+    ok();
+    EXPECT_EQ(ui_.messages, std::vector{kPortRefused});
     EXPECT_TRUE(dialog_->isVisible());
     EXPECT_EQ(state_.EditedRecordCount, 0);
     EXPECT_EQ(port->text(), "21");
     EXPECT_EQ(settings_.Port, 21);
     EXPECT_EQ(QApplication::focusWidget(), port);
 
-    // The next Ok saves the corrected value.
-    Get<QPushButton>("cmdSave")->click();
-    EXPECT_FALSE(dialog_->isVisible());
+    TypeReplacing(Get<QLineEdit>("txtHost"), "typed.example.org");
+    ASSERT_EQ(settings_.Host, "ftp.example.org");
+    ok();
+    ASSERT_TRUE(WaitFor([this] { return !dialog_->isVisible(); }));
+    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+    EXPECT_EQ(settings_.Host, "typed.example.org");
     EXPECT_EQ(state_.EditedRecordCount, 24);
+    ASSERT_TRUE(state_.EditedRecord.has_value());
+    EXPECT_EQ((*state_.EditedRecord)[1], "typed.example.org");
     EXPECT_EQ((*state_.EditedRecord)[4], "21");
+    EXPECT_EQ(ui_.messages.size(), 1u);
   }
 }
 
 TEST_F(CommandDialogFocusTest, MissingRequiredDataBeepsAndKeepsTheDialogOpen) {
-  struct Case {
+  const struct {
     const char* what;
     std::function<void(CommandSettings&)> spoil;
-  };
-  const Case cases[] = {
+    const char* port_box = nullptr;  // the port box's text, when not the fill's
+  } cases[] = {
       {"empty password", [](CommandSettings& s) { s.Password.clear(); }},
       {"empty host", [](CommandSettings& s) { s.Host.clear(); }},
       {"empty local folder", [](CommandSettings& s) { s.LocalDir.clear(); }},
       {"no transfer type", [](CommandSettings& s) { s.TransferMode = 9; }},
       {"variable without number", [](CommandSettings& s) { s.SaveFilename = true; }},
       {"specific file without name", [](CommandSettings& s) { s.CopySpecific = true; }},
+      {"empty port box", [](CommandSettings&) {}, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CommandSettings spoilt = CompleteCommand();
     c.spoil(spoilt);
-    Restart(spoilt);
+    Open(spoilt);
+    if (c.port_box != nullptr) Get<QLineEdit>("txtPort")->setText(c.port_box);
     const CommandSettings before = settings_;
     Get<QPushButton>("cmdSave")->click();
     EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
-    EXPECT_THAT(ui_.messages, ElementsAre(MissingData()));
+    EXPECT_EQ(ui_.messages, std::vector{kMissingData});
     EXPECT_TRUE(dialog_->isVisible());
     EXPECT_EQ(state_.EditedRecordCount, 0);
     EXPECT_FALSE(state_.EditedRecord.has_value());
@@ -219,45 +187,25 @@ TEST_F(CommandDialogFocusTest, MissingRequiredDataBeepsAndKeepsTheDialogOpen) {
   }
 }
 
-TEST_F(CommandDialogFocusTest, BlanksCountAsDataAndThePortBoxIsRead) {
-  settings_ = CompleteCommand();
-  settings_.Password = " ";
-  OpenActive();
-  Get<QLineEdit>("txtPort")->setText("");
-  Get<QPushButton>("cmdSave")->click();
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", "message"}));
-  Get<QLineEdit>("txtPort")->setText("21");
-  Get<QPushButton>("cmdSave")->click();
-  EXPECT_EQ(state_.EditedRecordCount, 24);
-  EXPECT_EQ((*state_.EditedRecord)[3], " ");
-}
-
 TEST_F(CommandDialogFocusTest, SaveWritesTheRecordFromTheSettingsNotTheBoxes) {
-  settings_ = CompleteCommand();
-  settings_.Passive = true;
-  settings_.VarScope = "LOCAL";
-  OpenActive();
-  ASSERT_EQ(Get<QLineEdit>("txtPort")->text(), "21");
+  CommandSettings settings = CompleteCommand();
+  settings.Passive = true;
+  settings.Password = " ";  // blanks are data
+  Open(settings);
+  ASSERT_EQ(Get<QLineEdit>("txtPort")->text(), "21");  // shown, but never entered: 0 is saved
   Get<QPushButton>("cmdSave")->click();
   EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-  ASSERT_EQ(state_.EditedRecordCount, 24);
-  const auto& record = *state_.EditedRecord;
-  EXPECT_EQ(record[0], "");
-  EXPECT_EQ(record[1], "ftp.example.org");
-  EXPECT_EQ(record[4], "0");  // the box showed 21 but was never entered
-  EXPECT_EQ(record[5], "1");
-  EXPECT_EQ(record[6], "0");
-  EXPECT_EQ(record[7], "1");
-  EXPECT_EQ(record[19], "LOCAL");
-  EXPECT_EQ(record[23], "*");
+  EXPECT_EQ(state_.EditedRecordCount, 24);
+  EXPECT_EQ(state_.EditedRecord, (std::array<std::string, 25>{
+      "", "ftp.example.org", "anna", " ", "0", "1", "0", "1", "/pub", "/srv/in", "0", "0", "0",
+      "0", "", "0", "", "", "0", "LOCAL", "0", "0", "", "*", "0"}));
 }
 
 TEST_F(CommandDialogFocusTest, CancelAndClosingLeaveTheRecordAlone) {
-  for (const char* how : {"button", "Alt+C", "close", "Escape"}) {
-    SCOPED_TRACE(how);
-    Restart(CompleteCommand());
+  for (const std::string_view way : {"button", "Alt+C", "close", "Escape"}) {
+    SCOPED_TRACE(way);
+    Open(CompleteCommand());
     TypeReplacing(Get<QLineEdit>("txtHost"), "changed.example.org");
-    const std::string_view way(how);
     if (way == "button") {
       Get<QPushButton>("cmdCancel")->click();
     } else if (way == "Alt+C") {

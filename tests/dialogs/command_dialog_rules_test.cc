@@ -1,220 +1,180 @@
-// The command editor's control rules and their cascades, the browse button and the proxy button.
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialog>
+// The command editor's fill from the settings and its control rules with their cascades, the
+// browse button and the proxy button.
 #include <QDir>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
 
 #include "dialog_test_support.h"
 
 namespace pullwire::testing {
 namespace {
 
-using ::testing::ElementsAre;
-
-TEST_F(CommandDialogTest, CopySpecificDisablesTheOtherSelectionsAndClearingEmptiesTheName) {
-  settings_.ProcessAll = true;
-  settings_.Filter = "*.txt";
-  Open();
-  auto* copy = Get<QCheckBox>("chkCopySpecific");
-  auto* name = Get<QLineEdit>("txtSpecificFilename");
-  copy->setChecked(true);
-  EXPECT_TRUE(settings_.CopySpecific);
-  EXPECT_TRUE(name->isEnabled());
-  EXPECT_TRUE(Get<QLabel>("Picture6")->isEnabled());
-  EXPECT_FALSE(Get<QCheckBox>("chkProcesAll")->isChecked());
-  EXPECT_FALSE(Get<QCheckBox>("chkProcesAll")->isEnabled());
-  EXPECT_FALSE(settings_.ProcessAll);
-  EXPECT_FALSE(Get<QCheckBox>("chkIncludeSubdir")->isChecked());
-  EXPECT_FALSE(Get<QCheckBox>("chkIncludeSubdir")->isEnabled());
-  EXPECT_FALSE(Get<QLineEdit>("txtFilter")->isEnabled());
-
-  name->setText("report.pdf");
-  EXPECT_EQ(settings_.SpecificFilename, "report.pdf");
-
-  copy->setChecked(false);
-  EXPECT_FALSE(settings_.CopySpecific);
-  EXPECT_EQ(name->text(), "");
-  EXPECT_EQ(settings_.SpecificFilename, "");
-  EXPECT_FALSE(name->isEnabled());
-  EXPECT_FALSE(Get<QLabel>("Picture6")->isEnabled());
-  EXPECT_TRUE(Get<QCheckBox>("chkProcesAll")->isEnabled());
-  EXPECT_TRUE(Get<QCheckBox>("chkIncludeSubdir")->isEnabled());
-  EXPECT_TRUE(Get<QLineEdit>("txtFilter")->isEnabled());
-  EXPECT_EQ(settings_.Filter, "*.txt");
-}
-
-TEST_F(CommandDialogTest, IncludeSubdirectoriesCascadesAndClearingKeepsProcessAllTicked) {
-  settings_.Filter = "*.log";
-  settings_.Overwrite = false;
-  settings_.SaveFilename = true;
-  settings_.VarNumber = 1;
-  settings_.LocalDir = "/srv/in";
-  Open();
-  ASSERT_TRUE(Get<QCheckBox>("chkSaveFilename")->isChecked());
-  auto* subdirs = Get<QCheckBox>("chkIncludeSubdir");
-  subdirs->setChecked(true);
-  EXPECT_TRUE(settings_.IncludeSubdir);
-  EXPECT_EQ(Get<QLineEdit>("txtFilter")->text(), "*");
-  EXPECT_TRUE(Get<QLineEdit>("txtFilter")->isEnabled());
-  EXPECT_EQ(settings_.Filter, "*.log");  // until the user leaves the filter box
-  EXPECT_TRUE(Get<QCheckBox>("chkProcesAll")->isChecked());
-  EXPECT_FALSE(Get<QCheckBox>("chkProcesAll")->isEnabled());
-  EXPECT_TRUE(settings_.ProcessAll);
-  EXPECT_FALSE(Get<QCheckBox>("chkCopySpecific")->isEnabled());
-  EXPECT_FALSE(Get<QGroupBox>("fraLocalfile")->isEnabled());
-  EXPECT_TRUE(Get<QRadioButton>("optOverwrite")->isChecked());
-  EXPECT_TRUE(settings_.Overwrite);
-  EXPECT_FALSE(Get<QGroupBox>("fraSaveFilename")->isEnabled());
-  EXPECT_FALSE(Get<QCheckBox>("chkSaveFilename")->isChecked());
-  EXPECT_FALSE(settings_.SaveFilename);
-  EXPECT_TRUE(ui_.messages.empty());
-
-  subdirs->setChecked(false);
-  EXPECT_FALSE(settings_.IncludeSubdir);
-  EXPECT_TRUE(Get<QCheckBox>("chkProcesAll")->isChecked());
-  EXPECT_TRUE(Get<QCheckBox>("chkProcesAll")->isEnabled());
-  EXPECT_TRUE(Get<QCheckBox>("chkCopySpecific")->isEnabled());
-  EXPECT_TRUE(Get<QGroupBox>("fraLocalfile")->isEnabled());
-  EXPECT_TRUE(Get<QGroupBox>("fraSaveFilename")->isEnabled());
-  // The options keep their own state inside the re-enabled frame.
-  EXPECT_FALSE(Get<QRadioButton>("optLocal")->isEnabled());
-}
-
-TEST_F(CommandDialogTest, ZipAndIncludeSubdirectoriesExcludeEachOther) {
-  Open();
-  auto* mode = Get<QComboBox>("cmbMode");
-  mode->setCurrentIndex(3);
-  EXPECT_EQ(settings_.TransferMode, 3);
-  Get<QCheckBox>("chkIncludeSubdir")->setChecked(true);
-  EXPECT_THAT(ui_.messages, ElementsAre(ZipWarning()));
-  EXPECT_EQ(mode->currentIndex(), 1);
-  EXPECT_EQ(settings_.TransferMode, 1);
-
-  mode->setCurrentIndex(3);
-  EXPECT_THAT(ui_.messages, ElementsAre(ZipWarning(), ZipWarning()));
-  EXPECT_EQ(mode->currentText(), "IMAGE");
-  EXPECT_EQ(settings_.TransferMode, 1);
-
-  mode->setCurrentIndex(0);
-  EXPECT_EQ(settings_.TransferMode, 0);
-  EXPECT_EQ(ui_.messages.size(), 2u);
-}
-
-TEST_F(CommandDialogTest, ProcessAllAndSaveFilenameRules) {
-  Open();
-  auto* save = Get<QCheckBox>("chkSaveFilename");
-  save->setChecked(true);
-  EXPECT_TRUE(settings_.SaveFilename);
-  for (const char* name : {"optLocal", "optGlobal", "cmbVarNum"}) {
-    EXPECT_TRUE(Get<QWidget>(name)->isEnabled()) << name;
+// The fill sets each control in turn and lets its rules run, as the user's changes do: the
+// settings may change with them.
+TEST_F(CommandDialogTest, FillAndChangesRunTheRules) {
+  const CommandSettings full = {
+      .Host = "ftp.example.org", .Username = "anna", .Password = "s3cret", .Port = 32000,
+      .TransferMode = 2, .Timeout = 45, .Passive = true, .RemoteDir = "/pub", .LocalDir = "/srv/in",
+      .AutoDelete = true, .SaveFilename = true, .VarScope = "GLOBAL", .VarNumber = 7,
+      .Filter = "*.csv;*.txt"};
+  const struct {
+    const char* what;
+    CommandSettings given;
+    Looks set;  // the user's changes after the fill
+    Looks looks;
+    CommandSettings after;
+    std::vector<std::string> messages = {};
+  } cases[] = {
+      {"a new command shows the proposed port and time-out but keeps 0 (slot 5 empty: IMAGE)",
+       {.TransferMode = 1}, {},
+       {{"txtPort", "21"}, {"txtTimeout", "30"}, {"cmbMode", "IMAGE"}, {"txtFilter", "*"}},
+       {.TransferMode = 1, .VarScope = "LOCAL", .Filter = "*"}},
+      {"every stored value (a port longer than the 4 characters a user may type)", full, {},
+       {{"txtHost", "ftp.example.org"}, {"txtUsername", "anna"}, {"txtPassword", "s3cret"},
+        {"txtPort", "32000"}, {"cmbMode", "EBCDIC"}, {"txtTimeout", "45"}, {"chkPASV", "on"},
+        {"txtRemoteDir", "/pub"}, {"txtLocalDir", "/srv/in"}, {"chkAutoDelete", "on"},
+        {"optSkip", "on"}, {"chkSaveFilename", "on"}, {"optGlobal", "on"}, {"cmbVarNum", "7"},
+        {"txtFilter", "*.csv;*.txt"}},
+       full},
+      {"ZIP with subdirectories warns once and comes up IMAGE",
+       {.TransferMode = 3, .IncludeSubdir = true}, {}, {{"cmbMode", "IMAGE"}},
+       {.TransferMode = 1, .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
+        .Filter = "*", .IncludeSubdir = true},
+       {kZipWarning}},
+      {"process all with a variable comes up without the variable",
+       {.ProcessAll = true, .SaveFilename = true, .VarNumber = 2}, {},
+       {{"chkProcesAll", "on"}, {"chkSaveFilename", "off disabled"}, {"fraSaveFilename", "disabled"}},
+       {.ProcessAll = true, .VarScope = "LOCAL", .VarNumber = 2, .Filter = "*"}},
+      {"subdirectories come up with their cascade; the filter is set after it put * there",
+       {.LocalDir = "/srv/in", .Filter = "*.log", .IncludeSubdir = true}, {},
+       {{"chkProcesAll", "on disabled"}, {"chkCopySpecific", "off disabled"},
+        {"fraLocalfile", "disabled"}, {"fraSaveFilename", "disabled"},
+        {"optOverwrite", "on disabled"}, {"txtFilter", "*.log"}},
+       {.LocalDir = "/srv/in", .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
+        .Filter = "*.log", .IncludeSubdir = true}},
+      {"values the lists lack leave them unselected; only the exact GLOBAL selects global",
+       {.TransferMode = 7, .VarScope = "global", .VarNumber = 16}, {},
+       {{"cmbMode", ""}, {"cmbVarNum", "disabled"}, {"optLocal", "on disabled"}},
+       {.TransferMode = 7, .VarScope = "LOCAL", .VarNumber = 16, .Filter = "*"}},
+      {"copy specific comes up with its file name",
+       {.ProcessAll = true, .CopySpecific = true, .SpecificFilename = "report.pdf"}, {},
+       {{"chkCopySpecific", "on"}, {"chkProcesAll", "off disabled"},
+        {"txtSpecificFilename", "report.pdf"}, {"txtFilter", "* disabled"}, {"Picture6", ""}},
+       {.VarScope = "LOCAL", .CopySpecific = true, .SpecificFilename = "report.pdf", .Filter = "*"}},
+      {"ticking copy specific disables the other selections",
+       {.ProcessAll = true, .Filter = "*.txt"},
+       {{"chkCopySpecific", "on"}, {"txtSpecificFilename", "report.pdf"}},
+       {{"Picture6", ""}, {"chkProcesAll", "off disabled"}, {"chkIncludeSubdir", "off disabled"},
+        {"txtFilter", "*.txt disabled"}},
+       {.VarScope = "LOCAL", .CopySpecific = true, .SpecificFilename = "report.pdf",
+        .Filter = "*.txt"}},
+      {"clearing copy specific empties the name", {.ProcessAll = true, .Filter = "*.txt"},
+       {{"chkCopySpecific", "on"}, {"txtSpecificFilename", "report.pdf"}, {"chkCopySpecific", "off"}},
+       {{"txtSpecificFilename", "disabled"}, {"Picture6", "disabled"}, {"chkProcesAll", "off"},
+        {"chkIncludeSubdir", "off"}, {"txtFilter", "*.txt"}},
+       {.VarScope = "LOCAL", .Filter = "*.txt"}},
+      {"subdirectories cascade; the filter setting waits until the user leaves the box",
+       {.LocalDir = "/srv/in", .SaveFilename = true, .VarNumber = 1, .Filter = "*.log"},
+       {{"chkIncludeSubdir", "on"}},
+       {{"txtFilter", "*"}, {"chkProcesAll", "on disabled"}, {"chkCopySpecific", "off disabled"},
+        {"fraLocalfile", "disabled"}, {"optOverwrite", "on disabled"},
+        {"fraSaveFilename", "disabled"}, {"chkSaveFilename", "off disabled"}},
+       {.LocalDir = "/srv/in", .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
+        .VarNumber = 1, .Filter = "*.log", .IncludeSubdir = true}},
+      {"clearing subdirectories keeps process all ticked; the options keep their own state",
+       {.LocalDir = "/srv/in", .SaveFilename = true, .VarNumber = 1, .Filter = "*.log"},
+       {{"chkIncludeSubdir", "on"}, {"chkIncludeSubdir", "off"}},
+       {{"chkProcesAll", "on"}, {"chkCopySpecific", "off"}, {"fraLocalfile", ""},
+        {"fraSaveFilename", ""}, {"optLocal", "on disabled"}},
+       {.LocalDir = "/srv/in", .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
+        .VarNumber = 1, .Filter = "*.log"}},
+      {"ZIP alone", {}, {{"cmbMode", "ZIP"}}, {{"cmbMode", "ZIP"}},
+       {.TransferMode = 3, .VarScope = "LOCAL", .Filter = "*"}},
+      {"ZIP then subdirectories warns and takes IMAGE", {},
+       {{"cmbMode", "ZIP"}, {"chkIncludeSubdir", "on"}}, {{"cmbMode", "IMAGE"}},
+       {.TransferMode = 1, .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
+        .Filter = "*", .IncludeSubdir = true},
+       {kZipWarning}},
+      {"ZIP with subdirectories is refused again; another mode is taken", {},
+       {{"cmbMode", "ZIP"}, {"chkIncludeSubdir", "on"}, {"cmbMode", "ZIP"}, {"cmbMode", "ASCII"}},
+       {{"cmbMode", "ASCII"}},
+       {.TransferMode = 0, .ProcessAll = true, .Overwrite = true, .VarScope = "LOCAL",
+        .Filter = "*", .IncludeSubdir = true},
+       {kZipWarning, kZipWarning}},
+      {"ticks and options write their settings", {},
+       {{"chkPASV", "on"}, {"chkAutoDelete", "on"}, {"chkSaveFilename", "on"},
+        {"cmbVarNum", "12"}, {"optGlobal", "on"}},
+       {{"optLocal", "off"}, {"optGlobal", "on"}, {"cmbVarNum", "12"}},
+       {.Passive = true, .AutoDelete = true, .SaveFilename = true, .VarScope = "GLOBAL",
+        .VarNumber = 12, .Filter = "*"}},
+      {"cleared ticks and the local option write theirs", {},
+       {{"chkPASV", "on"}, {"chkAutoDelete", "on"}, {"chkSaveFilename", "on"}, {"optGlobal", "on"},
+        {"optLocal", "on"}, {"chkPASV", "off"}, {"chkAutoDelete", "off"}},
+       {{"optLocal", "on"}, {"optGlobal", "off"}},
+       {.SaveFilename = true, .VarScope = "LOCAL", .Filter = "*"}},
+      {"processing all files clears and disables the variable", {},
+       {{"chkSaveFilename", "on"}, {"cmbVarNum", "12"}, {"chkProcesAll", "on"}},
+       {{"chkSaveFilename", "off disabled"}, {"fraSaveFilename", "disabled"},
+        {"optLocal", "on disabled"}, {"optGlobal", "off disabled"}, {"cmbVarNum", "12 disabled"}},
+       {.ProcessAll = true, .VarScope = "LOCAL", .VarNumber = 12, .Filter = "*"}},
+      {"clearing process all enables the variable", {},
+       {{"chkSaveFilename", "on"}, {"chkProcesAll", "on"}, {"chkProcesAll", "off"}},
+       {{"fraSaveFilename", ""}, {"chkSaveFilename", "off"}},
+       {.VarScope = "LOCAL", .Filter = "*"}},
+      {"a local folder text enables the local file options; it is written when left", {},
+       {{"txtLocalDir", "x"}, {"optOverwrite", "on"}}, {{"optSkip", "off"}, {"optOverwrite", "on"}},
+       {.Overwrite = true, .VarScope = "LOCAL", .Filter = "*"}},
+      {"skip, then no local folder text", {},
+       {{"txtLocalDir", "x"}, {"optOverwrite", "on"}, {"optSkip", "on"}, {"txtLocalDir", ""}},
+       {{"optSkip", "on disabled"}, {"optOverwrite", "off disabled"}},
+       {.VarScope = "LOCAL", .Filter = "*"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Open(c.given, /*active=*/false);
+    SetLooks(dialog_.get(), c.set);
+    ExpectLooks(dialog_.get(), c.looks);
+    EXPECT_EQ(settings_, c.after);
+    EXPECT_EQ(ui_.messages, c.messages);
+    if (!c.messages.empty()) {
+      EXPECT_EQ(ui_.owner, dialog_.get());
+    }
   }
-  Get<QComboBox>("cmbVarNum")->setCurrentIndex(11);
-  EXPECT_EQ(settings_.VarNumber, 12);
-  Get<QRadioButton>("optGlobal")->setChecked(true);
-  EXPECT_EQ(settings_.VarScope, "GLOBAL");
-  Get<QRadioButton>("optLocal")->setChecked(true);
-  EXPECT_EQ(settings_.VarScope, "LOCAL");
-
-  auto* all = Get<QCheckBox>("chkProcesAll");
-  all->setChecked(true);
-  EXPECT_TRUE(settings_.ProcessAll);
-  EXPECT_FALSE(save->isChecked());
-  EXPECT_FALSE(settings_.SaveFilename);
-  EXPECT_FALSE(Get<QGroupBox>("fraSaveFilename")->isEnabled());
-  for (const char* name : {"optLocal", "optGlobal", "cmbVarNum"}) {
-    EXPECT_FALSE(Get<QWidget>(name)->isEnabled()) << name;
-  }
-  all->setChecked(false);
-  EXPECT_FALSE(settings_.ProcessAll);
-  EXPECT_TRUE(Get<QGroupBox>("fraSaveFilename")->isEnabled());
 }
 
-TEST_F(CommandDialogTest, SimpleTicksWriteTheirFlags) {
-  Open();
-  Get<QCheckBox>("chkPASV")->setChecked(true);
-  Get<QCheckBox>("chkAutoDelete")->setChecked(true);
-  EXPECT_TRUE(settings_.Passive);
-  EXPECT_TRUE(settings_.AutoDelete);
-  Get<QCheckBox>("chkPASV")->setChecked(false);
-  Get<QCheckBox>("chkAutoDelete")->setChecked(false);
-  EXPECT_FALSE(settings_.Passive);
-  EXPECT_FALSE(settings_.AutoDelete);
-}
-
-TEST_F(CommandDialogTest, LocalDirectoryTextEnablesTheLocalFileOptions) {
-  Open();
-  ASSERT_TRUE(ShowActive(dialog_.get()));
-  auto* local = Get<QLineEdit>("txtLocalDir");
-  local->setFocus(Qt::TabFocusReason);
-  EXPECT_FALSE(Get<QRadioButton>("optSkip")->isEnabled());
-  QTest::keyClicks(local, "x");
-  EXPECT_TRUE(Get<QRadioButton>("optSkip")->isEnabled());
-  EXPECT_TRUE(Get<QRadioButton>("optOverwrite")->isEnabled());
-  Get<QRadioButton>("optSkip")->setChecked(true);
-  EXPECT_FALSE(settings_.Overwrite);
-  QTest::keyClick(local, Qt::Key_Backspace);
-  EXPECT_FALSE(Get<QRadioButton>("optSkip")->isEnabled());
-  EXPECT_FALSE(Get<QRadioButton>("optOverwrite")->isEnabled());
-  EXPECT_EQ(settings_.LocalDir, "");  // written only when the box is left
-}
-
-TEST_F(CommandDialogTest, BrowseWithAnEmptyBoxThenCancelLeavesItEmpty) {
-  Open();
-  Get<QPushButton>("cmdBrowseDestination")->click();
-  ASSERT_EQ(ui_.folder_requests.size(), 1u);
-  EXPECT_EQ(ui_.folder_requests[0].title, "Browse Directory");
-  EXPECT_EQ(ui_.folder_requests[0].owner, dialog_.get());
-  EXPECT_EQ(ui_.folder_requests[0].initial_folder, QDir::homePath().toStdString());
-  EXPECT_EQ(Get<QLineEdit>("txtLocalDir")->text(), "");
-  EXPECT_EQ(settings_.LocalDir, "");
+TEST_F(CommandDialogTest, BrowseStartsAtTheBoxOrHomeAndCancelKeepsTheBox) {
+  Open({}, /*active=*/false);
+  auto* browse = Get<QPushButton>("cmdBrowseDestination");
+  browse->click();
+  EXPECT_EQ(ui_.folder_requests, std::vector{"Browse Directory @ " + QDir::homePath().toStdString()});
+  EXPECT_EQ(ui_.owner, dialog_.get());
+  EXPECT_EQ(Look(dialog_.get(), "txtLocalDir"), "");
 
   ui_.folder_answer = "/srv/incoming";
-  Get<QPushButton>("cmdBrowseDestination")->click();
-  EXPECT_EQ(Get<QLineEdit>("txtLocalDir")->text(), "/srv/incoming");
+  browse->click();
   EXPECT_EQ(settings_.LocalDir, "/srv/incoming");
-  EXPECT_TRUE(Get<QRadioButton>("optSkip")->isEnabled());
-}
+  ExpectLooks(dialog_.get(), {{"txtLocalDir", "/srv/incoming"}, {"optSkip", "on"}});
 
-TEST_F(CommandDialogTest, BrowseWithAFilledBoxStartsThereAndCancelKeepsIt) {
-  Open();
   Get<QLineEdit>("txtLocalDir")->setText("/no/such/folder");
-  Get<QPushButton>("cmdBrowseDestination")->click();
-  ASSERT_EQ(ui_.folder_requests.size(), 1u);
-  EXPECT_EQ(ui_.folder_requests[0].initial_folder, "/no/such/folder");
-  EXPECT_EQ(Get<QLineEdit>("txtLocalDir")->text(), "/no/such/folder");
+  ui_.folder_answer.reset();
+  browse->click();
+  EXPECT_EQ(ui_.folder_requests.back(), "Browse Directory @ /no/such/folder");
+  EXPECT_EQ(Look(dialog_.get(), "txtLocalDir"), "/no/such/folder");
   EXPECT_EQ(settings_.LocalDir, "/no/such/folder");
-
-  ui_.folder_answer = "/";
-  Get<QPushButton>("cmdBrowseDestination")->click();
-  EXPECT_EQ(ui_.folder_requests[1].initial_folder, "/no/such/folder");
-  EXPECT_EQ(settings_.LocalDir, "/");
 }
 
 TEST_F(CommandDialogTest, ProxySetupOpensTheProxyDialogModallyWithoutAnOwner) {
-  Open();
-  QString seen_name;
-  QString seen_title;
-  QWidget* seen_parent = dialog_.get();
-  Qt::WindowModality seen_modality = Qt::NonModal;
-  AnswerModal([&](QWidget* modal) {
-    seen_name = modal->objectName();
-    seen_title = modal->windowTitle();
-    seen_parent = modal->parentWidget();
-    seen_modality = modal->windowModality();
-    Child<QPushButton>(modal, "cmdCancel")->click();
-  });
-  Get<QPushButton>("cmdProxySetup")->click();
-  EXPECT_EQ(seen_name, "frmProxySetup");
-  EXPECT_EQ(seen_title, "Proxy Setup");
-  EXPECT_EQ(seen_parent, nullptr);
-  EXPECT_EQ(seen_modality, Qt::ApplicationModal);
+  Open({}, /*active=*/false);
+  QString seen;
+  {
+    const ModalAnswer answer([&](QWidget* modal) {
+      seen = modal->objectName() + " " + modal->windowTitle() + " " +
+             (modal->parentWidget() ? "owned " : "") + QString::number(modal->windowModality());
+      Child<QPushButton>(modal, "cmdCancel")->click();
+    });
+    Get<QPushButton>("cmdProxySetup")->click();
+  }
+  EXPECT_EQ(seen, "frmProxySetup Proxy Setup " + QString::number(Qt::ApplicationModal));
   // Its load proposes 1080 even though the user cancelled.
   EXPECT_EQ(settings_.ProxyPort, 1080);
 }

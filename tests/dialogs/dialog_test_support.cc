@@ -1,16 +1,15 @@
 // Scripted UiServices and user-like widget driving for the dialogs tests.
 #include "dialog_test_support.h"
 
-#include <memory>
-
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QDeadlineTimer>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPointer>
 #include <QTest>
-#include <QTimer>
 
 namespace pullwire::testing {
 
@@ -25,40 +24,74 @@ CommandSettings CompleteCommand() {
   return settings;
 }
 
-void ScriptedUiServices::ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
-                                     MessageIcon icon) {
-  messages.push_back({text, title, icon, owner});
+void ScriptedUiServices::ShowMessage(QWidget* box_owner, const std::string& text,
+                                     const std::string& title, MessageIcon icon) {
+  const char* kind = icon == MessageIcon::kExclamation ? "exclamation|" : "information|";
+  messages.push_back(kind + title + "|" + text);
   events.push_back("message");
-  if (while_message_open) while_message_open();
+  owner = box_owner;
 }
 
-void ScriptedUiServices::Beep() { events.push_back("beep"); }
-
-bool ScriptedUiServices::ChooseFolder(QWidget* owner, const std::string& title,
+bool ScriptedUiServices::ChooseFolder(QWidget* chooser_owner, const std::string& title,
                                       const std::string& initial_folder, std::string* chosen) {
-  folder_requests.push_back({owner, title, initial_folder});
+  folder_requests.push_back(title + " @ " + initial_folder);
   events.push_back("chooser");
+  owner = chooser_owner;
   if (!folder_answer) return false;
   *chosen = *folder_answer;
   return true;
 }
 
-QAction* ScriptedUiServices::PopupMenu(QWidget* owner, QMenu* menu, const QPoint& /*position*/) {
+QAction* ScriptedUiServices::PopupMenu(QWidget* menu_owner, QMenu* menu, const QPoint& /*at*/) {
   events.push_back("menu");
-  menu_owner = owner;
+  owner = menu_owner;
   focus_when_menu_opened = QApplication::focusWidget();
-  QStringList captions;
+  menu_captions.clear();
   for (const QAction* item : menu->findChildren<QAction*>()) {
     if (item->objectName().contains(QLatin1String("ConstantsLC_")) ||
         item->objectName().contains(QLatin1String("ConstantsGC_"))) {
-      captions << item->text();
+      menu_captions << item->text();
     }
   }
-  menu_captions.push_back(captions);
   if (menu_pick.isEmpty()) return nullptr;
   auto* picked = menu->findChild<QAction*>(menu_pick);
   if (picked == nullptr) throw std::runtime_error("the menu has no item " + menu_pick.toStdString());
   return picked;
+}
+
+QString CaptionOf(const QWidget* widget) {
+  if (auto* box = qobject_cast<const QLineEdit*>(widget)) return box->text();
+  if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text();
+  if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
+  if (auto* frame = qobject_cast<const QGroupBox*>(widget)) return frame->title();
+  return QStringLiteral("?");
+}
+
+std::string Look(const QWidget* root, const char* name) {
+  const auto* widget = Child<QWidget>(root, name);
+  std::string look;
+  if (auto* box = qobject_cast<const QLineEdit*>(widget)) look = box->text().toStdString();
+  if (auto* list = qobject_cast<const QComboBox*>(widget)) look = list->currentText().toStdString();
+  if (auto* tick = qobject_cast<const QAbstractButton*>(widget); tick && tick->isCheckable()) {
+    look = tick->isChecked() ? "on" : "off";
+  }
+  if (!widget->isEnabled()) look += look.empty() ? "disabled" : " disabled";
+  return look;
+}
+
+void ExpectLooks(const QWidget* root, const Looks& looks) {
+  for (const auto& [name, look] : looks) EXPECT_EQ(Look(root, name), look) << name;
+}
+
+void SetLooks(const QWidget* root, const Looks& looks) {
+  for (const auto& [name, look] : looks) {
+    auto* widget = Child<QWidget>(root, name);
+    if (auto* box = qobject_cast<QLineEdit*>(widget)) box->setText(look);
+    if (auto* list = qobject_cast<QComboBox*>(widget)) list->setCurrentIndex(list->findText(look));
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    if (button != nullptr && look == std::string("click")) button->click();
+    if (button != nullptr && button->isCheckable()) button->setChecked(look == std::string("on"));
+  }
 }
 
 bool ShowActive(QWidget* window) {
@@ -78,23 +111,5 @@ void TypeReplacing(QLineEdit* box, const QString& text) {
 }
 
 void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
-
-void AnswerModal(std::function<void(QWidget*)> answer, bool popup, int timeout_ms) {
-  auto* timer = new QTimer(qApp);
-  const QDeadlineTimer deadline(timeout_ms);
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, answer, popup, deadline] {
-    QPointer<QWidget> window = popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
-    if (window == nullptr || !window->isVisible()) {
-      if (deadline.hasExpired()) timer->deleteLater();
-      return;
-    }
-    timer->stop();
-    timer->deleteLater();
-    answer(window);
-    if (window != nullptr && window->isVisible()) window->close();
-  });
-  timer->start();
-}
 
 }  // namespace pullwire::testing

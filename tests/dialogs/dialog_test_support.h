@@ -1,13 +1,13 @@
 // Test support for the dialogs: UiServices with scripted answers, and helpers that drive widgets
-// the way a user does.
+// the way a user does and describe them compactly for tables.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -18,6 +18,8 @@
 
 #include "dialogs/command_dialog.h"
 #include "dialogs/desktop.h"
+#include "modal_answer.h"
+#include "module/command_record.h"
 #include "module/module_state.h"
 
 class QLineEdit;
@@ -26,49 +28,21 @@ class QLineEdit;
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace pullwire {
-inline void PrintTo(MessageIcon icon, std::ostream* out) {
-  *out << (icon == MessageIcon::kExclamation ? "exclamation" : "information");
+// Settings in failure messages as the record the editor would save.
+inline void PrintTo(const CommandSettings& settings, std::ostream* out) {
+  ModuleState state;
+  EncodeEditedRecord(settings, state);
+  *out << ::testing::PrintToString(*state.EditedRecord);
 }
 }  // namespace pullwire
 
 namespace pullwire::testing {
 
-struct ShownMessage {
-  std::string text;
-  std::string title;
-  MessageIcon icon;
-  QWidget* owner;
-};
-
-inline void PrintTo(const ShownMessage& message, std::ostream* out) {
-  *out << '"' << message.text << "\" titled \"" << message.title << '"';
-}
-
-// A message box with this text, title and icon.
-inline auto MessageIs(const std::string& text, const std::string& title, MessageIcon icon) {
-  return ::testing::AllOf(::testing::Field("text", &ShownMessage::text, text),
-                          ::testing::Field("title", &ShownMessage::title, title),
-                          ::testing::Field("icon", &ShownMessage::icon, icon));
-}
-// The box of a refused port or time-out.
-inline auto IncorrectValue(const std::string& text) {
-  return MessageIs(text, "Incorrect Value", MessageIcon::kInformation);
-}
-// The editor's warning when ZIP meets "Include Subdirectories".
-inline auto ZipWarning() {
-  return MessageIs("NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!",
-                   "Warning", MessageIcon::kExclamation);
-}
-// The box of "&Ok" without the required data (after a beep).
-inline auto MissingData() {
-  return MessageIs("ATTENTION: Missing required data!", "MISSING DATA", MessageIcon::kInformation);
-}
-
-struct FolderRequest {
-  QWidget* owner;
-  std::string title;
-  std::string initial_folder;
-};
+// The boxes as ScriptedUiServices records them: "icon|title|text".
+inline std::string Refused(const std::string& text) { return "information|Incorrect Value|" + text; }
+inline const std::string kZipWarning =
+    "exclamation|Warning|NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!";
+inline const std::string kMissingData = "information|MISSING DATA|ATTENTION: Missing required data!";
 
 // Records every box, beep, chooser and menu, and answers them from the script fields.
 class ScriptedUiServices final : public Desktop {
@@ -76,7 +50,7 @@ class ScriptedUiServices final : public Desktop {
   using Desktop::ShowMessage;
   void ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
                    MessageIcon icon) override;
-  void Beep() override;
+  void Beep() override { events.push_back("beep"); }
   bool ChooseFolder(QWidget* owner, const std::string& title, const std::string& initial_folder,
                     std::string* chosen) override;
   QAction* PopupMenu(QWidget* owner, QMenu* menu, const QPoint& position) override;
@@ -84,14 +58,13 @@ class ScriptedUiServices final : public Desktop {
   // Script.
   std::optional<std::string> folder_answer;  // nullopt: the user cancels the chooser
   QString menu_pick;                         // objectName of the item to pick; empty: Escape
-  std::function<void()> while_message_open;
 
   // Record.
-  std::vector<ShownMessage> messages;
-  std::vector<std::string> events;  // "beep", "message", "chooser", "menu" in order
-  std::vector<FolderRequest> folder_requests;
-  std::vector<QStringList> menu_captions;  // the constant captions each time the menu showed
-  QWidget* menu_owner = nullptr;
+  std::vector<std::string> messages;
+  std::vector<std::string> events;           // "beep", "message", "chooser", "menu" in order
+  std::vector<std::string> folder_requests;  // "title @ initial folder"
+  QWidget* owner = nullptr;                  // of the last box, chooser or menu
+  QStringList menu_captions;                 // the constant captions when the menu last showed
   QWidget* focus_when_menu_opened = nullptr;
 };
 
@@ -103,17 +76,24 @@ T* Child(const QWidget* root, const char* name) {
   return child;
 }
 
+// A control's caption: a box's text, a button's, label's or frame's title.
+QString CaptionOf(const QWidget* widget);
+// How a control looks to the user: a box's or list's text, "on"/"off" for ticks and options, then
+// "disabled" when greyed out (a frame or picture shows only that).
+std::string Look(const QWidget* root, const char* name);
+using Looks = std::vector<std::pair<const char*, const char*>>;
+// Each named control of `root` looks as given.
+void ExpectLooks(const QWidget* root, const Looks& looks);
+// Makes each named control look as given, as a program would (no focus moves): ticks and options
+// "on"/"off", a box's text, a list's item by its text; "click" clicks a button.
+void SetLooks(const QWidget* root, const Looks& looks);
+
 // Shows `window` and waits (bounded) until it is the active window, so focus moves send events.
 bool ShowActive(QWidget* window);
 // Puts the focus into `box` as Tab would and replaces its whole text by typing `text`.
 void TypeReplacing(QLineEdit* box, const QString& text);
 // Presses Tab in the focused widget.
 void PressTab();
-
-// Answers the next modal window (or, with `popup`, the next pop-up menu) once it is up: calls
-// `answer` with it, then closes it if `answer` left it open. Gives up after `timeout_ms`, so a
-// window that never comes leaves nothing behind and a test never hangs on one that does.
-void AnswerModal(std::function<void(QWidget*)> answer, bool popup = false, int timeout_ms = 5000);
 
 // A command that passes the editor's required-data test.
 CommandSettings CompleteCommand();
@@ -122,7 +102,7 @@ CommandSettings CompleteCommand();
 template <class Dialog>
 class DialogTest : public ::testing::Test {
  protected:
-  template <class T>
+  template <class T = QWidget>
   T* Get(const char* name) const {
     return Child<T>(dialog_.get(), name);
   }
@@ -135,26 +115,19 @@ class DialogTest : public ::testing::Test {
 
 class CommandDialogTest : public DialogTest<frmCommandPullwire> {
  protected:
-  // Creates the editor without filling it (the initial state).
-  void Create() { dialog_ = std::make_unique<frmCommandPullwire>(state_, ui_); }
-  // Creates and fills it from state_.Settings, as Setup does.
-  void Open() {
-    Create();
-    dialog_->FillCommandDialog();
-  }
-  // Opens it shown and active, so that focus moves send their events.
-  void OpenActive() {
-    Open();
-    ASSERT_TRUE(ShowActive(dialog_.get()));
-  }
-  // Starts over for the next case of a table: the editor closed, a fresh module state holding
-  // `settings`, nothing answered yet, the editor open and active again.
-  void Restart(const CommandSettings& settings = {}) {
+  // Starts over (for each case of a table): the editor closed, a fresh module state holding
+  // `settings`, nothing answered yet, then the editor created and, unless `fill` is false,
+  // filled as Setup does; `active`: shown and active, so that focus moves send their events.
+  void Open(const CommandSettings& settings = {}, bool active = true, bool fill = true) {
     dialog_.reset();
     state_ = ModuleState{};
     ui_ = ScriptedUiServices{};
     settings_ = settings;
-    OpenActive();
+    dialog_ = std::make_unique<frmCommandPullwire>(state_, ui_);
+    if (fill) dialog_->FillCommandDialog();
+    if (active) {
+      ASSERT_TRUE(ShowActive(dialog_.get()));
+    }
   }
 };
 

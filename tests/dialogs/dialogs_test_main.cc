@@ -1,4 +1,4 @@
-// The dialogs tests' main: one QApplication for every test, offscreen unless told otherwise.
+// The Qt tests' main (dialogs, `pullwire edit`): one QApplication, offscreen unless told otherwise.
 #include <QApplication>
 #include <gtest/gtest.h>
 

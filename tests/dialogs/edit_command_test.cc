@@ -21,98 +21,73 @@
 namespace pullwire::testing {
 namespace {
 
-// The scale the placement tests below compute their expectations with.
-TEST(Twips, FifteenTwipsAPixelAt96Dpi) {
-  const TwipsScale scale(96, 96);
-  EXPECT_EQ(scale.ToPixelsX(5775), 385);
-  EXPECT_EQ(scale.ToPixelsY(6855), 457);
-  EXPECT_EQ(scale.ToTwipsY(1), 15);
-  const TwipsScale large(144, 192);
-  EXPECT_EQ(large.ToPixelsX(1440), 144);
-  EXPECT_EQ(large.ToPixelsY(1440), 192);
-}
-
-TEST(DialogPlacement, EditorIsLiftedToEnd400TwipsAboveTheScreenBottom) {
-  struct Case {
+TEST(DialogPlacement, TwipsAndTheEditorLiftedToEnd400TwipsAboveTheScreenBottom) {
+  EXPECT_EQ(TwipsScale(96, 96).ToPixelsX(5775), 385);
+  EXPECT_EQ(TwipsScale(96, 96).ToPixelsY(6855), 457);
+  EXPECT_EQ(TwipsScale(96, 96).ToTwipsY(1), 15);
+  EXPECT_EQ(TwipsScale(144, 192).ToPixelsX(1440), 144);
+  EXPECT_EQ(TwipsScale(144, 192).ToPixelsY(1440), 192);
+  const struct {
     std::int16_t top;
     int height;
     int screen;
     std::int16_t placed;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {9000, 4000, 9600, 5200},  // lowered to 9600 - 400 - 4000
       {5200, 4000, 9600, 5200},  // ends exactly at the limit: unchanged
       {5201, 4000, 9600, 5200},
       {1000, 4000, 9600, 1000},
       {0, 6000, 5000, -1400},    // a screen smaller than the dialog
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(PlaceDialogTop(c.top, c.height, c.screen), c.placed) << c.top << " " << c.height;
   }
 }
 
-TEST(DialogPlacement, DialogMovesToLeftAndTopInTwips) {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const TwipsScale scale = TwipsScale::Of(screen);
-  ModuleState state;
-  state.DialogTop = 5200;
-  state.DialogLeft = 1500;
-  QWidget dialog;
-  MoveToDialogPosition(dialog, state);
-  EXPECT_EQ(dialog.pos(), screen->geometry().topLeft() + QPoint(scale.ToPixelsX(1500), scale.ToPixelsY(5200)));
-  state.DialogLeft.reset();  // no Left given: the left edge
-  MoveToDialogPosition(dialog, state);
-  EXPECT_EQ(dialog.pos().x(), screen->geometry().left());
-}
-
-class EditCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override { state_.Settings = CompleteCommand(); }
-  ModuleState state_;
-  ScriptedUiServices ui_;
-};
-
-TEST_F(EditCommandTest, EditorOpensAtTheHostsPosition) {
+TEST(DialogPlacement, EditorOpensAtTheHostsPosition) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const TwipsScale scale = TwipsScale::Of(screen);
   const int screen_height = scale.ToTwipsY(screen->geometry().height());
   for (const auto top : {std::int16_t{300}, static_cast<std::int16_t>(screen_height)}) {
-    state_.DialogTop = top;
-    state_.DialogLeft = 450;
+    ModuleState state;
+    state.Settings = CompleteCommand();
+    state.DialogTop = top;
+    if (top == 300) state.DialogLeft = 450;  // else no Left given: the left edge
+    ScriptedUiServices ui;
     QPoint position;
-    AnswerModal([&](QWidget* editor) { position = editor->pos(); });
-    EditCommand(state_, ui_);
+    {
+      const ModalAnswer answer([&](QWidget* editor) { position = editor->pos(); });
+      EditCommand(state, ui);
+    }
     if (top == 300) {
-      EXPECT_EQ(state_.DialogTop, 300);
+      EXPECT_EQ(state.DialogTop, 300);
     } else {
-      EXPECT_LT(state_.DialogTop + 6855 + 400, screen_height);  // lowered to fit the screen
+      EXPECT_LT(state.DialogTop + 6855 + 400, screen_height);  // lowered to fit the screen
     }
     EXPECT_EQ(position, screen->geometry().topLeft() +
-                            QPoint(scale.ToPixelsX(450), scale.ToPixelsY(state_.DialogTop)));
+                            QPoint(scale.ToPixelsX(state.DialogLeft.value_or(0)),
+                                   scale.ToPixelsY(state.DialogTop)));
   }
 }
 
 TEST(QtUiServicesTest, MessageBoxShowsTextTitleIconAndOneButton) {
   QtUiServices ui;
-  struct Seen {
-    QString text, title;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    int buttons = 0;
-  };
   for (const auto& [icon, expected] : {std::pair{MessageIcon::kInformation, QMessageBox::Information},
                                        std::pair{MessageIcon::kExclamation, QMessageBox::Warning}}) {
-    Seen seen;
-    AnswerModal([&seen](QWidget* window) {
-      auto* box = qobject_cast<QMessageBox*>(window);
-      if (box == nullptr) return;
-      seen = {box->text(), box->windowTitle(), box->icon(), static_cast<int>(box->buttons().size())};
-      box->button(QMessageBox::Ok)->click();
-    });
-    ui.ShowMessage(nullptr, "<Port> must be a positive numerical value!", "Incorrect Value", icon);
-    EXPECT_EQ(seen.text, "<Port> must be a positive numerical value!");
-    EXPECT_EQ(seen.title, "Incorrect Value");
-    EXPECT_EQ(seen.icon, expected);
-    EXPECT_EQ(seen.buttons, 1);
+    QString seen;
+    QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
+    {
+      const ModalAnswer answer([&](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (box == nullptr) return;
+        seen = box->windowTitle() + ": " + box->text() + " " + QString::number(box->buttons().size());
+        seen_icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+      });
+      ui.ShowMessage(nullptr, "<Port> must be a positive numerical value!", "Incorrect Value", icon);
+    }
+    EXPECT_EQ(seen, "Incorrect Value: <Port> must be a positive numerical value! 1");
+    EXPECT_EQ(seen_icon, expected);
   }
 }
 
@@ -127,13 +102,15 @@ TEST(QtUiServicesTest, RefusedPortWithARealMessageBox) {
   auto* port = Child<QLineEdit>(&editor, "txtPort");
   TypeReplacing(port, "0");
   QString text;
-  AnswerModal([&text](QWidget* window) {
-    if (auto* box = qobject_cast<QMessageBox*>(window)) {
-      text = box->text();
-      box->button(QMessageBox::Ok)->click();
-    }
-  });
-  PressTab();
+  {
+    const ModalAnswer answer([&text](QWidget* window) {
+      if (auto* box = qobject_cast<QMessageBox*>(window)) {
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    PressTab();
+  }
   EXPECT_EQ(text, "<Port> must be a positive numerical value!");
   EXPECT_EQ(port->text(), "21");
   EXPECT_EQ(state.Settings.Port, 21);
@@ -156,29 +133,28 @@ TEST(QtUiServicesTest, FolderChooserStartsAtTheInitialFolder) {
   ASSERT_TRUE(folder.isValid());
   ASSERT_TRUE(QDir(folder.path()).mkdir("inbox"));
   const QString inbox = QDir(folder.path()).filePath("inbox");
-
-  QString title;
-  QString started_at;
-  AnswerModal([&](QWidget* window) {
-    auto* chooser = qobject_cast<QFileDialog*>(window);
-    if (chooser == nullptr) return;
-    title = chooser->windowTitle();
-    started_at = chooser->directory().absolutePath();
-    chooser->reject();
-  });
+  // Answers the chooser: notes where it started, then picks `pick` (empty: cancels).
+  const auto choose = [&](const QString& pick, std::string* chosen) {
+    QString seen;
+    bool answer;
+    {
+      const ModalAnswer modal([&](QWidget* window) {
+        auto* chooser = qobject_cast<QFileDialog*>(window);
+        if (chooser == nullptr) return;
+        seen = chooser->windowTitle() + " @ " + chooser->directory().absolutePath();
+        if (pick.isEmpty()) return chooser->reject();
+        chooser->setDirectory(pick);
+        static_cast<QDialog*>(chooser)->accept();  // QFileDialog::accept is protected
+      });
+      answer = ui.ChooseFolder(nullptr, "Browse Directory", folder.path().toStdString(), chosen);
+    }
+    EXPECT_EQ(seen, "Browse Directory @ " + QDir(folder.path()).absolutePath());
+    return answer;
+  };
   std::string chosen = "untouched";
-  EXPECT_FALSE(ui.ChooseFolder(nullptr, "Browse Directory", folder.path().toStdString(), &chosen));
+  EXPECT_FALSE(choose("", &chosen));
   EXPECT_EQ(chosen, "untouched");
-  EXPECT_EQ(title, "Browse Directory");
-  EXPECT_EQ(started_at, QDir(folder.path()).absolutePath());
-
-  AnswerModal([&](QWidget* window) {
-    auto* chooser = qobject_cast<QFileDialog*>(window);
-    if (chooser == nullptr) return;
-    chooser->setDirectory(inbox);
-    static_cast<QDialog*>(chooser)->accept();  // QFileDialog::accept is protected
-  });
-  EXPECT_TRUE(ui.ChooseFolder(nullptr, "Browse Directory", folder.path().toStdString(), &chosen));
+  EXPECT_TRUE(choose(inbox, &chosen));
   EXPECT_EQ(QDir(QString::fromStdString(chosen)).absolutePath(), QDir(inbox).absolutePath());
 }
 
@@ -187,17 +163,13 @@ TEST(QtUiServicesTest, PopupMenuReturnsThePickOrNothing) {
   QMenu menu;
   menu.addAction("<ScanDir>");
   QAction* top = menu.addAction("<FileName>");
-
-  AnswerModal([&](QWidget* popup) {
-    auto* shown = qobject_cast<QMenu*>(popup);
-    if (shown == nullptr) return;
-    shown->setActiveAction(top);
-    QTest::keyClick(shown, Qt::Key_Return);
-  }, /*popup=*/true);
-  EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), top);
-
-  AnswerModal([](QWidget* popup) { QTest::keyClick(popup, Qt::Key_Escape); }, /*popup=*/true);
-  EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), nullptr);
+  for (QAction* pick : {top, static_cast<QAction*>(nullptr)}) {
+    const ModalAnswer answer([&](QWidget* popup) {
+      if (pick != nullptr) qobject_cast<QMenu*>(popup)->setActiveAction(pick);
+      QTest::keyClick(popup, pick != nullptr ? Qt::Key_Return : Qt::Key_Escape);
+    }, /*popup=*/true);
+    EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), pick);
+  }
 }
 
 }  // namespace

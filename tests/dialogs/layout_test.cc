@@ -20,16 +20,12 @@
 namespace pullwire::testing {
 namespace {
 
-QString ScreenshotPath(const char* name) {
-  const QString folder = QStringLiteral(PULLWIRE_BINARY_DIR "/dialogs-screenshots");
-  QDir().mkpath(folder);
-  return folder + "/" + name + ".png";
-}
-
 // Saves the window's picture and checks that it is not blank.
 void SaveScreenshot(QWidget* window, const char* name) {
+  const QString folder = QStringLiteral(PULLWIRE_BINARY_DIR "/dialogs-screenshots");
+  QDir().mkpath(folder);
   const QImage image = window->grab().toImage();
-  ASSERT_TRUE(image.save(ScreenshotPath(name)));
+  ASSERT_TRUE(image.save(folder + "/" + name + ".png"));
   std::set<QRgb> colours;
   for (int y = 0; y < image.height(); y += 2) {
     for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
@@ -78,46 +74,35 @@ void ExpectTidy(const QWidget* parent) {
   }
 }
 
-TEST(Layout, CommandEditorFitsItsClientSize) {
-  ModuleState state;
-  CommandSettings& s = state.Settings;
-  s.Host = "ftp.example.org";
-  s.Username = "anna";
-  s.Password = "s3cret";
-  s.Port = 21;
-  s.TransferMode = 1;
-  s.Timeout = 30;
-  s.Passive = true;
-  s.RemoteDir = "/pub/reports";
-  s.LocalDir = "/srv/incoming/reports";
-  s.SaveFilename = true;
-  s.VarNumber = 3;
-  s.Filter = "*.csv;*.txt";
-  ScriptedUiServices ui;
-  frmCommandPullwire dialog(state, ui);
-  dialog.FillCommandDialog();
-  ASSERT_TRUE(ShowActive(&dialog));
+// The window has its client size in twips, its layout is tidy, and its picture is saved.
+void ExpectFits(QWidget* dialog, int width_twips, int height_twips) {
+  ASSERT_TRUE(ShowActive(dialog));
   const TwipsScale scale = TwipsScale::Of(QGuiApplication::primaryScreen());
-  EXPECT_EQ(dialog.size(), QSize(scale.ToPixelsX(5775), scale.ToPixelsY(6855)));
-  ExpectTidy(&dialog);
-  SaveScreenshot(&dialog, "frmCommandPullwire");
+  EXPECT_EQ(dialog->size(), QSize(scale.ToPixelsX(width_twips), scale.ToPixelsY(height_twips)));
+  ExpectTidy(dialog);
+  SaveScreenshot(dialog, dialog->objectName().toLatin1().constData());
 }
 
-TEST(Layout, ProxyDialogFitsItsClientSize) {
+TEST(Layout, DialogsFitTheirClientSizes) {
   ModuleState state;
+  state.Settings = CompleteCommand();
+  state.Settings.RemoteDir = "/pub/reports";
+  state.Settings.LocalDir = "/srv/incoming/reports";
+  state.Settings.Passive = state.Settings.SaveFilename = true;
+  state.Settings.VarNumber = 3;
+  state.Settings.Filter = "*.csv;*.txt";
   state.Settings.ProxyType = 2;
   state.Settings.ProxyHost = "proxy.example.org";
-  state.Settings.ProxyPort = 1080;
   state.Settings.ProxyUsername = "proxyuser";
   state.Settings.ProxyPassword = "secret";
   ScriptedUiServices ui;
+  frmCommandPullwire editor(state, ui);
+  editor.FillCommandDialog();
+  ExpectFits(&editor, 5775, 6855);
+  editor.hide();
   frmPopUp popup(state);
-  frmProxySetup dialog(state.Settings, ui, popup);
-  ASSERT_TRUE(ShowActive(&dialog));
-  const TwipsScale scale = TwipsScale::Of(QGuiApplication::primaryScreen());
-  EXPECT_EQ(dialog.size(), QSize(scale.ToPixelsX(4110), scale.ToPixelsY(3030)));
-  ExpectTidy(&dialog);
-  SaveScreenshot(&dialog, "frmProxySetup");
+  frmProxySetup proxy(state.Settings, ui, popup);
+  ExpectFits(&proxy, 4110, 3030);
 }
 
 }  // namespace

@@ -8,14 +8,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <chrono>
-#include <functional>
 #include <sys/stat.h>
 
 #include "host/command_file.h"
 #include "host/edit_command.h"
+#include "modal_answer.h"
 #include "private_environment.h"
 #include "tests/support/test_servers.h"
 
@@ -23,42 +22,6 @@ namespace pullwire {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits (bounded) for the modal editor and hands it to `act`. A test whose editor never opens, or
-// that leaves a window open (the editor, or a box `act` did not expect), fails instead of hanging.
-class WhenEditorOpens {
- public:
-  explicit WhenEditorOpens(std::function<void(QWidget*)> act) {
-    QObject::connect(&poll_, &QTimer::timeout, [this, act] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (modal == nullptr || modal->objectName() != "frmCommandPullwire" || !modal->isVisible()) return;
-      poll_.stop();
-      modal->activateWindow();
-      (void)QTest::qWaitForWindowActive(modal, 5000);
-      act(modal);
-    });
-    poll_.start(20);
-    watchdog_.setSingleShot(true);
-    QObject::connect(&watchdog_, &QTimer::timeout, [this] {
-      bool closed_any = false;
-      for (int i = 0; i < 10 && QApplication::activeModalWidget() != nullptr; ++i) {
-        QWidget* open = QApplication::activeModalWidget();
-        ADD_FAILURE() << "a window was left open: " << open->objectName().toStdString() << " "
-                      << open->windowTitle().toStdString();
-        open->close();
-        closed_any = true;
-      }
-      if (!closed_any && poll_.isActive()) ADD_FAILURE() << "the editor never opened";
-      poll_.stop();
-    });
-    watchdog_.start(20000);
-  }
-
- private:
-  // Owned by the test, so that none outlives it (a leak checker counts timers left at exit).
-  QTimer poll_;
-  QTimer watchdog_;
-};
 
 template <class T>
 T* Child(QWidget* editor, const char* name) {
@@ -100,7 +63,7 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
   const auto file = dir_.path() / "reports.json";
   testing::WriteFile(file, "{\"Port\": " + std::to_string(server.port()) + "}");
 
-  const WhenEditorOpens script([&](QWidget* editor) {
+  const testing::ModalAnswer script([&](QWidget* editor) {
     Type(editor, "txtHost", "127.0.0.1");
     Type(editor, "txtUsername", QString::fromStdString(server.user()));
     Type(editor, "txtPassword", QString::fromStdString(server.password()));
@@ -115,17 +78,11 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
   });
   ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
 
-  const host::CommandSlots saved = host::ReadCommandFile(file).record;
-  EXPECT_EQ(saved[0], "127.0.0.1");
-  EXPECT_EQ(saved[3], std::to_string(server.port()));
-  EXPECT_EQ(saved[4], "1");
-  EXPECT_EQ(saved[5], "20");
-  EXPECT_EQ(saved[6], "1");
-  EXPECT_EQ(saved[7], "/reports") << "the trailing separator is trimmed";
-  EXPECT_EQ(saved[8], local.string());
-  EXPECT_EQ(saved[10], "1");
-  EXPECT_EQ(saved[22], "*");
-  EXPECT_EQ(saved[23], "0");
+  // The trailing separator of the remote folder is trimmed.
+  EXPECT_EQ(host::ReadCommandFile(file).record,
+            (host::CommandSlots{"127.0.0.1", server.user(), server.password(), std::to_string(server.port()),
+                                "1", "20", "1", "/reports", local.string(), "0", "1", "1", "0", "", "0", "",
+                                "", "0", "LOCAL", "1", "0", "", "*", "0"}));
 
   const auto run = testing::RunCommand({PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -141,7 +98,7 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
   ::chmod(file.c_str(), 0640);
 
   QString shown_host;
-  const WhenEditorOpens cancel([&](QWidget* editor) {
+  const testing::ModalAnswer cancel([&](QWidget* editor) {
     shown_host = Child<QLineEdit>(editor, "txtHost")->text();
     Type(editor, "txtHost", "other.example.org");
     QTest::mouseClick(Child<QPushButton>(editor, "cmdCancel"), Qt::LeftButton);
@@ -151,7 +108,7 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
   EXPECT_EQ(testing::ReadFile(file), original);
 
   // A save keeps the file's own mode.
-  const WhenEditorOpens save([&](QWidget* editor) {
+  const testing::ModalAnswer save([&](QWidget* editor) {
     for (const char* box : {"txtUsername", "txtPassword", "txtRemoteDir", "txtLocalDir"}) {
       Type(editor, box, "x");
     }
@@ -200,11 +157,3 @@ TEST(CommandFileWriter, writes_what_the_reader_reads_back) {
 
 }  // namespace
 }  // namespace pullwire
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("QT_QPA_PLATFORMTHEME", "");
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
