@@ -1,6 +1,5 @@
-// libpullwire.so loaded the way a host loads it: dlopen and the four exports, never linked.
-// Each test loads its own copy of the file, so each gets a module of its own even when tests
-// share a process.
+// libpullwire.so loaded the way a host loads it: dlopen and the exports, never linked. Each test
+// loads its own copy of the file, so each gets a module of its own even when tests share a process.
 #pragma once
 
 #include <dlfcn.h>
@@ -31,10 +30,9 @@ class LoadedLibrary {
   void Load() {
     handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
-    get_class_object = Symbol<com::DllGetClassObjectFn>(com::kDllGetClassObject);
-    can_unload_now = Symbol<com::DllCanUnloadNowFn>(com::kDllCanUnloadNow);
-    register_server = Symbol<com::DllRegisterServerFn>(com::kDllRegisterServer);
-    unregister_server = Symbol<com::DllUnregisterServerFn>(com::kDllUnregisterServer);
+    get_class_object = reinterpret_cast<com::DllGetClassObjectFn>(dlsym(handle_, com::kDllGetClassObject));
+    can_unload_now = reinterpret_cast<com::DllCanUnloadNowFn>(dlsym(handle_, com::kDllCanUnloadNow));
+    if (get_class_object == nullptr || can_unload_now == nullptr) throw std::runtime_error("missing export");
   }
   // Unloads; true when the library really left the process.
   bool Unload() {
@@ -44,8 +42,6 @@ class LoadedLibrary {
     if (still != nullptr) dlclose(still);
     return still == nullptr;
   }
-
-  void* RawSymbol(const char* name) const { return dlsym(handle_, name); }
   const std::filesystem::path& path() const { return path_; }
 
   com::ComPtr<com::IClassFactory> Factory() const {
@@ -65,17 +61,8 @@ class LoadedLibrary {
 
   com::DllGetClassObjectFn get_class_object = nullptr;
   com::DllCanUnloadNowFn can_unload_now = nullptr;
-  com::DllRegisterServerFn register_server = nullptr;
-  com::DllUnregisterServerFn unregister_server = nullptr;
 
  private:
-  template <typename Fn>
-  Fn Symbol(const char* name) {
-    void* symbol = dlsym(handle_, name);
-    if (symbol == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-    return reinterpret_cast<Fn>(symbol);
-  }
-
   std::filesystem::path path_;
   void* handle_ = nullptr;
 };

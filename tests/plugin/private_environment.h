@@ -19,12 +19,10 @@ class PrivateEnvironment {
     std::string pattern = (std::filesystem::temp_directory_path() / "pullwire-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     root_ = pattern;
-    runtime_ = root_ / "runtime";
-    std::filesystem::create_directory(runtime_);
-    chmod(runtime_.c_str(), 0700);
-    registry_ = root_ / "config" / "registry.json";
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-    setenv("NORVIK_REGISTRY", registry_.c_str(), 1);
+    std::filesystem::create_directory(runtime());
+    chmod(runtime().c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime().c_str(), 1);
+    setenv("NORVIK_REGISTRY", registry().c_str(), 1);
   }
   ~PrivateEnvironment() {
     std::error_code ec;
@@ -34,13 +32,11 @@ class PrivateEnvironment {
   PrivateEnvironment& operator=(const PrivateEnvironment&) = delete;
 
   const std::filesystem::path& root() const { return root_; }
-  const std::filesystem::path& runtime() const { return runtime_; }
-  const std::filesystem::path& registry() const { return registry_; }
+  std::filesystem::path runtime() const { return root_ / "runtime"; }
+  std::filesystem::path registry() const { return root_ / "config" / "registry.json"; }
 
  private:
   std::filesystem::path root_;
-  std::filesystem::path runtime_;
-  std::filesystem::path registry_;
 };
 
 // The locale whose conventions differ from English in every way the plug-in follows: "Mär",
@@ -56,13 +52,7 @@ class ScopedLocale {
     if (const char* old = getenv("LC_ALL")) old_ = old;
     setenv("LC_ALL", name, 1);
   }
-  ~ScopedLocale() {
-    if (old_) {
-      setenv("LC_ALL", old_->c_str(), 1);
-    } else {
-      unsetenv("LC_ALL");
-    }
-  }
+  ~ScopedLocale() { old_ ? setenv("LC_ALL", old_->c_str(), 1) : unsetenv("LC_ALL"); }
   ScopedLocale(const ScopedLocale&) = delete;
   ScopedLocale& operator=(const ScopedLocale&) = delete;
 
