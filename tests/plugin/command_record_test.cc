@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "private_environment.h"
+#include "tests/support/test_files.h"
 
 namespace pullwire {
 namespace {
@@ -59,7 +60,7 @@ TEST(number_conversion, reads_decimal_text_rounds_halves_to_even_and_fails_as_th
 
 // The conversion reads the environment's LC_NUMERIC on every call; "." stays a decimal point.
 TEST(number_conversion, takes_the_decimal_sign_of_the_host_s_numeric_locale) {
-  if (!testing::ScopedLocale::Installed(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
+  if (!testing::LocaleInstalled(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
   const char* const de = testing::kGermanLocale;
   const struct {
     const char* locale;
@@ -73,7 +74,7 @@ TEST(number_conversion, takes_the_decimal_sign_of_the_host_s_numeric_locale) {
       {"no_SUCH.UTF-8", "21,5", 0, "13 Type mismatch"},
   };
   for (const auto& c : cases) {
-    testing::ScopedLocale locale(c.locale);
+    testing::ScopedEnv locale("LC_ALL", c.locale);
     std::int16_t value = 0;
     EXPECT_EQ(Failure([&] { value = ConvertToInt16(c.text); }), c.failure) << c.locale << " " << c.text;
     EXPECT_EQ(value, c.expected) << c.locale << " " << c.text;
@@ -112,33 +113,23 @@ TEST(record, empty_slots_and_flags_are_read_by_each_decode_s_rules) {
   DecodeForEditing(com::StringArray(std::vector<std::string>(24), 1), kept);
   earlier.TransferMode = 1;
   EXPECT_EQ(kept, earlier);
-  CommandSettings taken = earlier;
-  DecodeForRun(FullRecordWith(1, ""), taken);
-  EXPECT_EQ(taken.Host, "");
-
+  DecodeForRun(FullRecordWith(1, ""), kept);
+  EXPECT_EQ(kept.Host, "");
   const struct {
     const char* text;
-    bool editing;  // from True
-    bool run;
-  } flags[] = {{"0", false, false}, {"1", true, true}, {"yes", true, true}, {"", true, true}, {"00", true, true},
-               {" 0", true, true},  {"-1", true, true}, {"True", true, true}};
+    bool editing_from_false, editing_from_true, run;
+  } flags[] = {{"0", false, false, false}, {"1", true, true, true},  {"yes", false, true, true},
+               {"", false, true, true},    {"00", false, true, true}, {" 0", false, true, true}};
   for (const auto& f : flags) {
-    for (const int slot : {7, 10, 24}) {  // Passive, AutoDelete, IncludeSubdir
-      CommandSettings editing;
-      editing.Passive = editing.AutoDelete = editing.IncludeSubdir = true;
-      CommandSettings run = editing;
-      DecodeForEditing(FullRecordWith(slot, f.text), editing);
-      DecodeForRun(FullRecordWith(slot, f.text), run);
-      const auto flag = [slot](const CommandSettings& s) {
-        return slot == 7 ? s.Passive : slot == 10 ? s.AutoDelete : s.IncludeSubdir;
-      };
-      EXPECT_EQ(flag(editing), f.editing) << "slot " << slot << " \"" << f.text << "\"";
-      EXPECT_EQ(flag(run), f.run) << "slot " << slot << " \"" << f.text << "\"";
-    }
+    CommandSettings from_false, from_true, run;
+    from_false.Passive = false;
+    from_true.Passive = true;
+    DecodeForEditing(FullRecordWith(7, f.text), from_false);
+    DecodeForEditing(FullRecordWith(7, f.text), from_true);
+    DecodeForRun(FullRecordWith(7, f.text), run);
+    EXPECT_EQ(std::tuple(from_false.Passive, from_true.Passive, run.Passive),
+              std::tuple(f.editing_from_false, f.editing_from_true, f.run)) << '"' << f.text << '"';
   }
-  CommandSettings from_false;
-  DecodeForEditing(FullRecordWith(7, "1"), from_false);
-  EXPECT_TRUE(from_false.Passive) << "\"1\" sets a flag";
 }
 
 // The editor's Setup raises the host's own texts; a run's failure names the slot, its field and
@@ -178,33 +169,24 @@ TEST(record, a_number_slot_that_fails_raises_13_or_6_in_both_decodes) {
 // Slots 1 to 24 whatever the host array's lower bound; a missing one, also in an array that is not
 // one-dimensional, is "Subscript out of range" after the slots before it were taken.
 TEST(record, any_lower_bound_addresses_slots_1_to_24) {
-  std::vector<std::string> from_minus_five(6, "x");
-  for (const auto& text : FullTexts()) from_minus_five.push_back(text);
-  auto two_dimensional = com::StringArray::WithBounds({{1, 24}, {1, 2}});
-  for (auto& text : two_dimensional.Items()) text = "1";
-  std::vector<std::string> short_record = FullTexts();
-  short_record.pop_back();
-  const struct {
-    com::StringArray record;
-    std::string failure, specific_filename;
-  } cases[] = {
-      {com::StringArray(from_minus_five, -5), "", "a.txt"},
-      {com::StringArray(std::vector<std::string>(from_minus_five.begin() + 5, from_minus_five.end()), 0), "", "a.txt"},
-      {com::StringArray(short_record, 1), "9 Subscript out of range", "a.txt"},
-      {com::StringArray(FullTexts(), 2), "9 Subscript out of range", ""},
-      {com::StringArray(), "9 Subscript out of range", ""},
-      {two_dimensional, "9 Subscript out of range", ""},
+  const auto from = [](std::int32_t lower, std::size_t slots) {
+    std::vector<std::string> texts(static_cast<std::size_t>(1 - lower), "x"), full = FullTexts();
+    texts.insert(texts.end(), full.begin(), full.begin() + static_cast<std::ptrdiff_t>(slots));
+    return com::StringArray(texts, lower);
+  };
+  const std::pair<com::StringArray, const char*> cases[] = {
+      {from(-5, 24), ""}, {from(0, 24), ""}, {from(1, 23), "9 Subscript out of range"},
+      {com::StringArray(FullTexts(), 2), "9 Subscript out of range"},
+      {com::StringArray::WithBounds({{1, 24}, {1, 2}}), "9 Subscript out of range"},
   };
   CommandSettings full;
   DecodeForRun(com::StringArray(FullTexts(), 1), full);
   for (std::size_t row = 0; row < std::size(cases); ++row) {
     for (const Decode decode : {DecodeForEditing, DecodeForRun}) {
       CommandSettings s;
-      EXPECT_EQ(Failure([&] { decode(cases[row].record, s); }), cases[row].failure) << "row " << row;
-      EXPECT_EQ(s.SpecificFilename, cases[row].specific_filename) << "row " << row;
-      if (cases[row].failure.empty()) {
-        EXPECT_EQ(s, full) << "row " << row;
-      }
+      EXPECT_EQ(Failure([&] { decode(cases[row].first, s); }), cases[row].second) << "row " << row;
+      EXPECT_EQ(s.SpecificFilename, row < 3 ? "a.txt" : "") << "row " << row << ": the slots before are taken";
+      EXPECT_TRUE(row >= 2 || s == full) << "row " << row;
     }
   }
 }

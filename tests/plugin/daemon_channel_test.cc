@@ -13,6 +13,7 @@
 #include "module/host_locale.h"
 #include "module/message_text.h"
 #include "private_environment.h"
+#include "tests/support/test_files.h"
 #include "recording_daemon.h"
 
 namespace pullwire {
@@ -31,7 +32,7 @@ std::chrono::system_clock::time_point LocalTime(int y, int mo, int d, int h, int
 }
 
 TEST(message_timestamp, is_dd_mmm_yyyy_hh_nn_ss_in_local_time_in_the_host_s_lc_time) {
-  if (!testing::ScopedLocale::Installed(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
+  if (!testing::LocaleInstalled(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
   const char* const de = testing::kGermanLocale;
   const struct {
     const char* locale;
@@ -42,7 +43,7 @@ TEST(message_timestamp, is_dd_mmm_yyyy_hh_nn_ss_in_local_time_in_the_host_s_lc_t
       {de, 10, 9, "09-Okt-2025 07:08.09"}, {"no_SUCH.UTF-8", 3, 4, "04-Mar-2025 07:08.09"},  // read as C
   };
   for (const auto& c : cases) {
-    testing::ScopedLocale locale(c.locale);
+    testing::ScopedEnv locale("LC_ALL", c.locale);
     EXPECT_EQ(FormatMessageTimestamp(LocalTime(2025, c.month, c.day, 7, 8, 9)), c.expected) << c.locale;
   }
   // Fractions of a second are cut, not rounded up into the next second.
@@ -109,17 +110,17 @@ std::vector<com::Variant> Call(std::int16_t mtype, std::string text) {
 
 // Every message of a run on one connection, none waited for: a daemon that has not taken them
 // all when EndRun returns, or takes them out of order or cut, fails here; a message too long for
-// one frame arrives cut in the middle, as a warning stays a warning.
+// one frame arrives cut in the middle, as a warning stays a warning. The instance "" (a host that
+// never sets dInstance) is nrvd.IPCdaemon.
 TEST_F(DaemonChannelTest, a_run_s_messages_have_all_reached_the_daemon_in_order_when_the_run_ends) {
   std::vector<std::vector<com::Variant>> sent;
   for (int i = 0; i < 500; ++i) sent.push_back(Call(static_cast<std::int16_t>(i % 3), "message " + std::to_string(i)));
   sent[7] = Call(0, "Downloaded [caf\xe9.txt] 12.5 kBps");  // a server's Latin-1 name
   // As long as a text may be, and six bytes a character on the wire: longer than a socket buffer.
   sent[300] = Call(1, std::string(kMaxMessageBytes - 2, '\x01') + "\n" + "y");
-  state_.DaemonInstance = "3";
   const std::string too_long(2 * 1024 * 1024, 'z');
   {
-    RecordingDaemon daemon("nrvd3.IPCdaemon");
+    RecordingDaemon daemon("nrvd.IPCdaemon");
     ASSERT_EQ(daemon.Start(), com::S_OK);
     for (const auto& call : sent) {
       channel_.SendHostMessage(*call[1].Get<std::string>(), *call[0].Get<std::int16_t>());
@@ -132,29 +133,17 @@ TEST_F(DaemonChannelTest, a_run_s_messages_have_all_reached_the_daemon_in_order_
     for (std::size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(calls[i].args, sent[i]) << "message " << i;
     EXPECT_EQ(daemon.log().connections, 1);
   }
-  // The daemon restarted between two runs is reached again.
-  RecordingDaemon restarted("nrvd3.IPCdaemon");
+  // A missing daemon is looked for once a run; one restarted meanwhile gets the next run's messages.
+  channel_.SendHostMessage("lost", kErrorMessage);
+  RecordingDaemon restarted("nrvd.IPCdaemon");
   ASSERT_EQ(restarted.Start(), com::S_OK);
+  channel_.SendHostMessage("lost too: the run has found no daemon", kErrorMessage);
+  channel_.EndRun();
   channel_.SendHostMessage("Connected!", kInformationMessage);
   channel_.EndRun();
   ASSERT_EQ(restarted.log().Calls().size(), 1u);
   EXPECT_EQ(restarted.log().Calls()[0].args, Call(0, "Connected!"));
   EXPECT_FALSE(com::GetErrorInfo().has_value());
-}
-
-// The instance "" is nrvd.IPCdaemon, a host's that never sets dInstance.
-TEST_F(DaemonChannelTest, a_missing_daemon_is_looked_for_once_a_run) {
-  channel_.SendHostMessage("lost", kErrorMessage);
-  RecordingDaemon daemon("nrvd.IPCdaemon");
-  ASSERT_EQ(daemon.Start(), com::S_OK);
-  channel_.SendHostMessage("lost too: the run has found no daemon", kErrorMessage);
-  channel_.EndRun();
-  EXPECT_FALSE(com::GetErrorInfo().has_value());
-  channel_.SendHostMessage("the next run finds it", kWarningMessage);
-  channel_.EndRun();
-  const auto calls = daemon.log().Calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].args, Call(1, "the next run finds it"));
 }
 
 // Enough messages to fill the connection many times over: waiting out the bound for each of

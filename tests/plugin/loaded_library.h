@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <stdexcept>
-#include <string>
+#include <utility>
 
 #include "com/com_ptr.h"
 #include "com/server_exports.h"
@@ -32,12 +32,11 @@ class LoadedLibrary {
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
     get_class_object = reinterpret_cast<com::DllGetClassObjectFn>(dlsym(handle_, com::kDllGetClassObject));
     can_unload_now = reinterpret_cast<com::DllCanUnloadNowFn>(dlsym(handle_, com::kDllCanUnloadNow));
-    if (get_class_object == nullptr || can_unload_now == nullptr) throw std::runtime_error("missing export");
+    if (get_class_object == nullptr || can_unload_now == nullptr) throw std::runtime_error("missing exports");
   }
   // Unloads; true when the library really left the process.
   bool Unload() {
-    dlclose(handle_);
-    handle_ = nullptr;
+    dlclose(std::exchange(handle_, nullptr));
     void* still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (still != nullptr) dlclose(still);
     return still == nullptr;
@@ -46,16 +45,14 @@ class LoadedLibrary {
 
   com::ComPtr<com::IClassFactory> Factory() const {
     com::ComPtr<com::IClassFactory> factory;
-    if (com::Failed(get_class_object(&CLSID_Toolbox, &com::IID_IClassFactory, factory.ReceiveVoid()))) {
-      throw std::runtime_error("DllGetClassObject failed");
-    }
+    get_class_object(&CLSID_Toolbox, &com::IID_IClassFactory, factory.ReceiveVoid());
+    if (!factory) throw std::runtime_error("DllGetClassObject failed");
     return factory;
   }
   com::ComPtr<_Toolbox> NewToolbox() const {
     com::ComPtr<_Toolbox> box;
-    if (com::Failed(Factory()->CreateInstance(nullptr, IID__Toolbox, box.ReceiveVoid()))) {
-      throw std::runtime_error("CreateInstance failed");
-    }
+    Factory()->CreateInstance(nullptr, IID__Toolbox, box.ReceiveVoid());
+    if (!box) throw std::runtime_error("CreateInstance failed");
     return box;
   }
 

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -40,30 +39,16 @@ class PrivateEnvironment {
 };
 
 // The locale whose conventions differ from English in every way the plug-in follows: "Mär",
-// "21,5". tests/support/prepare-machine.sh generates it.
+// "21,5". tests/support/prepare-machine.sh generates it; a test names it in LC_ALL (ctest runs
+// every test under C.UTF-8).
 inline constexpr char kGermanLocale[] = "de_DE.UTF-8";
 inline constexpr char kGermanLocaleMissing[] =
     "de_DE.UTF-8 is not installed: run tests/support/prepare-machine.sh as root";
 
-// LC_ALL naming `name` while the object lives (ctest runs every test under C.UTF-8).
-class ScopedLocale {
- public:
-  explicit ScopedLocale(const char* name) {
-    if (const char* old = getenv("LC_ALL")) old_ = old;
-    setenv("LC_ALL", name, 1);
-  }
-  ~ScopedLocale() { old_ ? setenv("LC_ALL", old_->c_str(), 1) : unsetenv("LC_ALL"); }
-  ScopedLocale(const ScopedLocale&) = delete;
-  ScopedLocale& operator=(const ScopedLocale&) = delete;
-
-  static bool Installed(const char* name) {
-    const locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
-    if (locale != nullptr) freelocale(locale);
-    return locale != nullptr;
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+inline bool LocaleInstalled(const char* name) {
+  const locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
+  if (locale != nullptr) freelocale(locale);
+  return locale != nullptr;
+}
 
 }  // namespace pullwire::testing

@@ -9,6 +9,7 @@
 #include "module/ui_services.h"
 #include "module/variable_slots.h"
 #include "private_environment.h"
+#include "tests/support/test_files.h"
 
 namespace pullwire {
 namespace {
@@ -114,7 +115,7 @@ TEST(plugin_module, without_desktop_services_the_unknown_module_box_goes_to_stde
 
 // As the host's UCase does, beyond ASCII, and alike under every locale (here plain C).
 TEST(module_id, is_upper_cased_beyond_ascii) {
-  testing::ScopedLocale c_locale("C");
+  testing::ScopedEnv c_locale("LC_ALL", "C");
   const std::pair<const char*, const char*> cases[] = {
       {"pUlLwIrE", "PULLWIRE"}, {"é", "É"}, {"pullwiré2", "PULLWIRÉ2"}, {"привет", "ПРИВЕТ"}, {"", ""},
       {"a\xff\xc3", "A\xff\xc3"},  // not UTF-8: ASCII only
