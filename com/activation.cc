@@ -27,13 +27,10 @@ std::string DlError() {
   return text ? text : "unknown error";
 }
 
-// A server library loaded once per path and kept until FreeUnusedLibraries finds it unused.
-// `activations` counts calls into it still running, so that it is never closed under one.
+// A server library, loaded once per path and kept for the life of the process.
 struct ServerLibrary {
   void* handle = nullptr;
   DllGetClassObjectFn get_class_object = nullptr;
-  DllCanUnloadNowFn can_unload_now = nullptr;
-  int activations = 0;
 };
 
 std::mutex g_mutex;
@@ -48,9 +45,8 @@ std::string LibraryKey(const fs::path& library) {
   return ec ? fs::absolute(library, ec).string() : canonical.string();
 }
 
-// The loaded library at `key`, loading it when needed, with one activation counted; the caller
-// ends it with EndActivation.
-HRESULT BeginActivation(const std::string& key, const std::string& source, ServerLibrary* out) {
+// The loaded library at `key`, loading it when needed.
+HRESULT LoadServerLibrary(const std::string& key, const std::string& source, ServerLibrary* out) {
   std::lock_guard lock(g_mutex);
   auto& libraries = Libraries();
   auto it = libraries.find(key);
@@ -59,10 +55,8 @@ HRESULT BeginActivation(const std::string& key, const std::string& source, Serve
     if (handle == nullptr) {
       return ReportFailure(CO_E_SERVER_EXEC_FAILURE, fmt::format("cannot load server library: {}", DlError()), source);
     }
-    ServerLibrary library{handle, nullptr, nullptr, 0};
-    library.get_class_object = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, kDllGetClassObject));
-    library.can_unload_now = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, kDllCanUnloadNow));
-    if (library.get_class_object == nullptr || library.can_unload_now == nullptr) {
+    ServerLibrary library{handle, reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, kDllGetClassObject))};
+    if (library.get_class_object == nullptr || dlsym(handle, kDllCanUnloadNow) == nullptr) {
       const std::string missing = library.get_class_object == nullptr ? kDllGetClassObject : kDllCanUnloadNow;
       dlclose(handle);
       return ReportFailure(CO_E_SERVER_EXEC_FAILURE,
@@ -70,14 +64,8 @@ HRESULT BeginActivation(const std::string& key, const std::string& source, Serve
     }
     it = libraries.emplace(key, library).first;
   }
-  ++it->second.activations;
   *out = it->second;
   return S_OK;
-}
-
-void EndActivation(const std::string& key) {
-  std::lock_guard lock(g_mutex);
-  if (auto it = Libraries().find(key); it != Libraries().end()) --it->second.activations;
 }
 
 HRESULT CreateFromLibrary(const fs::path& path, const Guid& clsid, const Guid& iid, void** object,
@@ -86,11 +74,10 @@ HRESULT CreateFromLibrary(const fs::path& path, const Guid& clsid, const Guid& i
   *object = nullptr;
   const std::string key = LibraryKey(path);
   ServerLibrary library;
-  if (const HRESULT hr = BeginActivation(key, source, &library); Failed(hr)) return hr;
+  if (const HRESULT hr = LoadServerLibrary(key, source, &library); Failed(hr)) return hr;
   ComPtr<IClassFactory> factory;
   HRESULT hr = library.get_class_object(&clsid, &IID_IClassFactory, factory.ReceiveVoid());
   if (Failed(hr) || !factory) {
-    EndActivation(key);
     return ReportFailure(Failed(hr) ? hr : E_UNEXPECTED,
                          fmt::format("{} does not serve class {} (DllGetClassObject returned 0x{:08X})", key,
                                      ToString(clsid), static_cast<std::uint32_t>(hr)),
@@ -98,7 +85,6 @@ HRESULT CreateFromLibrary(const fs::path& path, const Guid& clsid, const Guid& i
   }
   hr = factory->CreateInstance(nullptr, iid, object);
   factory.Reset();
-  EndActivation(key);
   if (Failed(hr)) {
     auto record = GetErrorInfo();
     if (!record) {
@@ -115,7 +101,7 @@ HRESULT CreateFromLibrary(const fs::path& path, const Guid& clsid, const Guid& i
 HRESULT CallRegistrationExport(const fs::path& path, const char* name) {
   const std::string key = LibraryKey(path);
   ServerLibrary library;
-  if (const HRESULT hr = BeginActivation(key, key, &library); Failed(hr)) return hr;
+  if (const HRESULT hr = LoadServerLibrary(key, key, &library); Failed(hr)) return hr;
   dlerror();
   const auto function = reinterpret_cast<DllRegisterServerFn>(dlsym(library.handle, name));
   HRESULT hr;
@@ -129,7 +115,6 @@ HRESULT CallRegistrationExport(const fs::path& path, const char* name) {
           hr, fmt::format("{} of {} failed (0x{:08X})", name, key, static_cast<std::uint32_t>(hr)), key}));
     }
   }
-  EndActivation(key);
   return hr;
 }
 
@@ -157,22 +142,6 @@ HRESULT RegisterServerLibrary(const fs::path& library) {
 
 HRESULT UnregisterServerLibrary(const fs::path& library) {
   return CallRegistrationExport(library, kDllUnregisterServer);
-}
-
-int FreeUnusedLibraries() {
-  std::lock_guard lock(g_mutex);
-  int freed = 0;
-  auto& libraries = Libraries();
-  for (auto it = libraries.begin(); it != libraries.end();) {
-    if (it->second.activations == 0 && it->second.can_unload_now() == S_OK) {
-      dlclose(it->second.handle);
-      it = libraries.erase(it);
-      ++freed;
-    } else {
-      ++it;
-    }
-  }
-  return freed;
 }
 
 fs::path LibraryPathContaining(const void* address) {

@@ -36,9 +36,6 @@ PULLWIRE_COM_API HRESULT CreateInstanceFromLibrary(const std::filesystem::path& 
 PULLWIRE_COM_API HRESULT RegisterServerLibrary(const std::filesystem::path& library);
 PULLWIRE_COM_API HRESULT UnregisterServerLibrary(const std::filesystem::path& library);
 
-// Unloads every loaded server library whose DllCanUnloadNow returns S_OK; returns how many.
-PULLWIRE_COM_API int FreeUnusedLibraries();
-
 // The file of the loaded library that contains `address` (a function or variable of it), so
 // that a library's DllRegisterServer can register its own path; empty when unknown.
 PULLWIRE_COM_API std::filesystem::path LibraryPathContaining(const void* address);

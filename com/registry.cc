@@ -279,10 +279,6 @@ HRESULT Registry::FindByProgId(std::string_view prog_id, ClassRegistration* entr
               std::string(prog_id));
 }
 
-HRESULT Registry::FindByClsid(const Guid& clsid, ClassRegistration* entry) const {
-  return Find(file_, entry, [&](const ClassRegistration& e) { return e.clsid == clsid; }, ToString(clsid));
-}
-
 HRESULT Registry::List(std::vector<ClassRegistration>* entries) const {
   if (entries == nullptr) return E_POINTER;
   entries->clear();

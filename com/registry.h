@@ -52,7 +52,6 @@ class PULLWIRE_COM_API Registry {
 
   // REGDB_E_CLASSNOTREG when absent. A missing registry file is an empty registry.
   HRESULT FindByProgId(std::string_view prog_id, ClassRegistration* entry /*out*/) const;
-  HRESULT FindByClsid(const Guid& clsid, ClassRegistration* entry /*out*/) const;
   // All entries in file order.
   HRESULT List(std::vector<ClassRegistration>* entries /*out*/) const;
 

@@ -1,154 +1,99 @@
 // Local servers: calls through the socket proxy and back, and what happens when the server is
-// missing, stale, busy, silent, broken or kept in an unsafe folder.
+// missing, stale, busy, silent, broken, of another version or kept in an unsafe folder.
 #include "com/local_server.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cstring>
 #include <fstream>
-#include <mutex>
 
 #include "com/activation.h"
-#include "com/error_info.h"
-#include "com/ref_counted.h"
+#include "com/late_binding.h"
 #include "com/wire_protocol.h"
-#include "com_test_support.h"
+#include "tests/plugin/recording_daemon.h"
+#include "tests/support/test_files.h"
 
 namespace pullwire::com {
 namespace {
 
 using ::testing::HasSubstr;
-using testing::CallMethod;
-using testing::ScopedEnv;
-using testing::TakeErrorText;
+using pullwire::testing::RawSocket;
+using pullwire::testing::RecordingDaemon;
+using pullwire::testing::ScopedEnv;
 
 constexpr const char* kProgId = "nrvd2.IPCdaemon";
 
-// What the daemon objects saw, shared with the test thread.
-struct Journal {
-  std::mutex mutex;
-  std::vector<std::vector<Variant>> messages;
-  std::atomic<int> live{0};
-};
-
-// SetMessage(type, text, timestamp) is recorded and answered with "ok"; Fail() raises 9.
-class Daemon final : public RefCounted<IDispatch> {
- public:
-  explicit Daemon(Journal* journal) : journal_(journal) { ++journal_->live; }
-  ~Daemon() override { --journal_->live; }
-
-  HRESULT QueryInterface(const Guid& iid, void** object) override {
-    return QueryInterfaceFrom(iid, object, {Expose<IDispatch>(this, IID_IDispatch)});
-  }
-  HRESULT GetIDsOfNames(std::string_view name, DispId* id) override {
-    *id = name == "SetMessage" ? 1 : name == "Fail" ? 2 : kDispIdUnknown;
-    return *id == kDispIdUnknown ? DISP_E_UNKNOWNNAME : S_OK;
-  }
-  HRESULT Invoke(DispId id, InvokeKind, std::span<Variant> args, Variant* result) override {
-    if (id == 1) {
-      std::lock_guard lock(journal_->mutex);
-      journal_->messages.emplace_back(args.begin(), args.end());
-      *result = Variant("ok");
-      return S_OK;
-    }
-    return RaiseError(kVbSubscriptOutOfRange, "Subscript out of range", kProgId);
-  }
-
- private:
-  Journal* journal_;
-};
-
-class LocalServerTest : public testing::PrivateRuntime {
- protected:
-  void SetUp() override { chmod(folder_.path().c_str(), 0700); }
-  void TearDown() override { SetLocalServerTimeout(kDefaultLocalServerTimeout); }
-
-  LocalServer::Factory DaemonFactory() {
-    return [this] { return ComPtr<IDispatch>(MakeObject<Daemon>(&journal_)); };
-  }
-  std::filesystem::path SocketPath() const { return folder_ / "norvik" / kProgId; }
-
-  // A listening socket of our own at the daemon's path, playing a server that misbehaves.
-  int RawListener() {
-    std::filesystem::create_directories(folder_ / "norvik");
-    chmod((folder_ / "norvik").c_str(), 0700);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    strcpy(address.sun_path, SocketPath().c_str());
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    EXPECT_EQ(listen(fd, 4), 0);
-    return fd;
-  }
-
-  Journal journal_;
-};
-
-// Bounded wait for the server thread to catch up with something the client did.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  for (int i = 0; i < 400 && !condition(); ++i) usleep(5000);
-  return condition();
+HRESULT CallMethod(IDispatch& object, std::string_view name, std::vector<Variant> args, Variant* result) {
+  return InvokeByName(object, name, InvokeKind::kMethod, args, result);
 }
 
-TEST_F(LocalServerTest, CallsCarryArgumentsResultsAndErrorsAndPostsAreNeverAnswered) {
-  LocalServer server(kProgId, DaemonFactory());
-  ASSERT_EQ(server.Start(), S_OK) << TakeErrorText();
-  EXPECT_EQ(server.socket_path(), SocketPath());
+std::string TakeErrorText() {
+  const auto record = GetErrorInfo();
+  return record ? record->description : "<no record>";
+}
 
-  ComPtr<IDispatch> daemon;
-  ASSERT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), S_OK) << TakeErrorText();
-  std::vector<Variant> args{Variant(std::int16_t{1}), Variant("WARNING: Module [OTHER] is unknown!"),
-                            Variant("04-Mar-2026 09:05.07")};
+// The test's own 0700 run-time folder and registry file.
+class LocalServerTest : public ::testing::Test {
+ protected:
+  ~LocalServerTest() override { SetLocalServerTimeout(kDefaultLocalServerTimeout); }
+
+  std::filesystem::path SocketPath() const { return folder_ / "norvik" / kProgId; }
+  ComPtr<IDispatch> Connect() {
+    ComPtr<IDispatch> daemon;
+    EXPECT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), S_OK) << TakeErrorText();
+    return daemon;
+  }
+
+  pullwire::testing::TempDir folder_{"com"};
+  ScopedEnv registry_{"NORVIK_REGISTRY", (folder_ / "registry.json").string()};
+  ScopedEnv runtime_{"XDG_RUNTIME_DIR", folder_.path().string()};
+};
+
+TEST_F(LocalServerTest, CallsCarryArgumentsResultsAndErrorsAndPostsAreNeverAnswered) {
+  RecordingDaemon server(kProgId);
+  ASSERT_EQ(server.Start(), S_OK) << TakeErrorText();
+  ComPtr<IDispatch> daemon = Connect();
+  std::vector<Variant> args{std::int16_t{1}, "WARNING: Module [OTHER] is unknown!", "04-Mar-2026 09:05.07"};
   Variant result;
   ASSERT_EQ(CallMethod(*daemon.get(), "SetMessage", args, &result), S_OK) << TakeErrorText();
   EXPECT_EQ(result, Variant("ok"));
-  EXPECT_EQ(CallMethod(*daemon.get(), "Fail", {}, &result), VbErrorResult(9));
-  EXPECT_EQ(GetErrorInfo(), (ErrorRecord{9, "Subscript out of range", kProgId}));
-  EXPECT_TRUE(result.IsEmpty());
   EXPECT_EQ(CallMethod(*daemon.get(), "NoSuchMember", {}, nullptr), DISP_E_UNKNOWNNAME);
   EXPECT_THAT(TakeErrorText(), HasSubstr("has no member NoSuchMember"));
   EXPECT_EQ(daemon->Invoke(99, InvokeKind::kMethod, {}, nullptr), DISP_E_MEMBERNOTFOUND);
-  DispId set_message = kDispIdUnknown;
-  ASSERT_EQ(daemon->GetIDsOfNames("SetMessage", &set_message), S_OK);
-  EXPECT_EQ(daemon->Invoke(set_message, InvokeKind::kPropertyGet, {}, nullptr), DISP_E_MEMBERNOTFOUND);
 
   // A post that fails leaves no reply behind to be taken for the next call's.
   auto one_way = daemon.As<IOneWayDispatch>(IID_IOneWayDispatch);
-  ASSERT_TRUE(one_way);
-  DispId fail = kDispIdUnknown;
-  ASSERT_EQ(one_way->GetIDsOfNames("Fail", &fail), S_OK);
-  EXPECT_EQ(one_way->Post(fail, {}), S_OK);
+  DispId set_message = kDispIdUnknown;
+  ASSERT_EQ(one_way->GetIDsOfNames("SetMessage", &set_message), S_OK);
+  server.log().fail_set_message = true;
   EXPECT_EQ(one_way->Post(set_message, args), S_OK);
-  ASSERT_EQ(CallMethod(*daemon.get(), "Fail", {}, &result), VbErrorResult(9));
+  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", args, &result), VbErrorResult(5));
+  EXPECT_EQ(GetErrorInfo(), (ErrorRecord{5, "Invalid procedure call or argument", "nrvd.IPCdaemon"}));
+  EXPECT_TRUE(result.IsEmpty());
+  server.log().fail_set_message = false;
+  EXPECT_EQ(one_way->Post(set_message, args), S_OK);
   EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", args, &result), S_OK) << TakeErrorText();
   EXPECT_EQ(result, Variant("ok"));
   EXPECT_EQ(one_way->Flush(), S_OK) << TakeErrorText();
-  {
-    std::lock_guard lock(journal_.mutex);
-    EXPECT_EQ(journal_.messages, std::vector<std::vector<Variant>>(3, args));  // types survive: int16, not int32
-  }
+  const auto calls = server.log().Calls();
+  ASSERT_EQ(calls.size(), 5u);
+  for (const auto& call : calls) EXPECT_EQ(call.args, args) << "types survive: int16, not int32";
 
   // One object per connection, released when the proxy goes.
   ComPtr<IDispatch> second;
   ASSERT_EQ(CreateObject(kProgId, IID_IUnknown, second.ReceiveVoid()), S_OK);
   ASSERT_EQ(CallMethod(*second.get(), "SetMessage", args, nullptr), S_OK);
-  EXPECT_EQ(journal_.live.load(), 2);
+  EXPECT_EQ(server.log().connections, 2);
   daemon.Reset();
   one_way.Reset();
-  EXPECT_TRUE(Eventually([&] { return journal_.live.load() == 1; }));
+  EXPECT_TRUE(server.log().WaitForReleases(1));
   ComPtr<IUnknown> wrong;
   EXPECT_EQ(CreateObject(kProgId, IID_IClassFactory, wrong.ReceiveVoid()), E_NOINTERFACE);
 
+  // The daemon gone: the proxy says so and stays disconnected.
   server.Stop();
-  EXPECT_EQ(journal_.live.load(), 0);
+  EXPECT_EQ(server.log().releases, 2);
   EXPECT_FALSE(std::filesystem::exists(SocketPath()));
   EXPECT_EQ(CallMethod(*second.get(), "SetMessage", args, nullptr), RPC_E_DISCONNECTED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("closed the connection"));
@@ -156,104 +101,63 @@ TEST_F(LocalServerTest, CallsCarryArgumentsResultsAndErrorsAndPostsAreNeverAnswe
   GetErrorInfo();
 }
 
-TEST_F(LocalServerTest, NoServerFailsCreationAtOnce) {
+// A silent or broken server, or one of another version: the call fails with the reason, and the
+// proxy gives the connection up.
+TEST_F(LocalServerTest, BrokenOrMissingRepliesDisconnectTheProxy) {
+  RawSocket listener(kProgId, /*listening=*/true);
+  SetLocalServerTimeout(std::chrono::milliseconds(100));
+  const struct {
+    std::string reply;
+    bool close;
+    HRESULT hr;
+    std::string reason;
+  } cases[] = {
+      {"", false, RPC_E_TIMEOUT, "call SetMessage on nrvd2.IPCdaemon: timed out waiting for the reply (limit 100 ms)"},
+      {"", true, RPC_E_DISCONNECTED, "closed the connection without a reply"},
+      {Frame("{\"v\":2}").substr(0, 6), true, RPC_E_DISCONNECTED, "in the middle of a reply"},
+      {Frame(R"({"v":1,"hresult":0})"), false, RPC_E_DISCONNECTED,
+       "malformed reply from nrvd2.IPCdaemon to SetMessage: unsupported protocol version 1"},
+      {std::string("\x7f\xff\xff\xff", 4), false, RPC_E_DISCONNECTED, "exceeds the limit"},
+  };
+  for (const auto& c : cases) {
+    ComPtr<IDispatch> daemon = Connect();
+    const int accepted = accept(listener.fd(), nullptr, nullptr);
+    ASSERT_EQ(send(accepted, c.reply.data(), c.reply.size(), MSG_NOSIGNAL), static_cast<ssize_t>(c.reply.size()));
+    if (c.close) shutdown(accepted, SHUT_WR);
+    EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, nullptr), c.hr) << c.reason;
+    EXPECT_THAT(TakeErrorText(), HasSubstr(c.reason));
+    EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, nullptr), RPC_E_DISCONNECTED) << c.reason;
+    close(accepted);
+  }
+}
+
+// A client of another version or a broken one: the server closes that connection, unanswered.
+TEST_F(LocalServerTest, ServerClosesAConnectionWhoseFrameItCannotRead) {
+  RecordingDaemon server(kProgId);
+  ASSERT_EQ(server.Start(), S_OK) << TakeErrorText();
+  for (const std::string& frame :
+       {Frame(R"({"v":1,"op":"call","member":"SetMessage","args":[]})"), std::string("\x7f\xff\xff\xff", 4)}) {
+    RawSocket client(kProgId, /*listening=*/false);
+    const std::string bytes = frame + Frame(EncodeRequest({RequestOp::kSync, "", {}}));
+    ASSERT_EQ(send(client.fd(), bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    char buffer[4096];
+    EXPECT_EQ(recv(client.fd(), buffer, sizeof(buffer), 0), 0) << frame << ": closed, the sync after it unanswered";
+  }
+  EXPECT_TRUE(server.log().Calls().empty());
+}
+
+TEST_F(LocalServerTest, NoServerOrAStaleSocketFailsCreationAndALiveServerIsNotReplaced) {
   ComPtr<IDispatch> daemon;
   EXPECT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), REGDB_E_CLASSNOTREG);
   EXPECT_THAT(TakeErrorText(), HasSubstr("no local server at " + SocketPath().string()));
-  EXPECT_FALSE(daemon);
-}
-
-TEST_F(LocalServerTest, SilentServerFailsTheCallWithinItsBound) {
-  const int listener = RawListener();
-  SetLocalServerTimeout(std::chrono::milliseconds(100));
-  ComPtr<IDispatch> daemon;
-  ASSERT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), S_OK) << TakeErrorText();
-  const int accepted = accept(listener, nullptr, nullptr);  // accepted, never answered
-  ASSERT_GE(accepted, 0);
-  std::vector<Variant> args{Variant(std::int16_t{0}), Variant("Connected!"), Variant("t")};
-  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", args, nullptr), RPC_E_TIMEOUT);
-  EXPECT_THAT(TakeErrorText(),
-              HasSubstr("call SetMessage on nrvd2.IPCdaemon: timed out waiting for the reply (limit 100 ms)"));
-  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", args, nullptr), RPC_E_DISCONNECTED);
-  close(accepted);
-  close(listener);
-}
-
-TEST_F(LocalServerTest, BrokenRepliesDisconnectTheProxy) {
-  const int listener = RawListener();
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", "closed the connection without a reply"},
-      {Frame("{\"v\":1}").substr(0, 6), "in the middle of a reply"},
-      {Frame("not json"), "malformed reply from nrvd2.IPCdaemon to SetMessage: not valid JSON"},
-      {std::string("\x7f\xff\xff\xff", 4), "exceeds the limit"},
-  };
-  for (const auto& [reply, reason] : cases) {
-    ComPtr<IDispatch> daemon;
-    ASSERT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), S_OK);
-    const int accepted = accept(listener, nullptr, nullptr);
-    ASSERT_EQ(send(accepted, reply.data(), reply.size(), MSG_NOSIGNAL), static_cast<ssize_t>(reply.size()));
-    if (reply.size() < 7) shutdown(accepted, SHUT_WR);
-    EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, nullptr), RPC_E_DISCONNECTED);
-    EXPECT_THAT(TakeErrorText(), HasSubstr(reason));
-    close(accepted);
-  }
-  close(listener);
-}
-
-TEST_F(LocalServerTest, ReplySplitAcrossWritesIsReassembled) {
-  const int listener = RawListener();
-  ComPtr<IDispatch> daemon;
-  ASSERT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), S_OK);
-  const int accepted = accept(listener, nullptr, nullptr);
-  const std::string reply = Frame(EncodeReply(InvokeReply{S_OK, Variant("late"), std::nullopt}));
-  std::thread writer([&] {
-    char request[4096];
-    [[maybe_unused]] ssize_t n = recv(accepted, request, sizeof(request), 0);
-    send(accepted, reply.data(), 3, MSG_NOSIGNAL);
-    usleep(20000);
-    send(accepted, reply.data() + 3, reply.size() - 3, MSG_NOSIGNAL);
-  });
-  Variant result;
-  EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, &result), S_OK) << TakeErrorText();
-  EXPECT_EQ(result, Variant("late"));
-  writer.join();
-  close(accepted);
-  close(listener);
-}
-
-TEST_F(LocalServerTest, ServerClosesAConnectionWhoseFrameItCannotRead) {
-  LocalServer server(kProgId, DaemonFactory());
-  ASSERT_EQ(server.Start(), S_OK) << TakeErrorText();
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {Frame(R"({"v":2,"op":"post","member":"SetMessage"})"), "malformed request"},  // no args
-      {std::string("\x7f\xff\xff\xff", 4), "oversized frame"},
-  };
-  for (const auto& [frame, what] : cases) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    strcpy(address.sun_path, SocketPath().c_str());
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    const std::string sync = Frame(EncodeRequest({RequestOp::kSync, "", {}}));
-    const std::string bytes = frame + sync;
-    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-    char buffer[4096];
-    EXPECT_EQ(recv(fd, buffer, sizeof(buffer), 0), 0) << what << ": closed, the sync after it unanswered";
-    close(fd);
-  }
-}
-
-TEST_F(LocalServerTest, StaleSocketIsReplacedAndALiveOneRefused) {
-  close(RawListener());  // the file stays behind, as after a crash
-  ComPtr<IDispatch> daemon;
+  { RawSocket crashed(kProgId, /*listening=*/true); }  // the file stays behind, as after a crash
   EXPECT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_THAT(TakeErrorText(), HasSubstr("Connection refused"));
 
-  LocalServer first(kProgId, DaemonFactory());
+  RecordingDaemon first(kProgId);
   ASSERT_EQ(first.Start(), S_OK) << TakeErrorText();
-  ASSERT_EQ(CreateObject(kProgId, IID_IDispatch, daemon.ReceiveVoid()), S_OK);
-
-  LocalServer second(kProgId, DaemonFactory());
+  daemon = Connect();
+  RecordingDaemon second(kProgId);
   EXPECT_EQ(second.Start(), E_ACCESSDENIED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("another server already serves nrvd2.IPCdaemon on " + SocketPath().string()));
   EXPECT_EQ(first.Start(), E_UNEXPECTED);
@@ -262,15 +166,16 @@ TEST_F(LocalServerTest, StaleSocketIsReplacedAndALiveOneRefused) {
   EXPECT_EQ(daemon.As<IOneWayDispatch>(IID_IOneWayDispatch)->Flush(), S_OK);
 
   first.Stop();
-  std::filesystem::remove(SocketPath());
   std::ofstream(SocketPath()) << "not a socket";
   EXPECT_EQ(second.Start(), E_ACCESSDENIED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("exists and is not a socket"));
 }
 
+// Whoever controls the folder could pose as any server. Without XDG_RUNTIME_DIR the folder is the
+// user's own under /tmp.
 TEST_F(LocalServerTest, UnsafeRuntimeFolderIsRefused) {
   ASSERT_EQ(chmod(folder_.path().c_str(), 0755), 0);
-  LocalServer server(kProgId, DaemonFactory());
+  RecordingDaemon server(kProgId);
   EXPECT_EQ(server.Start(), E_ACCESSDENIED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("folder " + folder_.path().string() + " is open to other users (mode 0755)"));
   ComPtr<IDispatch> daemon;
@@ -282,6 +187,15 @@ TEST_F(LocalServerTest, UnsafeRuntimeFolderIsRefused) {
   EXPECT_EQ(server.Start(), E_ACCESSDENIED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("norvik is not a directory"));
   std::filesystem::remove(folder_ / "norvik");
+  std::filesystem::path path;
+  EXPECT_EQ(LocalServerSocketPath("../evil", false, &path), E_INVALIDARG);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("cannot name a local server"));
+  {
+    ScopedEnv no_runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const HRESULT hr = LocalServerFolder(/*create=*/false, &path);
+    EXPECT_EQ(path, std::filesystem::path("/tmp/norvik-" + std::to_string(geteuid())) / "norvik");
+    EXPECT_TRUE(Succeeded(hr) || hr == E_ACCESSDENIED);
+  }
 
   if (geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
   std::filesystem::create_directory(folder_ / "norvik", folder_.path());
@@ -289,41 +203,6 @@ TEST_F(LocalServerTest, UnsafeRuntimeFolderIsRefused) {
   ASSERT_EQ(chown((folder_ / "norvik").c_str(), 65534, 65534), 0);
   EXPECT_EQ(server.Start(), E_ACCESSDENIED);
   EXPECT_THAT(TakeErrorText(), HasSubstr("is owned by user 65534"));
-}
-
-TEST_F(LocalServerTest, FallbackFolderIsPerUserUnderTmp) {
-  ScopedEnv no_runtime("XDG_RUNTIME_DIR", std::nullopt);
-  std::filesystem::path folder;
-  const HRESULT hr = LocalServerFolder(/*create=*/false, &folder);
-  EXPECT_EQ(folder, std::filesystem::path("/tmp/norvik-" + std::to_string(geteuid())) / "norvik");
-  EXPECT_TRUE(Succeeded(hr) || hr == E_ACCESSDENIED);
-  std::filesystem::path socket;
-  EXPECT_EQ(LocalServerSocketPath("../evil", false, &socket), E_INVALIDARG);
-  EXPECT_THAT(TakeErrorText(), HasSubstr("cannot name a local server"));
-}
-
-LocalServer* g_signalled_server = nullptr;
-void StopOnSignal(int) { g_signalled_server->RequestStop(); }
-
-TEST_F(LocalServerTest, StopsFromASignalHandlerOrAnotherThread) {
-  LocalServer server(kProgId, DaemonFactory());
-  ASSERT_EQ(server.Start(), S_OK) << TakeErrorText();
-  g_signalled_server = &server;
-  struct sigaction action {};
-  action.sa_handler = StopOnSignal;
-  struct sigaction old {};
-  sigaction(SIGUSR1, &action, &old);
-  raise(SIGUSR1);
-  server.Wait();
-  sigaction(SIGUSR1, &old, nullptr);
-  EXPECT_FALSE(server.running());
-  EXPECT_FALSE(std::filesystem::exists(SocketPath()));
-
-  ASSERT_EQ(server.Start(), S_OK) << TakeErrorText();  // a stopped server may start again
-  std::thread stopper([&] { server.Stop(); });
-  server.Wait();
-  stopper.join();
-  EXPECT_FALSE(server.running());
 }
 
 }  // namespace

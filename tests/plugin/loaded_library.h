@@ -1,13 +1,12 @@
-// libpullwire.so loaded the way a host loads it: dlopen and the four exports, never linked.
-// Each test loads its own copy of the file, so each gets a module of its own even when tests
-// share a process.
+// libpullwire.so loaded the way a host loads it: dlopen and the exports, never linked. Each test
+// loads its own copy of the file, so each gets a module of its own even when tests share a process.
 #pragma once
 
 #include <dlfcn.h>
 
 #include <filesystem>
 #include <stdexcept>
-#include <string>
+#include <utility>
 
 #include "com/com_ptr.h"
 #include "com/server_exports.h"
@@ -31,51 +30,36 @@ class LoadedLibrary {
   void Load() {
     handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
-    get_class_object = Symbol<com::DllGetClassObjectFn>(com::kDllGetClassObject);
-    can_unload_now = Symbol<com::DllCanUnloadNowFn>(com::kDllCanUnloadNow);
-    register_server = Symbol<com::DllRegisterServerFn>(com::kDllRegisterServer);
-    unregister_server = Symbol<com::DllUnregisterServerFn>(com::kDllUnregisterServer);
+    get_class_object = reinterpret_cast<com::DllGetClassObjectFn>(dlsym(handle_, com::kDllGetClassObject));
+    can_unload_now = reinterpret_cast<com::DllCanUnloadNowFn>(dlsym(handle_, com::kDllCanUnloadNow));
+    if (get_class_object == nullptr || can_unload_now == nullptr) throw std::runtime_error("missing exports");
   }
   // Unloads; true when the library really left the process.
   bool Unload() {
-    dlclose(handle_);
-    handle_ = nullptr;
+    dlclose(std::exchange(handle_, nullptr));
     void* still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (still != nullptr) dlclose(still);
     return still == nullptr;
   }
-
-  void* RawSymbol(const char* name) const { return dlsym(handle_, name); }
   const std::filesystem::path& path() const { return path_; }
 
   com::ComPtr<com::IClassFactory> Factory() const {
     com::ComPtr<com::IClassFactory> factory;
-    if (com::Failed(get_class_object(&CLSID_Toolbox, &com::IID_IClassFactory, factory.ReceiveVoid()))) {
-      throw std::runtime_error("DllGetClassObject failed");
-    }
+    get_class_object(&CLSID_Toolbox, &com::IID_IClassFactory, factory.ReceiveVoid());
+    if (!factory) throw std::runtime_error("DllGetClassObject failed");
     return factory;
   }
   com::ComPtr<_Toolbox> NewToolbox() const {
     com::ComPtr<_Toolbox> box;
-    if (com::Failed(Factory()->CreateInstance(nullptr, IID__Toolbox, box.ReceiveVoid()))) {
-      throw std::runtime_error("CreateInstance failed");
-    }
+    Factory()->CreateInstance(nullptr, IID__Toolbox, box.ReceiveVoid());
+    if (!box) throw std::runtime_error("CreateInstance failed");
     return box;
   }
 
   com::DllGetClassObjectFn get_class_object = nullptr;
   com::DllCanUnloadNowFn can_unload_now = nullptr;
-  com::DllRegisterServerFn register_server = nullptr;
-  com::DllUnregisterServerFn unregister_server = nullptr;
 
  private:
-  template <typename Fn>
-  Fn Symbol(const char* name) {
-    void* symbol = dlsym(handle_, name);
-    if (symbol == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-    return reinterpret_cast<Fn>(symbol);
-  }
-
   std::filesystem::path path_;
   void* handle_ = nullptr;
 };

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -19,12 +18,10 @@ class PrivateEnvironment {
     std::string pattern = (std::filesystem::temp_directory_path() / "pullwire-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     root_ = pattern;
-    runtime_ = root_ / "runtime";
-    std::filesystem::create_directory(runtime_);
-    chmod(runtime_.c_str(), 0700);
-    registry_ = root_ / "config" / "registry.json";
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-    setenv("NORVIK_REGISTRY", registry_.c_str(), 1);
+    std::filesystem::create_directory(runtime());
+    chmod(runtime().c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime().c_str(), 1);
+    setenv("NORVIK_REGISTRY", registry().c_str(), 1);
   }
   ~PrivateEnvironment() {
     std::error_code ec;
@@ -34,46 +31,24 @@ class PrivateEnvironment {
   PrivateEnvironment& operator=(const PrivateEnvironment&) = delete;
 
   const std::filesystem::path& root() const { return root_; }
-  const std::filesystem::path& runtime() const { return runtime_; }
-  const std::filesystem::path& registry() const { return registry_; }
+  std::filesystem::path runtime() const { return root_ / "runtime"; }
+  std::filesystem::path registry() const { return root_ / "config" / "registry.json"; }
 
  private:
   std::filesystem::path root_;
-  std::filesystem::path runtime_;
-  std::filesystem::path registry_;
 };
 
 // The locale whose conventions differ from English in every way the plug-in follows: "Mär",
-// "21,5". tests/support/prepare-machine.sh generates it.
+// "21,5". tests/support/prepare-machine.sh generates it; a test names it in LC_ALL (ctest runs
+// every test under C.UTF-8).
 inline constexpr char kGermanLocale[] = "de_DE.UTF-8";
 inline constexpr char kGermanLocaleMissing[] =
     "de_DE.UTF-8 is not installed: run tests/support/prepare-machine.sh as root";
 
-// LC_ALL naming `name` while the object lives (ctest runs every test under C.UTF-8).
-class ScopedLocale {
- public:
-  explicit ScopedLocale(const char* name) {
-    if (const char* old = getenv("LC_ALL")) old_ = old;
-    setenv("LC_ALL", name, 1);
-  }
-  ~ScopedLocale() {
-    if (old_) {
-      setenv("LC_ALL", old_->c_str(), 1);
-    } else {
-      unsetenv("LC_ALL");
-    }
-  }
-  ScopedLocale(const ScopedLocale&) = delete;
-  ScopedLocale& operator=(const ScopedLocale&) = delete;
-
-  static bool Installed(const char* name) {
-    const locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
-    if (locale != nullptr) freelocale(locale);
-    return locale != nullptr;
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+inline bool LocaleInstalled(const char* name) {
+  const locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
+  if (locale != nullptr) freelocale(locale);
+  return locale != nullptr;
+}
 
 }  // namespace pullwire::testing

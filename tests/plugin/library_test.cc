@@ -1,0 +1,294 @@
+// libpullwire.so as a host meets it: the exports, the Toolbox by name and by vtable, raised
+// errors, the module's state and unloading, the type library, registration and activation.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "com/activation.h"
+#include "com/error_info.h"
+#include "com/late_binding.h"
+#include "com/registry.h"
+#include "com/type_info.h"
+#include "loaded_library.h"
+#include "private_environment.h"
+#include "pullwire/record_variants.h"
+
+namespace pullwire {
+namespace {
+
+using ::testing::HasSubstr;
+using com::StringArray;
+using com::Variant;
+using K = com::InvokeKind;
+
+// A raised error: the facility-control result and the record with number, text and source.
+void ExpectRaised(com::HRESULT hr, std::int32_t number, const std::string& call) {
+  const char* text = number == 6 ? "Overflow" : number == 9 ? "Subscript out of range" : "Type mismatch";
+  EXPECT_EQ(hr, com::VbErrorResult(number)) << call;
+  EXPECT_EQ(com::GetErrorInfo(), (com::ErrorRecord{number, text, "Pullwire.Toolbox"})) << call;
+}
+
+std::string TakeErrorText() {
+  const auto record = com::GetErrorInfo();
+  return record ? record->description : "<no record>";
+}
+
+template <typename T>
+T Read(_Toolbox& box, com::HRESULT (_Toolbox::*get)(T* /*out*/)) {
+  T value{};
+  EXPECT_EQ((box.*get)(&value), com::S_OK);
+  return value;
+}
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  LibraryTest() : library_(env_.root()), box_(library_.NewToolbox()) { com::GetErrorInfo(); }
+
+  com::HRESULT Call(std::string_view name, K kind, std::vector<Variant> args, Variant* result = nullptr) {
+    return com::InvokeByName(*box_.get(), name, kind, args, result);
+  }
+
+  testing::PrivateEnvironment env_;
+  testing::LoadedLibrary library_;
+  com::ComPtr<_Toolbox> box_;
+};
+
+TEST_F(LibraryTest, exports_only_the_four_entry_points) {
+  FILE* nm = popen(("nm -D --defined-only --format=just-symbols '" + library_.path().string() + "'").c_str(), "r");
+  ASSERT_NE(nm, nullptr);
+  std::string symbols(4096, '\0');
+  symbols.resize(fread(symbols.data(), 1, symbols.size(), nm));
+  pclose(nm);
+  EXPECT_EQ(symbols, "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
+  void* other_class = &other_class;
+  const com::Guid unknown_clsid{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  EXPECT_EQ(library_.get_class_object(&unknown_clsid, &com::IID_IClassFactory, &other_class),
+            com::CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(other_class, nullptr);
+}
+
+// One call by name and what it gives back: a value (Empty for a put or a Sub), or an error raised.
+struct Step {
+  const char* name;
+  K kind;
+  std::vector<Variant> args;
+  Variant expected = Variant();
+  std::int32_t raised = 0;
+};
+
+// A host session through Invoke: Init's values with their types (16-bit counts, a Boolean, the
+// named records a host decodes), names in any letter case, arguments converted; every index
+// outside the message queue (0..1), the module table (0..2), the variables (0..15) or the data
+// (none before a save), constants without 1..15, a faulty record and an argument Invoke cannot
+// convert raise 9, 6 or 13.
+TEST_F(LibraryTest, a_host_session_by_name) {
+  const K get = K::kPropertyGet, put = K::kPropertyPut, call = K::kMethod;
+  const Variant module = ToRecord(ModType{"Pullwire", "il_pullwire.ico", "is_pullwire.ico", "Network",
+                                          "icl_network.ico", "ics_network.ico"});
+  const std::int16_t h0 = 0, h1 = 1, h2 = 2;
+  const std::string info = "Norvik Plugin: Pullwire", author = "Maren Holt, Quenlo";
+  const Step steps[] = {
+      {"Info", get, {}, ""}, {"ModuleInfo", get, {h1}, {}, 9}, {"Message", get, {h0}, {}, 9},
+      {"gInfo", put, {"overwritten by Init"}}, {"Left", put, {std::int16_t{120}}}, {"Top", put, {h2}},
+      {"AutoLog", put, {com::kVariantTrue}}, {"dInstance", put, {"none-here"}}, {"init", call, {}},
+      {"Info", get, {}, info}, {"gInfo", get, {}, info}, {"Author", get, {}, author}, {"GAUTHOR", get, {}, author},
+      {"Version", get, {}, "4.5.0"}, {"Version", call, {}, "4.5.0"}, {"ModuleCount", get, {}, h1},
+      {"MessageCount", get, {}, h0}, {"DataCount", get, {}, h0}, {"Error", get, {}, com::kVariantFalse},
+      {"ModuleInfo", get, {h1}, module}, {"moduleinfo", get, {" 1.4 "}, module},
+      {"ModuleInfo", get, {h0}, ToRecord(ModType{})}, {"ModuleInfo", get, {h2}, ToRecord(ModType{})},
+      {"Message", get, {h0}, ToRecord(MessageType{})}, {"Message", get, {h1}, ToRecord(MessageType{})},
+      {"LocalVar", get, {h0}, ToRecord(VarType{})}, {"GlobalVar", get, {std::int16_t{15}}, ToRecord(VarType{})},
+      {"gInfo", put, {"by name"}}, {"Info", get, {}, "by name"}, {"gAuthor", put, {42}}, {"gAuthor", get, {}, "42"},
+      {"SetLocalConstants", call, {StringArray(std::vector<std::string>(15, "x"), 1)}},
+      {"SetGlobalConstants", call, {StringArray(std::vector<std::string>(16, "x"), 0)}},
+      {"Execute", call, {"Other", StringArray({}, 1)}},
+      {"Message", get, {h2}, {}, 9}, {"Message", get, {std::int16_t{-1}}, {}, 9}, {"ModuleInfo", get, {3}, {}, 9},
+      {"Data", get, {h0}, {}, 9}, {"LocalVar", get, {"16"}, {}, 9}, {"GlobalVar", get, {std::int16_t{-32768}}, {}, 9},
+      {"SetLocalConstants", call, {StringArray(std::vector<std::string>(14), 1)}, {}, 9},
+      {"SetGlobalConstants", call, {StringArray(std::vector<std::string>(15), 2)}, {}, 9},
+      {"Setup", call, {"pullwire", StringArray({"h"}, 1)}, {}, 9},
+      {"Setup", call, {"PULLWIRE", StringArray::WithBounds({{0, 25}, {0, 2}})}, {}, 9},
+      {"Top", put, {40000}, {}, 6}, {"ModuleInfo", get, {"32768"}, {}, 6}, {"Left", put, {"abc"}, {}, 13},
+      {"AutoLog", put, {"maybe"}, {}, 13}, {"Setup", call, {"PULLWIRE", "not an array"}, {}, 13},
+      {"dInstance", put, {StringArray({"a"}, 0)}, {}, 13},
+  };
+  for (std::size_t row = 0; row < std::size(steps); ++row) {
+    const Step& step = steps[row];
+    Variant result = "unset";
+    const com::HRESULT hr = Call(step.name, step.kind, step.args, &result);
+    const std::string what = "row " + std::to_string(row) + ": " + step.name;
+    if (step.raised != 0) {
+      ExpectRaised(hr, step.raised, what);
+    } else {
+      EXPECT_EQ(hr, com::S_OK) << what;
+      EXPECT_EQ(result, step.expected) << what;
+    }
+    if (const auto* record = result.Get<com::Record>()) {
+      EXPECT_TRUE(VarTypeFromRecord(*record) || ModTypeFromRecord(*record) || MessageTypeFromRecord(*record)) << what;
+    }
+  }
+  EXPECT_EQ(Call("Info", get, {h1}), com::DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(com::GetErrorInfo()->number, 450);
+  EXPECT_EQ(Call("Info", put, {"x"}), com::DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(com::GetErrorInfo()->number, 438);
+  com::DispId id = 0;
+  EXPECT_EQ(box_->GetIDsOfNames("Download", &id), com::DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(id, com::kDispIdUnknown);
+  EXPECT_EQ(box_->Invoke(9999, call, {}, nullptr), com::DISP_E_MEMBERNOTFOUND);
+}
+
+// By vtable a failure leaves the out-value as it was, and a null out-pointer is refused.
+TEST_F(LibraryTest, a_failed_read_by_vtable_leaves_the_out_value) {
+  _Toolbox& box = *box_;
+  box.Init();
+  ModType read_module;
+  MessageType read_message{"x", "y", 5};
+  VarType read_slot{com::kVariantTrue, "x"};
+  ASSERT_EQ(box.get_ModuleInfo(1, &read_module) | box.get_Message(1, &read_message) |
+                box.get_GlobalVar(15, &read_slot),
+            com::S_OK);
+  EXPECT_TRUE((read_module == ModType{"Pullwire", "il_pullwire.ico", "is_pullwire.ico", "Network", "icl_network.ico",
+                                      "ics_network.ico"}));
+  EXPECT_TRUE(read_message == MessageType{} && read_slot == VarType{});
+  for (const std::int16_t index : {-32768, -1, 16, 32767}) {
+    MessageType message{"kept", "", 0};
+    ModType module{"kept", "", "", "", "", ""};
+    VarType local{com::kVariantTrue, "kept"}, global = local;
+    std::string data = "kept";
+    ExpectRaised(box.get_Message(index, &message), 9, "Message");
+    ExpectRaised(box.get_ModuleInfo(index, &module), 9, "ModuleInfo");
+    ExpectRaised(box.get_LocalVar(index, &local), 9, "LocalVar");
+    ExpectRaised(box.get_GlobalVar(index, &global), 9, "GlobalVar");
+    ExpectRaised(box.get_Data(index, &data), 9, "Data");
+    EXPECT_EQ(message.Timestamp + module.Name + local.Value + global.Value + data, "keptkeptkeptkeptkept") << index;
+  }
+  std::vector<std::string> record(24, "");
+  record[3] = "32768";
+  ExpectRaised(box.Setup("PULLWIRE", StringArray(record, 1), nullptr), 6, "Setup, Port 32768");
+  EXPECT_EQ(box.get_Info(nullptr), com::E_POINTER);
+  EXPECT_EQ(box.get_LocalVar(0, nullptr), com::E_POINTER);
+}
+
+// Everything but gInfo and gAuthor is the module's: shared by its objects, the error flag sticky
+// until the library is unloaded, which it may be only when no object, factory or lock is alive.
+TEST_F(LibraryTest, state_is_the_module_s_until_the_library_is_unloaded) {
+  auto factory = library_.Factory();
+  com::ComPtr<_Toolbox> second;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID__Toolbox, second.ReceiveVoid()), com::S_OK);
+  com::ComPtr<com::IUnknown> refused;
+  EXPECT_EQ(factory->CreateInstance(box_.get(), IID__Toolbox, refused.ReceiveVoid()), com::CLASS_E_NOAGGREGATION);
+  // The object made for an interface it does not have is gone again: the last check would see it.
+  EXPECT_EQ(factory->CreateInstance(nullptr, com::IID_IClassFactory, refused.ReceiveVoid()), com::E_NOINTERFACE);
+  box_->Init();
+  box_->put_gInfo("the first object's");
+  box_->Execute("PULLWIRE", StringArray({"only one slot"}, 1), nullptr);  // a failed run
+  EXPECT_EQ(Read(*second, &_Toolbox::get_Error), com::kVariantTrue);
+  EXPECT_EQ(Read(*second, &_Toolbox::get_ModuleCount), 1);
+  EXPECT_EQ(Read(*second, &_Toolbox::get_Info), "");
+  second->Init();
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantTrue) << "Init leaves the error flag";
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_Info), "the first object's");
+
+  box_.Reset();
+  second.Reset();
+  EXPECT_EQ(library_.can_unload_now(), com::S_FALSE) << "a class factory is alive";
+  factory->LockServer(true);
+  factory.Reset();
+  EXPECT_EQ(library_.can_unload_now(), com::S_FALSE) << "a lock is alive";
+  library_.Factory()->LockServer(false);
+  ASSERT_EQ(library_.can_unload_now(), com::S_OK);
+  ASSERT_TRUE(library_.Unload()) << "nothing keeps the library in the process";
+  library_.Load();
+  box_ = library_.NewToolbox();
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantFalse);
+  EXPECT_EQ(Read(*box_, &_Toolbox::get_ModuleCount), 0);
+}
+
+// The members in vtable order as "name kind(parameters)result" (b Boolean, h Integer, s String,
+// a String(), v Variant, records by name), each with the id GetIDsOfNames gives. The library's
+// name and class are `pullwire typelib`'s test.
+TEST_F(LibraryTest, the_type_library_lists_the_members_in_vtable_order) {
+  const com::TypeLibraryInfo* library = nullptr;
+  ASSERT_EQ(box_.As<com::IProvideTypeLibrary>(com::IID_IProvideTypeLibrary)->GetTypeLibrary(&library), com::S_OK);
+  const auto type = [](const com::TypeRef& t) {
+    return t.kind == com::TypeKind::kRecord ? t.record_name : std::string(1, "-vbhisa"[static_cast<int>(t.kind)]);
+  };
+  std::vector<std::string> members;
+  for (const com::MemberInfo& m : library->interfaces.at(0).members) {
+    std::string text = m.name + (m.kind == K::kMethod ? " call(" : m.kind == K::kPropertyGet ? " get(" : " put(");
+    for (const com::ParamInfo& p : m.params) text += type(p.type);
+    members.push_back(text + ")" + (m.result.kind == com::TypeKind::kVoid ? "" : type(m.result)));
+    com::DispId id = 0;
+    box_->GetIDsOfNames(m.name, &id);
+    EXPECT_EQ(id, m.id) << m.name;
+  }
+  EXPECT_EQ(members, (std::vector<std::string>{
+                         "gInfo get()s", "gInfo put(s)", "gAuthor get()s", "gAuthor put(s)", "Init call()",
+                         "Left put(h)", "Top put(h)", "AutoLog put(b)", "dInstance put(s)", "Info get()s",
+                         "Author get()s", "Error get()b", "Version get()s", "MessageCount get()h",
+                         "Message get(h)MessageType", "ModuleCount get()h", "ModuleInfo get(h)ModType",
+                         "DataCount get()h", "Data get(h)s", "LocalVar get(h)VarType", "GlobalVar get(h)VarType",
+                         "SetLocalConstants call(a)v", "SetGlobalConstants call(a)v", "Setup call(sa)v",
+                         "Execute call(sa)v"}));
+}
+
+// What `pullwire register` does; a host then finds the class by its ProgID in any letter case,
+// served by the library already loaded, with its module.
+TEST_F(LibraryTest, registered_twice_it_is_created_by_prog_id_and_unregistered_twice_it_is_gone) {
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(com::RegisterServerLibrary(library_.path()), com::S_OK) << TakeErrorText();
+  std::vector<com::ClassRegistration> entries;
+  ASSERT_EQ(com::Registry(env_.registry()).List(&entries), com::S_OK);
+  EXPECT_EQ(entries, (std::vector<com::ClassRegistration>{{"Pullwire.Toolbox", CLSID_Toolbox,
+                                                           std::filesystem::canonical(library_.path()),
+                                                           "Norvik Toolbox: Pullwire"}}));
+  box_->Init();
+  com::ComPtr<_Toolbox> box;
+  ASSERT_EQ(com::CreateObject("pullwire.TOOLBOX", IID__Toolbox, box.ReceiveVoid()), com::S_OK) << TakeErrorText();
+  EXPECT_EQ(Read(*box, &_Toolbox::get_ModuleCount), 1);
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(com::Succeeded(com::UnregisterServerLibrary(library_.path())));
+  ASSERT_EQ(com::Registry(env_.registry()).List(&entries), com::S_OK);
+  EXPECT_TRUE(entries.empty());
+  com::ComPtr<com::IDispatch> gone;
+  EXPECT_EQ(com::CreateObject("Pullwire.Toolbox", com::IID_IDispatch, gone.ReceiveVoid()), com::REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(LibraryTest, activation_failures_carry_their_code_and_a_readable_reason) {
+  com::Registry registry(env_.registry());
+  const struct {
+    const char* prog_id;
+    std::filesystem::path library;
+    com::Guid clsid;
+    com::HRESULT hr;
+    const char* reason;
+  } cases[] = {
+      {"Test.Missing", env_.root() / "libmissing.so", CLSID_Toolbox, com::CO_E_SERVER_EXEC_FAILURE,
+       "libmissing.so: cannot open shared object file"},
+      {"Test.NotServer", PULLWIRE_COM_LIBRARY, CLSID_Toolbox, com::CO_E_SERVER_EXEC_FAILURE,
+       "is not a server library: it does not export DllGetClassObject"},
+      {"Test.WrongClass", library_.path(), com::Guid{9, 9, 9, {}}, com::CLASS_E_CLASSNOTAVAILABLE,
+       "does not serve class {00000009-0009-0009-0000-000000000000}"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(registry.Register({c.prog_id, c.clsid, c.library, ""}), com::S_OK);
+    com::ComPtr<com::IDispatch> object;
+    EXPECT_EQ(com::CreateObject(c.prog_id, com::IID_IDispatch, object.ReceiveVoid()), c.hr) << c.prog_id;
+    EXPECT_THAT(TakeErrorText(), HasSubstr(c.reason));
+    EXPECT_FALSE(object);
+  }
+  EXPECT_EQ(com::CreateObject("Test.Missing", com::IID_IDispatch, nullptr), com::E_POINTER);
+  EXPECT_EQ(com::RegisterServerLibrary(PULLWIRE_COM_LIBRARY), com::CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("does not export DllGetClassObject"));
+  com::ComPtr<com::IUnknown> factory;
+  EXPECT_EQ(com::CreateInstanceFromLibrary(library_.path(), CLSID_Toolbox, com::IID_IClassFactory,
+                                           factory.ReceiveVoid()),
+            com::E_NOINTERFACE);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("could not create the object"));
+  std::ofstream(env_.registry()) << "{\"classes\": [";
+  EXPECT_EQ(com::CreateObject("Test.Missing", com::IID_IDispatch, factory.ReceiveVoid()), com::E_FAIL);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("registry file " + env_.registry().string() + " is not valid: not JSON"));
+}
+
+}  // namespace
+}  // namespace pullwire
