@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <thread>
 
 #include "com/activation.h"
 #include "com/late_binding.h"
@@ -102,9 +103,24 @@ TEST_F(LocalServerTest, CallsCarryArgumentsResultsAndErrorsAndPostsAreNeverAnswe
 }
 
 // A silent or broken server, or one of another version: the call fails with the reason, and the
-// proxy gives the connection up.
+// proxy gives the connection up. A reply in pieces is no fault.
 TEST_F(LocalServerTest, BrokenOrMissingRepliesDisconnectTheProxy) {
   RawSocket listener(kProgId, /*listening=*/true);
+  {  // A reply that arrives in pieces is taken whole.
+    ComPtr<IDispatch> daemon = Connect();
+    const int accepted = accept(listener.fd(), nullptr, nullptr);
+    const std::string reply = Frame(EncodeReply(InvokeReply{S_OK, Variant("late"), std::nullopt}));
+    std::thread writer([&] {
+      send(accepted, reply.data(), 3, MSG_NOSIGNAL);
+      usleep(20000);
+      send(accepted, reply.data() + 3, reply.size() - 3, MSG_NOSIGNAL);
+    });
+    Variant result;
+    EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, &result), S_OK) << TakeErrorText();
+    EXPECT_EQ(result, Variant("late"));
+    writer.join();
+    close(accepted);
+  }
   SetLocalServerTimeout(std::chrono::milliseconds(100));
   const struct {
     std::string reply;

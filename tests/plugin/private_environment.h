@@ -1,5 +1,5 @@
-// A test's own temporary folder, run-time folder, registry file and locale, set in the
-// environment for as long as the object lives, so parallel tests never meet each other's servers.
+// A test's own temporary folder, run-time folder and registry file, set in the environment so
+// that parallel tests never meet each other's servers; and the locale the locale tests name.
 #pragma once
 
 #include <locale.h>

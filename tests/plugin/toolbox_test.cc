@@ -8,7 +8,6 @@
 #include "module/message_channel.h"
 #include "module/ui_services.h"
 #include "module/variable_slots.h"
-#include "private_environment.h"
 #include "tests/support/test_files.h"
 
 namespace pullwire {
@@ -19,7 +18,7 @@ struct Recorded {
 };
 
 // Stands in for the host's message daemon, the desktop and the command editor, recording what
-// reaches them; Edit saves like the editor's OK button when asked to.
+// reaches them; Edit saves like the editor's Save button when asked to.
 struct Recorder final : MessageChannel, UiServices, CommandEditor {
   explicit Recorder(Recorded* recorded, bool saves = false) : r(recorded), save(saves) {}
   void SendHostMessage(const std::string& text, std::int16_t mtype) override {
@@ -49,7 +48,6 @@ class ToolboxTest : public ::testing::Test {
     module_.set_ui_factory([this] { return std::make_unique<Recorder>(&recorded_); });
     com::GetErrorInfo();
   }
-  void UseEditor(bool save) { module_.set_command_editor(std::make_unique<Recorder>(&recorded_, save)); }
   // "9 Subscript out of range" for an error raised the host's way.
   static std::string Raised(com::HRESULT hr) {
     const auto record = com::GetErrorInfo();
@@ -65,7 +63,7 @@ class ToolboxTest : public ::testing::Test {
 // Setup places the editor, decodes and edits; a save fills Data(0..24), another module shows a box
 // and leaves DataCount 0. The real editor's save, cancel and refusal are `pullwire edit`'s tests.
 TEST_F(ToolboxTest, a_save_fills_data_and_another_module_shows_a_box) {
-  UseEditor(/*save=*/true);
+  module_.set_command_editor(std::make_unique<Recorder>(&recorded_, /*saves=*/true));
   com::Variant result = "not empty";
   ASSERT_EQ(box_->Setup("PullWire", com::StringArray(GoodRecordTexts(), 1), &result), com::S_OK);
   EXPECT_TRUE(result.IsEmpty());
