@@ -214,8 +214,6 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        {"Login(ftp.example.net,reader,s3cret,,21)"}, {}, true},
       {"a Port that is no number", {{"Port", "twenty-one"}}, [] {},
        {Fail("slot 4 (Port): \"twenty-one\" is not a number")}, {}, {}, true},
-      {"a Port out of range", {{"Port", "70000"}}, [] {},
-       {Fail("slot 4 (Port): \"70000\" is outside -32768..32767")}, {}, {}, true},
       {"a RemoteDir that cannot be entered", {}, [&] { ftp.unenterable.insert("/pub"); },
        {Opening()[0], Opening()[1], Opening()[2], Fail("550 /pub: No such file or directory.")},
        {"WorkingDirectory(/pub)", "Logout"}, {}, true},
