@@ -42,7 +42,7 @@ class Served {
  protected:
   explicit Served(std::string_view kind) : work_(kind) {}
   ~Served();
-  void Serve(std::vector<std::string> args, int lifetime_seconds = 300);
+  void Serve(std::vector<std::string> args);
   // A "KEY value" line serve.py printed before READY ("CAFILE", ...); empty if none.
   std::string Fact(const std::string& key) const;
   // The command lines serve.py logged (--log), so far.
@@ -236,8 +236,8 @@ class FtpProxy : public Served {
 //   "after": ["226 Done"]  lines sent once the data went out
 //   "action": "close"      close the control connection after the replies; "stall": wait
 //                          "seconds" without reading
-// The connection closes after the last step. A mismatch, a client that closes early or the
-// minute running out is a Failure().
+// The connection closes after the last step. A mismatch or a client that closes early is a
+// Failure().
 
 struct ScriptedFtpOptions {
   bool tls = false;  // "tls" steps secure the connections (a certificate made at start)
