@@ -28,7 +28,7 @@ pid_t StartProcess(const std::vector<std::string>& argv, int out_fd, int err_fd)
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(126);
-    ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+    ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
     ::dup2(out_fd, STDOUT_FILENO);
     ::dup2(err_fd, STDERR_FILENO);
     sigset_t none;

@@ -81,4 +81,15 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
+TempDir::TempDir(TempDir&& other) noexcept : path_(std::exchange(other.path_, {})) {}
+
+TempDir& TempDir::operator=(TempDir&& other) noexcept {
+  if (this != &other) {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+    path_ = std::exchange(other.path_, {});
+  }
+  return *this;
+}
+
 }  // namespace pullwire::testing

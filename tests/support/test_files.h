@@ -27,6 +27,8 @@ class TempDir {
  public:
   explicit TempDir(std::string_view label = "test");
   ~TempDir();
+  TempDir(TempDir&& other) noexcept;
+  TempDir& operator=(TempDir&& other) noexcept;
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 

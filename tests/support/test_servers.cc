@@ -52,11 +52,11 @@ bool RootAndSystemUser(std::string_view who, std::string* reason) {
 
 // --- Served ----------------------------------------------------------------------------------
 
-void Served::Serve(std::vector<std::string> args, int lifetime_seconds) {
+void Served::Serve(std::vector<std::string> args) {
   std::vector<std::string> argv = {
       "/usr/bin/python3", PULLWIRE_SOURCE_DIR "/tests/support/servers/serve.py",
       "--workdir", (work_ / "serve").string(), "--log", (work_ / "received.log").string(),
-      "--lifetime", std::to_string(lifetime_seconds)};
+      "--lifetime", "300"};
   argv.insert(argv.end(), args.begin(), args.end());
   const auto output = [this](const char* name) {  // a failure shows when ReadFile throws
     return ::open((work_ / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -206,7 +206,7 @@ ScriptedFtp::ScriptedFtp(std::string_view script_json, ScriptedFtpOptions option
   WriteFile(work_ / "script.json", script_json);
   std::vector<std::string> args = {"scripted", "--script", (work_ / "script.json").string()};
   if (options.tls) args.push_back("--tls");
-  Serve(std::move(args), 60);
+  Serve(std::move(args));
 }
 
 bool ScriptedFtp::WaitFinished(std::chrono::milliseconds bound) {

@@ -1,20 +1,16 @@
 // Real FTP servers and proxies on loopback for tests, as RAII fixtures.
 //
-//   using namespace pullwire::testing;
-//   PyFtpd server;                                     // serves server.root() on 127.0.0.1
-//   WriteFile(server.root() / "a.txt", "hello");       // served live: add files any time
+//   using namespace pullwire::testing;  // inside namespace pullwire, write ::testing:: for gtest
+//   PyFtpd server;                                  // serves server.root(), live, on 127.0.0.1
+//   WriteFile(server.root() / "a.txt", "hello");
 //   ...log in to server.host():server.port() as server.user() / server.password()...
 //   EXPECT_THAT(server.CommandLog(), ::testing::Contains("RETR a.txt"));
-//   std::string why;
-//   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;    // root and the ftptest account
-//   ScriptedFtp scripted(R"([{"reply": ["220 hi"]}, {"expect": "USER *", ...}])");
-//   ...run the client...; EXPECT_TRUE(scripted.WaitFinished()) << scripted.Failure();
+//   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;  // root and the ftptest account
 //
-// Each fixture runs tests/support/servers/serve.py (which bench and demo scripts run too) on a
-// free port with folders of its own, so tests run in parallel. The constructor throws
-// std::runtime_error quoting the server's error output when it does not start; the destructor
-// stops it. Servers also stop when the thread that started them ends (start them from the
-// test's own) and after 5 minutes. Inside `namespace pullwire`, write ::testing:: for GoogleTest.
+// Each fixture runs tests/support/servers/serve.py (as bench and demo scripts do) on a free port
+// with folders of its own, so tests run in parallel. The constructor throws std::runtime_error
+// quoting the server's error output when it does not start, the destructor stops it; it also
+// stops with the thread that started it (start it on the test's own) and after 5 minutes.
 #pragma once
 
 #include <sys/types.h>
@@ -46,7 +42,7 @@ class Served {
  protected:
   explicit Served(std::string_view kind) : work_(kind) {}
   ~Served();
-  void Serve(std::vector<std::string> args, int lifetime_seconds = 300);
+  void Serve(std::vector<std::string> args);
   // A "KEY value" line serve.py printed before READY ("CAFILE", ...); empty if none.
   std::string Fact(const std::string& key) const;
   // The command lines serve.py logged (--log), so far.
@@ -216,31 +212,32 @@ class FtpProxy : public Served {
 
 // --- a scripted FTP server for exact transcripts --------------------------------------------
 //
-// The script is JSON: a list of steps run in order over one control connection. Each may have:
-//   "expect": "USER *"      a glob for the next line received (without CRLF); a line that does
-//                           not match ends the script as failed. Without it the step runs
-//                           without reading (a greeting, an unsolicited reply).
-//   "optional": true        when the line does not match, skip this step and try the next.
-//   "delay": 1.5            seconds to wait before replying.
-//   "passive": true         open a passive listener first: "{pasv}" in replies becomes
-//                           "127,0,0,1,p1,p2" and "{port}" its port.
-//   "reply": ["230-a", "230 b"]  lines sent, each followed by CRLF.
-//   "tls": true             (ScriptedFtpOptions::tls) TLS on the control connection after the
-//                           replies, and on every data connection from then on.
-//   "send": "raw"           text sent as is, no CRLF added.
-//   "data": "text"          sent on the data connection after the reply (the passive listener,
-//                           or the client's last PORT address).
-//   "data_end": "close"     "close" (over TLS with close_notify), "cut" (over TLS without it)
-//                           or "reset".
-//   "data_from": "127.0.0.2"  active mode: the data comes from this address (a stranger's).
-//   "trickle": 0.5          the data goes one byte at a time, this many seconds apart.
-//   "repeat": 1000000       the data goes this many times over, "{n}" in it counting 0, 1, ...
-//                           (a client that closes the data connection ends either).
-//   "after": ["226 Done"]   lines sent once the data went out.
-//   "action": "close" | "stall"   close the control connection after the replies, or wait
-//                           "seconds" without reading.
-// The script ends after its last step (the connection is closed). Every line received is in
-// Transcript(); a mismatch, a client that closes early or a minute's end is a Failure().
+//   ScriptedFtp server(R"([{"reply": ["220 Hi"]}, {"expect": "USER *", "reply": ["230 In"]}])");
+//   ...run the client...; EXPECT_TRUE(server.WaitFinished()) << server.Failure();
+//
+// The script: JSON steps run in order over one control connection, each with any of
+//   "expect": "USER *"     a glob the next line received (without CRLF) must match, or the
+//                          script fails; a step without it reads nothing (a greeting)
+//   "optional": true       a line that does not match skips this step for the next
+//   "delay": 1.5           seconds to wait before replying
+//   "passive": true        a passive listener first: "{pasv}" in replies becomes
+//                          "127,0,0,1,p1,p2", "{port}" its port
+//   "reply": ["230-a", "230 b"]  lines sent, each with CRLF
+//   "tls": true            (ScriptedFtpOptions::tls) TLS on the control connection after the
+//                          replies, and on every data connection from then on
+//   "send": "raw"          text sent as is, no CRLF added
+//   "data": "text"         sent after the reply on a data connection (the passive listener's,
+//                          or to the client's last PORT address)
+//   "data_end": "close"    "close" (over TLS with close_notify), "cut" (without) or "reset"
+//   "data_from": "127.0.0.2"  active mode: the data comes from this address (a stranger)
+//   "trickle": 0.5         the data byte by byte, this many seconds apart
+//   "repeat": 1000000      the data this many times over, "{n}" in it counting 0, 1, ... (a
+//                          client that closes the data connection ends a trickle or a repeat)
+//   "after": ["226 Done"]  lines sent once the data went out
+//   "action": "close"      close the control connection after the replies; "stall": wait
+//                          "seconds" without reading
+// The connection closes after the last step. A mismatch or a client that closes early is a
+// Failure().
 
 struct ScriptedFtpOptions {
   bool tls = false;  // "tls" steps secure the connections (a certificate made at start)
