@@ -1,6 +1,5 @@
-// The FTP component over the engine, as the run sees it: settings checked with 380, listings as
-// ListEntry objects with their styles and warnings, a failing transfer's error and partial copy,
-// transfer types through a proxy, and the progress event of long downloads.
+// The FTP component over the engine, as the run sees it: settings checked with 380, listings and
+// their styles and warnings, a failed copy, transfer types through a proxy, progress events.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// Pure engine rules: reply framing and meaning over well-formed, hostile and broken replies;
-// wildcard paths, ASCII conversion, local destinations, time-out wording, and local files under
-// injected system-call faults.
+// Pure engine rules: reply framing and meaning, wildcard paths, ASCII conversion, local
+// destinations, time-out wording, and local files under injected system-call faults.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
