@@ -1,9 +1,5 @@
-// The engine against real servers other than pyftpdlib. vsftpd requiring TLS for logins and data,
-// with session reuse: explicit and implicit, passive and active, sizes the 150 reply announces,
-// REST, a folder the account may not enter, a folder over several sessions, SOCKS end to end;
-// certificates that must stop the login before USER, and a server without TLS. dante (SOCKS4,
-// SOCKS5 with and without a password, active mode refused, an unreachable server) and ftp-proxy
-// (USER user@host:port).
+// The engine against vsftpd requiring TLS (explicit, implicit, certificates, pins, parallel
+// sessions), dante (SOCKS4 and SOCKS5, with and without a password) and ftp-proxy (user@host).
 #include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -203,8 +199,7 @@ TEST_F(EngineTls, ACertificateThatFailsEndsTheLoginBeforeUser) {
   EXPECT_THAT(Received(server), ElementsAre("AUTH TLS", "AUTH TLS"));
   EXPECT_THAT(Received(misnamed), ElementsAre("AUTH TLS"));
 
-  // A pin of the right certificate, or the deliberate opt-out, stands in for the trust store
-  // and the name.
+  // A pin of the right certificate, or the deliberate opt-out, stands in for trust and name.
   ScopedEnv untrusted("SSL_CERT_FILE", "/nonexistent/ca.pem");
   for (const bool pin : {true, false}) {
     SCOPED_TRACE(pin ? "pinned" : "opted out");

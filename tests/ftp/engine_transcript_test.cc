@@ -1,6 +1,5 @@
-// Exact command sequences against the scripted FTP server: the gateway logins Debian has no
-// proxy for, EPSV to PASV fallback, REST before RETR, replies that arrive together, and hostile
-// or broken replies (421, garbage, endless lines, a stranger's data, a trickle, endless listings).
+// Exact command sequences against the scripted FTP server: gateway logins Debian has no proxy
+// for, a session's whole road, and hostile or broken replies, data connections and listings.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
