@@ -59,17 +59,20 @@ TEST_F(CommandDialogTest, ControlsStartWithTheirCaptionsAndStates) {
   QStringList numbers;
   for (int i = 1; i <= 15; ++i) numbers << QString::number(i);
   EXPECT_EQ(Items(Get<QComboBox>("cmbVarNum")), numbers);
-  EXPECT_FALSE(Get<QComboBox>("cmbMode")->isEditable() || Get<QComboBox>("cmbVarNum")->isEditable());
+  EXPECT_FALSE(Get<QComboBox>("cmbMode")->isEditable());
+  EXPECT_FALSE(Get<QComboBox>("cmbVarNum")->isEditable());
   EXPECT_EQ(dialog_->windowTitle(), "Edit Command: Pull Wire");
   EXPECT_FALSE(dialog_->windowIcon().isNull());
   EXPECT_EQ(Get<QLineEdit>("txtPassword")->echoMode(), QLineEdit::Password);
-  EXPECT_TRUE(Get<QLabel>("Label2")->alignment() & Get<QLabel>("Label3")->alignment() & Qt::AlignRight);
+  EXPECT_TRUE(Get<QLabel>("Label2")->alignment() & Qt::AlignRight);
+  EXPECT_TRUE(Get<QLabel>("Label3")->alignment() & Qt::AlignRight);
   EXPECT_TRUE(Get("fraCommand")->font().bold() && Get("fraSaveFilename")->font().bold());
   EXPECT_FALSE(Get("fraLocalfile")->font().bold() || Get("chkSaveFilename")->font().bold());
   EXPECT_EQ(Get("Picture7")->toolTip(), "Powered by Pullwire FTP engine");
   EXPECT_EQ(Get<QLabel>("Picture5")->pixmap().size(), QSize(32, 32));
   EXPECT_EQ(Get<QLabel>("Picture7")->pixmap().size(), QSize(28, 28));
-  for (const char* name : {"Picture1", "Picture2", "Picture3", "Picture4", "Picture6", "picShowPopup2"}) {
+  for (const char* name :
+       {"Picture1", "Picture2", "Picture3", "Picture4", "Picture6", "picShowPopup2"}) {
     EXPECT_EQ(Get<QLabel>(name)->pixmap().size(), QSize(16, 16)) << name;
   }
 }
@@ -106,11 +109,16 @@ TEST_F(CommandDialogTest, TypedAndPastedTextIsCutToThePortAndTimeoutLimits) {
     const char* entered;
     const char* after;
   } cases[] = {
-      {"txtPort", "21", kAll, false, "123456", "1234"},   {"txtTimeout", "30", kAll, false, "98765", "987"},
-      {"txtPort", "21", kAll, true, "123456", "1234"},    {"txtTimeout", "30", kAll, true, "98765", "987"},
-      {"txtPort", "21", 1, true, "3456", "2341"},         {"txtPort", "1234", 4, false, "5", "1234"},
-      {"txtPort", "1234", 2, true, "99", "1234"},         {"txtPort", "32000", 5, false, "1", "32000"},
-      {"txtPort", "32000", 0, true, "1", "32000"},        {"txtPort", "32000", kAll, true, "987654", "9876"},
+      {"txtPort", "21", kAll, false, "123456", "1234"},
+      {"txtTimeout", "30", kAll, false, "98765", "987"},
+      {"txtPort", "21", kAll, true, "123456", "1234"},
+      {"txtTimeout", "30", kAll, true, "98765", "987"},
+      {"txtPort", "21", 1, true, "3456", "2341"},
+      {"txtPort", "1234", 4, false, "5", "1234"},
+      {"txtPort", "1234", 2, true, "99", "1234"},
+      {"txtPort", "32000", 5, false, "1", "32000"},
+      {"txtPort", "32000", 0, true, "1", "32000"},
+      {"txtPort", "32000", kAll, true, "987654", "9876"},
   };
   for (const auto& c : cases) {
     auto* box = Get<QLineEdit>(c.box);
@@ -127,7 +135,8 @@ TEST_F(CommandDialogTest, TypedAndPastedTextIsCutToThePortAndTimeoutLimits) {
     } else {
       QTest::keyClicks(box, c.entered);
     }
-    EXPECT_EQ(box->text(), c.after) << c.box << " " << c.before << (c.paste ? " pasted " : " typed ") << c.entered;
+    EXPECT_EQ(box->text(), c.after)
+        << c.box << " " << c.before << (c.paste ? " pasted " : " typed ") << c.entered;
   }
 }
 

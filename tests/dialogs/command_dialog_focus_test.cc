@@ -40,7 +40,8 @@ TEST_F(CommandDialogFocusTest, PortAndTimeoutAreCheckedWhenLeft) {
   } boxes[] = {
       {"txtPort", {"", "0", "-5", "abc", "0.5", "9e9"},
        {{"21.5", 22}, {"1.4", 1}, {"999", 999}, {" 80 ", 80}, {"2121", 2121}}},
-      {"txtTimeout", {"", "0", "-5", "abc", "0.5", "1e3"}, {{"999", 999}, {"1.4", 1}, {"1", 1}, {"2.5", 2}}},
+      {"txtTimeout", {"", "0", "-5", "abc", "0.5", "1e3"},
+       {{"999", 999}, {"1.4", 1}, {"1", 1}, {"2.5", 2}}},
   };
   for (const auto& [name, refused, taken] : boxes) {
     const bool port = std::string_view(name) == "txtPort";
@@ -105,8 +106,9 @@ TEST_F(CommandDialogFocusTest, TextBoxesAreStoredWhenLeft) {
       {"txtLocalDir", &S::LocalDir, {{"/srv/in ", "/srv/in "}}},
       {"txtFilter", &S::Filter, {{"", "*"}, {"*.csv; *.txt", "*.csv; *.txt"}}},
       // The remote folder loses one trailing separator each time.
-      {"txtRemoteDir", &S::RemoteDir, {{"/", "/"}, {"\\", "\\"}, {"/pub/", "/pub"}, {"C:\\in\\", "C:\\in"},
-        {"/pub//", "/pub/"}, {"/pub/\\", "/pub/"}, {"", ""}, {"a/", "a"}}},
+      {"txtRemoteDir", &S::RemoteDir,
+       {{"/", "/"}, {"\\", "\\"}, {"/pub/", "/pub"}, {"C:\\in\\", "C:\\in"}, {"/pub//", "/pub/"},
+        {"/pub/\\", "/pub/"}, {"", ""}, {"a/", "a"}}},
   };
   Open();
   for (const auto& [box, field, typed_stored] : cases) {

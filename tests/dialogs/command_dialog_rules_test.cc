@@ -43,7 +43,8 @@ TEST_F(CommandDialogTest, FillAndChangesRunTheRules) {
        {kZipWarning}},
       {"process all with a variable comes up without the variable",
        {.ProcessAll = true, .SaveFilename = true, .VarNumber = 2}, {},
-       {{"chkProcesAll", "on"}, {"chkSaveFilename", "off disabled"}, {"fraSaveFilename", "disabled"}},
+       {{"chkProcesAll", "on"}, {"chkSaveFilename", "off disabled"},
+        {"fraSaveFilename", "disabled"}},
        {.ProcessAll = true, .VarScope = "LOCAL", .VarNumber = 2, .Filter = "*"}},
       {"subdirectories come up with their cascade; the filter is set after it put * there",
        {.LocalDir = "/srv/in", .Filter = "*.log", .IncludeSubdir = true}, {},
@@ -60,7 +61,8 @@ TEST_F(CommandDialogTest, FillAndChangesRunTheRules) {
        {.ProcessAll = true, .CopySpecific = true, .SpecificFilename = "report.pdf"}, {},
        {{"chkCopySpecific", "on"}, {"chkProcesAll", "off disabled"},
         {"txtSpecificFilename", "report.pdf"}, {"txtFilter", "* disabled"}, {"Picture6", ""}},
-       {.VarScope = "LOCAL", .CopySpecific = true, .SpecificFilename = "report.pdf", .Filter = "*"}},
+       {.VarScope = "LOCAL", .CopySpecific = true, .SpecificFilename = "report.pdf",
+        .Filter = "*"}},
       {"ticking copy specific disables the other selections",
        {.ProcessAll = true, .Filter = "*.txt"},
        {{"chkCopySpecific", "on"}, {"txtSpecificFilename", "report.pdf"}},
@@ -69,7 +71,8 @@ TEST_F(CommandDialogTest, FillAndChangesRunTheRules) {
        {.VarScope = "LOCAL", .CopySpecific = true, .SpecificFilename = "report.pdf",
         .Filter = "*.txt"}},
       {"clearing copy specific empties the name", {.ProcessAll = true, .Filter = "*.txt"},
-       {{"chkCopySpecific", "on"}, {"txtSpecificFilename", "report.pdf"}, {"chkCopySpecific", "off"}},
+       {{"chkCopySpecific", "on"}, {"txtSpecificFilename", "report.pdf"},
+        {"chkCopySpecific", "off"}},
        {{"txtSpecificFilename", "disabled"}, {"Picture6", "disabled"}, {"chkProcesAll", "off"},
         {"chkIncludeSubdir", "off"}, {"txtFilter", "*.txt"}},
        {.VarScope = "LOCAL", .Filter = "*.txt"}},
@@ -146,7 +149,8 @@ TEST_F(CommandDialogTest, BrowseStartsAtTheBoxOrHomeAndCancelKeepsTheBox) {
   Open({}, /*active=*/false);
   auto* browse = Get<QPushButton>("cmdBrowseDestination");
   browse->click();
-  EXPECT_EQ(ui_.folder_requests, std::vector{"Browse Directory @ " + QDir::homePath().toStdString()});
+  EXPECT_EQ(ui_.folder_requests,
+            std::vector{"Browse Directory @ " + QDir::homePath().toStdString()});
   EXPECT_EQ(ui_.owner, dialog_.get());
   EXPECT_EQ(Look(dialog_.get(), "txtLocalDir"), "");
 

@@ -72,19 +72,22 @@ TEST(DialogPlacement, EditorOpensAtTheHostsPosition) {
 
 TEST(QtUiServicesTest, MessageBoxShowsTextTitleIconAndOneButton) {
   QtUiServices ui;
-  for (const auto& [icon, expected] : {std::pair{MessageIcon::kInformation, QMessageBox::Information},
-                                       std::pair{MessageIcon::kExclamation, QMessageBox::Warning}}) {
+  for (const auto& [icon, expected] :
+       {std::pair{MessageIcon::kInformation, QMessageBox::Information},
+        std::pair{MessageIcon::kExclamation, QMessageBox::Warning}}) {
     QString seen;
     QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
     {
       const ModalAnswer answer([&](QWidget* window) {
         auto* box = qobject_cast<QMessageBox*>(window);
         if (box == nullptr) return;
-        seen = box->windowTitle() + ": " + box->text() + " " + QString::number(box->buttons().size());
+        seen = box->windowTitle() + ": " + box->text() + " " +
+               QString::number(box->buttons().size());
         seen_icon = box->icon();
         box->button(QMessageBox::Ok)->click();
       });
-      ui.ShowMessage(nullptr, "<Port> must be a positive numerical value!", "Incorrect Value", icon);
+      ui.ShowMessage(nullptr, "<Port> must be a positive numerical value!", "Incorrect Value",
+                     icon);
     }
     EXPECT_EQ(seen, "Incorrect Value: <Port> must be a positive numerical value! 1");
     EXPECT_EQ(seen_icon, expected);

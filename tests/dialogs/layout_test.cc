@@ -49,7 +49,8 @@ void ExpectTidy(const QWidget* parent) {
   }
   for (const QWidget* child : shown) {
     SCOPED_TRACE(Describe(child).toStdString());
-    EXPECT_TRUE(parent->rect().contains(child->geometry())) << "sticks out of " << Describe(parent).toStdString();
+    EXPECT_TRUE(parent->rect().contains(child->geometry()))
+        << "sticks out of " << Describe(parent).toStdString();
     const QSize needed = child->minimumSizeHint();
     if (qobject_cast<const QLabel*>(child) || qobject_cast<const QAbstractButton*>(child) ||
         qobject_cast<const QGroupBox*>(child) || qobject_cast<const QComboBox*>(child)) {
@@ -61,11 +62,13 @@ void ExpectTidy(const QWidget* parent) {
     }
     if (auto* label = qobject_cast<const QLabel*>(child); label != nullptr && !label->wordWrap() &&
                                                           !label->text().isEmpty()) {
-      EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text()));
+      EXPECT_GE(label->contentsRect().width(),
+                label->fontMetrics().horizontalAdvance(label->text()));
     }
     for (const QWidget* other : shown) {
       if (other != child) {
-        EXPECT_FALSE(child->geometry().intersects(other->geometry())) << "overlaps " << Describe(other).toStdString();
+        EXPECT_FALSE(child->geometry().intersects(other->geometry()))
+            << "overlaps " << Describe(other).toStdString();
       }
     }
   }
