@@ -44,6 +44,7 @@ namespace pullwire::testing {
 inline std::string Refused(const std::string& text) {
   return "information|Incorrect Value|" + text;
 }
+inline const std::string kPortRefused = Refused("<Port> must be a positive numerical value!");
 inline const std::string kZipWarning =
     "exclamation|Warning|NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!";
 inline const std::string kMissingData =

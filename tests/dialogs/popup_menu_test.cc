@@ -137,7 +137,7 @@ TEST_F(EditorPlaceholderTest, NoMenuOpensWhenTheBoxCannotTakeTheFocus) {
   TypeReplacing(port, "abc");
   Pick("Picture2", "mnuVariablesFileName");
   EXPECT_EQ(ui_.events, (std::vector<std::string>{"message"}));
-  EXPECT_EQ(ui_.messages, std::vector{Refused("<Port> must be a positive numerical value!")});
+  EXPECT_EQ(ui_.messages, std::vector{kPortRefused});
   EXPECT_EQ(port->text(), "21");
   EXPECT_EQ(Get<QLineEdit>("txtHost")->text(), "");
   EXPECT_EQ(QApplication::focusWidget(), port);
