@@ -55,7 +55,7 @@ QAction* ScriptedUiServices::PopupMenu(QWidget* menu_owner, QMenu* menu, const Q
   }
   if (menu_pick.isEmpty()) return nullptr;
   auto* picked = menu->findChild<QAction*>(menu_pick);
-  if (picked == nullptr) throw std::runtime_error("the menu has no item " + menu_pick.toStdString());
+  if (picked == nullptr) throw std::runtime_error("no menu item " + menu_pick.toStdString());
   return picked;
 }
 

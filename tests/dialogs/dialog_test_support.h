@@ -25,7 +25,9 @@
 class QLineEdit;
 
 // Readable QStrings in gtest failure messages (found by argument-dependent lookup).
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace pullwire {
 // Settings in failure messages as the record the editor would save.
@@ -39,10 +41,14 @@ inline void PrintTo(const CommandSettings& settings, std::ostream* out) {
 namespace pullwire::testing {
 
 // The boxes as ScriptedUiServices records them: "icon|title|text".
-inline std::string Refused(const std::string& text) { return "information|Incorrect Value|" + text; }
+inline std::string Refused(const std::string& text) {
+  return "information|Incorrect Value|" + text;
+}
+inline const std::string kPortRefused = Refused("<Port> must be a positive numerical value!");
 inline const std::string kZipWarning =
     "exclamation|Warning|NOTE: ZIP-mode can't be selected with the Include-Subdirectories option!";
-inline const std::string kMissingData = "information|MISSING DATA|ATTENTION: Missing required data!";
+inline const std::string kMissingData =
+    "information|MISSING DATA|ATTENTION: Missing required data!";
 
 // Records every box, beep, chooser and menu, and answers them from the script fields.
 class ScriptedUiServices final : public Desktop {

@@ -31,7 +31,8 @@ TEST(PopupMenu, TreeHasEveryPlaceholderInOrder) {
   frmPopUp popup(state);
   EXPECT_EQ(popup.objectName() + " " + popup.windowTitle(), "frmPopUp Popup Menu");
   EXPECT_FALSE(popup.isVisible());
-  EXPECT_EQ(popup.mnuCommand()->objectName() + " " + popup.mnuCommand()->title(), "mnuCommand Command");
+  EXPECT_EQ(popup.mnuCommand()->objectName() + " " + popup.mnuCommand()->title(),
+            "mnuCommand Command");
   const auto fifteen = [](const char* prefix) {
     QStringList items;
     for (int i = 1; i <= 15; ++i) items << QStringLiteral("<%1%2>").arg(prefix).arg(i);
@@ -57,12 +58,14 @@ TEST(PopupMenu, ItemsEnterTheirPlaceholderWithoutTheConstantsValue) {
   };
   EXPECT_EQ(item("mnuLocalsConstantsLC_0")->text(), "<LC1> D:\\data");
   EXPECT_EQ(item("mnuLocalsConstantsLC_1")->text(), "<LC2>");
-  EXPECT_EQ(item("mnuGlobalsConstantsGC_14")->text(), "<GC15> R&&D");  // "&" shown, not an access key
+  EXPECT_EQ(item("mnuGlobalsConstantsGC_14")->text(), "<GC15> R&&D");  // "&" shown, no key
   const std::pair<const char*, const char*> entered[] = {
       {"mnuLocalsConstantsLC_0", "<LC1>"}, {"mnuGlobalsConstantsGC_14", "<GC15>"},
       {"mnuGlobalsConstantsGV_14", "<GV15>"}, {"mnuLocalsVariablesLV_4", "<LV5>"},
       {"mnuCommandsDateMM", "<date_mm>"}, {"mnuLocals", ""}, {"mnuParamBreak1", ""}};
-  for (const auto& [name, text] : entered) EXPECT_EQ(frmPopUp::PlaceholderText(item(name)), text) << name;
+  for (const auto& [name, text] : entered) {
+    EXPECT_EQ(frmPopUp::PlaceholderText(item(name)), text) << name;
+  }
 
   // Captions set later reach a menu that already exists the next time it pops up.
   state.LocalConstantCaptions[1] = "<LC2> ";
@@ -134,7 +137,7 @@ TEST_F(EditorPlaceholderTest, NoMenuOpensWhenTheBoxCannotTakeTheFocus) {
   TypeReplacing(port, "abc");
   Pick("Picture2", "mnuVariablesFileName");
   EXPECT_EQ(ui_.events, (std::vector<std::string>{"message"}));
-  EXPECT_EQ(ui_.messages, std::vector{Refused("<Port> must be a positive numerical value!")});
+  EXPECT_EQ(ui_.messages, std::vector{kPortRefused});
   EXPECT_EQ(port->text(), "21");
   EXPECT_EQ(Get<QLineEdit>("txtHost")->text(), "");
   EXPECT_EQ(QApplication::focusWidget(), port);
@@ -149,11 +152,13 @@ TEST(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
   frmProxySetup dialog(state.Settings, ui, popup);
   ASSERT_TRUE(ShowActive(&dialog));
   ui.menu_pick = "mnuVariablesFileName";
-  QTest::mousePress(Child<QWidget>(&dialog, "Picture3"), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  const auto press = [&dialog](const char* picture) {
+    QTest::mousePress(Child<QWidget>(&dialog, picture), Qt::LeftButton, Qt::NoModifier, {3, 3});
+  };
+  press("Picture3");
   EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyHost")->text(), "<FileName>");
   EXPECT_EQ(ui.owner, &dialog);
-  // The port box takes 5 characters: the pick is cut to them.
-  QTest::mousePress(Child<QWidget>(&dialog, "Picture1"), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  press("Picture1");  // the port box takes 5 characters: the pick is cut to them
   EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyPort")->text(), "<File");
 }
 

@@ -26,7 +26,9 @@ CommandResult Pullwire(std::vector<std::string> args) {
   return testing::RunCommand(args, 30s);
 }
 
-std::string Canonical(const std::filesystem::path& path) { return std::filesystem::canonical(path).string(); }
+std::string Canonical(const std::filesystem::path& path) {
+  return std::filesystem::canonical(path).string();
+}
 
 std::vector<com::ClassRegistration> Entries(const std::filesystem::path& registry) {
   std::vector<com::ClassRegistration> entries;
@@ -38,11 +40,12 @@ class CliTest : public ::testing::Test {
  protected:
   // Runs `pullwire daemon` (instance `instance`), calls `while_serving` once it takes calls, then
   // sends `signal` once `lines` lines are printed. Its stdout goes to `out_`.
-  CommandResult Daemon(const std::string& instance, int signal, const std::function<void()>& while_serving,
-                       std::size_t lines = 0) {
+  CommandResult Daemon(const std::string& instance, int signal,
+                       const std::function<void()>& while_serving, std::size_t lines = 0) {
     int step = 0;
     return testing::RunCommand(
-        {"sh", "-c", "exec \"$0\" daemon --instance \"$1\" >\"$2\"", PULLWIRE_HOST_PATH, instance, out_.string()},
+        {"sh", "-c", "exec \"$0\" daemon --instance \"$1\" >\"$2\"", PULLWIRE_HOST_PATH, instance,
+         out_.string()},
         30s, [&](pid_t pid) {
           com::ComPtr<com::IDispatch> client;
           if (step == 0 && com::CreateObject("nrvd" + instance + ".IPCdaemon", com::IID_IDispatch,
@@ -51,8 +54,8 @@ class CliTest : public ::testing::Test {
             while_serving();
             step = 1;
           }
-          std::string out = step == 1 ? testing::ReadFile(out_) : "";
-          if (step == 1 && static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= lines) {
+          const std::string out = step == 1 ? testing::ReadFile(out_) : "";
+          if (step == 1 && std::count(out.begin(), out.end(), '\n') >= std::ptrdiff_t(lines)) {
             kill(pid, signal);
             step = 2;
           }
@@ -73,13 +76,14 @@ TEST_F(CliTest, info_loads_the_library_through_its_exports_or_the_one_beside_the
             "Loaded:    " PULLWIRE_LIBRARY_PATH "\n"
             "Modules:   1\n"
             "Module 1:  Pullwire (category Network)\n"
-            "  icons il_pullwire.ico, is_pullwire.ico; category icons icl_network.ico, ics_network.ico\n");
+            "  icons il_pullwire.ico, is_pullwire.ico; category icons icl_network.ico, "
+            "ics_network.ico\n");
   EXPECT_EQ(result.err, "");
   EXPECT_FALSE(std::filesystem::exists(env_.registry())) << "loading a file does not register it";
   const auto beside = Pullwire({"info"});
   ASSERT_EQ(beside.exit_code, 0) << beside.err;
-  EXPECT_NE(beside.out.find("Loaded:    " + Canonical(PULLWIRE_LIBRARY_PATH) + "\n"), std::string::npos)
-      << beside.out;
+  EXPECT_NE(beside.out.find("Loaded:    " + Canonical(PULLWIRE_LIBRARY_PATH) + "\n"),
+            std::string::npos) << beside.out;
 }
 
 TEST_F(CliTest, errors_say_what_failed_with_exit_1_usage_exits_2_and_help_0) {
@@ -89,7 +93,8 @@ TEST_F(CliTest, errors_say_what_failed_with_exit_1_usage_exits_2_and_help_0) {
     int exit_code;
     std::string in_err;
   } cases[] = {
-      {{"--library", missing, "info"}, 1, "pullwire: cannot create Pullwire.Toolbox from " + missing},
+      {{"--library", missing, "info"}, 1, "pullwire: cannot create Pullwire.Toolbox from " +
+                                               missing},
       {{"typelib", "--library", "/lib/x86_64-linux-gnu/libc.so.6"}, 1, "DllGetClassObject"},
       {{}, 2, "A subcommand is required\nRun with --help for more information.\n"},
       {{"frobnicate"}, 2, "A subcommand is required\nRun with --help for more information.\n"},
@@ -104,7 +109,8 @@ TEST_F(CliTest, errors_say_what_failed_with_exit_1_usage_exits_2_and_help_0) {
     }
   }
   const auto help = Pullwire({"--help"});
-  for (const char* command : {"info", "typelib", "register", "unregister", "daemon", "run", "edit"}) {
+  for (const char* command :
+       {"info", "typelib", "register", "unregister", "daemon", "run", "edit"}) {
     EXPECT_NE(help.out.find(command), std::string::npos) << command;
   }
 }
@@ -122,7 +128,8 @@ TEST_F(CliTest, typelib_prints_the_members_in_slot_order_with_records) {
       "[id  3] Sub Init()", "[id 13] Property Get Message(ByRef Index As Integer) As MessageType",
       "[id 22] Function Setup(ByRef Module As String, ByRef Data() As String) As Variant",
       "coclass Toolbox {8530A44E-7BA6-46F5-89A3-C9D7227D68A3}",
-      "ProgID Pullwire.Toolbox, default interface _Toolbox, creatable", "record VarType", "  Use As Boolean",
+      "ProgID Pullwire.Toolbox, default interface _Toolbox, creatable", "record VarType",
+      "  Use As Boolean",
   };
   EXPECT_TRUE(out.starts_with(in_order[0])) << out;
   std::size_t at = 0;
@@ -132,7 +139,9 @@ TEST_F(CliTest, typelib_prints_the_members_in_slot_order_with_records) {
     at = found + line.size();
   }
   std::size_t members = 0;
-  for (std::size_t pos = out.find("[id "); pos != std::string::npos; pos = out.find("[id ", pos + 1)) ++members;
+  for (auto pos = out.find("[id "); pos != std::string::npos; pos = out.find("[id ", pos + 1)) {
+    ++members;
+  }
   EXPECT_EQ(members, 25u) << "23 members, gInfo and gAuthor with get and put";
 }
 
@@ -140,15 +149,17 @@ TEST_F(CliTest, register_and_unregister_twice) {
   for (int i = 0; i < 2; ++i) {
     const auto result = Pullwire({"register", "--library", PULLWIRE_LIBRARY_PATH});
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, "Registered Pullwire.Toolbox -> " + std::filesystem::absolute(PULLWIRE_LIBRARY_PATH).string() +
-                              " in " + env_.registry().string() + "\n");
+    EXPECT_EQ(result.out, "Registered Pullwire.Toolbox -> " +
+                              std::filesystem::absolute(PULLWIRE_LIBRARY_PATH).string() + " in " +
+                              env_.registry().string() + "\n");
     const auto entries = Entries(env_.registry());
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(Canonical(entries[0].library), Canonical(PULLWIRE_LIBRARY_PATH));
   }
   const auto info = Pullwire({"info"});
   EXPECT_NE(info.out.find("Loaded:    registry ("), std::string::npos) << info.out << info.err;
-  for (const char* said : {"Unregistered Pullwire.Toolbox from ", "Pullwire.Toolbox was not registered in "}) {
+  for (const char* said :
+       {"Unregistered Pullwire.Toolbox from ", "Pullwire.Toolbox was not registered in "}) {
     const auto result = Pullwire({"unregister"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, said + env_.registry().string() + "\n");
@@ -169,10 +180,12 @@ TEST_F(CliTest, daemon_prints_each_message_of_the_plugin_with_timestamp_and_labe
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.err, "pullwire: serving nrvd4.IPCdaemon at " + socket.string() +
                             " (Ctrl+C stops)\npullwire: nrvd4.IPCdaemon stopped\n");
-  const std::string stamp = R"(\d{2}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d{4} \d{2}:\d{2}\.\d{2})";
+  const std::string stamp =
+      R"(\d{2}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d{4} \d{2}:\d{2}\.\d{2})";
   const std::string out = testing::ReadFile(out_);
-  EXPECT_TRUE(std::regex_match(out, std::regex(stamp + R"(  WARN  WARNING: Module \[OTHER\] is unknown!\n)" +
-                                               stamp + R"(  ERROR  ERROR_PULL-WIRE \[Subscript out of range\]\n)")))
+  EXPECT_TRUE(std::regex_match(
+      out, std::regex(stamp + R"(  WARN  WARNING: Module \[OTHER\] is unknown!\n)" + stamp +
+                      R"(  ERROR  ERROR_PULL-WIRE \[Subscript out of range\]\n)")))
       << out;
   EXPECT_FALSE(std::filesystem::exists(socket)) << "the socket is removed";
 }
@@ -183,7 +196,8 @@ TEST_F(CliTest, daemon_stops_on_interrupt_and_refuses_a_second_server) {
   EXPECT_EQ(first.exit_code, 0);
   EXPECT_TRUE(first.err.ends_with("\npullwire: nrvd.IPCdaemon stopped\n")) << first.err;
   EXPECT_EQ(second.exit_code, 1);
-  EXPECT_NE(second.err.find("pullwire: cannot serve nrvd.IPCdaemon"), std::string::npos) << second.err;
+  EXPECT_NE(second.err.find("pullwire: cannot serve nrvd.IPCdaemon"), std::string::npos)
+      << second.err;
 }
 
 }  // namespace

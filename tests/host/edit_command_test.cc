@@ -80,11 +80,13 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
 
   // The trailing separator of the remote folder is trimmed.
   EXPECT_EQ(host::ReadCommandFile(file).record,
-            (host::CommandSlots{"127.0.0.1", server.user(), server.password(), std::to_string(server.port()),
-                                "1", "20", "1", "/reports", local.string(), "0", "1", "1", "0", "", "0", "",
-                                "", "0", "LOCAL", "1", "0", "", "*", "0"}));
+            (host::CommandSlots{"127.0.0.1", server.user(), server.password(),
+                                std::to_string(server.port()), "1", "20", "1", "/reports",
+                                local.string(), "0", "1", "1", "0", "", "0", "", "", "0", "LOCAL",
+                                "1", "0", "", "*", "0"}));
 
-  const auto run = testing::RunCommand({PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
+  const auto run = testing::RunCommand(
+      {PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("Number of files downloaded : 2"), std::string::npos) << run.out;
   EXPECT_EQ(testing::ReadFile(local / "jan.csv"), "a,b\n1,2\n");
@@ -148,11 +150,14 @@ TEST(CommandFileWriter, writes_what_the_reader_reads_back) {
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "a new command file holds a password";
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+      << "no temporary file left";
 
-  EXPECT_THROW(host::WriteCommandFile(dir.path(), record), host::CommandFileError) << "a folder is not replaced";
+  // A folder is not replaced, and a missing parent is not made.
+  EXPECT_THROW(host::WriteCommandFile(dir.path(), record), host::CommandFileError);
   EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
-  EXPECT_THROW(host::WriteCommandFile(dir.path() / "missing" / "cmd.json", record), host::CommandFileError);
+  EXPECT_THROW(host::WriteCommandFile(dir.path() / "no" / "cmd.json", record),
+               host::CommandFileError);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ TEST(MessageDaemonTest, takes_only_calls_that_fit_set_message) {
   });
   ASSERT_EQ(daemon.Start(), com::S_OK);
   com::ComPtr<com::IDispatch> client;
-  ASSERT_EQ(com::CreateObject("nrvd5.IPCdaemon", com::IID_IDispatch, client.ReceiveVoid()), com::S_OK);
+  ASSERT_EQ(com::CreateObject("nrvd5.IPCdaemon", com::IID_IDispatch, client.ReceiveVoid()),
+            com::S_OK);
   // The proxy names members lazily; the daemon refuses the unknown name when it is called.
   const struct {
     const char* member;
@@ -41,10 +42,11 @@ TEST(MessageDaemonTest, takes_only_calls_that_fit_set_message) {
       {"SetMessage", {std::int32_t{7}, "text", "time"}, com::S_OK},
   };
   for (const auto& call : calls) {
+    SCOPED_TRACE("call " + std::to_string(&call - calls));
     com::DispId id = com::kDispIdUnknown;
     ASSERT_EQ(client->GetIDsOfNames(call.member, &id), com::S_OK);
     std::vector<com::Variant> args = call.args;
-    EXPECT_EQ(client->Invoke(id, com::InvokeKind::kMethod, args, nullptr), call.result) << call.args.size();
+    EXPECT_EQ(client->Invoke(id, com::InvokeKind::kMethod, args, nullptr), call.result);
   }
   std::lock_guard lock(mutex);
   EXPECT_EQ(received, (std::vector<HostMessage>{{"time", 7, "text"}}));
