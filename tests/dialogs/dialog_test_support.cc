@@ -1,4 +1,4 @@
-// Scripted UiServices and user-like widget driving for the dialogs tests.
+// Scripted UiServices and control descriptions for the dialogs tests.
 #include "dialog_test_support.h"
 
 #include <QAbstractButton>
@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTest>
 
 namespace pullwire::testing {
 
@@ -93,23 +92,5 @@ void SetLooks(const QWidget* root, const Looks& looks) {
     if (button != nullptr && button->isCheckable()) button->setChecked(look == std::string("on"));
   }
 }
-
-bool ShowActive(QWidget* window) {
-  window->show();
-  window->activateWindow();
-  return QTest::qWaitForWindowActive(window, 5000);
-}
-
-void TypeReplacing(QLineEdit* box, const QString& text) {
-  box->setFocus(Qt::TabFocusReason);
-  box->selectAll();
-  if (text.isEmpty()) {
-    QTest::keyClick(box, Qt::Key_Delete);
-  } else {
-    QTest::keyClicks(box, text);
-  }
-}
-
-void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
 }  // namespace pullwire::testing

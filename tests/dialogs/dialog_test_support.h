@@ -1,11 +1,10 @@
-// Test support for the dialogs: UiServices with scripted answers, and helpers that drive widgets
-// the way a user does and describe them compactly for tables.
+// Test support for the dialogs: UiServices with scripted answers, and controls described
+// compactly for tables.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,11 +17,9 @@
 
 #include "dialogs/command_dialog.h"
 #include "dialogs/desktop.h"
-#include "modal_answer.h"
+#include "qt_driving.h"
 #include "module/command_record.h"
 #include "module/module_state.h"
-
-class QLineEdit;
 
 // Readable QStrings in gtest failure messages (found by argument-dependent lookup).
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -74,14 +71,6 @@ class ScriptedUiServices final : public Desktop {
   QWidget* focus_when_menu_opened = nullptr;
 };
 
-// The child of `root` named `name`; throws (failing the test) when there is none.
-template <class T>
-T* Child(const QWidget* root, const char* name) {
-  T* child = root->findChild<T*>(QLatin1String(name));
-  if (child == nullptr) throw std::runtime_error(std::string("no child named ") + name);
-  return child;
-}
-
 // A control's caption: a box's text, a button's, label's or frame's title.
 QString CaptionOf(const QWidget* widget);
 // How a control looks to the user: a box's or list's text, "on"/"off" for ticks and options, then
@@ -93,13 +82,6 @@ void ExpectLooks(const QWidget* root, const Looks& looks);
 // Makes each named control look as given, as a program would (no focus moves): ticks and options
 // "on"/"off", a box's text, a list's item by its text; "click" clicks a button.
 void SetLooks(const QWidget* root, const Looks& looks);
-
-// Shows `window` and waits (bounded) until it is the active window, so focus moves send events.
-bool ShowActive(QWidget* window);
-// Puts the focus into `box` as Tab would and replaces its whole text by typing `text`.
-void TypeReplacing(QLineEdit* box, const QString& text);
-// Presses Tab in the focused widget.
-void PressTab();
 
 // A command that passes the editor's required-data test.
 CommandSettings CompleteCommand();

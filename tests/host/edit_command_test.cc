@@ -14,7 +14,7 @@
 
 #include "host/command_file.h"
 #include "host/edit_command.h"
-#include "modal_answer.h"
+#include "qt_driving.h"
 #include "private_environment.h"
 #include "tests/support/test_servers.h"
 
@@ -23,19 +23,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class T>
-T* Child(QWidget* editor, const char* name) {
-  T* child = editor->findChild<T*>(QLatin1String(name));
-  if (child == nullptr) throw std::runtime_error(std::string("no control named ") + name);
-  return child;
-}
+using testing::Child;
 
-// Types into a box as a user does: focus in (the box it leaves stores its text), replace all.
 void Type(QWidget* editor, const char* name, const QString& text) {
-  auto* box = Child<QLineEdit>(editor, name);
-  box->setFocus(Qt::TabFocusReason);
-  box->selectAll();
-  QTest::keyClicks(box, text);
+  testing::TypeReplacing(Child<QLineEdit>(editor, name), text);
 }
 
 class EditCommandTest : public ::testing::Test {

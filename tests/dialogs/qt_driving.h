@@ -1,10 +1,12 @@
-// Answers the next modal window or pop-up menu the code under test opens, from a timer the test
-// owns, so that none outlives the test (a leak checker counts timers left at exit).
+// Driving Qt widgets the way a user does, for the dialogs tests and `pullwire edit`'s.
 #pragma once
 
 #include <functional>
+#include <stdexcept>
+#include <string>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +16,38 @@
 
 namespace pullwire::testing {
 
+// The child of `root` named `name`; throws (failing the test) when there is none.
+template <class T>
+T* Child(const QWidget* root, const char* name) {
+  T* child = root->findChild<T*>(QLatin1String(name));
+  if (child == nullptr) throw std::runtime_error(std::string("no child named ") + name);
+  return child;
+}
+
+// Shows `window` and waits (bounded) until it is the active window, so focus moves send events.
+inline bool ShowActive(QWidget* window) {
+  window->show();
+  window->activateWindow();
+  return QTest::qWaitForWindowActive(window, 5000);
+}
+
+// Puts the focus into `box` as Tab would (the box it leaves stores its text) and replaces its
+// whole text by typing `text`.
+inline void TypeReplacing(QLineEdit* box, const QString& text) {
+  box->setFocus(Qt::TabFocusReason);
+  box->selectAll();
+  if (text.isEmpty()) {
+    QTest::keyClick(box, Qt::Key_Delete);
+  } else {
+    QTest::keyClicks(box, text);
+  }
+}
+
+// Presses Tab in the focused widget.
+inline void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
+
+// Answers the next modal window or pop-up menu the code under test opens, from a timer the test
+// owns, so that none outlives the test (a leak checker counts timers left at exit).
 class ModalAnswer {
  public:
   // Calls `answer` with the window once it is up (made active first, so that focus moves send
