@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Prepares this machine for the tests: the system account vsftpd and dante log in with, and the
-# German locale the locale tests compare against ("Mär", "21,5"). Idempotent, quick when done
-# already, safe from parallel jobs.
+# German locale the locale tests compare against ("Mär", "21,5"). Idempotent, safe in parallel.
 set -euo pipefail
 user=ftptest
 password=pullwire-ftptest-1  # kSystemPassword in tests/support/test_servers.h
@@ -23,18 +22,11 @@ fi
 exec 9>/run/pullwire-prepare-machine.lock
 flock -w 60 9
 getent passwd "$user" >/dev/null ||
-  useradd --home-dir "$home" --create-home --shell /bin/bash \
-          --comment "Pullwire FTP test account" "$user"
-mkdir -p "$home"
+  useradd --home-dir "$home" --shell /bin/bash --comment "Pullwire FTP test account" "$user"
+install -d -m 755 "$home"
 chown "$user:" "$home"
-chmod 755 "$home"
-# vsftpd refuses the names listed in /etc/ftpusers.
-[ ! -f /etc/ftpusers ] || sed -i "/^${user}\$/d" /etc/ftpusers
-if [ "$(cat "$marker" 2>/dev/null)" != "$password" ]; then
-  echo "$user:$password" | chpasswd
-  printf "%s" "$password" >"$marker"
-  chmod 644 "$marker"
-fi
-# From the locales package; ctest runs under C.UTF-8 and the locale tests set LC_ALL themselves.
+[ ! -f /etc/ftpusers ] || sed -i "/^${user}\$/d" /etc/ftpusers  # vsftpd refuses those listed
+echo "$user:$password" | chpasswd
+install -m 644 /dev/stdin "$marker" <<<"$password"
 locale -a 2>/dev/null | grep -qx "$german" || localedef -i de_DE -f UTF-8 de_DE.UTF-8
 echo "prepare-machine: system user $user ready for the vsftpd and dante tests, $german installed"

@@ -17,28 +17,31 @@ namespace pullwire::testing {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t StartProcess(const std::vector<std::string>& argv, int out_fd, int err_fd) {
+pid_t StartProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                   const std::filesystem::path& err) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  const auto output = [](const std::filesystem::path& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  };
+  const int fds[] = {::open("/dev/null", O_RDONLY | O_CLOEXEC), output(out), output(err)};
   const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
+  const pid_t pid = (fds[0] < 0 || fds[1] < 0 || fds[2] < 0) ? -1 : ::fork();
   if (pid == 0) {  // async-signal-safe calls only: the test may have other threads
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(126);
-    ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
-    ::dup2(out_fd, STDOUT_FILENO);
-    ::dup2(err_fd, STDERR_FILENO);
+    for (int i : {0, 1, 2}) ::dup2(fds[i], i);
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::execvp(args[0], args.data());
-    static constexpr char kFailed[] = "exec failed\n";
-    ::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
     ::_exit(127);
   }
+  const int error = errno;
+  for (int fd : fds) ::close(fd);
+  if (pid < 0) throw std::system_error(error, std::generic_category(), "start " + argv[0]);
   ::setpgid(pid, pid);  // here too, so that the group exists before the parent signals it
   return pid;
 }
@@ -63,20 +66,12 @@ int KillAndReap(pid_t pid) {
 CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds bound,
                          const std::function<void(pid_t)>& meanwhile) {
   const TempDir outputs("command");
-  const auto output = [&outputs](const char* name) {  // a failure shows when ReadFile throws
-    return ::open((outputs / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  };
-  const int out = output("out");
-  const int err = output("err");
-  const pid_t pid = StartProcess(argv, out, err);
-  ::close(out);
-  ::close(err);
+  const pid_t pid = StartProcess(argv, outputs / "out", outputs / "err");
   for (const auto deadline = Clock::now() + bound; Clock::now() < deadline;) {
     if (meanwhile) meanwhile(pid);
     if (Ended(pid, meanwhile ? 10ms : bound)) break;
   }
-  const int exit_code = KillAndReap(pid);
-  return {exit_code, ReadFile(outputs / "out"), ReadFile(outputs / "err")};
+  return {KillAndReap(pid), ReadFile(outputs / "out"), ReadFile(outputs / "err")};
 }
 
 }  // namespace pullwire::testing

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,26 +13,23 @@ namespace pullwire::testing {
 
 using namespace std::chrono_literals;
 
-// What a command run to completion printed and how it ended.
 struct CommandResult {
-  int exit_code = -1;  // the process's exit code; 128 + N when signal N ended it
+  int exit_code = -1;  // 128 + N when signal N ended it, 127 when argv[0] could not run
   std::string out;
   std::string err;
 };
-// Runs argv (argv[0] looked up on PATH) with stdin from /dev/null, capturing both outputs; kills
-// it (and its process group) when it outlives `bound`. For client programs: curl, pullwire.
-// `meanwhile`, when given, is called with the child's pid every few milliseconds while it runs
-// (to signal it at the right moment).
+// Runs argv (argv[0] looked up on PATH) capturing both outputs; kills it (and its process group)
+// when it outlives `bound`. `meanwhile`, when given, gets the child's pid every few milliseconds
+// while it runs (to signal it at the right moment).
 CommandResult RunCommand(const std::vector<std::string>& argv,
                          std::chrono::milliseconds bound = 30s,
                          const std::function<void(pid_t)>& meanwhile = {});
 
-// Starts argv in a process group of its own, with stdin from /dev/null; it gets SIGTERM when
-// the calling thread ends.
-pid_t StartProcess(const std::vector<std::string>& argv, int out_fd, int err_fd);
-// True once pid has ended (it stays unreaped), waiting up to `bound`.
-bool Ended(pid_t pid, std::chrono::milliseconds bound);
-// Kills what is left of pid's process group and reaps pid: its exit code.
-int KillAndReap(pid_t pid);
+// Starts argv in a process group of its own, stdin from /dev/null, outputs to the files `out`
+// and `err`; it gets SIGTERM when the calling thread ends.
+pid_t StartProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                   const std::filesystem::path& err);
+bool Ended(pid_t pid, std::chrono::milliseconds bound);  // waits; pid stays unreaped
+int KillAndReap(pid_t pid);  // kills what is left of pid's group, reaps pid: its exit code
 
 }  // namespace pullwire::testing

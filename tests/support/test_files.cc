@@ -7,12 +7,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
-#include <utility>
 
 #include <fmt/core.h>
 #include <fmt/std.h>
@@ -23,9 +20,8 @@ namespace fs = std::filesystem;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(fmt::format("cannot open {} for reading", path));
   std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw std::runtime_error(fmt::format("cannot read {}", path));
+  if (!in.is_open() || in.bad()) throw std::runtime_error(fmt::format("cannot read {}", path));
   return bytes;
 }
 
@@ -38,8 +34,7 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 }
 
 std::string PatternBytes(std::size_t size, std::uint32_t seed) {
-  // A 64-bit LCG mixed with its position: consecutive 8-byte words never repeat in practice, and
-  // the seed and size both change every byte, so two different test files never look alike.
+  // A 64-bit LCG, one step per 8 bytes, started from the seed and the size.
   std::string bytes(size, '\0');
   std::uint64_t state = 0x9E3779B97F4A7C15ULL ^ (static_cast<std::uint64_t>(seed) << 32) ^ size;
   for (std::size_t i = 0; i < size; ++i) {
@@ -50,46 +45,30 @@ std::string PatternBytes(std::size_t size, std::uint32_t seed) {
 }
 
 int UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   auto* generic = reinterpret_cast<sockaddr*>(&address);
-  if (::bind(fd, generic, length) != 0 || ::getsockname(fd, generic, &length) != 0) {
-    int error = errno;
-    ::close(fd);
-    throw std::system_error(error, std::generic_category(), "bind to a free loopback port");
-  }
+  const bool bound = ::bind(fd, generic, length) == 0 && ::getsockname(fd, generic, &length) == 0;
+  const int error = errno;
   ::close(fd);
+  if (!bound) throw std::system_error(error, std::generic_category(), "bind to a loopback port");
   return ntohs(address.sin_port);
 }
 
 TempDir::TempDir(std::string_view label) {
-  std::string pattern = (fs::temp_directory_path() / fmt::format("pullwire-{}-XXXXXX", label));
+  std::string pattern = fs::temp_directory_path() / fmt::format("pullwire-{}-XXXXXX", label);
   if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(),
-                            fmt::format("cannot create a temporary folder {}", pattern));
+    throw std::system_error(errno, std::generic_category(), "cannot create " + pattern);
   }
   path_ = pattern;
 }
 
 TempDir::~TempDir() {
-  if (path_.empty()) return;
   std::error_code ignored;
   fs::remove_all(path_, ignored);
-}
-
-TempDir::TempDir(TempDir&& other) noexcept : path_(std::exchange(other.path_, {})) {}
-
-TempDir& TempDir::operator=(TempDir&& other) noexcept {
-  if (this != &other) {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-    path_ = std::exchange(other.path_, {});
-  }
-  return *this;
 }
 
 }  // namespace pullwire::testing

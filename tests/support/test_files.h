@@ -1,5 +1,4 @@
-// Test data helpers: temporary folders, whole-file reads and writes, deterministic content,
-// environment variables set for one scope.
+// Test data helpers: temporary folders, file reads and writes, deterministic bytes, scoped env.
 #pragma once
 
 #include <stdlib.h>
@@ -13,11 +12,11 @@
 
 namespace pullwire::testing {
 
-// Whole-file helpers for test data; both throw std::runtime_error naming the path on failure.
+// Both throw std::runtime_error naming the path on failure.
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);  // makes parents
-// Deterministic bytes for transfer checks: every size and seed gives different content, and no
-// 8-byte word repeats, so a copy that skipped or doubled a block never compares equal.
+// Deterministic bytes: every size and seed gives different content, and no 8-byte word repeats,
+// so a copy that skipped or doubled a block never compares equal.
 std::string PatternBytes(std::size_t size, std::uint32_t seed = 1);
 // A loopback TCP port nobody listens on at the moment (for "connection refused" cases).
 int UnusedPort();
@@ -27,8 +26,6 @@ class TempDir {
  public:
   explicit TempDir(std::string_view label = "test");
   ~TempDir();
-  TempDir(TempDir&& other) noexcept;
-  TempDir& operator=(TempDir&& other) noexcept;
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 

@@ -1,27 +1,9 @@
-// Real FTP servers and proxies on loopback for tests, as RAII fixtures.
-//
-//   using namespace pullwire::testing;  // inside namespace pullwire, write ::testing:: for gtest
-//   PyFtpd server;                                  // serves server.root(), live, on 127.0.0.1
-//   WriteFile(server.root() / "a.txt", "hello");
-//   ...log in to server.host():server.port() as server.user() / server.password()...
-//   EXPECT_THAT(server.CommandLog(), ::testing::Contains("RETR a.txt"));
-//   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;  // root and the ftptest account
-//
-// Each fixture runs tests/support/servers/serve.py (as bench and demo scripts do) on a free port
-// with folders of its own, so tests run in parallel. The constructor throws std::runtime_error
-// quoting the server's error output when it does not start, the destructor stops it; it also
-// stops with the thread that started it (start it on the test's own) and after 5 minutes.
+// Real FTP servers and proxies on loopback for tests, as RAII fixtures: each runs
+// tests/support/servers/serve.py on a free port with folders of its own, so tests run in
+// parallel. A constructor throws std::runtime_error quoting the server's error output when it
+// does not start; the server stops with the fixture, with the thread that started it, or after
+// 5 minutes. Vsftpd and Dante's username method need root and the ftptest account (Available()).
 #pragma once
-
-#include <sys/types.h>
-
-#include <chrono>
-#include <cstdint>
-#include <filesystem>
-#include <map>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "tests/support/server_process.h"
 #include "tests/support/test_files.h"
@@ -33,20 +15,24 @@ inline constexpr char kLoopback[] = "127.0.0.1";
 inline constexpr char kSystemUser[] = "ftptest";
 inline constexpr char kSystemPassword[] = "pullwire-ftptest-1";
 
-// One serve.py run: `serve.py KIND ARGS...`, stopped (with all it started) on destruction.
+// One serve.py run, stopped with all it started on destruction.
 class Served {
  public:
   const std::string& host() const { return host_; }
   int port() const { return port_; }
+  const std::string& user() const { return user_; }  // the account to log in with
+  const std::string& password() const { return password_; }
+  const std::filesystem::path& root() const { return root_; }  // what an FTP server serves
 
  protected:
-  explicit Served(std::string_view kind) : work_(kind) {}
+  explicit Served(std::string_view kind, std::string user = kSystemUser,
+                  std::string password = kSystemPassword);
   ~Served();
-  void Serve(std::vector<std::string> args);
-  // A "KEY value" line serve.py printed before READY ("CAFILE", ...); empty if none.
-  std::string Fact(const std::string& key) const;
-  // The command lines serve.py logged (--log), so far.
-  std::vector<std::string> Received() const;
+  void Serve(std::vector<std::string> args, bool low_port = false);  // KIND ARGS...
+  std::string Fact(const std::string& key) const;  // a "KEY value" line it printed
+  std::vector<std::string> Received() const;  // the command lines logged so far
+  // Whether `program` can run here; `as_user`: also as root (to switch users) with kSystemUser.
+  static bool CanRun(const char* program, bool as_user, std::string* reason);
 
   TempDir work_;
   pid_t pid_ = -1;
@@ -54,15 +40,9 @@ class Served {
 
  private:
   std::string host_ = kLoopback;
+  std::string user_, password_;
+  std::filesystem::path root_;
   int port_ = 0;
-  std::map<std::string, std::string> facts_;
-};
-
-// --- pyftpdlib with faults ------------------------------------------------------------------
-
-enum class ListingFormat {
-  kUnix,  // "-rw-r--r--   1 root root 6 Dec 05 19:27 a.txt"
-  kDos,   // "12-05-26  07:27PM                    6 a.txt", and SYST answers "215 Windows_NT"
 };
 
 // How a failing RETR ends once `fault_after` bytes are sent.
@@ -70,7 +50,6 @@ enum class RetrFault {
   kNone,
   kAbort426,   // data connection closed, "426 Connection closed; transfer aborted."
   kSilent226,  // data connection closed, "226 Transfer complete." anyway: a short copy
-  kReset,      // data connection reset (unsent bytes are lost), then 426
   kHang,       // data connection left open, no reply (until the client closes it: then 426)
   kNoReply,    // data connection closed, no reply ever
 };
@@ -93,13 +72,8 @@ struct Refusal {
 
 struct PyFtpdOptions {
   bool ipv6 = false;  // also listen on ::1, same port
-  // FEAT offers MLST/MLSD; false hides them, so that clients list with LIST. A kDos `listing`
-  // and `list_inject` imply false: they shape LIST only.
-  bool mlsd = true;
-  ListingFormat listing = ListingFormat::kUnix;
-  // Raw lines (no LF inside) mixed into every LIST, one before each real line and the rest at
-  // the end, each followed by CRLF.
-  std::vector<std::string> list_inject;
+  bool mlsd = true;   // false: FEAT offers no MLST/MLSD (so is it with list_inject)
+  std::vector<std::string> list_inject;  // raw lines, one before each LIST line, the rest last
   RetrFault retr_fault = RetrFault::kNone;
   std::int64_t fault_after = -1;  // bytes sent before the fault; -1: half the file
   int fault_nth = 0;              // 0: every RETR fails; N: only the Nth over the server's life
@@ -109,69 +83,40 @@ struct PyFtpdOptions {
   std::int64_t throttle = 0;      // bytes a second per data connection; 0: unlimited
   int max_sessions = 0;           // control connections at once (more are greeted with 421)
   std::string masquerade;         // the address PASV replies announce instead of 127.0.0.1
-  bool low_port = false;          // a port from 10000 to 19999, which a command record's
-                                  // 16-bit signed Port holds
+  bool low_port = false;          // 10000-19999, which a record's 16-bit signed Port holds
 };
 
+// pyftpdlib with faults.
 class PyFtpd : public Served {
  public:
   explicit PyFtpd(PyFtpdOptions options = {});
-
-  const std::filesystem::path& root() const { return root_; }
-  const std::string& user() const { return user_; }
-  const std::string& password() const { return password_; }
-  // Every command line received so far, in order, as sent ("PASS ****" for passwords).
+  // Every command line received so far, in order ("PASS ****" for passwords).
   std::vector<std::string> CommandLog() const { return Received(); }
-
- private:
-  std::filesystem::path root_;
-  std::string user_ = "pullwire";
-  std::string password_ = "pullwire-pw";
 };
 
-// --- vsftpd, as kSystemUser chrooted to root() ----------------------------------------------
-
-enum class VsftpdTls {
-  kNone,
-  kExplicit,  // AUTH TLS on the port
-  kImplicit,  // TLS from the first byte
-};
+enum class VsftpdTls { kNone, kExplicit, kImplicit };  // kExplicit: AUTH TLS
 
 struct VsftpdOptions {
   bool low_port = false;  // as PyFtpdOptions::low_port
-  // TLS (1.2 at least) required for logins and data, data connections resuming the control
-  // connection's session; the certificate for `certificate_names` (subjectAltName syntax) is
-  // signed by a CA made at start (CaFile()).
+  // TLS 1.2+ required for logins and data (data resuming the control's session), with a
+  // certificate for `certificate_names` (subjectAltName syntax) signed by a CA made at start.
   VsftpdTls tls = VsftpdTls::kNone;
   std::string certificate_names = "IP:127.0.0.1,DNS:localhost";
 };
 
+// vsftpd, as kSystemUser chrooted to root().
 class Vsftpd : public Served {
  public:
-  // False, with the reason, when vsftpd cannot run here: not root, no vsftpd, or no ftptest
-  // account (tests/support/prepare-machine.sh makes it).
-  static bool Available(std::string* reason = nullptr);
+  // False, with the reason, when vsftpd cannot run here (not root, no vsftpd, no ftptest).
+  static bool Available(std::string* why = {}) { return CanRun("/usr/sbin/vsftpd", true, why); }
   explicit Vsftpd(VsftpdOptions options = {});
-
-  const std::filesystem::path& root() const { return root_; }
-  std::string user() const { return kSystemUser; }
-  std::string password() const { return kSystemPassword; }
-  // Hands everything under root() to the FTP account (so DELE and RMD work) and makes folders
-  // traversable; the start does it once: call it after adding folders (a root-owned folder of
-  // mode 0700 is one the account cannot enter).
+  // Hands root()'s tree to the account, readable, folders traversable: call after adding some.
   void GrantTree() const;
-  // vsftpd's protocol log.
-  std::string Log() const;
-  // With tls: the PEM file of the CA that signed the certificate (clients trust it through
-  // SSL_CERT_FILE), and the certificate's SHA-256 fingerprint ("AB:CD:...").
+  std::string Log() const;  // vsftpd's protocol log
+  // With tls: the CA's PEM file (for SSL_CERT_FILE), the certificate's SHA-256 ("AB:CD:...").
   std::string CaFile() const { return Fact("CAFILE"); }
   std::string CertificateFingerprint() const { return Fact("FINGERPRINT"); }
-
- private:
-  std::filesystem::path root_;
 };
-
-// --- SOCKS proxies and the FTP gateway ------------------------------------------------------
 
 enum class SocksAuth {
   kNone,      // SOCKS4 and SOCKS5 without authentication
@@ -181,17 +126,18 @@ enum class SocksAuth {
 // dante (danted): SOCKS4 and SOCKS5 CONNECT to 127.0.0.0/8.
 class Dante : public Served {
  public:
-  static bool Available(SocksAuth auth, std::string* reason = nullptr);
-  explicit Dante(SocksAuth auth = SocksAuth::kNone);
-
-  std::string user() const { return kSystemUser; }
-  std::string password() const { return kSystemPassword; }
+  static bool Available(SocksAuth auth, std::string* why = nullptr) {
+    return CanRun("/usr/sbin/danted", auth == SocksAuth::kUsername, why);
+  }
+  explicit Dante(SocksAuth auth = SocksAuth::kNone) : Served("dante") {
+    Serve({"dante", "--auth", auth == SocksAuth::kNone ? "none" : "username"});
+  }
 };
 
 // microsocks: SOCKS5 without authentication.
 class Microsocks : public Served {
  public:
-  static bool Available(std::string* reason = nullptr);
+  static bool Available(std::string* why = {}) { return CanRun("/usr/bin/microsocks", false, why); }
   Microsocks() : Served("microsocks") { Serve({"microsocks"}); }
 };
 
@@ -199,46 +145,30 @@ class Microsocks : public Served {
 // An unreachable target ends the connection without a reply after USER.
 class FtpProxy : public Served {
  public:
-  static bool Available(std::string* reason = nullptr);
-  explicit FtpProxy(int target_port);
-
+  static bool Available(std::string* why = {}) { return CanRun("/usr/sbin/ftp-proxy", false, why); }
+  explicit FtpProxy(int target_port) : Served("ftp-proxy"), target_port_(target_port) {
+    Serve({"ftp-proxy", "--target-port", std::to_string(target_port)});
+  }
   int target_port() const { return target_port_; }
-  // The USER argument that reaches `user` on the target.
-  std::string GatewayUser(std::string_view user) const;
+  std::string GatewayUser(std::string_view user) const {  // reaches `user` on the target
+    return std::string(user) + "@" + kLoopback + ":" + std::to_string(target_port_);
+  }
 
  private:
   int target_port_;
 };
 
-// --- a scripted FTP server for exact transcripts --------------------------------------------
-//
+// A scripted FTP server for exact transcripts:
 //   ScriptedFtp server(R"([{"reply": ["220 Hi"]}, {"expect": "USER *", "reply": ["230 In"]}])");
 //   ...run the client...; EXPECT_TRUE(server.WaitFinished()) << server.Failure();
-//
-// The script: JSON steps run in order over one control connection, each with any of
-//   "expect": "USER *"     a glob the next line received (without CRLF) must match, or the
-//                          script fails; a step without it reads nothing (a greeting)
-//   "optional": true       a line that does not match skips this step for the next
-//   "delay": 1.5           seconds to wait before replying
-//   "passive": true        a passive listener first: "{pasv}" in replies becomes
-//                          "127,0,0,1,p1,p2", "{port}" its port
-//   "reply": ["230-a", "230 b"]  lines sent, each with CRLF
-//   "tls": true            (ScriptedFtpOptions::tls) TLS on the control connection after the
-//                          replies, and on every data connection from then on
-//   "send": "raw"          text sent as is, no CRLF added
-//   "data": "text"         sent after the reply on a data connection (the passive listener's,
-//                          or to the client's last PORT address)
-//   "data_end": "close"    "close" (over TLS with close_notify), "cut" (without) or "reset"
-//   "data_from": "127.0.0.2"  active mode: the data comes from this address (a stranger)
-//   "trickle": 0.5         the data byte by byte, this many seconds apart
-//   "repeat": 1000000      the data this many times over, "{n}" in it counting 0, 1, ... (a
-//                          client that closes the data connection ends a trickle or a repeat)
-//   "after": ["226 Done"]  lines sent once the data went out
-//   "action": "close"      close the control connection after the replies; "stall": wait
-//                          "seconds" without reading
-// The connection closes after the last step. A mismatch or a client that closes early is a
-// Failure().
-
+// Steps run in order on one control connection: "expect" a glob the next line must match (else
+// a failure, or with "optional": true the step is skipped); wait "delay" seconds; "passive": true
+// opens a listener ("{pasv}" and "{port}" in replies); send the "reply" lines; "tls": true secures
+// the control connection and later data; send "send" as is; "data" on a data connection (passive,
+// or to the last PORT from "data_from"), whole, a byte each "trickle" seconds, or "repeat" times
+// ("{n}" counting), ending by "data_end": "close" (TLS close_notify), "cut" or "reset"; send the
+// "after" lines; "action": "close" the connection or "stall" for "seconds". A client that closes
+// early is a Failure() too.
 struct ScriptedFtpOptions {
   bool tls = false;  // "tls" steps secure the connections (a certificate made at start)
 };
@@ -246,13 +176,11 @@ struct ScriptedFtpOptions {
 class ScriptedFtp : public Served {
  public:
   explicit ScriptedFtp(std::string_view script_json, ScriptedFtpOptions options = {});
-
-  // Every line received so far, in order, without its CRLF (invalid UTF-8 as \x escapes).
+  // Every line received so far, without its CRLF (invalid UTF-8 as \x escapes).
   std::vector<std::string> Transcript() const { return Received(); }
   // Waits up to `bound` for the script to end; true when it ran every step as written.
   bool WaitFinished(std::chrono::milliseconds bound = 5s);
-  // Why the script did not end as written (the server's report); empty when it did.
-  std::string Failure() const;
+  std::string Failure() const;  // why not (the server's report); empty when it did
 };
 
 }  // namespace pullwire::testing

@@ -1,26 +1,23 @@
-"""pyftpdlib with faults, for serve.py's pyftpd kind (imported only there: pyftpdlib is slow to
-load). The options are explained in tests/support/test_servers.h."""
+"""pyftpdlib with faults (tests/support/test_servers.h), for serve.py's pyftpd kind: imported
+only there, as pyftpdlib is slow to load."""
 
-import contextlib, fnmatch, functools, logging, os, socket, stat, struct, sys, time
+import contextlib, fnmatch, functools, io, logging, os, sys
 
 sys.modules.setdefault("OpenSSL", None)  # a second less to load pyftpdlib, without its FTPS
 from pyftpdlib.authorizers import DummyAuthorizer  # noqa: E402
 from pyftpdlib.filesystems import AbstractedFS  # noqa: E402
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler  # noqa: E402
+from pyftpdlib.handlers import FileProducer, FTPHandler, ThrottledDTPHandler  # noqa: E402
 from pyftpdlib.servers import FTPServer  # noqa: E402
 
-LINGER_RESET = struct.pack("ii", 1, 0)  # SO_LINGER 0: close() resets the connection
 ARGS = record = None  # serve.py's command line, and the command log
 
 
 class ListingFS(AbstractedFS):
-    """LIST in the chosen style with the injected lines mixed in; MLSD in name order, as LIST."""
+    """LIST with the injected lines mixed in; MLSD in name order, as LIST."""
 
     def format_list(self, basedir, listing, ignore_err=True):
-        lines = self.dos_lines(basedir, listing) if ARGS.listing == "dos" else \
-            AbstractedFS.format_list(self, basedir, listing, ignore_err)
         extra = [os.fsencode(line) + b"\r\n" for line in ARGS.inject]
-        for line in lines:
+        for line in AbstractedFS.format_list(self, basedir, listing, ignore_err):
             if extra:
                 yield extra.pop(0)
             yield line
@@ -28,28 +25,6 @@ class ListingFS(AbstractedFS):
 
     def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
         return AbstractedFS.format_mlsx(self, basedir, sorted(listing), perms, facts, ignore_err)
-
-    def dos_lines(self, basedir, listing):
-        # IIS: "06-05-02  03:19PM                 1786 index.txt", "<DIR>" in place of a size.
-        for name in listing:
-            with contextlib.suppress(OSError):
-                st = self.lstat(os.path.join(basedir, name))
-                size = " %20d " % st.st_size if not stat.S_ISDIR(st.st_mode) else \
-                    "       <DIR>          "
-                when = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
-                yield ("%s%s%s\r\n" % (when, size, name)).encode("utf8", "replace")
-
-
-class Limited:
-    """A RETR's data cut off after `left` bytes; FaultDTP then plays the fault."""
-
-    def __init__(self, inner, left):
-        self.inner, self.left = inner, left
-
-    def more(self):
-        data = self.inner.more()[:self.left] if self.left > 0 else b""
-        self.left -= len(data)
-        return data
 
 
 class FaultDTP(ThrottledDTPHandler):
@@ -67,8 +42,6 @@ class FaultDTP(ThrottledDTPHandler):
         self.cmd_channel.fault = None
         if fault == "silent226":
             return super().handle_close()
-        if fault == "reset":
-            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, LINGER_RESET)
         self.transfer_finished = False
         self._resp = () if fault == "noreply" else \
             ("426 Connection closed; transfer aborted.", logging.debug)
@@ -86,7 +59,7 @@ class FaultDTP(ThrottledDTPHandler):
 
 
 class Handler(FTPHandler):
-    """The control connection: command log, stalls, refusals, DOS's SYST, RETR faults."""
+    """The control connection: command log, stalls, refusals, RETR faults."""
 
     retr_count, stall_counts = 0, {}  # over the server's life
     fault = None  # the fault the current RETR plays
@@ -97,13 +70,13 @@ class Handler(FTPHandler):
 
     def pre_process_command(self, line, cmd, arg):
         record("PASS ****" if cmd == "PASS" else line)
-        if self.queue is not None:
-            return self.queue.append((line, cmd, arg))
-        return self.held(cmd, functools.partial(self.run, line, cmd, arg))
+        self.held(cmd, functools.partial(self.run, line, cmd, arg))
 
     def held(self, cmd, action):
-        """Runs action, or after cmd's stall, with the commands received meanwhile queued."""
-        for command, seconds, nth in ARGS.stall:
+        """Runs action, after cmd's stall, or queued behind a stalled one."""
+        if self.queue is not None:
+            return self.queue.append((cmd, action))
+        for command, seconds, nth in map(str.split, ARGS.stall):
             if command.upper() == cmd:
                 Handler.stall_counts[cmd] = count = Handler.stall_counts.get(cmd, 0) + 1
                 if int(nth) in (0, count):
@@ -113,15 +86,12 @@ class Handler(FTPHandler):
         return action()
 
     def resume(self, action):
-        if self._closed:
-            return
         queue, self.queue = self.queue, None
-        action()
-        while queue and self.queue is None and not self._closed:
-            line, cmd, arg = queue.pop(0)
-            self.held(cmd, functools.partial(self.run, line, cmd, arg))
-        if self.queue is not None:
-            self.queue.extend(queue)
+        if not self._closed:
+            action()
+        for cmd, then in queue:
+            if not self._closed:
+                self.held(cmd, then)
 
     def run(self, line, cmd, arg):
         for command, glob, reply in ARGS.refuse:
@@ -130,30 +100,26 @@ class Handler(FTPHandler):
                 return self.respond(reply)
         return FTPHandler.pre_process_command(self, line, cmd, arg)
 
-    def ftp_SYST(self, line):
-        self.respond("215 Windows_NT" if ARGS.listing == "dos" else "215 UNIX Type: L8")
-
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
         self.fault = None
         if cmd == "RETR" and ARGS.retr_fault != "none" and fnmatch.fnmatchcase(
                 os.path.basename(file.name), ARGS.fault_name):
             Handler.retr_count += 1
-            if ARGS.fault_nth in (0, Handler.retr_count):
-                after = ARGS.fault_after
-                data = Limited(data, after if after >= 0 else os.fstat(file.fileno()).st_size // 2)
-                self.fault = ARGS.retr_fault
+            if ARGS.fault_nth in (0, Handler.retr_count):  # the data cut short, then the fault
+                size = os.fstat(file.fileno()).st_size // 2
+                cut = io.BytesIO(file.read(ARGS.fault_after if ARGS.fault_after >= 0 else size))
+                data, self.fault = FileProducer(cut, data.type), ARGS.retr_fault
         return FTPHandler.push_dtp_data(self, data, isproducer, file, cmd)
 
 
 def make_server(args, socks, log):
-    """A server of args.root on the listening sockets `socks`: the function that runs it.
-    log(line) gets every command line received."""
+    """Serves args.root on the sockets, log(line) getting each command: the port, the loop."""
     global ARGS, record
     ARGS, record = args, log
     logging.basicConfig(level=logging.WARNING)  # not pyftpdlib's own, which logs every session
     Handler.authorizer = DummyAuthorizer()
     Handler.authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
-    if args.no_mlsd or args.listing == "dos" or args.inject:
+    if not args.mlsd or args.inject:
         Handler.proto_cmds = {name: info for name, info in FTPHandler.proto_cmds.items()
                               if name not in ("MLSD", "MLST")}
     Handler.abstracted_fs, Handler.dtp_handler, Handler.use_sendfile = ListingFS, FaultDTP, False
@@ -164,4 +130,4 @@ def make_server(args, socks, log):
     servers = [FTPServer(sock, Handler) for sock in socks]
     for server in servers:  # every client comes from 127.0.0.1: a limit per address is one in all
         server.max_cons_per_ip = args.max_sessions
-    return functools.partial(servers[0].serve_forever, handle_exit=False)
+    return socks[0].getsockname()[1], functools.partial(servers[0].serve_forever, handle_exit=False)
