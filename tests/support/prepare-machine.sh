@@ -15,8 +15,7 @@ ready() {
 ready && exit 0
 if [ "$(id -u)" -ne 0 ]; then
   if sudo -n true 2>/dev/null; then exec sudo -n "$0"; fi
-  echo "prepare-machine: neither root nor sudo: the vsftpd, dante username and German-locale" \
-       "tests will be skipped"
+  echo "prepare-machine: not root, no sudo: the vsftpd, dante and German-locale tests will skip"
   exit 0
 fi
 exec 9>/run/pullwire-prepare-machine.lock

@@ -15,8 +15,7 @@ using namespace std::chrono_literals;
 
 struct CommandResult {
   int exit_code = -1;  // 128 + N when signal N ended it, 127 when argv[0] could not run
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 // Runs argv (argv[0] looked up on PATH) capturing both outputs; kills it (and its process group)
 // when it outlives `bound`. `meanwhile`, when given, gets the child's pid every few milliseconds

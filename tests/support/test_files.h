@@ -51,7 +51,6 @@ class ScopedEnv {
   static void Set(const char* name, const std::optional<std::string>& value) {
     value ? setenv(name, value->c_str(), 1) : unsetenv(name);
   }
-
   const char* name_;
   std::optional<std::string> old_;
 };

@@ -33,12 +33,11 @@ std::vector<std::string> Lines(const fs::path& path) {
 }  // namespace
 
 bool Served::CanRun(const char* program, bool as_user, std::string* reason) {
-  const char* missing = ::access(program, X_OK) != 0 ? "to be installed"
-                        : !as_user                   ? nullptr
-                        : ::geteuid() != 0           ? "root to switch to the logged-in user"
-                        : ::getpwnam(kSystemUser) == nullptr
-                            ? "the system user ftptest (tests/support/prepare-machine.sh)"
-                            : nullptr;
+  const char* missing = ::access(program, X_OK) != 0         ? "to be installed"
+                        : !as_user                           ? nullptr
+                        : ::geteuid() != 0                   ? "root, to switch users"
+                        : ::getpwnam(kSystemUser) == nullptr ? "ftptest (prepare-machine.sh)"
+                                                             : nullptr;
   if (missing && reason) *reason = fmt::format("{} needs {}", program, missing);
   return missing == nullptr;
 }

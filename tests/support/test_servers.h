@@ -1,8 +1,7 @@
-// Real FTP servers and proxies on loopback for tests, as RAII fixtures: each runs
-// tests/support/servers/serve.py on a free port with folders of its own, so tests run in
-// parallel. A constructor throws std::runtime_error quoting the server's error output when it
-// does not start; the server stops with the fixture, with the thread that started it, or after
-// 5 minutes. Vsftpd and Dante's username method need root and the ftptest account (Available()).
+// Real FTP servers and proxies on loopback for tests, as RAII fixtures: each runs servers/serve.py
+// on a free port with folders of its own. A constructor throws std::runtime_error quoting the
+// server's error output when it does not start; the server stops with the fixture, the thread
+// that started it, or after 5 minutes. Some need root and the ftptest account (Available()).
 #pragma once
 
 #include "tests/support/server_process.h"

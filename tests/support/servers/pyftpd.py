@@ -62,8 +62,7 @@ class Handler(FTPHandler):
     """The control connection: command log, stalls, refusals, RETR faults."""
 
     retr_count, stall_counts = 0, {}  # over the server's life
-    fault = None  # the fault the current RETR plays
-    queue = None  # commands received while a reply is stalled
+    fault = queue = None  # the current RETR's fault; the commands queued behind a stall
 
     def handle(self):
         self.held("CONNECT", functools.partial(FTPHandler.handle, self))
@@ -127,7 +126,6 @@ def make_server(args, socks, log):
     Handler.auth_failed_timeout = 0.1  # not 3 s: tests want a wrong password's answer sooner
     Handler.masquerade_address = args.masquerade
     FaultDTP.read_limit = FaultDTP.write_limit = args.throttle
+    FTPServer.max_cons_per_ip = args.max_sessions  # all clients are 127.0.0.1: a limit in all
     servers = [FTPServer(sock, Handler) for sock in socks]
-    for server in servers:  # every client comes from 127.0.0.1: a limit per address is one in all
-        server.max_cons_per_ip = args.max_sessions
     return socks[0].getsockname()[1], functools.partial(servers[0].serve_forever, handle_exit=False)

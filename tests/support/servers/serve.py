@@ -7,8 +7,7 @@ lifetime's end, then stops all it started. A failure exits 1 with the reason on 
 import argparse, contextlib, ctypes, fnmatch, hashlib, json, os, random, shutil, signal, socket
 import ssl, struct, subprocess, sys, tempfile, time
 
-# --low-port control ports, which a command record's 16-bit signed Port can hold. vsftpd's
-# passive ports come next: all below the kernel's ephemeral ports, so bind(0) hands out none.
+# --low-port: ports a record's 16-bit Port holds, below vsftpd's passive and the ephemeral ones
 LOW_PORTS = range(10000, 20000)
 PR_SET_PDEATHSIG, PR_SET_CHILD_SUBREAPER, PRCTL = 1, 36, ctypes.CDLL(None).prctl
 ARGS = LOG = None  # the command line, the log of the commands received (workdir/commands.log)
@@ -44,6 +43,17 @@ def children(pid):
 
 def start(workdir, argv, config=()):
     """Starts argv on a free port, `config` in workdir/server.conf ("{port}", "{dir}" filled in)."""
+    def owns_listener(pid, port):
+        """True once pid or a child of it listens on port (not a stranger that took the port)."""
+        with open("/proc/net/tcp") as f:
+            wanted = {"socket:[%s]" % r[9] for r in map(str.split, list(f)[1:])
+                      if r[3] == "0A" and r[1].endswith(":%04X" % port)}
+        for fds in ["/proc/%d/fd" % owner for owner in [pid] + children(pid)]:
+            with contextlib.suppress(OSError):
+                if any(os.readlink(os.path.join(fds, fd)) in wanted for fd in os.listdir(fds)):
+                    return True
+        return False
+
     errors = open(os.path.join(workdir, "server.stderr"), "w+", errors="replace")
     for _ in range(5):
         with listen()[0] as probe:
@@ -69,18 +79,6 @@ def start(workdir, argv, config=()):
         errors.seek(0)
         raise Failure("%s ended, exit code %s: %s" % (argv[0], code, errors.read().strip()))
     return (port, ended) if proc.returncode is None else ended()
-
-
-def owns_listener(pid, port):
-    """True once pid or a child of it listens on port (not a stranger that took the port)."""
-    with open("/proc/net/tcp") as f:
-        wanted = {"socket:[%s]" % r[9] for r in map(str.split, list(f)[1:])
-                  if r[3] == "0A" and r[1].endswith(":%04X" % port)}
-    for fds in ["/proc/%d/fd" % owner for owner in [pid] + children(pid)]:
-        with contextlib.suppress(OSError):
-            if any(os.readlink(os.path.join(fds, fd)) in wanted for fd in os.listdir(fds)):
-                return True
-    return False
 
 
 def stop_children():
