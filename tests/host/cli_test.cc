@@ -108,8 +108,10 @@ TEST_F(CliTest, errors_say_what_failed_with_exit_1_usage_exits_2_and_help_0) {
   const std::string missing = (env_.root() / "nothing.so").string();
   const std::string usage = "A subcommand is required\nRun with --help for more information.\n";
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {  // args, exit, in stderr
-      {{"--library", missing, "info"}, 1, "pullwire: cannot create Pullwire.Toolbox from " + missing},
-      {{"typelib", "--library", "/lib/x86_64-linux-gnu/libc.so.6"}, 1, "DllGetClassObject"},
+      {{"--library", missing, "info"}, 1, "pullwire: cannot create Pullwire.Toolbox from " + missing +
+       ": cannot load server library: " + missing + ": cannot open shared object file"},
+      {{"typelib", "--library", "/lib/x86_64-linux-gnu/libc.so.6"}, 1,
+       "libc.so.6 is not a server library: it does not export DllGetClassObject"},
       {{}, 2, usage}, {{"frobnicate"}, 2, usage}, {{"--help"}, 0, ""},
   };
   for (const auto& [args, exit_code, in_err] : cases) {
