@@ -14,7 +14,6 @@
 #include <fstream>
 #include <new>
 #include <stdexcept>
-#include <thread>
 
 #include "com/activation.h"
 #include "com/late_binding.h"
@@ -38,8 +37,7 @@ struct Log {
   std::atomic<bool> fail{false};  // SetMessage raises 5 after recording the call
 };
 
-// One object per connection, holding the log while alive: SetMessage is recorded and answers
-// "ok"; other names are unknown.
+// One object per connection, holding the log: SetMessage is recorded and answers "ok".
 class Recorder final : public RefCounted<IDispatch> {
  public:
   explicit Recorder(std::shared_ptr<Log> log) : log_(std::move(log)) {}
@@ -165,24 +163,9 @@ TEST_F(LocalServerTest, CallsCarryArgumentsResultsAndErrorsAndPostsAreNeverAnswe
 }
 
 // A silent or broken server, or one of another version: the call fails with the reason, and the
-// proxy gives the connection up. A reply in pieces is no fault.
+// proxy gives the connection up.
 TEST_F(LocalServerTest, BrokenOrMissingRepliesDisconnectTheProxy) {
   const int listener = RawSocket(/*listening=*/true);
-  {  // A reply that arrives in pieces is taken whole.
-    ComPtr<IDispatch> daemon = Connect();
-    const int accepted = accept(listener, nullptr, nullptr);
-    const std::string reply = Frame(EncodeReply(InvokeReply{S_OK, Variant("late"), std::nullopt}));
-    std::thread writer([&] {
-      send(accepted, reply.data(), 3, MSG_NOSIGNAL);
-      usleep(20000);
-      send(accepted, reply.data() + 3, reply.size() - 3, MSG_NOSIGNAL);
-    });
-    Variant result;
-    EXPECT_EQ(CallMethod(*daemon.get(), "SetMessage", {}, &result), S_OK) << TakeErrorText();
-    EXPECT_EQ(result, Variant("late"));
-    writer.join();
-    close(accepted);
-  }
   SetLocalServerTimeout(std::chrono::milliseconds(100));
   const std::tuple<std::string, bool, HRESULT, std::string> cases[] = {  // reply, closed, result
       {"", false, RPC_E_TIMEOUT, "call SetMessage on nrvd2.IPCdaemon: timed out waiting for the reply (limit 100 ms)"},
@@ -328,7 +311,6 @@ TEST(WireMessages, RequestsAndRepliesRoundTripWithEveryValueType) {
 
 TEST(GuardedCall, TurnsExceptionsIntoResultsAndRecords) {
   GetErrorInfo();
-  EXPECT_EQ(GuardedCall("Src", [] { return S_FALSE; }), S_FALSE);
   EXPECT_EQ(GuardedCall("Src", []() -> HRESULT { throw ComError(VbErrorResult(6), {6, "Overflow", "Box"}); }),
             VbErrorResult(6));
   EXPECT_EQ(GetErrorInfo(), (ErrorRecord{6, "Overflow", "Box"}));

@@ -50,8 +50,7 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_and_save_writes_what_runs) {
   testing::WriteFile(server.root() / "reports" / "feb.csv", "a,b\n3,4\n");
   const auto local = dir_.path() / "in";
   std::filesystem::create_directory(local);
-  // An existing command supplies the port: the editor's box takes at most 4 digits, the test
-  // server's port has 5.
+  // The file supplies the port: the editor's box takes at most 4 digits, the server's has 5.
   const auto file = dir_.path() / "reports.json";
   const std::string original =
       "{\"Host\": \"ftp.example.org\", \"Port\": " + std::to_string(server.port()) + "}";

@@ -124,11 +124,9 @@ struct Step {
   std::int32_t raised = 0;
 };
 
-// A host session through Invoke: Init's values with their types (16-bit counts, a Boolean, the
-// named records a host decodes), names in any letter case, arguments converted; every index
-// outside the message queue (0..1), the module table (0..2), the variables (0..15) or the data
-// (none before a save), constants without 1..15, a faulty record and an argument Invoke cannot
-// convert raise 9, 6 or 13.
+// A host session through Invoke: Init's values with their types, names in any letter case,
+// arguments converted; indexes outside the messages (0..1), modules (0..2), variables (0..15) or
+// data (none before a save), constants without 1..15, a faulty record or argument raise 9, 6, 13.
 TEST_F(LibraryTest, a_host_session_by_name) {
   const K get = K::kPropertyGet, put = K::kPropertyPut, call = K::kMethod;
   const ModType ours{"Pullwire", "il_pullwire.ico", "is_pullwire.ico", "Network",
@@ -231,8 +229,7 @@ TEST_F(LibraryTest, state_is_the_module_s_until_the_library_is_unloaded) {
 }
 
 // The members in vtable order as "name kind(parameters)result" (b Boolean, h Integer, s String,
-// a String(), v Variant, records by name), each with the id GetIDsOfNames gives. The library's
-// name and class are `pullwire typelib`'s test.
+// a String(), v Variant, records by name), each with the id GetIDsOfNames gives.
 TEST_F(LibraryTest, the_type_library_lists_the_members_in_vtable_order) {
   const com::TypeLibraryInfo* library = nullptr;
   ASSERT_EQ(box_.As<com::IProvideTypeLibrary>(com::IID_IProvideTypeLibrary)->GetTypeLibrary(&library), com::S_OK);

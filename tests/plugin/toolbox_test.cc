@@ -58,15 +58,10 @@ TEST(number_conversion, reads_decimal_text_rounds_halves_to_even_and_fails_as_th
   for (const char* text : {"32768", "-32769", "32767.5", "1e5", "1e400", "99999999999999999999"}) {
     EXPECT_EQ(Failure([&] { ConvertToInt16(text); }), "6 Overflow") << text;
   }
-  EXPECT_EQ(ConvertToInt32("2147483647"), 2147483647);
-  EXPECT_EQ(ConvertToInt32("-2147483648.5"), -2147483647 - 1);
+  EXPECT_EQ(ConvertToInt32("-2147483648.5"), INT_MIN);
   EXPECT_EQ(Failure([] { ConvertToInt32("2147483648"); }), "6 Overflow");
-  EXPECT_EQ(Failure([] { ConvertToInt32("-2147483649"); }), "6 Overflow");
   EXPECT_DOUBLE_EQ(*ParseNumber(" -1.25e1 "), -12.5);
-}
-
-// The conversion reads the environment's LC_NUMERIC on every call; "." stays a decimal point.
-TEST(number_conversion, takes_the_decimal_sign_of_the_host_s_numeric_locale) {
+  // The decimal sign is LC_NUMERIC's, read on every call; "." stays a decimal point.
   if (!testing::LocaleInstalled(testing::kGermanLocale)) GTEST_SKIP() << testing::kGermanLocaleMissing;
   const char* const de = testing::kGermanLocale;
   const std::tuple<const char*, const char*, std::int16_t, const char*> cases[] = {
@@ -234,9 +229,7 @@ TEST_F(ToolboxTest, setup_of_another_module_shows_a_box) {
 
 TEST_F(ToolboxTest, execute_warns_of_an_unknown_module_whatever_auto_log_says_and_survives_its_run) {
   box_->put_AutoLog(com::kVariantFalse);
-  com::Variant result = "x";
-  ASSERT_EQ(box_->Execute("other", com::StringArray(FullTexts(), 1), &result), com::S_OK);
-  EXPECT_TRUE(result.IsEmpty());
+  ASSERT_EQ(box_->Execute("other", com::StringArray(FullTexts(), 1), nullptr), com::S_OK);
   std::vector<std::string> hosts;
   module_.set_download_runner([&](PluginModule& module, const com::StringArray& record) {
     DecodeForRun(record, module.state().Settings);
@@ -282,9 +275,7 @@ TEST_F(ToolboxTest, constants_set_the_captions_from_index_1) {
   values[0] = "ignored";
   values[1] = "C:\\in";
   values[15] = "last";
-  com::Variant result = "x";
-  ASSERT_EQ(box_->SetLocalConstants(com::StringArray(values, 0), &result), com::S_OK);
-  EXPECT_TRUE(result.IsEmpty());
+  ASSERT_EQ(box_->SetLocalConstants(com::StringArray(values, 0), nullptr), com::S_OK);
   std::vector<std::string> ten;
   for (int i = 1; i <= 10; ++i) ten.push_back("g" + std::to_string(i));
   EXPECT_EQ(Raised(box_->SetGlobalConstants(com::StringArray(ten, 1), nullptr)), "9 Subscript out of range");
