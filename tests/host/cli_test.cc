@@ -29,12 +29,6 @@ CommandResult Pullwire(std::vector<std::string> args) {
   return testing::RunCommand(args, 30s);
 }
 
-std::vector<com::ClassRegistration> Entries(const std::filesystem::path& registry) {
-  std::vector<com::ClassRegistration> entries;
-  EXPECT_EQ(com::Registry(registry).List(&entries), com::S_OK);
-  return entries;
-}
-
 class CliTest : public ::testing::Test {
  protected:
   // Runs `pullwire daemon` (instance `instance`), calls `while_serving` once it takes calls, then
@@ -89,9 +83,11 @@ TEST_F(CliTest, info_register_and_unregister_twice) {
     EXPECT_EQ(registered.out, "Registered Pullwire.Toolbox -> " +
                                   std::filesystem::absolute(PULLWIRE_LIBRARY_PATH).string() +
                                   " in " + env_.registry().string() + "\n");
-    EXPECT_EQ(Entries(env_.registry()),
-              (std::vector<com::ClassRegistration>{
-                  {"Pullwire.Toolbox", CLSID_Toolbox, library, "Norvik Toolbox: Pullwire"}}));
+    std::vector<com::ClassRegistration> entries;
+    ASSERT_EQ(com::Registry(env_.registry()).List(&entries), com::S_OK);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0], (com::ClassRegistration{"Pullwire.Toolbox", CLSID_Toolbox, library,
+                                                  "Norvik Toolbox: Pullwire"}));
   }
   const auto info = Pullwire({"info"});
   EXPECT_NE(info.out.find("Loaded:    registry ("), std::string::npos) << info.out << info.err;
@@ -104,11 +100,11 @@ TEST_F(CliTest, info_register_and_unregister_twice) {
 }
 
 TEST_F(CliTest, errors_say_what_failed_with_exit_1_usage_exits_2_and_help_0) {
-  const std::string missing = (env_.root() / "nothing.so").string();
+  const std::string gone = (env_.root() / "nothing.so").string();
   const std::string usage = "A subcommand is required\nRun with --help for more information.\n";
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {  // args, exit, in stderr
-      {{"--library", missing, "info"}, 1, "pullwire: cannot create Pullwire.Toolbox from " + missing +
-       ": cannot load server library: " + missing + ": cannot open shared object file"},
+      {{"--library", gone, "info"}, 1, "pullwire: cannot create Pullwire.Toolbox from " + gone +
+       ": cannot load server library: " + gone + ": cannot open shared object file"},
       {{"typelib", "--library", "/lib/x86_64-linux-gnu/libc.so.6"}, 1,
        "libc.so.6 is not a server library: it does not export DllGetClassObject"},
       {{}, 2, usage}, {{"frobnicate"}, 2, usage}, {{"--help"}, 0, ""},
@@ -120,8 +116,8 @@ TEST_F(CliTest, errors_say_what_failed_with_exit_1_usage_exits_2_and_help_0) {
     EXPECT_TRUE(exit_code != 1 || result.out.empty()) << result.out;
   }
   const auto help = Pullwire({"--help"});
-  for (const char* command : {"info", "typelib", "register", "unregister", "daemon", "run", "edit"}) {
-    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+  for (const char* name : {"info", "typelib", "register", "unregister", "daemon", "run", "edit"}) {
+    EXPECT_NE(help.out.find(name), std::string::npos) << name;
   }
 }
 
@@ -135,17 +131,19 @@ TEST_F(CliTest, typelib_prints_the_library_its_members_class_and_records) {
            "library Pullwire {F2039550-A86B-4C6B-B578-14772836FE02}\n"
            "  helpstring \"Norvik Toolbox: Pullwire\", lcid 1033\n\n"
            "dual interface _Toolbox {FD69521B-3936-44EA-A0CA-114320514462}\n"
-           "  [id  1] Property Get gInfo() As String\n  [id  1] Property Let gInfo(value As String)\n",
-           "  [id  3] Sub Init()\n", "  [id 13] Property Get Message(ByRef Index As Integer) As MessageType\n",
-           "  [id 23] Function Execute(ByRef Module As String, ByRef Data() As String) As Variant\n\n"
-           "coclass Toolbox {8530A44E-7BA6-46F5-89A3-C9D7227D68A3}\n"
+           "  [id  1] Property Get gInfo() As String\n",
+           "  [id  1] Property Let gInfo(value As String)\n", "  [id  3] Sub Init()\n",
+           "  [id 13] Property Get Message(ByRef Index As Integer) As MessageType\n",
+           "  [id 23] Function Execute(ByRef Module As String, ByRef Data() As String)"
+           " As Variant\n\ncoclass Toolbox {8530A44E-7BA6-46F5-89A3-C9D7227D68A3}\n"
            "  ProgID Pullwire.Toolbox, default interface _Toolbox, creatable\n\n"
-           "record VarType {EDC11568-E85F-4500-9FAE-23AB5815E940}\n  Use As Boolean\n  Value As String\n",
+           "record VarType {EDC11568-E85F-4500-9FAE-23AB5815E940}\n",
+           "  Use As Boolean\n  Value As String\n",
            "  Timestamp As String\n  Message As String\n  Mtype As Integer\n"}) {
     at = result.out.find(lines, at);
     ASSERT_NE(at, std::string::npos) << "missing or out of order: " << lines << "\n" << result.out;
   }
-  EXPECT_TRUE(result.out.starts_with("library ") && result.out.ends_with("Integer\n")) << result.out;
+  EXPECT_TRUE(result.out.starts_with("library ") && result.out.ends_with("Integer\n"));
 }
 
 // Each message the plug-in sends, with its timestamp and label, and one of a type no plug-in of

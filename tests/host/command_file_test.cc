@@ -30,7 +30,8 @@ TEST(CommandFile, UnwrittenKeysTakeSafeDefaultsAndWrittenOnesBecomeSlotTexts) {
       "cmd.json");
   EXPECT_EQ(file.form, CommandForm::kObject);
   EXPECT_EQ(file.record, (CommandSlots{"ftp.lan", "", "", "2121", "0", "45", "0", "", "", "1", "0",
-                                       "0", "0", "", "0", "", "", "0", "GLOBAL", "1", "0", "", "*", "0"}));
+                                       "0", "0", "", "0", "", "", "0", "GLOBAL", "1", "0", "", "*",
+                                       "0"}));
   EXPECT_TRUE(file.written[static_cast<std::size_t>(FieldIndex("Port"))]);
   EXPECT_FALSE(file.written[static_cast<std::size_t>(FieldIndex("ProxyHost"))]) << "null is not written";
 }

@@ -133,7 +133,7 @@ TEST_F(DaemonChannelTest, a_run_s_messages_have_all_reached_the_daemon_in_order_
     sent.insert(sent.begin() + 401, Sent(kWarningMessage, FittedMessageText(too_long)));
     const auto received = daemon.Received();
     ASSERT_EQ(received.size(), sent.size());
-    for (std::size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(received[i], sent[i]) << "message " << i;
+    for (std::size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(received[i], sent[i]) << "#" << i;
   }
   // A missing daemon is looked for once a run; one restarted meanwhile gets the next run's messages.
   channel_.SendHostMessage("lost", kErrorMessage);

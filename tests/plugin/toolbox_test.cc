@@ -167,7 +167,7 @@ TEST(record, any_lower_bound_addresses_slots_1_to_24) {
       {from(-5, 24), ""}, {from(0, 24), ""}, {from(1, 23), "9 Subscript out of range"},
       {com::StringArray(FullTexts(), 2), "9 Subscript out of range"},
       {com::StringArray::WithBounds({{1, 24}, {1, 2}}), "9 Subscript out of range"},
-      {com::StringArray(FullTexts(), INT_MIN), "9 Subscript out of range"},  // 1 - INT_MIN overflows
+      {com::StringArray(FullTexts(), INT_MIN), "9 Subscript out of range"},  // 1 - INT_MIN
   };
   CommandSettings full;
   DecodeForRun(com::StringArray(FullTexts(), 1), full);
@@ -223,8 +223,9 @@ TEST_F(ToolboxTest, setup_of_another_module_shows_a_box) {
   PluginModule bare;
   ::testing::internal::CaptureStderr();
   // Not UTF-8 (Latin-1 "é"): ASCII letters only.
-  ASSERT_EQ(com::MakeObject<Toolbox>(bare)->Setup("r\xe9port", com::StringArray(), nullptr), com::S_OK);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown Module: (!) Module [R\xe9PORT] is unknown!\n");
+  ASSERT_EQ(com::MakeObject<Toolbox>(bare)->Setup("r\xe9port", {}, nullptr), com::S_OK);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Unknown Module: (!) Module [R\xe9PORT] is unknown!\n");
 }
 
 TEST_F(ToolboxTest, execute_warns_of_an_unknown_module_whatever_auto_log_says_and_survives_its_run) {
