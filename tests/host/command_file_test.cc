@@ -29,13 +29,9 @@ TEST(CommandFile, UnwrittenKeysTakeSafeDefaultsAndWrittenOnesBecomeSlotTexts) {
           "Overwrite": "0", "Filter": "", "ProxyHost": null, "VarScope": "GLOBAL", "Host": "ftp.lan"})",
       "cmd.json");
   EXPECT_EQ(file.form, CommandForm::kObject);
-  const std::vector<std::pair<std::string_view, std::string>> expected = {
-      {"Host", "ftp.lan"}, {"Port", "2121"}, {"TransferMode", "0"}, {"Timeout", "45"},
-      {"Passive", "0"},    {"AutoDelete", "1"}, {"Overwrite", "0"},   {"ProxyHost", ""},
-      {"VarScope", "GLOBAL"}, {"Filter", "*"}, {"ProcessAll", "0"},  {"IncludeSubdir", "0"}};
-  for (const auto& [key, text] : expected) {
-    EXPECT_EQ(file.record[static_cast<std::size_t>(FieldIndex(key))], text) << key;
-  }
+  EXPECT_EQ(file.record, (CommandSlots{"ftp.lan", "", "", "2121", "0", "45", "0", "", "", "1", "0",
+                                       "0", "0", "", "0", "", "", "0", "GLOBAL", "1", "0", "", "*",
+                                       "0"}));
   EXPECT_TRUE(file.written[static_cast<std::size_t>(FieldIndex("Port"))]);
   EXPECT_FALSE(file.written[static_cast<std::size_t>(FieldIndex("ProxyHost"))]) << "null is not written";
 }

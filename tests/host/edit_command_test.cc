@@ -41,7 +41,8 @@ class EditCommandTest : public ::testing::Test {
   testing::TempDir dir_{"edit"};
 };
 
-TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_settings) {
+// A cancel leaves the file alone; a save writes it back in its own mode, and it runs.
+TEST_F(EditCommandTest, cancel_leaves_the_file_and_save_writes_what_runs) {
   testing::PyFtpdOptions server_options;
   server_options.low_port = true;
   testing::PyFtpd server(server_options);
@@ -49,44 +50,10 @@ TEST_F(EditCommandTest, saved_command_is_written_back_and_runs_with_the_chosen_s
   testing::WriteFile(server.root() / "reports" / "feb.csv", "a,b\n3,4\n");
   const auto local = dir_.path() / "in";
   std::filesystem::create_directory(local);
-  // An existing command supplies the port: the editor's box takes at most 4 digits, the test
-  // server's port has 5.
+  // The file supplies the port: the editor's box takes at most 4 digits, the server's has 5.
   const auto file = dir_.path() / "reports.json";
-  testing::WriteFile(file, "{\"Port\": " + std::to_string(server.port()) + "}");
-
-  const testing::ModalAnswer script([&](QWidget* editor) {
-    Type(editor, "txtHost", "127.0.0.1");
-    Type(editor, "txtUsername", QString::fromStdString(server.user()));
-    Type(editor, "txtPassword", QString::fromStdString(server.password()));
-    Type(editor, "txtTimeout", "20");
-    Type(editor, "txtRemoteDir", "/reports/");
-    Type(editor, "txtLocalDir", QString::fromStdString(local.string()));
-    Child<QComboBox>(editor, "cmbMode")->setCurrentIndex(1);
-    Child<QCheckBox>(editor, "chkPASV")->setChecked(true);
-    Child<QCheckBox>(editor, "chkProcesAll")->setChecked(true);
-    // Straight from the last box to "&Ok": the click moves the focus, so the box is stored first.
-    QTest::mouseClick(Child<QPushButton>(editor, "cmdSave"), Qt::LeftButton);
-  });
-  ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
-
-  // The trailing separator of the remote folder is trimmed.
-  EXPECT_EQ(host::ReadCommandFile(file).record,
-            (host::CommandSlots{"127.0.0.1", server.user(), server.password(),
-                                std::to_string(server.port()), "1", "20", "1", "/reports",
-                                local.string(), "0", "1", "1", "0", "", "0", "", "", "0", "LOCAL",
-                                "1", "0", "", "*", "0"}));
-
-  const auto run = testing::RunCommand(
-      {PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
-  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("Number of files downloaded : 2"), std::string::npos) << run.out;
-  EXPECT_EQ(testing::ReadFile(local / "jan.csv"), "a,b\n1,2\n");
-  EXPECT_EQ(testing::ReadFile(local / "feb.csv"), "a,b\n3,4\n");
-}
-
-TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
-  const auto file = dir_.path() / "keep.json";
-  const std::string original = "{\"Host\": \"ftp.example.org\", \"Port\": 2121}\n";
+  const std::string original =
+      "{\"Host\": \"ftp.example.org\", \"Port\": " + std::to_string(server.port()) + "}";
   testing::WriteFile(file, original);
   ::chmod(file.c_str(), 0640);
 
@@ -100,54 +67,64 @@ TEST_F(EditCommandTest, cancel_leaves_the_file_as_it_was) {
   EXPECT_EQ(shown_host, "ftp.example.org") << "the editor opens on the file's command";
   EXPECT_EQ(testing::ReadFile(file), original);
 
-  // A save keeps the file's own mode.
   const testing::ModalAnswer save([&](QWidget* editor) {
-    for (const char* box : {"txtUsername", "txtPassword", "txtRemoteDir", "txtLocalDir"}) {
-      Type(editor, box, "x");
-    }
-    Type(editor, "txtTimeout", "30");
-    Child<QComboBox>(editor, "cmbMode")->setCurrentIndex(0);
+    Type(editor, "txtHost", "127.0.0.1");
+    Type(editor, "txtUsername", QString::fromStdString(server.user()));
+    Type(editor, "txtPassword", QString::fromStdString(server.password()));
+    Type(editor, "txtTimeout", "20");
+    Type(editor, "txtRemoteDir", "/reports/");
+    Type(editor, "txtLocalDir", QString::fromStdString(local.string()));
+    Child<QComboBox>(editor, "cmbMode")->setCurrentIndex(1);
+    Child<QCheckBox>(editor, "chkPASV")->setChecked(true);
+    Child<QCheckBox>(editor, "chkProcesAll")->setChecked(true);
+    // Straight from the last box to "&Ok": the click moves the focus, so the box is stored first.
     QTest::mouseClick(Child<QPushButton>(editor, "cmdSave"), Qt::LeftButton);
   });
   ASSERT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditSaved);
-  EXPECT_EQ(host::ReadCommandFile(file).record[3], "2121");
+  // The trailing separator of the remote folder is trimmed.
+  EXPECT_EQ(host::ReadCommandFile(file).record,
+            (host::CommandSlots{"127.0.0.1", server.user(), server.password(),
+                                std::to_string(server.port()), "1", "20", "1", "/reports",
+                                local.string(), "0", "1", "1", "0", "", "0", "", "", "0", "LOCAL",
+                                "1", "0", "", "*", "0"}));
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+  const auto run = testing::RunCommand(
+      {PULLWIRE_HOST_PATH, "run", "--library", PULLWIRE_LIBRARY_PATH, file.string()}, 60s);
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Number of files downloaded : 2"), std::string::npos) << run.out;
+  EXPECT_EQ(testing::ReadFile(local / "jan.csv"), "a,b\n1,2\n");
+  EXPECT_EQ(testing::ReadFile(local / "feb.csv"), "a,b\n3,4\n");
 }
 
-TEST_F(EditCommandTest, a_record_the_editor_cannot_take_is_refused_before_any_window) {
-  const auto file = dir_.path() / "bad.json";
+// A record the editor cannot take is refused before any window. A file is written so that it
+// reads back, a new one private to its owner, never over a folder or into a missing one.
+TEST_F(EditCommandTest, bad_records_are_refused_and_files_are_written_safely) {
+  const auto file = dir_.path() / "cmd.json";
   // The array form passes the host untouched; Setup's decode refuses slot 4.
-  const std::string original = R"(["", "", "", "abc", "", "", "", "", "", "", "", "",
-                                  "", "", "", "", "", "", "", "", "", "", "", ""])";
-  testing::WriteFile(file, original);
-  EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditBadCommand);
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-  EXPECT_EQ(testing::ReadFile(file), original);
-
-  testing::WriteFile(file, "[1, 2]");
-  EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditBadCommand);
-}
-
-TEST(CommandFileWriter, writes_what_the_reader_reads_back) {
-  testing::TempDir dir("writer");
+  const std::string bad = R"(["", "", "", "abc", "", "", "", "", "", "", "", "",
+                             "", "", "", "", "", "", "", "", "", "", "", ""])";
+  for (const std::string& text : {bad, std::string("[1, 2]")}) {
+    testing::WriteFile(file, text);
+    EXPECT_EQ(host::EditCommandFile({file, {}, {}}, Library()), host::kEditBadCommand) << text;
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(testing::ReadFile(file), text);
+  }
+  std::filesystem::remove(file);
   host::CommandSlots record = host::DefaultCommandFile().record;
-  record[0] = "ftp.example.org";
   record[2] = "p\"a\\ss \xc3\xa9";  // quotes, a backslash and UTF-8 survive
-  const auto file = dir.path() / "cmd.json";
   host::WriteCommandFile(file, record);
   EXPECT_EQ(host::ReadCommandFile(file).record, record);
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "a new command file holds a password";
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1)
       << "no temporary file left";
-
-  // A folder is not replaced, and a missing parent is not made.
-  EXPECT_THROW(host::WriteCommandFile(dir.path(), record), host::CommandFileError);
-  EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
-  EXPECT_THROW(host::WriteCommandFile(dir.path() / "no" / "cmd.json", record),
+  EXPECT_THROW(host::WriteCommandFile(dir_.path(), record), host::CommandFileError);
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.path()));
+  EXPECT_THROW(host::WriteCommandFile(dir_.path() / "no" / "cmd.json", record),
                host::CommandFileError);
 }
 

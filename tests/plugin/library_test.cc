@@ -1,19 +1,21 @@
-// libpullwire.so as a host meets it: the exports, the Toolbox by name and by vtable, raised
-// errors, the module's state and unloading, the type library, registration and activation.
+// libpullwire.so as a host meets it: the exports, the Toolbox by name, raised errors, the
+// module's state and unloading, the type library and activation.
+#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "com/activation.h"
+#include "com/com_ptr.h"
 #include "com/error_info.h"
 #include "com/late_binding.h"
 #include "com/registry.h"
+#include "com/server_exports.h"
 #include "com/type_info.h"
-#include "loaded_library.h"
 #include "private_environment.h"
 #include "pullwire/record_variants.h"
+#include "pullwire/toolbox.h"
 
 namespace pullwire {
 namespace {
@@ -42,21 +44,49 @@ T Read(_Toolbox& box, com::HRESULT (_Toolbox::*get)(T* /*out*/)) {
   return value;
 }
 
+// Each test loads its own copy of the library, so that it gets a module of its own.
 class LibraryTest : public ::testing::Test {
  protected:
-  LibraryTest() : library_(env_.root()), box_(library_.NewToolbox()) { com::GetErrorInfo(); }
+  LibraryTest() {
+    std::filesystem::copy_file(PULLWIRE_LIBRARY_PATH, path_);
+    Load();
+    com::GetErrorInfo();
+  }
+  ~LibraryTest() override {
+    box_.Reset();
+    if (handle_ != nullptr) dlclose(handle_);
+  }
 
+  void Load() {
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(dlerror());
+    get_class_object_ =
+        reinterpret_cast<com::DllGetClassObjectFn>(dlsym(handle_, com::kDllGetClassObject));
+    can_unload_ = reinterpret_cast<com::DllCanUnloadNowFn>(dlsym(handle_, com::kDllCanUnloadNow));
+    Factory()->CreateInstance(nullptr, IID__Toolbox, box_.ReceiveVoid());
+    if (!box_) throw std::runtime_error("CreateInstance failed");
+  }
+  com::ComPtr<com::IClassFactory> Factory() const {
+    com::ComPtr<com::IClassFactory> factory;
+    get_class_object_(&CLSID_Toolbox, &com::IID_IClassFactory, factory.ReceiveVoid());
+    if (!factory) throw std::runtime_error("DllGetClassObject failed");
+    return factory;
+  }
   com::HRESULT Call(std::string_view name, K kind, std::vector<Variant> args, Variant* result = nullptr) {
     return com::InvokeByName(*box_.get(), name, kind, args, result);
   }
 
   testing::PrivateEnvironment env_;
-  testing::LoadedLibrary library_;
+  const std::filesystem::path path_ = env_.root() / "libpullwire.so";
+  void* handle_ = nullptr;
+  com::DllGetClassObjectFn get_class_object_ = nullptr;
+  com::DllCanUnloadNowFn can_unload_ = nullptr;
   com::ComPtr<_Toolbox> box_;
 };
 
-TEST_F(LibraryTest, exports_only_the_four_entry_points) {
-  FILE* nm = popen(("nm -D --defined-only --format=just-symbols '" + library_.path().string() + "'").c_str(), "r");
+// Only the four entry points are exported; activation failures carry their code and reason.
+TEST_F(LibraryTest, exports_and_activation_failures) {
+  FILE* nm = popen(("nm -D --defined-only --format=just-symbols '" + path_.string() + "'").c_str(), "r");
   ASSERT_NE(nm, nullptr);
   std::string symbols(4096, '\0');
   symbols.resize(fread(symbols.data(), 1, symbols.size(), nm));
@@ -64,9 +94,25 @@ TEST_F(LibraryTest, exports_only_the_four_entry_points) {
   EXPECT_EQ(symbols, "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
   void* other_class = &other_class;
   const com::Guid unknown_clsid{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-  EXPECT_EQ(library_.get_class_object(&unknown_clsid, &com::IID_IClassFactory, &other_class),
+  EXPECT_EQ(get_class_object_(&unknown_clsid, &com::IID_IClassFactory, &other_class),
             com::CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(other_class, nullptr);
+  // A missing library and one that is no server library are `pullwire info`'s and `typelib`'s.
+  const com::Guid wrong{9, 9, 9, {}};
+  ASSERT_EQ(com::Registry(env_.registry()).Register({"Test.Wrong", wrong, path_, ""}), com::S_OK);
+  com::ComPtr<com::IDispatch> object;
+  EXPECT_EQ(com::CreateObject("Test.Wrong", com::IID_IDispatch, object.ReceiveVoid()),
+            com::CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("serve class {00000009-0009-0009-0000-000000000000}"));
+  EXPECT_FALSE(object);
+  EXPECT_EQ(com::CreateObject("Test.Wrong", com::IID_IDispatch, nullptr), com::E_POINTER);
+  EXPECT_EQ(com::RegisterServerLibrary(PULLWIRE_COM_LIBRARY), com::CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("does not export DllGetClassObject"));
+  com::ComPtr<com::IUnknown> factory;
+  EXPECT_EQ(com::CreateInstanceFromLibrary(path_, CLSID_Toolbox, com::IID_IClassFactory,
+                                           factory.ReceiveVoid()),
+            com::E_NOINTERFACE);
+  EXPECT_THAT(TakeErrorText(), HasSubstr("could not create the object"));
 }
 
 // One call by name and what it gives back: a value (Empty for a put or a Sub), or an error raised.
@@ -78,15 +124,14 @@ struct Step {
   std::int32_t raised = 0;
 };
 
-// A host session through Invoke: Init's values with their types (16-bit counts, a Boolean, the
-// named records a host decodes), names in any letter case, arguments converted; every index
-// outside the message queue (0..1), the module table (0..2), the variables (0..15) or the data
-// (none before a save), constants without 1..15, a faulty record and an argument Invoke cannot
-// convert raise 9, 6 or 13.
+// A host session through Invoke: Init's values with their types, names in any letter case,
+// arguments converted; indexes outside the messages (0..1), modules (0..2), variables (0..15) or
+// data (none before a save), constants without 1..15, a faulty record or argument raise 9, 6, 13.
 TEST_F(LibraryTest, a_host_session_by_name) {
   const K get = K::kPropertyGet, put = K::kPropertyPut, call = K::kMethod;
-  const Variant module = ToRecord(ModType{"Pullwire", "il_pullwire.ico", "is_pullwire.ico", "Network",
-                                          "icl_network.ico", "ics_network.ico"});
+  const ModType ours{"Pullwire", "il_pullwire.ico", "is_pullwire.ico", "Network",
+                     "icl_network.ico", "ics_network.ico"};
+  const Variant module = ToRecord(ours);
   const std::int16_t h0 = 0, h1 = 1, h2 = 2;
   const std::string info = "Norvik Plugin: Pullwire", author = "Maren Holt, Quenlo";
   const Step steps[] = {
@@ -137,44 +182,21 @@ TEST_F(LibraryTest, a_host_session_by_name) {
   EXPECT_EQ(box_->GetIDsOfNames("Download", &id), com::DISP_E_UNKNOWNNAME);
   EXPECT_EQ(id, com::kDispIdUnknown);
   EXPECT_EQ(box_->Invoke(9999, call, {}, nullptr), com::DISP_E_MEMBERNOTFOUND);
-}
-
-// By vtable a failure leaves the out-value as it was, and a null out-pointer is refused.
-TEST_F(LibraryTest, a_failed_read_by_vtable_leaves_the_out_value) {
-  _Toolbox& box = *box_;
-  box.Init();
+  // By vtable a failure leaves the out-value as it was, and a null out-pointer is refused.
+  MessageType kept{"kept", "", 0};
+  ExpectRaised(box_->get_Message(-1, &kept), 9, "Message(-1) by vtable");
+  EXPECT_EQ(kept, (MessageType{"kept", "", 0}));
   ModType read_module;
-  MessageType read_message{"x", "y", 5};
   VarType read_slot{com::kVariantTrue, "x"};
-  ASSERT_EQ(box.get_ModuleInfo(1, &read_module) | box.get_Message(1, &read_message) |
-                box.get_GlobalVar(15, &read_slot),
-            com::S_OK);
-  EXPECT_TRUE((read_module == ModType{"Pullwire", "il_pullwire.ico", "is_pullwire.ico", "Network", "icl_network.ico",
-                                      "ics_network.ico"}));
-  EXPECT_TRUE(read_message == MessageType{} && read_slot == VarType{});
-  for (const std::int16_t index : {-32768, -1, 16, 32767}) {
-    MessageType message{"kept", "", 0};
-    ModType module{"kept", "", "", "", "", ""};
-    VarType local{com::kVariantTrue, "kept"}, global = local;
-    std::string data = "kept";
-    ExpectRaised(box.get_Message(index, &message), 9, "Message");
-    ExpectRaised(box.get_ModuleInfo(index, &module), 9, "ModuleInfo");
-    ExpectRaised(box.get_LocalVar(index, &local), 9, "LocalVar");
-    ExpectRaised(box.get_GlobalVar(index, &global), 9, "GlobalVar");
-    ExpectRaised(box.get_Data(index, &data), 9, "Data");
-    EXPECT_EQ(message.Timestamp + module.Name + local.Value + global.Value + data, "keptkeptkeptkeptkept") << index;
-  }
-  std::vector<std::string> record(24, "");
-  record[3] = "32768";
-  ExpectRaised(box.Setup("PULLWIRE", StringArray(record, 1), nullptr), 6, "Setup, Port 32768");
-  EXPECT_EQ(box.get_Info(nullptr), com::E_POINTER);
-  EXPECT_EQ(box.get_LocalVar(0, nullptr), com::E_POINTER);
+  ASSERT_EQ(box_->get_ModuleInfo(1, &read_module) | box_->get_GlobalVar(15, &read_slot), com::S_OK);
+  EXPECT_TRUE(read_module == ours && read_slot == VarType{});
+  EXPECT_EQ(box_->get_Info(nullptr), com::E_POINTER);
 }
 
 // Everything but gInfo and gAuthor is the module's: shared by its objects, the error flag sticky
 // until the library is unloaded, which it may be only when no object, factory or lock is alive.
 TEST_F(LibraryTest, state_is_the_module_s_until_the_library_is_unloaded) {
-  auto factory = library_.Factory();
+  auto factory = Factory();
   com::ComPtr<_Toolbox> second;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID__Toolbox, second.ReceiveVoid()), com::S_OK);
   com::ComPtr<com::IUnknown> refused;
@@ -193,22 +215,21 @@ TEST_F(LibraryTest, state_is_the_module_s_until_the_library_is_unloaded) {
 
   box_.Reset();
   second.Reset();
-  EXPECT_EQ(library_.can_unload_now(), com::S_FALSE) << "a class factory is alive";
+  EXPECT_EQ(can_unload_(), com::S_FALSE) << "a class factory is alive";
   factory->LockServer(true);
   factory.Reset();
-  EXPECT_EQ(library_.can_unload_now(), com::S_FALSE) << "a lock is alive";
-  library_.Factory()->LockServer(false);
-  ASSERT_EQ(library_.can_unload_now(), com::S_OK);
-  ASSERT_TRUE(library_.Unload()) << "nothing keeps the library in the process";
-  library_.Load();
-  box_ = library_.NewToolbox();
+  EXPECT_EQ(can_unload_(), com::S_FALSE) << "a lock is alive";
+  Factory()->LockServer(false);
+  ASSERT_EQ(can_unload_(), com::S_OK);
+  dlclose(handle_);
+  EXPECT_EQ(dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still loaded";
+  Load();
   EXPECT_EQ(Read(*box_, &_Toolbox::get_Error), com::kVariantFalse);
   EXPECT_EQ(Read(*box_, &_Toolbox::get_ModuleCount), 0);
 }
 
 // The members in vtable order as "name kind(parameters)result" (b Boolean, h Integer, s String,
-// a String(), v Variant, records by name), each with the id GetIDsOfNames gives. The library's
-// name and class are `pullwire typelib`'s test.
+// a String(), v Variant, records by name), each with the id GetIDsOfNames gives.
 TEST_F(LibraryTest, the_type_library_lists_the_members_in_vtable_order) {
   const com::TypeLibraryInfo* library = nullptr;
   ASSERT_EQ(box_.As<com::IProvideTypeLibrary>(com::IID_IProvideTypeLibrary)->GetTypeLibrary(&library), com::S_OK);
@@ -232,62 +253,6 @@ TEST_F(LibraryTest, the_type_library_lists_the_members_in_vtable_order) {
                          "DataCount get()h", "Data get(h)s", "LocalVar get(h)VarType", "GlobalVar get(h)VarType",
                          "SetLocalConstants call(a)v", "SetGlobalConstants call(a)v", "Setup call(sa)v",
                          "Execute call(sa)v"}));
-}
-
-// What `pullwire register` does; a host then finds the class by its ProgID in any letter case,
-// served by the library already loaded, with its module.
-TEST_F(LibraryTest, registered_twice_it_is_created_by_prog_id_and_unregistered_twice_it_is_gone) {
-  for (int i = 0; i < 2; ++i) ASSERT_EQ(com::RegisterServerLibrary(library_.path()), com::S_OK) << TakeErrorText();
-  std::vector<com::ClassRegistration> entries;
-  ASSERT_EQ(com::Registry(env_.registry()).List(&entries), com::S_OK);
-  EXPECT_EQ(entries, (std::vector<com::ClassRegistration>{{"Pullwire.Toolbox", CLSID_Toolbox,
-                                                           std::filesystem::canonical(library_.path()),
-                                                           "Norvik Toolbox: Pullwire"}}));
-  box_->Init();
-  com::ComPtr<_Toolbox> box;
-  ASSERT_EQ(com::CreateObject("pullwire.TOOLBOX", IID__Toolbox, box.ReceiveVoid()), com::S_OK) << TakeErrorText();
-  EXPECT_EQ(Read(*box, &_Toolbox::get_ModuleCount), 1);
-  for (int i = 0; i < 2; ++i) ASSERT_TRUE(com::Succeeded(com::UnregisterServerLibrary(library_.path())));
-  ASSERT_EQ(com::Registry(env_.registry()).List(&entries), com::S_OK);
-  EXPECT_TRUE(entries.empty());
-  com::ComPtr<com::IDispatch> gone;
-  EXPECT_EQ(com::CreateObject("Pullwire.Toolbox", com::IID_IDispatch, gone.ReceiveVoid()), com::REGDB_E_CLASSNOTREG);
-}
-
-TEST_F(LibraryTest, activation_failures_carry_their_code_and_a_readable_reason) {
-  com::Registry registry(env_.registry());
-  const struct {
-    const char* prog_id;
-    std::filesystem::path library;
-    com::Guid clsid;
-    com::HRESULT hr;
-    const char* reason;
-  } cases[] = {
-      {"Test.Missing", env_.root() / "libmissing.so", CLSID_Toolbox, com::CO_E_SERVER_EXEC_FAILURE,
-       "libmissing.so: cannot open shared object file"},
-      {"Test.NotServer", PULLWIRE_COM_LIBRARY, CLSID_Toolbox, com::CO_E_SERVER_EXEC_FAILURE,
-       "is not a server library: it does not export DllGetClassObject"},
-      {"Test.WrongClass", library_.path(), com::Guid{9, 9, 9, {}}, com::CLASS_E_CLASSNOTAVAILABLE,
-       "does not serve class {00000009-0009-0009-0000-000000000000}"},
-  };
-  for (const auto& c : cases) {
-    ASSERT_EQ(registry.Register({c.prog_id, c.clsid, c.library, ""}), com::S_OK);
-    com::ComPtr<com::IDispatch> object;
-    EXPECT_EQ(com::CreateObject(c.prog_id, com::IID_IDispatch, object.ReceiveVoid()), c.hr) << c.prog_id;
-    EXPECT_THAT(TakeErrorText(), HasSubstr(c.reason));
-    EXPECT_FALSE(object);
-  }
-  EXPECT_EQ(com::CreateObject("Test.Missing", com::IID_IDispatch, nullptr), com::E_POINTER);
-  EXPECT_EQ(com::RegisterServerLibrary(PULLWIRE_COM_LIBRARY), com::CO_E_SERVER_EXEC_FAILURE);
-  EXPECT_THAT(TakeErrorText(), HasSubstr("does not export DllGetClassObject"));
-  com::ComPtr<com::IUnknown> factory;
-  EXPECT_EQ(com::CreateInstanceFromLibrary(library_.path(), CLSID_Toolbox, com::IID_IClassFactory,
-                                           factory.ReceiveVoid()),
-            com::E_NOINTERFACE);
-  EXPECT_THAT(TakeErrorText(), HasSubstr("could not create the object"));
-  std::ofstream(env_.registry()) << "{\"classes\": [";
-  EXPECT_EQ(com::CreateObject("Test.Missing", com::IID_IDispatch, factory.ReceiveVoid()), com::E_FAIL);
-  EXPECT_THAT(TakeErrorText(), HasSubstr("registry file " + env_.registry().string() + " is not valid: not JSON"));
 }
 
 }  // namespace
