@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -147,10 +148,31 @@ inline void SetLooks(const QWidget* root, const Looks& looks) {
   }
 }
 
+// Out of the template below: gcc 12 fails on ModuleState's assignment inside it.
+inline void Reset(ModuleState& state) { state = ModuleState{}; }
+
 // A dialog on its own module state, answered by a scripted UiServices.
 template <class Dialog>
 class DialogTest : public ::testing::Test {
  protected:
+  // Starts over (for each case of a table): a fresh module state holding `settings`, nothing
+  // answered yet, the dialog loaded (the editor filled as Setup does); `active`: shown and
+  // active, so that focus moves send their events.
+  void Open(const CommandSettings& settings = {}, bool active = true) {
+    dialog_.reset();
+    Reset(state_);
+    ui_ = ScriptedUiServices{};
+    settings_ = settings;
+    if constexpr (std::is_same_v<Dialog, frmCommandPullwire>) {
+      dialog_ = std::make_unique<Dialog>(state_, ui_);
+      dialog_->FillCommandDialog();
+    } else {
+      dialog_ = std::make_unique<Dialog>(settings_, ui_, popup_);
+    }
+    if (active) {
+      ASSERT_TRUE(ShowActive(dialog_.get()));
+    }
+  }
   template <class T = QWidget>
   T* Get(const char* name) const {
     return Child<T>(dialog_.get(), name);
@@ -159,25 +181,9 @@ class DialogTest : public ::testing::Test {
   ModuleState state_;
   CommandSettings& settings_ = state_.Settings;
   ScriptedUiServices ui_;
+  frmPopUp popup_{state_};
   std::unique_ptr<Dialog> dialog_;
 };
-
-class CommandDialogTest : public DialogTest<frmCommandPullwire> {
- protected:
-  // Starts over (for each case of a table): a fresh module state holding `settings`, nothing
-  // answered yet, the editor filled as Setup does; `active`: shown and active, so that focus
-  // moves send their events.
-  void Open(const CommandSettings& settings = {}, bool active = true) {
-    dialog_.reset();
-    state_ = ModuleState{};
-    ui_ = ScriptedUiServices{};
-    settings_ = settings;
-    dialog_ = std::make_unique<frmCommandPullwire>(state_, ui_);
-    dialog_->FillCommandDialog();
-    if (active) {
-      ASSERT_TRUE(ShowActive(dialog_.get()));
-    }
-  }
-};
+using CommandDialogTest = DialogTest<frmCommandPullwire>;
 
 }  // namespace pullwire::testing

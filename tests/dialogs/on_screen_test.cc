@@ -1,5 +1,7 @@
 // The dialogs on the screen: the editor's placement, and the real Qt UiServices answered through
 // their own windows.
+#include <functional>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -41,33 +43,25 @@ TEST(DialogPlacement, EditorOpensAtTheHostsPosition) {
   }
 }
 
-TEST(QtUiServicesTest, MessageBoxShowsTextTitleIconAndOneButton) {
-  QtUiServices ui;
-  for (const auto& [icon, expected] :
-       {std::pair{MessageIcon::kInformation, QMessageBox::Information},
-        std::pair{MessageIcon::kExclamation, QMessageBox::Warning}}) {
-    QString seen;
-    QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
-    {
-      const ModalAnswer answer([&](QWidget* window) {
-        auto* box = qobject_cast<QMessageBox*>(window);
-        if (box == nullptr) return;
-        seen = box->windowTitle() + ": " + box->text() + " " +
-               QString::number(box->buttons().size());
-        seen_icon = box->icon();
-        box->button(QMessageBox::Ok)->click();
-      });
-      ui.ShowMessage(nullptr, "<Port> must be a positive numerical value!", "Incorrect Value",
-                     icon);
-    }
-    EXPECT_EQ(seen, "Incorrect Value: <Port> must be a positive numerical value! 1");
-    EXPECT_EQ(seen_icon, expected);
+// Answers the real message box `show` opens with Ok; returns "title: text icon buttons".
+QString AnswerBox(const std::function<void()>& show) {
+  QString seen;
+  {
+    const ModalAnswer answer([&seen](QWidget* window) {
+      auto* box = qobject_cast<QMessageBox*>(window);
+      if (box == nullptr) return;
+      seen = QString("%1: %2 %3 %4").arg(box->windowTitle(), box->text()).arg(box->icon());
+      seen = seen.arg(box->buttons().size());
+      box->button(QMessageBox::Ok)->click();
+    });
+    show();
   }
+  return seen;
 }
 
 // A real box takes the activation away from the editor and gives it back: neither is a focus
 // move, so only the refused box's steps run and the focus ends up back in it.
-TEST(QtUiServicesTest, RefusedPortWithARealMessageBox) {
+TEST(QtUiServicesTest, RealMessageBoxesInTheEditor) {
   ModuleState state;
   QtUiServices ui;
   frmCommandPullwire editor(state, ui);
@@ -75,17 +69,8 @@ TEST(QtUiServicesTest, RefusedPortWithARealMessageBox) {
   ASSERT_TRUE(ShowActive(&editor));
   auto* port = Child<QLineEdit>(&editor, "txtPort");
   TypeReplacing(port, "0");
-  QString text;
-  {
-    const ModalAnswer answer([&text](QWidget* window) {
-      if (auto* box = qobject_cast<QMessageBox*>(window)) {
-        text = box->text();
-        box->button(QMessageBox::Ok)->click();
-      }
-    });
-    PressTab();
-  }
-  EXPECT_EQ(text, "<Port> must be a positive numerical value!");
+  EXPECT_EQ(AnswerBox(PressTab), QString("Incorrect Value: <Port> must be a positive numerical "
+                                         "value! %1 1").arg(QMessageBox::Information));
   EXPECT_EQ(port->text(), "21");
   EXPECT_EQ(state.Settings.Port, 21);
   EXPECT_EQ(state.Settings.Timeout, 0);
@@ -99,6 +84,11 @@ TEST(QtUiServicesTest, RefusedPortWithARealMessageBox) {
   PressTab();
   EXPECT_EQ(state.Settings.Port, 8021);
   EXPECT_EQ(QApplication::focusWidget(), Child<QLineEdit>(&editor, "txtTimeout"));
+
+  Child<QComboBox>(&editor, "cmbMode")->setCurrentIndex(3);  // ZIP
+  EXPECT_EQ(AnswerBox([&] { Child<QAbstractButton>(&editor, "chkIncludeSubdir")->click(); }),
+            QString("Warning: NOTE: ZIP-mode can't be selected with the Include-Subdirectories "
+                    "option! %1 1").arg(QMessageBox::Warning));
 }
 
 TEST(QtUiServicesTest, FolderChooserStartsAtTheInitialFolder) {

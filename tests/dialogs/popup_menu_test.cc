@@ -75,6 +75,16 @@ class EditorPlaceholderTest : public CommandDialogTest {
 
 TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
   Open({.LocalDir = "/srv/in/"});
+  // No menu while the box cannot take the focus: disabled (as while "Copy Specific File" is
+  // cleared), or a bad port refuses the move and pulls the focus back.
+  Pick("Picture6", "mnuVariablesFileName");
+  TypeReplacing(Get<QLineEdit>("txtPort"), "abc");
+  Pick("Picture2", "mnuVariablesFileName");
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message"}));
+  EXPECT_EQ(ui_.messages, std::vector{kPortRefused});
+  EXPECT_EQ(QApplication::focusWidget(), Get("txtPort"));
+  ExpectLooks(dialog_.get(), {{"txtSpecificFilename", "disabled"}, {"txtHost", ""}});
+
   TypeReplacing(Get<QLineEdit>("txtHost"), "typed.host");
   Pick("Picture1", "mnuCommandsDateYYYY");
   auto* local = Get<QLineEdit>("txtLocalDir");
@@ -95,7 +105,7 @@ TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
 
   // Dismissing the menu changes nothing.
   Pick("Picture1", "");
-  EXPECT_EQ(ui_.events, std::vector<std::string>(4, "menu"));
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message", "menu", "menu", "menu", "menu"}));
   EXPECT_EQ(local->text(), "<FileName><GV15><yyyy>");
   EXPECT_EQ(QApplication::focusWidget(), local);
 }
@@ -116,40 +126,16 @@ TEST_F(EditorPlaceholderTest, EachPictureServesItsBox) {
   EXPECT_EQ(settings_.SpecificFilename, "<LC3>");
 }
 
-TEST_F(EditorPlaceholderTest, NoMenuOpensWhenTheBoxCannotTakeTheFocus) {
-  Open();
-  Pick("Picture6", "mnuVariablesFileName");  // disabled while "Copy Specific File" is cleared
-  EXPECT_TRUE(ui_.events.empty());
-  EXPECT_EQ(Get<QLineEdit>("txtSpecificFilename")->text(), "");
+using ProxyPlaceholder = DialogTest<frmProxySetup>;
 
-  // Leaving a bad port refuses the move and pulls the focus back: nothing is typed anywhere.
-  auto* port = Get<QLineEdit>("txtPort");
-  TypeReplacing(port, "abc");
-  Pick("Picture2", "mnuVariablesFileName");
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message"}));
-  EXPECT_EQ(ui_.messages, std::vector{kPortRefused});
-  EXPECT_EQ(port->text(), "21");
-  EXPECT_EQ(Get<QLineEdit>("txtHost")->text(), "");
-  EXPECT_EQ(QApplication::focusWidget(), port);
-}
-
-TEST(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
-  ModuleState state;
-  state.Settings.ProxyType = 2;
-  state.Settings.ProxyHost = "oldhost";
-  ScriptedUiServices ui;
-  frmPopUp popup(state);
-  frmProxySetup dialog(state.Settings, ui, popup);
-  ASSERT_TRUE(ShowActive(&dialog));
-  ui.menu_pick = "mnuVariablesFileName";
-  const auto press = [&dialog](const char* picture) {
-    QTest::mousePress(Child<QWidget>(&dialog, picture), Qt::LeftButton, Qt::NoModifier, {3, 3});
-  };
-  press("Picture3");
-  EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyHost")->text(), "<FileName>");
-  EXPECT_EQ(ui.owner, &dialog);
-  press("Picture1");  // the port box takes 5 characters: the pick is cut to them
-  EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyPort")->text(), "<File");
+TEST_F(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
+  Open({.ProxyType = 2, .ProxyHost = "oldhost"});
+  ui_.menu_pick = "mnuVariablesFileName";
+  QTest::mousePress(Get("Picture3"), Qt::LeftButton, Qt::NoModifier, {3, 3});
+  EXPECT_EQ(Get<QLineEdit>("txtProxyHost")->text(), "<FileName>");
+  EXPECT_EQ(ui_.owner, dialog_.get());
+  QTest::mousePress(Get("Picture1"), Qt::LeftButton, Qt::NoModifier, {3, 3});
+  EXPECT_EQ(Get<QLineEdit>("txtProxyPort")->text(), "<File");  // cut to the port box's 5
 }
 
 }  // namespace

@@ -46,13 +46,12 @@ inline void TypeReplacing(QLineEdit* box, const QString& text) {
 // Presses Tab in the focused widget.
 inline void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
-// Answers the next modal window or pop-up menu the code under test opens, from a timer the test
-// owns, so that none outlives the test (a leak checker counts timers left at exit).
+// Answers the next modal window or pop-up menu the code under test opens, from timers the test
+// owns (a leak checker counts timers left at exit): calls `answer` with the window once it is up
+// and active (so that focus moves send their events), then closes it if `answer` left it open. A
+// window still open after 20 s fails the test and is closed, so the test never hangs on it.
 class ModalAnswer {
  public:
-  // Calls `answer` with the window once it is up (made active first, so that focus moves send
-  // their events), then closes it if `answer` left it open. A window still open after 20 s (one
-  // `answer` did not expect) fails the test and is closed, so the test never hangs on it.
   explicit ModalAnswer(std::function<void(QWidget*)> answer, bool popup = false) {
     QObject::connect(&poll_, &QTimer::timeout, [this, answer, popup] {
       QPointer<QWidget> window =
