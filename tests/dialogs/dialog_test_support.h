@@ -12,7 +12,6 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -64,9 +63,8 @@ class ScriptedUiServices final : public Desktop {
   using Desktop::ShowMessage;
   void ShowMessage(QWidget* box_owner, const std::string& text, const std::string& title,
                    MessageIcon icon) override {
-    messages.push_back((icon == MessageIcon::kExclamation ? "exclamation|" : "information|") +
-                       title + "|" + text);
-    events.push_back("message");
+    events.push_back((icon == MessageIcon::kExclamation ? "exclamation|" : "information|") +
+                     title + "|" + text);
     owner = box_owner;
   }
   void Beep() override { events.push_back("beep"); }
@@ -80,7 +78,6 @@ class ScriptedUiServices final : public Desktop {
   QAction* PopupMenu(QWidget* menu_owner, QMenu* menu, const QPoint& /*at*/) override {
     events.push_back("menu");
     owner = menu_owner;
-    focus_when_menu_opened = QApplication::focusWidget();
     if (menu_pick.isEmpty()) return nullptr;
     auto* picked = menu->findChild<QAction*>(menu_pick);
     if (picked == nullptr) throw std::runtime_error("no menu item " + menu_pick.toStdString());
@@ -93,12 +90,10 @@ class ScriptedUiServices final : public Desktop {
   QString menu_pick;                         // objectName of the item to pick; empty: Escape
 
   // Record.
-  std::vector<std::string> messages;
-  std::vector<std::string> events;           // "beep", "message", "menu" in order
+  std::vector<std::string> events;           // "beep", "menu" and the boxes in order
   std::vector<std::string> folder_requests;  // "title @ initial folder"
   QWidget* owner = nullptr;                  // of the last box, chooser or menu
   QString picked_caption;                    // the menu item picked last, as the menu showed it
-  QWidget* focus_when_menu_opened = nullptr;
 };
 
 // A control's caption (a box's text, a button's, label's or frame's title, a list's items joined

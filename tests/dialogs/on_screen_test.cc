@@ -35,8 +35,9 @@ TEST(DialogPlacement, EditorOpensAtTheHostsPosition) {
     }
     // Lowered to end 400 twips above the screen's bottom, title bar (under 600 twips) included.
     const int bottom = state.DialogTop + 6855 + 400;
-    if (top == 300) EXPECT_EQ(state.DialogTop, 300);
-    if (top != 300) EXPECT_TRUE(bottom < screen_height && bottom > screen_height - 600) << bottom;
+    EXPECT_TRUE(top == 300 ? state.DialogTop == 300
+                           : bottom < screen_height && bottom > screen_height - 600)
+        << state.DialogTop;
     EXPECT_EQ(position, screen->geometry().topLeft() +
                             QPoint(scale.ToPixelsX(state.DialogLeft.value_or(0)),
                                    scale.ToPixelsY(state.DialogTop)));
@@ -61,7 +62,7 @@ QString AnswerBox(const std::function<void()>& show) {
 
 // A real box takes the activation away from the editor and gives it back: neither is a focus
 // move, so only the refused box's steps run and the focus ends up back in it.
-TEST(QtUiServicesTest, RealMessageBoxesInTheEditor) {
+TEST(QtUiServicesTest, RealBoxesAndChooserInTheEditor) {
   ModuleState state;
   QtUiServices ui;
   frmCommandPullwire editor(state, ui);
@@ -89,18 +90,14 @@ TEST(QtUiServicesTest, RealMessageBoxesInTheEditor) {
   EXPECT_EQ(AnswerBox([&] { Child<QAbstractButton>(&editor, "chkIncludeSubdir")->click(); }),
             QString("Warning: NOTE: ZIP-mode can't be selected with the Include-Subdirectories "
                     "option! %1 1").arg(QMessageBox::Warning));
-}
 
-TEST(QtUiServicesTest, FolderChooserStartsAtTheInitialFolder) {
-  QtUiServices ui;
+  // The folder chooser starts at the box's folder; a cancel keeps the box.
   QTemporaryDir folder;
-  ASSERT_TRUE(folder.isValid());
-  ASSERT_TRUE(QDir(folder.path()).mkdir("inbox"));
-  const QString inbox = QDir(folder.path()).filePath("inbox");
-  // Answers the chooser: notes where it started, then picks `pick` (empty: cancels).
-  const auto choose = [&](const QString& pick, std::string* chosen) {
+  ASSERT_TRUE(folder.isValid() && QDir(folder.path()).mkdir("inbox"));
+  auto* local = Child<QLineEdit>(&editor, "txtLocalDir");
+  local->setText(folder.path());
+  for (const QString& pick : {QString(), QDir(folder.path()).filePath("inbox")}) {
     QString seen;
-    bool answer;
     {
       const ModalAnswer modal([&](QWidget* window) {
         auto* chooser = qobject_cast<QFileDialog*>(window);
@@ -110,16 +107,12 @@ TEST(QtUiServicesTest, FolderChooserStartsAtTheInitialFolder) {
         chooser->setDirectory(pick);
         static_cast<QDialog*>(chooser)->accept();  // QFileDialog::accept is protected
       });
-      answer = ui.ChooseFolder(nullptr, "Browse Directory", folder.path().toStdString(), chosen);
+      Child<QPushButton>(&editor, "cmdBrowseDestination")->click();
     }
     EXPECT_EQ(seen, "Browse Directory @ " + QDir(folder.path()).absolutePath());
-    return answer;
-  };
-  std::string chosen = "untouched";
-  EXPECT_FALSE(choose("", &chosen));
-  EXPECT_EQ(chosen, "untouched");
-  EXPECT_TRUE(choose(inbox, &chosen));
-  EXPECT_EQ(QDir(QString::fromStdString(chosen)).absolutePath(), QDir(inbox).absolutePath());
+    EXPECT_EQ(QDir(local->text()).absolutePath(),
+              QDir(pick.isEmpty() ? folder.path() : pick).absolutePath());
+  }
 }
 
 TEST(QtUiServicesTest, PopupMenuReturnsThePickOrNothing) {
