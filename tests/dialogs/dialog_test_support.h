@@ -70,7 +70,7 @@ class ScriptedUiServices final : public Desktop {
   void Beep() override { events.push_back("beep"); }
   bool ChooseFolder(QWidget* chooser_owner, const std::string& title,
                     const std::string& initial_folder, std::string* chosen) override {
-    folder_requests.push_back(title + " @ " + initial_folder);
+    events.push_back("chooser " + title + " @ " + initial_folder);
     owner = chooser_owner;
     if (folder_answer) *chosen = *folder_answer;
     return folder_answer.has_value();
@@ -81,7 +81,7 @@ class ScriptedUiServices final : public Desktop {
     if (menu_pick.isEmpty()) return nullptr;
     auto* picked = menu->findChild<QAction*>(menu_pick);
     if (picked == nullptr) throw std::runtime_error("no menu item " + menu_pick.toStdString());
-    picked_caption = picked->text();
+    events.back() += " " + picked->text().toStdString();
     return picked;
   }
 
@@ -90,10 +90,10 @@ class ScriptedUiServices final : public Desktop {
   QString menu_pick;                         // objectName of the item to pick; empty: Escape
 
   // Record.
-  std::vector<std::string> events;           // "beep", "menu" and the boxes in order
-  std::vector<std::string> folder_requests;  // "title @ initial folder"
-  QWidget* owner = nullptr;                  // of the last box, chooser or menu
-  QString picked_caption;                    // the menu item picked last, as the menu showed it
+  // In order: "beep"; the boxes; "chooser <title> @ <initial folder>"; "menu", then the item
+  // picked as the menu showed it.
+  std::vector<std::string> events;
+  QWidget* owner = nullptr;  // of the last box, chooser or menu
 };
 
 // A control's caption (a box's text, a button's, label's or frame's title, a list's items joined

@@ -38,7 +38,7 @@ class ProxyDialogTest : public DialogTest<frmProxySetup> {
 };
 
 TEST_F(ProxyDialogTest, ControlsShowTheirCaptionsTipsAndLimit) {
-  Open({}, /*active=*/true);
+  Open();
   EXPECT_EQ(dialog_->windowTitle(), "Proxy Setup");
   const std::pair<const char*, QString> controls[] = {
       {"fraProxySettings", "Configure Proxy Settings"}, {"Labels", "Proxy Type:"},
@@ -125,19 +125,16 @@ TEST_F(ProxyDialogTest, EachTypeShowsAndRequiresItsFields) {
 }
 
 TEST_F(ProxyDialogTest, PortThatIsNotPositiveIsRefusedWhenLeftAndAbove32767OnOk) {
-  for (const char* typed : {"abc", "0.4"}) {
-    SCOPED_TRACE(typed);
-    Open({.ProxyType = 7}, /*active=*/true);
-    auto* port = Get<QLineEdit>("txtProxyPort");
-    TypeReplacing(port, typed);
-    PressTab();
-    EXPECT_EQ(ui_.events, std::vector{kPortRefused});
-    EXPECT_EQ(port->text(), "1080");
-    EXPECT_EQ(QApplication::focusWidget(), port);
-  }
-
-  Open({.ProxyType = 7, .ProxyHost = "pipe.lan", .ProxyPort = 2000}, /*active=*/true);
+  Open({.ProxyType = 7});
   auto* port = Get<QLineEdit>("txtProxyPort");
+  TypeReplacing(port, "0.4");
+  PressTab();
+  EXPECT_EQ(ui_.events, std::vector{kPortRefused});
+  EXPECT_EQ(port->text(), "1080");
+  EXPECT_EQ(QApplication::focusWidget(), port);
+
+  Open({.ProxyType = 7, .ProxyHost = "pipe.lan", .ProxyPort = 2000});
+  port = Get<QLineEdit>("txtProxyPort");
   TypeReplacing(port, "40000");
   PressTab();
   EXPECT_TRUE(ui_.events.empty());  // a positive number passes the focus check
