@@ -1,5 +1,4 @@
-// Test support for the dialogs: UiServices with scripted answers, and controls described
-// compactly for tables.
+// Test support for the dialogs: UiServices with scripted answers, controls described for tables.
 #pragma once
 
 #include <memory>
@@ -85,19 +84,15 @@ class ScriptedUiServices final : public Desktop {
     return picked;
   }
 
-  // Script.
   std::optional<std::string> folder_answer;  // nullopt: the user cancels the chooser
   QString menu_pick;                         // objectName of the item to pick; empty: Escape
 
-  // Record.
-  // In order: "beep"; the boxes; "chooser <title> @ <initial folder>"; "menu", then the item
-  // picked as the menu showed it.
+  // In order: "beep", the boxes, "chooser <title> @ <initial folder>", "menu <item picked>".
   std::vector<std::string> events;
   QWidget* owner = nullptr;  // of the last box, chooser or menu
 };
 
-// A control's caption (a box's text, a button's, label's or frame's title, a list's items joined
-// by "|"), then its tip in brackets.
+// A control's caption (a box's text, a list's items joined by "|"), then its tip in brackets.
 inline QString CaptionOf(const QWidget* widget) {
   QString caption;
   if (auto* box = qobject_cast<const QLineEdit*>(widget)) caption = box->text();
@@ -130,8 +125,7 @@ using Looks = std::vector<std::pair<const char*, const char*>>;
 inline void ExpectLooks(const QWidget* root, const Looks& looks) {
   for (const auto& [name, look] : looks) EXPECT_EQ(Look(root, name), look) << name;
 }
-// Makes each named control look as given, as a program would (no focus moves): ticks and options
-// "on"/"off", a box's text, a list's item by its text; "click" clicks a button.
+// Makes each named control look as given, as a program would (no focus moves); "click" clicks.
 inline void SetLooks(const QWidget* root, const Looks& looks) {
   for (const auto& [name, look] : looks) {
     auto* widget = Child<QWidget>(root, name);
@@ -150,9 +144,8 @@ inline void Reset(ModuleState& state) { state = ModuleState{}; }
 template <class Dialog>
 class DialogTest : public ::testing::Test {
  protected:
-  // Starts over (for each case of a table): a fresh module state holding `settings`, nothing
-  // answered yet, the dialog loaded (the editor filled as Setup does); `active`: shown and
-  // active, so that focus moves send their events.
+  // Starts over on a fresh module state holding `settings`, the dialog loaded (the editor filled);
+  // `active`: shown and active, so that focus moves send their events.
   void Open(const CommandSettings& settings = {}, bool active = true) {
     dialog_.reset();
     Reset(state_);

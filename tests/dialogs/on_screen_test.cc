@@ -1,5 +1,4 @@
-// The dialogs on the screen: the editor's placement, and the real Qt UiServices answered through
-// their own windows.
+// The dialogs on the screen: the editor's placement, and the real Qt UiServices' own windows.
 #include <functional>
 
 #include <QDir>
@@ -77,8 +76,7 @@ TEST(QtUiServicesTest, RealBoxesAndChooserInTheEditor) {
   EXPECT_EQ(state.Settings.Timeout, 0);
   EXPECT_EQ(editor.focusWidget(), port);
 
-  // The window manager gives the activation back (offscreen does not): the port box is entered,
-  // so leaving it checks it again.
+  // A window manager gives the activation back (offscreen does not): leaving checks it again.
   ASSERT_TRUE(ShowActive(&editor));
   ASSERT_EQ(QApplication::focusWidget(), port);
   QTest::keyClicks(port, "8021");

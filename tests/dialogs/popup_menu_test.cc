@@ -1,5 +1,4 @@
-// The placeholder menu: its tree, the constant captions, and typing a picked placeholder into the
-// focused box from the editor's and the proxy dialog's pictures.
+// The placeholder menu: its tree, and a pick typed into the box beside the picture pressed.
 #include "dialog_test_support.h"
 #include "dialogs/popup_menu.h"
 #include "dialogs/proxy_dialog.h"
@@ -11,11 +10,8 @@ namespace {
 QString Describe(const QMenu* menu) {
   QStringList items;
   for (const QAction* item : menu->actions()) {
-    if (item->isSeparator()) {
-      items << "-";
-    } else {
-      items << item->text() + (item->menu() ? "(" + Describe(item->menu()) + ")" : QString());
-    }
+    const QString sub = item->menu() ? "(" + Describe(item->menu()) + ")" : QString();
+    items << (item->isSeparator() ? QString("-") : item->text() + sub);
   }
   return items.join(' ');
 }
@@ -50,8 +46,7 @@ class EditorPlaceholderTest : public CommandDialogTest {
 
 TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
   Open({.LocalDir = "/srv/in/"});
-  // No menu while the box cannot take the focus: disabled (as while "Copy Specific File" is
-  // cleared), or a bad port refuses the move and pulls the focus back.
+  // No menu while the box cannot take the focus: disabled, or a bad port pulls the focus back.
   Pick("Picture6", "mnuVariablesFileName");
   TypeReplacing(Get<QLineEdit>("txtPort"), "abc");
   Pick("Picture2", "mnuVariablesFileName");
@@ -80,8 +75,7 @@ TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
   EXPECT_EQ(QApplication::focusWidget(), local);
 }
 
-// Each picture serves its own box and types the picked item's placeholder, not a constant's
-// value; constants set after the menu was made show their value ("&" doubled: no access key).
+// Each picture types the picked placeholder into its box; constants show their value ("&" doubled).
 TEST_F(EditorPlaceholderTest, EachPictureTypesThePickedPlaceholderIntoItsBox) {
   const struct { const char *picture, *box, *item, *caption, *typed; } cases[] = {
       {"Picture2", "txtHost", "mnuLocalsConstantsLC_0", "<LC1> D:\\data", "<LC1>"},

@@ -11,9 +11,11 @@ namespace pullwire::testing {
 namespace {
 
 const std::string kPortRefused = Refused("<ProxyPort> must be a positive numerical value!");
-// The boxes of host, port, user name and password, and the letters ShownFields gives them.
-constexpr const char* kBoxes[] = {"txtProxyHost", "txtProxyPort", "txtProxyUsername",
-                                  "txtProxyPassword"};
+// Host, port, user name, password: box, label, picture, and the letters ShownFields gives them.
+constexpr const char* kFields[][3] = {{"txtProxyHost", "lblProxyHost", "Picture3"},
+                                      {"txtProxyPort", "lblProxyPort", "Picture1"},
+                                      {"txtProxyUsername", "lblProxyUsername", "Picture2"},
+                                      {"txtProxyPassword", "lblProxyPassword", "Picture4"}};
 constexpr char kFieldLetters[] = "HPUW";
 // The fields each proxy type shows and requires, by type index.
 constexpr const char* kFieldsOfType[] = {"", "HPU", "HPUW", "HPUW", "HPUW", "HP", "HP", "HP"};
@@ -23,13 +25,12 @@ class ProxyDialogTest : public DialogTest<frmProxySetup> {
   QComboBox* Types() const { return Get<QComboBox>("cboProxyType"); }
   // Which fields show, as kFieldLetters; label, picture and box agree.
   std::string ShownFields() const {
-    const char* const others[][2] = {{"lblProxyHost", "Picture3"}, {"lblProxyPort", "Picture1"},
-                                     {"lblProxyUsername", "Picture2"},
-                                     {"lblProxyPassword", "Picture4"}};
     std::string shown;
     for (int field = 0; field < 4; ++field) {
-      const bool box = !Get(kBoxes[field])->isHidden();
-      for (const char* other : others[field]) EXPECT_EQ(!Get(other)->isHidden(), box) << other;
+      const bool box = !Get(kFields[field][0])->isHidden();
+      for (const char* other : {kFields[field][1], kFields[field][2]}) {
+        EXPECT_EQ(!Get(other)->isHidden(), box) << other;
+      }
       if (box) shown += kFieldLetters[field];
     }
     return shown;
@@ -97,8 +98,7 @@ TEST_F(ProxyDialogTest, LoadOkAndCancel) {
   }
 }
 
-// Each type shows its own fields and requires them (SOCKS4 needs no password): with one of them
-// empty Ok beeps and refuses; with them filled and the others empty it takes the type.
+// Each type shows and requires its own fields (SOCKS4 no password), and only those.
 TEST_F(ProxyDialogTest, EachTypeShowsAndRequiresItsFields) {
   for (int type = 0; type < 8; ++type) {
     SCOPED_TRACE(type);
@@ -106,12 +106,13 @@ TEST_F(ProxyDialogTest, EachTypeShowsAndRequiresItsFields) {
     Open({}, /*active=*/false);
     Types()->setCurrentIndex(type);
     EXPECT_EQ(ShownFields(), required);
+    QLineEdit* last = nullptr;  // the last field the type requires
     for (int field = 0; field < 4 && type > 0; ++field) {
-      const bool wanted = required.find(kFieldLetters[field]) != std::string::npos;
-      Get<QLineEdit>(kBoxes[field])->setText(wanted ? "1" : "");
+      auto* box = Get<QLineEdit>(kFields[field][0]);
+      box->setText(required.find(kFieldLetters[field]) != std::string::npos ? "1" : "");
+      if (!box->text().isEmpty()) last = box;
     }
-    if (!required.empty()) {
-      auto* last = Get<QLineEdit>(kBoxes[std::string_view(kFieldLetters).find(required.back())]);
+    if (last != nullptr) {
       last->setText("");
       Ok();
       EXPECT_EQ(ui_.events, (std::vector<std::string>{"beep", kMissingData}));

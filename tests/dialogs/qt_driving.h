@@ -31,8 +31,7 @@ inline bool ShowActive(QWidget* window) {
   return QTest::qWaitForWindowActive(window, 5000);
 }
 
-// Puts the focus into `box` as Tab would (the box it leaves stores its text) and replaces its
-// whole text by typing `text`.
+// Enters `box` as Tab would (the box left stores its text) and types `text` over its whole text.
 inline void TypeReplacing(QLineEdit* box, const QString& text) {
   box->setFocus(Qt::TabFocusReason);
   box->selectAll();
@@ -46,10 +45,9 @@ inline void TypeReplacing(QLineEdit* box, const QString& text) {
 // Presses Tab in the focused widget.
 inline void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
-// Answers the next modal window or pop-up menu the code under test opens, from timers the test
-// owns (a leak checker counts timers left at exit): calls `answer` with the window once it is up
-// and active (so that focus moves send their events), then closes it if `answer` left it open. A
-// window still open after 20 s fails the test and is closed, so the test never hangs on it.
+// Answers the next modal window or pop-up menu with `answer` once it is up and active, then closes
+// it if still open, from timers the test owns (none outlives it). A window still open after 20 s
+// fails the test and is closed, so the test never hangs on it.
 class ModalAnswer {
  public:
   explicit ModalAnswer(std::function<void(QWidget*)> answer, bool popup = false) {
