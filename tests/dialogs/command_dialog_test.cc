@@ -49,7 +49,6 @@ TEST_F(CommandDialogTest, ControlsShowTheirCaptionsTipsAndLimitsInTabOrder) {
     EXPECT_EQ(CaptionOf(Get(name)), caption) << name;
     if (QRegularExpression("^(txt|chk|cmd|opt|cmb)").match(name).hasMatch()) expected_order << name;
   }
-  // Every tab stop, once round the chain.
   QStringList order;
   QWidget* widget = Get("txtHost");
   for (int step = 0; step < 200 && (step == 0 || widget != Get("txtHost")); ++step) {
@@ -186,10 +185,10 @@ TEST_F(CommandDialogTest, FillAndChangesRunTheRules) {
   }
 }
 
-TEST_F(CommandDialogTest, BrowseStartsAtTheBoxOrHomeAndCancelKeepsTheBox) {
+TEST_F(CommandDialogTest, BrowseAndProxySetupOpenTheirWindows) {
   Open({}, /*active=*/false);
   auto* browse = Get<QPushButton>("cmdBrowseDestination");
-  browse->click();  // cancelled
+  browse->click();  // cancelled: the box is kept; empty, the chooser started at home
   EXPECT_EQ(ui_.owner, dialog_.get());
   EXPECT_EQ(Look(dialog_.get(), "txtLocalDir"), "");
   ui_.folder_answer = "/srv/incoming";
@@ -204,10 +203,8 @@ TEST_F(CommandDialogTest, BrowseStartsAtTheBoxOrHomeAndCancelKeepsTheBox) {
             (std::vector<std::string>{home, home, "chooser Browse Directory @ /no/such/folder"}));
   EXPECT_EQ(Look(dialog_.get(), "txtLocalDir"), "/no/such/folder");
   EXPECT_EQ(settings_.LocalDir, "/no/such/folder");
-}
 
-TEST_F(CommandDialogTest, ProxySetupOpensTheProxyDialogModallyWithoutAnOwner) {
-  Open({}, /*active=*/false);
+  // Proxy Setup opens the proxy dialog modally, without an owner.
   QString seen;
   {
     const ModalAnswer answer([&](QWidget* modal) {
@@ -218,14 +215,6 @@ TEST_F(CommandDialogTest, ProxySetupOpensTheProxyDialogModallyWithoutAnOwner) {
     Get<QPushButton>("cmdProxySetup")->click();
   }
   EXPECT_EQ(seen, "frmProxySetup Proxy Setup " + QString::number(Qt::ApplicationModal));
-}
-
-// The port box selects its text also when entered by a click, after the click placed the caret.
-TEST_F(CommandDialogTest, ClickingIntoThePortSelectsItsText) {
-  Open();
-  auto* port = Get<QLineEdit>("txtPort");
-  QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, QPoint(2, port->height() / 2));
-  EXPECT_TRUE(WaitFor([port] { return port->selectedText() == "21"; }));
 }
 
 // A box left stores its text (numbers rounded half to even); a refused one is reset and entered
@@ -240,7 +229,6 @@ TEST_F(CommandDialogTest, BoxesAreCheckedAndStoredWhenLeft) {
       {"txtPassword", 3, "pa ss ", "pa ss ", "pa ss "},
       {"txtLocalDir", 9, "/srv/in ", "/srv/in ", "/srv/in "},
       {"txtFilter", 23, "", "*", "*"},
-      // The remote folder loses one trailing separator each time.
       {"txtRemoteDir", 8, "/", "/", "/"},
       {"txtRemoteDir", 8, "C:\\in\\", "C:\\in", "C:\\in"},
       {"txtRemoteDir", 8, "/pub//", "/pub/", "/pub/"},
@@ -267,6 +255,11 @@ TEST_F(CommandDialogTest, BoxesAreCheckedAndStoredWhenLeft) {
     EXPECT_EQ(box->selectedText(), c.shown);
     EXPECT_EQ((*saved.EditedRecord)[6], c.slot == 6 ? "30" : "0");
   }
+  // The port box selects its text also when entered by a click, after the click placed the caret.
+  Open();
+  auto* port = Get<QLineEdit>("txtPort");
+  QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, QPoint(2, port->height() / 2));
+  EXPECT_TRUE(WaitFor([port] { return port->selectedText() == "21"; }));
 }
 
 // A refused port shows the corrected box first; Ok right after typing takes the typed text.
@@ -288,16 +281,14 @@ TEST_F(CommandDialogTest, OkChecksTheBoxBeingEditedAndTakesItsText) {
     EXPECT_EQ(port->text(), "21");
     EXPECT_EQ(settings_.Port, 21);
     EXPECT_EQ(QApplication::focusWidget(), port);
-
     TypeReplacing(Get<QLineEdit>("txtHost"), "typed.example.org");
     ASSERT_EQ(settings_.Host, "ftp.example.org");
     ok();
     ASSERT_TRUE(WaitFor([this] { return !dialog_->isVisible(); }));
     EXPECT_EQ(dialog_->result(), QDialog::Accepted);
     EXPECT_EQ(state_.EditedRecordCount, 24);
-    ASSERT_TRUE(state_.EditedRecord.has_value());
-    EXPECT_EQ((*state_.EditedRecord)[1], "typed.example.org");
-    EXPECT_EQ((*state_.EditedRecord)[4], "21");
+    EXPECT_EQ(state_.EditedRecord.value()[1], "typed.example.org");  // throws when none
+    EXPECT_EQ(state_.EditedRecord.value()[4], "21");
     EXPECT_EQ(ui_.events, std::vector{kPortRefused});
   }
 }

@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -77,7 +76,6 @@ class ScriptedUiServices final : public Desktop {
   QAction* PopupMenu(QWidget* menu_owner, QMenu* menu, const QPoint& /*at*/) override {
     events.push_back("menu");
     owner = menu_owner;
-    if (menu_pick.isEmpty()) return nullptr;
     auto* picked = menu->findChild<QAction*>(menu_pick);
     if (picked == nullptr) throw std::runtime_error("no menu item " + menu_pick.toStdString());
     events.back() += " " + picked->text().toStdString();
@@ -85,7 +83,7 @@ class ScriptedUiServices final : public Desktop {
   }
 
   std::optional<std::string> folder_answer;  // nullopt: the user cancels the chooser
-  QString menu_pick;                         // objectName of the item to pick; empty: Escape
+  QString menu_pick;                         // objectName of the item to pick
 
   // In order: "beep", the boxes, "chooser <title> @ <initial folder>", "menu <item picked>".
   std::vector<std::string> events;

@@ -23,15 +23,12 @@ TEST(DialogPlacement, EditorOpensAtTheHostsPosition) {
   const int screen_height = scale.ToTwipsY(screen->geometry().height());
   for (const auto top : {std::int16_t{300}, static_cast<std::int16_t>(screen_height)}) {
     ModuleState state;
-    state.Settings = kCompleteCommand;
     state.DialogTop = top;
     if (top == 300) state.DialogLeft = 450;  // else no Left given: the left edge
     ScriptedUiServices ui;
     QPoint position;
-    {
-      const ModalAnswer answer([&](QWidget* editor) { position = editor->pos(); });
-      EditCommand(state, ui);
-    }
+    const ModalAnswer answer([&](QWidget* editor) { position = editor->pos(); });
+    EditCommand(state, ui);
     // Lowered to end 400 twips above the screen's bottom, title bar (under 600 twips) included.
     const int bottom = state.DialogTop + 6855 + 400;
     EXPECT_TRUE(top == 300 ? state.DialogTop == 300
@@ -75,7 +72,6 @@ TEST(QtUiServicesTest, RealBoxesAndChooserInTheEditor) {
   EXPECT_EQ(state.Settings.Port, 21);
   EXPECT_EQ(state.Settings.Timeout, 0);
   EXPECT_EQ(editor.focusWidget(), port);
-
   // A window manager gives the activation back (offscreen does not): leaving checks it again.
   ASSERT_TRUE(ShowActive(&editor));
   ASSERT_EQ(QApplication::focusWidget(), port);
@@ -83,7 +79,6 @@ TEST(QtUiServicesTest, RealBoxesAndChooserInTheEditor) {
   PressTab();
   EXPECT_EQ(state.Settings.Port, 8021);
   EXPECT_EQ(QApplication::focusWidget(), Child<QLineEdit>(&editor, "txtTimeout"));
-
   Child<QComboBox>(&editor, "cmbMode")->setCurrentIndex(3);  // ZIP
   EXPECT_EQ(AnswerBox([&] { Child<QAbstractButton>(&editor, "chkIncludeSubdir")->click(); }),
             QString("Warning: NOTE: ZIP-mode can't be selected with the Include-Subdirectories "
@@ -110,18 +105,16 @@ TEST(QtUiServicesTest, RealBoxesAndChooserInTheEditor) {
   EXPECT_EQ(QDir(local->text()).absolutePath(), QDir(inbox).absolutePath());
 }
 
-TEST(QtUiServicesTest, PopupMenuReturnsThePickOrNothing) {
+TEST(QtUiServicesTest, PopupMenuReturnsThePick) {
   QtUiServices ui;
   QMenu menu;
   menu.addAction("<ScanDir>");
-  QAction* top = menu.addAction("<FileName>");
-  for (QAction* pick : {top, static_cast<QAction*>(nullptr)}) {
-    const ModalAnswer answer([&](QWidget* popup) {
-      if (pick != nullptr) qobject_cast<QMenu*>(popup)->setActiveAction(pick);
-      QTest::keyClick(popup, pick != nullptr ? Qt::Key_Return : Qt::Key_Escape);
-    }, /*popup=*/true);
-    EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), pick);
-  }
+  QAction* pick = menu.addAction("<FileName>");
+  const ModalAnswer answer([&](QWidget* popup) {
+    qobject_cast<QMenu*>(popup)->setActiveAction(pick);
+    QTest::keyClick(popup, Qt::Key_Return);
+  }, /*popup=*/true);
+  EXPECT_EQ(ui.PopupMenu(nullptr, &menu, QPoint(10, 10)), pick);
 }
 
 }  // namespace

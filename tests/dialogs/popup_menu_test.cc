@@ -34,28 +34,25 @@ TEST(PopupMenu, TreeHasEveryPlaceholderInOrder) {
             "Time(<hh:mm:ss> <hh> <mm> <ss>)");
 }
 
-class EditorPlaceholderTest : public CommandDialogTest {
- protected:
-  // Presses the mouse on `picture` and picks `item` from the menu that comes up.
-  void Pick(const char* picture, const char* item) {
-    ui_.menu_pick = QLatin1String(item);
-    QTest::mousePress(Get(picture), Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
-    QTest::mouseRelease(Get(picture), Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
-  }
-};
+// Presses the mouse on `picture` and picks `item` from the menu that comes up.
+void Pick(ScriptedUiServices& ui, QWidget* picture, const char* item) {
+  ui.menu_pick = QLatin1String(item);
+  QTest::mousePress(picture, Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
+  QTest::mouseRelease(picture, Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
+}
 
-TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
+TEST_F(CommandDialogTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
   Open({.LocalDir = "/srv/in/"});
   // No menu while the box cannot take the focus: disabled, or a bad port pulls the focus back.
-  Pick("Picture6", "mnuVariablesFileName");
+  Pick(ui_, Get("Picture6"), "mnuVariablesFileName");
   TypeReplacing(Get<QLineEdit>("txtPort"), "abc");
-  Pick("Picture2", "mnuVariablesFileName");
+  Pick(ui_, Get("Picture2"), "mnuVariablesFileName");
   EXPECT_EQ(ui_.events, std::vector{kPortRefused});
   EXPECT_EQ(QApplication::focusWidget(), Get("txtPort"));
   ExpectLooks(dialog_.get(), {{"txtSpecificFilename", "disabled"}, {"txtHost", ""}});
 
   TypeReplacing(Get<QLineEdit>("txtHost"), "typed.host");
-  Pick("Picture1", "mnuCommandsDateYYYY");
+  Pick(ui_, Get("Picture1"), "mnuCommandsDateYYYY");
   auto* local = Get<QLineEdit>("txtLocalDir");
   EXPECT_EQ(ui_.owner, dialog_.get());
   EXPECT_EQ(local->text(), "/srv/in/<yyyy>");
@@ -63,7 +60,7 @@ TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
   EXPECT_EQ(settings_.Host, "typed.host");
 
   local->setSelection(0, 8);  // "/srv/in/"
-  Pick("Picture1", "mnuGlobalsConstantsGV_14");
+  Pick(ui_, Get("Picture1"), "mnuGlobalsConstantsGV_14");
   EXPECT_EQ(local->text(), "<GV15><yyyy>");
   EXPECT_EQ(settings_.LocalDir, "/srv/in/");  // written when the box is left
   EXPECT_EQ(ui_.events, (std::vector<std::string>{kPortRefused, "menu <yyyy>", "menu <GV15>"}));
@@ -71,7 +68,7 @@ TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
 }
 
 // Each picture types the picked placeholder into its box; constants show their value ("&" doubled).
-TEST_F(EditorPlaceholderTest, EachPictureTypesThePickedPlaceholderIntoItsBox) {
+TEST_F(CommandDialogTest, EachPictureTypesThePickedPlaceholderIntoItsBox) {
   const struct { const char *picture, *box, *item, *caption, *typed; } cases[] = {
       {"Picture2", "txtHost", "mnuLocalsConstantsLC_0", "<LC1> D:\\data", "<LC1>"},
       {"Picture3", "txtUsername", "mnuLocalsConstantsLC_1", "<LC2>", "<LC2>"},
@@ -85,7 +82,7 @@ TEST_F(EditorPlaceholderTest, EachPictureTypesThePickedPlaceholderIntoItsBox) {
   state_.GlobalConstantCaptions[14] = "<GC15> R&D";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.picture);
-    Pick(c.picture, c.item);
+    Pick(ui_, Get(c.picture), c.item);
     EXPECT_EQ(ui_.events.back(), std::string("menu ") + c.caption);
     EXPECT_EQ(Get<QLineEdit>(c.box)->text(), c.typed);
   }

@@ -35,14 +35,10 @@ inline bool ShowActive(QWidget* window) {
 inline void TypeReplacing(QLineEdit* box, const QString& text) {
   box->setFocus(Qt::TabFocusReason);
   box->selectAll();
-  if (text.isEmpty()) {
-    QTest::keyClick(box, Qt::Key_Delete);
-  } else {
-    QTest::keyClicks(box, text);
-  }
+  if (text.isEmpty()) QTest::keyClick(box, Qt::Key_Delete);
+  QTest::keyClicks(box, text);
 }
 
-// Presses Tab in the focused widget.
 inline void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
 // Answers the next modal window or pop-up menu with `answer` once it is up and active, then closes
@@ -56,10 +52,8 @@ class ModalAnswer {
           popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
       if (window == nullptr || !window->isVisible()) return;
       poll_.stop();
-      if (!popup) {
-        window->activateWindow();
-        (void)QTest::qWaitForWindowActive(window, 5000);
-      }
+      if (!popup) window->activateWindow();
+      if (!popup) (void)QTest::qWaitForWindowActive(window, 5000);
       answer(window);
       if (window != nullptr && window->isVisible()) window->close();
     });
