@@ -1,11 +1,4 @@
-// The placeholder menu: its tree, the constant captions, and typing a picked placeholder into the
-// focused box from the editor's and the proxy dialog's pictures.
-#include <QAction>
-#include <QApplication>
-#include <QLineEdit>
-#include <QMenu>
-#include <QTest>
-
+// The placeholder menu: its tree, and a pick typed into the box beside the picture pressed.
 #include "dialog_test_support.h"
 #include "dialogs/popup_menu.h"
 #include "dialogs/proxy_dialog.h"
@@ -17,11 +10,8 @@ namespace {
 QString Describe(const QMenu* menu) {
   QStringList items;
   for (const QAction* item : menu->actions()) {
-    if (item->isSeparator()) {
-      items << "-";
-    } else {
-      items << item->text() + (item->menu() ? "(" + Describe(item->menu()) + ")" : QString());
-    }
+    const QString sub = item->menu() ? "(" + Describe(item->menu()) + ")" : QString();
+    items << (item->isSeparator() ? QString("-") : item->text() + sub);
   }
   return items.join(' ');
 }
@@ -29,10 +19,6 @@ QString Describe(const QMenu* menu) {
 TEST(PopupMenu, TreeHasEveryPlaceholderInOrder) {
   ModuleState state;
   frmPopUp popup(state);
-  EXPECT_EQ(popup.objectName() + " " + popup.windowTitle(), "frmPopUp Popup Menu");
-  EXPECT_FALSE(popup.isVisible());
-  EXPECT_EQ(popup.mnuCommand()->objectName() + " " + popup.mnuCommand()->title(),
-            "mnuCommand Command");
   const auto fifteen = [](const char* prefix) {
     QStringList items;
     for (int i = 1; i <= 15; ++i) items << QStringLiteral("<%1%2>").arg(prefix).arg(i);
@@ -48,118 +34,71 @@ TEST(PopupMenu, TreeHasEveryPlaceholderInOrder) {
             "Time(<hh:mm:ss> <hh> <mm> <ss>)");
 }
 
-TEST(PopupMenu, ItemsEnterTheirPlaceholderWithoutTheConstantsValue) {
-  ModuleState state;
-  state.LocalConstantCaptions[0] = "<LC1> D:\\data";
-  state.GlobalConstantCaptions[14] = "<GC15> R&D";
-  frmPopUp popup(state);
-  const auto item = [&popup](const char* name) {
-    return popup.mnuCommand()->findChild<QAction*>(QLatin1String(name));
-  };
-  EXPECT_EQ(item("mnuLocalsConstantsLC_0")->text(), "<LC1> D:\\data");
-  EXPECT_EQ(item("mnuLocalsConstantsLC_1")->text(), "<LC2>");
-  EXPECT_EQ(item("mnuGlobalsConstantsGC_14")->text(), "<GC15> R&&D");  // "&" shown, no key
-  const std::pair<const char*, const char*> entered[] = {
-      {"mnuLocalsConstantsLC_0", "<LC1>"}, {"mnuGlobalsConstantsGC_14", "<GC15>"},
-      {"mnuGlobalsConstantsGV_14", "<GV15>"}, {"mnuLocalsVariablesLV_4", "<LV5>"},
-      {"mnuCommandsDateMM", "<date_mm>"}, {"mnuLocals", ""}, {"mnuParamBreak1", ""}};
-  for (const auto& [name, text] : entered) {
-    EXPECT_EQ(frmPopUp::PlaceholderText(item(name)), text) << name;
-  }
-
-  // Captions set later reach a menu that already exists the next time it pops up.
-  state.LocalConstantCaptions[1] = "<LC2> ";
-  popup.UpdateConstantCaptions();
-  EXPECT_EQ(item("mnuLocalsConstantsLC_1")->text(), "<LC2> ");
+// Presses the mouse on `picture` and picks `item` from the menu that comes up.
+void Pick(ScriptedUiServices& ui, QWidget* picture, const char* item) {
+  ui.menu_pick = QLatin1String(item);
+  QTest::mousePress(picture, Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
+  QTest::mouseRelease(picture, Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
 }
 
-class EditorPlaceholderTest : public CommandDialogTest {
- protected:
-  // Presses the mouse on `picture` and picks `item` from the menu that comes up.
-  void Pick(const char* picture, const char* item) {
-    ui_.menu_pick = QLatin1String(item);
-    QTest::mousePress(Get(picture), Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
-    QTest::mouseRelease(Get(picture), Qt::RightButton, Qt::NoModifier, QPoint(3, 3));
-  }
-};
-
-TEST_F(EditorPlaceholderTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
+TEST_F(CommandDialogTest, PickIsTypedAtTheCaretOfTheBoxBesideThePicture) {
   Open({.LocalDir = "/srv/in/"});
+  // No menu while the box cannot take the focus: disabled, or a bad port pulls the focus back.
+  Pick(ui_, Get("Picture6"), "mnuVariablesFileName");
+  TypeReplacing(Get<QLineEdit>("txtPort"), "abc");
+  Pick(ui_, Get("Picture2"), "mnuVariablesFileName");
+  EXPECT_EQ(ui_.events, std::vector{kPortRefused});
+  EXPECT_EQ(QApplication::focusWidget(), Get("txtPort"));
+  ExpectLooks(dialog_.get(), {{"txtSpecificFilename", "disabled"}, {"txtHost", ""}});
+
   TypeReplacing(Get<QLineEdit>("txtHost"), "typed.host");
-  Pick("Picture1", "mnuCommandsDateYYYY");
+  Pick(ui_, Get("Picture1"), "mnuCommandsDateYYYY");
   auto* local = Get<QLineEdit>("txtLocalDir");
-  EXPECT_EQ(ui_.focus_when_menu_opened, local);
   EXPECT_EQ(ui_.owner, dialog_.get());
   EXPECT_EQ(local->text(), "/srv/in/<yyyy>");
   // The focus moved from the host box, whose loss step ran before the menu opened.
   EXPECT_EQ(settings_.Host, "typed.host");
 
-  local->setCursorPosition(0);
-  Pick("Picture1", "mnuVariablesFileName");
-  EXPECT_EQ(local->text(), "<FileName>/srv/in/<yyyy>");
-
-  local->setSelection(10, 8);  // "/srv/in/"
-  Pick("Picture1", "mnuGlobalsConstantsGV_14");
-  EXPECT_EQ(local->text(), "<FileName><GV15><yyyy>");
+  local->setSelection(0, 8);  // "/srv/in/"
+  Pick(ui_, Get("Picture1"), "mnuGlobalsConstantsGV_14");
+  EXPECT_EQ(local->text(), "<GV15><yyyy>");
   EXPECT_EQ(settings_.LocalDir, "/srv/in/");  // written when the box is left
-
-  // Dismissing the menu changes nothing.
-  Pick("Picture1", "");
-  EXPECT_EQ(ui_.events, std::vector<std::string>(4, "menu"));
-  EXPECT_EQ(local->text(), "<FileName><GV15><yyyy>");
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{kPortRefused, "menu <yyyy>", "menu <GV15>"}));
   EXPECT_EQ(QApplication::focusWidget(), local);
 }
 
-TEST_F(EditorPlaceholderTest, EachPictureServesItsBox) {
-  const std::pair<const char*, const char*> pairs[] = {
-      {"Picture2", "txtHost"}, {"Picture3", "txtUsername"}, {"Picture4", "txtPassword"},
-      {"picShowPopup2", "txtRemoteDir"}, {"Picture6", "txtSpecificFilename"},
-      {"Picture1", "txtLocalDir"}};
-  Open({.CopySpecific = true});
-  state_.LocalConstantCaptions[2] = "<LC3> C:\\in";
-  for (const auto& [picture, box] : pairs) {
-    SCOPED_TRACE(picture);
-    Pick(picture, "mnuLocalsConstantsLC_2");
-    EXPECT_EQ(Get<QLineEdit>(box)->text(), "<LC3>");
-  }
-  EXPECT_TRUE(ui_.menu_captions.contains("<LC3> C:\\in"));
-  EXPECT_EQ(settings_.SpecificFilename, "<LC3>");
-}
-
-TEST_F(EditorPlaceholderTest, NoMenuOpensWhenTheBoxCannotTakeTheFocus) {
-  Open();
-  Pick("Picture6", "mnuVariablesFileName");  // disabled while "Copy Specific File" is cleared
-  EXPECT_TRUE(ui_.events.empty());
-  EXPECT_EQ(Get<QLineEdit>("txtSpecificFilename")->text(), "");
-
-  // Leaving a bad port refuses the move and pulls the focus back: nothing is typed anywhere.
-  auto* port = Get<QLineEdit>("txtPort");
-  TypeReplacing(port, "abc");
-  Pick("Picture2", "mnuVariablesFileName");
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message"}));
-  EXPECT_EQ(ui_.messages, std::vector{kPortRefused});
-  EXPECT_EQ(port->text(), "21");
-  EXPECT_EQ(Get<QLineEdit>("txtHost")->text(), "");
-  EXPECT_EQ(QApplication::focusWidget(), port);
-}
-
-TEST(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
-  ModuleState state;
-  state.Settings.ProxyType = 2;
-  state.Settings.ProxyHost = "oldhost";
-  ScriptedUiServices ui;
-  frmPopUp popup(state);
-  frmProxySetup dialog(state.Settings, ui, popup);
-  ASSERT_TRUE(ShowActive(&dialog));
-  ui.menu_pick = "mnuVariablesFileName";
-  const auto press = [&dialog](const char* picture) {
-    QTest::mousePress(Child<QWidget>(&dialog, picture), Qt::LeftButton, Qt::NoModifier, {3, 3});
+// Each picture types the picked placeholder into its box; constants show their value ("&" doubled).
+TEST_F(CommandDialogTest, EachPictureTypesThePickedPlaceholderIntoItsBox) {
+  const struct { const char *picture, *box, *item, *caption, *typed; } cases[] = {
+      {"Picture2", "txtHost", "mnuLocalsConstantsLC_0", "<LC1> D:\\data", "<LC1>"},
+      {"Picture3", "txtUsername", "mnuLocalsConstantsLC_1", "<LC2>", "<LC2>"},
+      {"Picture4", "txtPassword", "mnuGlobalsConstantsGC_14", "<GC15> R&&D", "<GC15>"},
+      {"picShowPopup2", "txtRemoteDir", "mnuGlobalsConstantsGV_14", "<GV15>", "<GV15>"},
+      {"Picture6", "txtSpecificFilename", "mnuLocalsVariablesLV_4", "<LV5>", "<LV5>"},
+      {"Picture1", "txtLocalDir", "mnuCommandsDateMM", "<date_mm>", "<date_mm>"},
   };
-  press("Picture3");
-  EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyHost")->text(), "<FileName>");
-  EXPECT_EQ(ui.owner, &dialog);
-  press("Picture1");  // the port box takes 5 characters: the pick is cut to them
-  EXPECT_EQ(Child<QLineEdit>(&dialog, "txtProxyPort")->text(), "<File");
+  Open({.CopySpecific = true});
+  state_.LocalConstantCaptions[0] = "<LC1> D:\\data";
+  state_.GlobalConstantCaptions[14] = "<GC15> R&D";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.picture);
+    Pick(ui_, Get(c.picture), c.item);
+    EXPECT_EQ(ui_.events.back(), std::string("menu ") + c.caption);
+    EXPECT_EQ(Get<QLineEdit>(c.box)->text(), c.typed);
+  }
+  EXPECT_EQ(settings_.SpecificFilename, "<LV5>");
+}
+
+using ProxyPlaceholder = DialogTest<frmProxySetup>;
+
+TEST_F(ProxyPlaceholder, PickReplacesTheWholeFieldBecauseEntrySelectsIt) {
+  Open({.ProxyType = 2, .ProxyHost = "oldhost"});
+  ui_.menu_pick = "mnuVariablesFileName";
+  QTest::mousePress(Get("Picture3"), Qt::LeftButton, Qt::NoModifier, {3, 3});
+  EXPECT_EQ(Get<QLineEdit>("txtProxyHost")->text(), "<FileName>");
+  EXPECT_EQ(ui_.owner, dialog_.get());
+  QTest::mousePress(Get("Picture1"), Qt::LeftButton, Qt::NoModifier, {3, 3});
+  EXPECT_EQ(Get<QLineEdit>("txtProxyPort")->text(), "<File");  // cut to the port box's 5
 }
 
 }  // namespace

@@ -31,38 +31,29 @@ inline bool ShowActive(QWidget* window) {
   return QTest::qWaitForWindowActive(window, 5000);
 }
 
-// Puts the focus into `box` as Tab would (the box it leaves stores its text) and replaces its
-// whole text by typing `text`.
+// Enters `box` as Tab would (the box left stores its text) and types `text` over its whole text.
 inline void TypeReplacing(QLineEdit* box, const QString& text) {
   box->setFocus(Qt::TabFocusReason);
   box->selectAll();
-  if (text.isEmpty()) {
-    QTest::keyClick(box, Qt::Key_Delete);
-  } else {
-    QTest::keyClicks(box, text);
-  }
+  if (text.isEmpty()) QTest::keyClick(box, Qt::Key_Delete);
+  QTest::keyClicks(box, text);
 }
 
-// Presses Tab in the focused widget.
 inline void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
-// Answers the next modal window or pop-up menu the code under test opens, from a timer the test
-// owns, so that none outlives the test (a leak checker counts timers left at exit).
+// Answers the next modal window or pop-up menu with `answer` once it is up and active, then closes
+// it if still open, from timers the test owns (none outlives it). A window still open after 20 s
+// fails the test and is closed, so the test never hangs on it.
 class ModalAnswer {
  public:
-  // Calls `answer` with the window once it is up (made active first, so that focus moves send
-  // their events), then closes it if `answer` left it open. A window still open after 20 s (one
-  // `answer` did not expect) fails the test and is closed, so the test never hangs on it.
   explicit ModalAnswer(std::function<void(QWidget*)> answer, bool popup = false) {
     QObject::connect(&poll_, &QTimer::timeout, [this, answer, popup] {
       QPointer<QWidget> window =
           popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
       if (window == nullptr || !window->isVisible()) return;
       poll_.stop();
-      if (!popup) {
-        window->activateWindow();
-        (void)QTest::qWaitForWindowActive(window, 5000);
-      }
+      if (!popup) window->activateWindow();
+      if (!popup) (void)QTest::qWaitForWindowActive(window, 5000);
       answer(window);
       if (window != nullptr && window->isVisible()) window->close();
     });
