@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace pullwire::testing;
-using ftp::test::CatchError;
+using ftp::test::CatchFtpError;
 using ftp::test::ExpectFtpError;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -44,74 +44,11 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
        "the port must be 0 to 65535, not 70000"},
   };
   for (const auto& [call, text] : cases) {
-    const FtpError error = CatchError<FtpError>(call);
+    const FtpError error = CatchFtpError(call);
     EXPECT_EQ(error.code(), ErrorCode::kInvalidValue) << text;
     EXPECT_EQ(std::string(error.what()), text);
   }
   EXPECT_EQ(component.ConnectionState(), 0);
-}
-
-std::map<std::string, ListEntry> ByName(const ComponentListing& listing) {
-  std::map<std::string, ListEntry> by_name;
-  for (const ListEntry& entry : listing.Entries()) by_name[entry.Name] = entry;
-  return by_name;
-}
-
-// pyftpdlib's MLSD follows links: a link named "odd -> name", which a LIST line cannot tell from
-// "odd" linked to "name -> report.csv", keeps its name, and the mode comes from the UNIX.mode
-// fact, which FEAT offers switched off (OPTS MLST turns it on). A failed copy, written in place,
-// is left to the caller (the run discards its temporary file; the folder mode continues it).
-TEST(EngineComponent, ListsByMlsdAndLeavesAFailedCopyToTheCaller) {
-  PyFtpdOptions options;
-  options.retr_fault = RetrFault::kAbort426;
-  options.fault_name = "data.bin";
-  PyFtpd server(options);
-  WriteFile(server.root() / "report.csv", "1,2,3\n");
-  WriteFile(server.root() / "data.bin", PatternBytes(100000));
-  fs::create_directory(server.root() / "Folder");
-  fs::create_symlink("report.csv", server.root() / "odd -> name");
-  TempDir local;
-  EngineComponent component;
-  LoginTo(component, server);
-  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
-  EXPECT_EQ(component.Listing().Entries().size(), 0u);  // before any ListDirectory
-  component.ListDirectory();
-  component.ListDirectory();
-  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleUnix);
-  EXPECT_EQ(component.Listing().UnparsedLines(), "");
-  std::map<std::string, ListEntry> by_name = ByName(component.Listing());
-  ASSERT_EQ(by_name.size(), 4u);
-  EXPECT_EQ(by_name["odd -> name"].TypeLetter, "F");
-  EXPECT_EQ(by_name["odd -> name"].Size, 6);
-  EXPECT_EQ(by_name["Folder"].TypeLetter, "D");
-  EXPECT_EQ(by_name["report.csv"].ExtraNumber,
-            static_cast<std::int32_t>(fs::status(server.root() / "report.csv").permissions()));
-  EXPECT_EQ(by_name["report.csv"].ExtraText.size(), 14u);  // "20240105120000"
-  const std::vector<std::string> commands = server.CommandLog();
-  EXPECT_THAT(commands, ::testing::IsSupersetOf(
-                            {"FEAT", "OPTS MLST type;size;modify;unix.mode;unique;", "MLSD"}));
-  EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
-  component.TransferType(1);
-  component.GetFile("report.csv", local.path().string());
-  EXPECT_EQ(component.LastTransferBytes(), 6);
-  ExpectFtpError([&] { component.GetFile("data.bin", (local / "data.bin").string()); },
-                 ErrorCode::kTransferFailed,
-                 ::testing::HasSubstr("RETR data.bin failed: 426 Connection closed;"));
-  ASSERT_TRUE(fs::exists(local / "data.bin"));
-  EXPECT_LT(fs::file_size(local / "data.bin"), 100000u);
-  EXPECT_EQ(component.LastTransferBytes(), 0);
-  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
-  // Missing files and folders are kNoSuchFile (11101) whatever the verb.
-  component.WorkingDirectory("/Folder");
-  for (const std::function<void()>& call : std::vector<std::function<void()>>{
-           [&] { component.WorkingDirectory("/nothing"); },
-           [&] { component.DeleteFile("nothing.txt"); },
-           [&] { component.RemoveDirectory("nothing"); }}) {
-    EXPECT_EQ(CatchError<FtpError>(call).code(), ErrorCode::kNoSuchFile);
-  }
-  component.Logout();
-  EXPECT_EQ(component.ConnectionState(), 0);
-  component.Logout();  // a second logout is harmless
 }
 
 // A listing's style is DOS when every entry is, UNIX otherwise, mixed when a line is in neither
@@ -151,20 +88,25 @@ TEST(EngineComponent, ListingStylesUnparsedLinesAndWarnings) {
                              "file names");
 }
 
-// Transfer types and the proxy settings reach the session; long downloads report progress, on
-// the caller's thread, by name.
-TEST(EngineComponent, TransfersInEveryTypeThroughAProxyAndReportProgress) {
+// pyftpdlib's MLSD follows links: a link named "odd -> name", which a LIST line cannot tell from
+// "odd" linked to "name -> report.csv", keeps its name; the mode comes from the UNIX.mode fact,
+// which FEAT offers switched off. Types and proxy settings reach the session; long downloads
+// report progress on the caller's thread; a failed copy is left to the caller.
+TEST(EngineComponent, ListsByMlsdTransfersThroughAProxyAndReportsProgress) {
   std::string why;
   if (!Microsocks::Available(&why)) GTEST_SKIP() << why;
   PyFtpdOptions options;
-  // pyftpdlib lets the first second's bytes pass unthrottled, then pauses: 448 KiB take about
-  // two seconds, long enough to report.
+  options.retr_fault = RetrFault::kAbort426;
+  options.fault_name = "data.bin";
+  // The first second's bytes pass unthrottled, then 448 KiB take about two seconds.
   options.throttle = 150 * 1024;
   PyFtpd server(options);
   constexpr std::int64_t kSize = 448 * 1024;
-  WriteFile(server.root() / "notes.txt", "one\ntwo\n");
-  WriteFile(server.root() / "pub" / "a.bin", PatternBytes(kSize));
+  WriteFile(server.root() / "report.csv", "one\ntwo\n");
+  WriteFile(server.root() / "data.bin", PatternBytes(100000));
+  WriteFile(server.root() / "Folder" / "a.bin", PatternBytes(kSize));
   WriteFile(server.root() / "tree" / "sub" / "b.bin", PatternBytes(kSize));
+  fs::create_symlink("report.csv", server.root() / "odd -> name");
   Microsocks proxy;
   TempDir local;
   EngineComponent component;
@@ -177,26 +119,45 @@ TEST(EngineComponent, TransfersInEveryTypeThroughAProxyAndReportProgress) {
   component.ProxyLoginPassword("");
   component.PassiveMode(true);
   LoginTo(component, server);
+  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
+  EXPECT_EQ(component.Listing().Entries().size(), 0u);  // before any ListDirectory
+  component.ListDirectory();
+  component.ListDirectory();
+  EXPECT_EQ(component.Listing().ListingStyle(), kListingStyleUnix);
+  EXPECT_EQ(component.Listing().UnparsedLines(), "");
+  std::map<std::string, ListEntry> by_name;
+  for (const ListEntry& entry : component.Listing().Entries()) by_name[entry.Name] = entry;
+  ASSERT_EQ(by_name.size(), 5u);
+  EXPECT_EQ(by_name["odd -> name"].TypeLetter, "F");
+  EXPECT_EQ(by_name["odd -> name"].Size, 8);
+  EXPECT_EQ(by_name["Folder"].TypeLetter, "D");
+  EXPECT_EQ(by_name["report.csv"].ExtraNumber,
+            static_cast<std::int32_t>(fs::status(server.root() / "report.csv").permissions()));
+  EXPECT_EQ(by_name["report.csv"].ExtraText.size(), 14u);  // "20240105120000"
+  const std::vector<std::string> commands = server.CommandLog();
+  EXPECT_THAT(commands, ::testing::IsSupersetOf(
+                            {"FEAT", "OPTS MLST type;size;modify;unix.mode;unique;", "MLSD"}));
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "FEAT"), 1);  // once per session
+
   std::map<std::string, std::vector<ComponentProgress>> events;
   const std::thread::id main_thread = std::this_thread::get_id();
   component.SetProgressEventHandler([&](const ComponentProgress& p) {
     EXPECT_EQ(std::this_thread::get_id(), main_thread);
     events[std::string(p.name)].push_back(p);
   });
-
   component.TransferType(0);
-  component.GetFile("notes.txt", (local / "ascii.txt").string());
+  component.GetFile("report.csv", (local / "ascii.txt").string());
   EXPECT_EQ(component.LastTransferBytes(), 10);  // CRLF on the wire, LF on disk
   EXPECT_EQ(ReadFile(local / "ascii.txt"), "one\ntwo\n");
   component.TransferType(3);  // ZIP: binary
-  component.GetFile("notes.txt", local.path().string());
+  component.GetFile("report.csv", local.path().string());
   EXPECT_EQ(component.LastTransferBytes(), 8);
   EXPECT_THAT(trace, Contains("> TYPE A"));
   EXPECT_THAT(trace, Contains("> TYPE I"));
-  component.GetFile("/pub/a.bin", (local / "a.bin").string());
+  component.GetFile("/Folder/a.bin", (local / "a.bin").string());
   component.GetMatching("/tree/*", local.path().string());
   EXPECT_TRUE(ReadFile(local / "sub" / "b.bin") == PatternBytes(kSize));
-  ASSERT_THAT(events, ElementsAre(::testing::Key("/pub/a.bin"), ::testing::Key("b.bin")));
+  ASSERT_THAT(events, ElementsAre(::testing::Key("/Folder/a.bin"), ::testing::Key("b.bin")));
   // The server announces no size; the folder walk knows it from its listing.
   for (const auto& [name, reports] : events) {
     ASSERT_GE(reports.size(), 2u) << name << ": at least one report on the way and the last";
@@ -210,6 +171,24 @@ TEST(EngineComponent, TransfersInEveryTypeThroughAProxyAndReportProgress) {
     EXPECT_EQ(reports.back().bytes, kSize) << name;
     EXPECT_GE(reports.back().elapsed_ms, 250) << name;
   }
+  ExpectFtpError([&] { component.GetFile("data.bin", (local / "data.bin").string()); },
+                 ErrorCode::kTransferFailed,
+                 ::testing::HasSubstr("RETR data.bin failed: 426 Connection closed;"));
+  ASSERT_TRUE(fs::exists(local / "data.bin"));
+  EXPECT_LT(fs::file_size(local / "data.bin"), 100000u);
+  EXPECT_EQ(component.LastTransferBytes(), 0);
+  EXPECT_EQ(component.ConnectionState(), kConnectionStateConnected);
+  // Missing files and folders are kNoSuchFile (11101) whatever the verb.
+  component.WorkingDirectory("/Folder");
+  for (const std::function<void()>& call : std::vector<std::function<void()>>{
+           [&] { component.WorkingDirectory("/nothing"); },
+           [&] { component.DeleteFile("nothing.txt"); },
+           [&] { component.RemoveDirectory("nothing"); }}) {
+    EXPECT_EQ(CatchFtpError(call).code(), ErrorCode::kNoSuchFile);
+  }
+  component.Logout();
+  EXPECT_EQ(component.ConnectionState(), 0);
+  component.Logout();  // a second logout is harmless
 }
 
 }  // namespace

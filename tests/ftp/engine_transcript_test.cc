@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <sstream>
 
 #include "ftp/get_file.h"
 #include "ftp/get_matching.h"
@@ -66,50 +67,42 @@ std::string LetterBytes(std::size_t size) {
   return text;
 }
 
+// Each case's exchange is written "command>reply|command>reply..."; an error ends the login.
 TEST(EngineTranscript, GatewayLoginsSendTheirSequencesAndNameTheStepRefused) {
   using K = ProxyKind;
   const struct {
-    const char* name;
     ProxyKind kind;
     const char* proxy_user;
     std::uint16_t port;
-    std::vector<std::pair<const char*, const char*>> steps;  // command expected, reply
+    std::string exchange;
     const char* error;  // nullptr: logged in
   } cases[] = {
-      {"SITE with proxy logon", K::kSite, "pete", 21,
-       {{"USER pete", "331 Proxy password."}, {"PASS proxy-pw", "230 Proxy ok."},
-        {"SITE ftp.example.org", "220 Connected."}, {"USER anna", "331 Password."},
-        {"PASS anna-pw", "230 In."}}, nullptr},
-      {"SITE without proxy logon, port given", K::kSite, "", 2121,
-       {{"SITE ftp.example.org:2121", "200 Ok."}, {"USER anna", "331 Password."},
-        {"PASS anna-pw", "230 In."}}, nullptr},
-      {"USER after logon", K::kUserAfterLogon, "pete", 2121,
-       {{"USER pete", "331 Proxy password."}, {"PASS proxy-pw", "230 Proxy ok."},
-        {"USER anna@ftp.example.org:2121", "331 Password."}, {"PASS anna-pw", "230 In."}},
-       nullptr},
-      {"USER without logon, a 230 skips PASS", K::kUserWithoutLogon, "", 21,
-       {{"USER anna@ftp.example.org", "230 No password needed."}}, nullptr},
-      {"OPEN with proxy logon, 230 after the proxy USER", K::kOpen, "pete", 21,
-       {{"USER pete", "230 Trusted."}, {"OPEN ftp.example.org", "220 Open."},
-        {"USER anna", "331 Password."}, {"PASS anna-pw", "230 In."}}, nullptr},
-      {"pipe", K::kPipe, "pete", 21,
-       {{"USER anna", "331 Password."}, {"PASS anna-pw", "230 In."}}, nullptr},
-      {"proxy logon refused", K::kSite, "pete", 21,
-       {{"USER pete", "331 Proxy password."}, {"PASS proxy-pw", "530 Proxy login incorrect."}},
-       "proxy logon as pete refused: 530 Proxy login incorrect."},
-      {"SITE refused", K::kSite, "", 21, {{"SITE ftp.example.org", "501 Unknown host."}},
+      {K::kSite, "pete", 21, "USER pete>331 Proxy password.|PASS proxy-pw>230 Proxy ok.|"
+       "SITE ftp.example.org>220 Connected.|USER anna>331 Password.|PASS anna-pw>230 In.", nullptr},
+      {K::kSite, "", 2121,
+       "SITE ftp.example.org:2121>200 Ok.|USER anna>331 Password.|PASS anna-pw>230 In.", nullptr},
+      {K::kUserAfterLogon, "pete", 2121, "USER pete>331 Proxy password.|PASS proxy-pw>230 Proxy "
+       "ok.|USER anna@ftp.example.org:2121>331 Password.|PASS anna-pw>230 In.", nullptr},
+      // A 230 skips PASS; a 230 after the proxy's USER skips the proxy's PASS.
+      {K::kUserWithoutLogon, "", 21, "USER anna@ftp.example.org>230 No password needed.", nullptr},
+      {K::kOpen, "pete", 21, "USER pete>230 Trusted.|OPEN ftp.example.org>220 Open.|"
+       "USER anna>331 Password.|PASS anna-pw>230 In.", nullptr},
+      {K::kPipe, "pete", 21, "USER anna>331 Password.|PASS anna-pw>230 In.", nullptr},
+      {K::kSite, "pete", 21, "USER pete>331 Proxy password.|PASS proxy-pw>530 Proxy login "
+       "incorrect.", "proxy logon as pete refused: 530 Proxy login incorrect."},
+      {K::kSite, "", 21, "SITE ftp.example.org>501 Unknown host.",
        "the FTP proxy refused SITE ftp.example.org: 501 Unknown host."},
-      {"an account asked for and none given", K::kNone, "", 21,
-       {{"USER anna", "331 Password."}, {"PASS anna-pw", "332 Account needed."}},
+      {K::kNone, "", 21, "USER anna>331 Password.|PASS anna-pw>332 Account needed.",
        "login as anna needs an account (332), and none was given"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.exchange);
     json script = json::array({Greeting()});
     std::vector<std::string> sent;
-    for (const auto& [command, reply] : c.steps) {
-      script.push_back(Step(command, {reply}));
-      sent.emplace_back(command);
+    std::istringstream steps(c.exchange);
+    for (std::string step; std::getline(steps, step, '|');) {
+      sent.push_back(step.substr(0, step.find('>')));
+      script.push_back(Step(sent.back().c_str(), {step.substr(step.find('>') + 1)}));
     }
     if (!c.error) script.push_back(Step("QUIT", {"221 Bye"}));
     ScriptedFtp server(script.dump());
@@ -320,47 +313,20 @@ TEST(EngineTranscript, TlsDataEndingWithoutCloseNotifyIsCutShort) {
   }
 }
 
-// A million files as vsftpd lists them (73 MB sent, 27 MB kept) are listed; long names pass the
-// 64 MiB of text kept; the same long line again and again keeps nothing new and ends at 256 MiB
-// received. Then QUIT, unanswered, holds the logout only a few seconds.
-TEST(EngineTranscript, ListingsAreCappedAndAnUnansweredQuitEndsSoon) {
-  const struct {
-    std::string line;
-    int repeat;
-    const char* error;  // nullptr: the listing is read whole
-  } rows[] = {
-      {"-rw-r--r--    1 1000     1000            0 Jan 01 00:00 file-0000{n}\r\n", 1'000'000,
-       nullptr},
-      {"-rw-r--r-- 1 u g 0 Jan 01 00:00 " + std::string(200, 'n') + "{n}\r\n", 400'000,
-       "the listing is larger than 64 MiB of text, the most this client keeps: list a smaller "
-       "folder"},
-      {"-rw-r--r-- 1 u g 0 Jan 01 00:00 " + std::string(60'000, 'x') + "\r\n", 5'000,
-       "the server sent more than 256 MiB of listing, the most this client reads: list a smaller "
-       "folder"},
-  };
-  std::vector<json> script = {Step("FEAT", {"500 FEAT not understood."})};
-  for (const auto& row : rows) {
-    script.push_back(Passive());
-    script.push_back({{"expect", "LIST"}, {"reply", {"150 Here it comes."}}, {"data", row.line},
-                      {"repeat", row.repeat}, {"after", {"226 Done."}}});
-    if (row.error) {
-      script.push_back(Step("ABOR", {"426 Aborted.", "226 Abort done."}));
-      script.push_back(Step("NOOP", {"200 NOOP ok."}));
-    }
-  }
-  script.push_back({{"expect", "QUIT"}, {"action", "stall"}, {"seconds", 40}});
-  ScriptedFtp server(WithLogin(script, false));
+// A million files as vsftpd lists them (73 MB sent, 27 MB kept) are listed. Then QUIT,
+// unanswered, holds the logout only a few seconds.
+TEST(EngineTranscript, AMillionFilesAreListedAndAnUnansweredQuitEndsSoon) {
+  ScriptedFtp server(WithLogin({
+      Step("FEAT", {"500 FEAT not understood."}), Passive(),
+      {{"expect", "LIST"}, {"reply", {"150 Here it comes."}},
+       {"data", "-rw-r--r--    1 1000     1000            0 Jan 01 00:00 file-0000{n}\r\n"},
+       {"repeat", 1'000'000}, {"after", {"226 Done."}}},
+      {{"expect", "QUIT"}, {"action", "stall"}, {"seconds", 40}},
+  }, false));
   Session session;
   session.set_timeout(20s);
   LoginTo(session, server);
-  for (const auto& row : rows) {
-    if (!row.error) {
-      EXPECT_EQ(session.ListTable().size(), static_cast<std::size_t>(row.repeat));
-      continue;
-    }
-    ExpectFtpError([&] { session.ListTable(); }, ErrorCode::kListingTooLarge, row.error);
-    EXPECT_TRUE(session.logged_in()) << row.error;
-  }
+  EXPECT_EQ(session.ListTable().size(), 1'000'000u);
   const auto start = std::chrono::steady_clock::now();
   session.Logout();
   // A few seconds, not the operation time-out (nor the 40 s the server holds on).
