@@ -69,8 +69,7 @@ struct TracedSession {
   std::vector<std::string> trace;
 };
 
-// System calls that fail as the test says: reads and writes interrupted by signals, short
-// writes, a full disk after `disk_room` bytes (-1: never), splices into the file refused.
+// System calls that fail on purpose: EINTR, short writes, a full disk, splice refused.
 class FaultySysIo : public SysIo {
  public:
   int interrupted_reads = 0;

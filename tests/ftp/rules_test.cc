@@ -37,8 +37,7 @@ Reply Lines(std::vector<std::string> lines) {
 }
 Reply R(std::string line) { return Lines({std::move(line)}); }
 
-// What FrameReply makes of `input`: its status and the bytes it took, then for a complete or
-// malformed reply its code and lines ("complete 11 220|220 Ready").
+// What FrameReply makes of `input`: status, bytes taken, code, lines ("complete 11 220|220 Ready").
 std::string Framed(const std::string& input, const FrameLimits& limits = {}) {
   static constexpr const char* kStatus[] = {"incomplete", "complete", "malformed", "too long"};
   const FrameResult result = FrameReply(input, limits);
@@ -80,7 +79,7 @@ TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
   EXPECT_EQ(Framed("220-a\r\n" + std::string(80, 'b') + "\r\n220 c\r\n", {4096, 64}), "too long 0");
 }
 
-TEST(ReplyQuote, JoinsLinesDropsRepeatedCodesAndControlCharacters) {
+TEST(ReplyMeaning, QuotesRepliesAndNumbersRefusalsByVerbAndText) {
   EXPECT_EQ(R("550 Permission denied.").Quote(), "550 Permission denied.");
   EXPECT_EQ(Lines({"530-Login incorrect.", "530 Bye."}).Quote(), "530 Login incorrect. Bye.");
   EXPECT_EQ(R("550 evil\x1b[31m name").Quote(), "550 evil?[31m name");
@@ -91,9 +90,6 @@ TEST(ReplyQuote, JoinsLinesDropsRepeatedCodesAndControlCharacters) {
   EXPECT_EQ(EscapedText("nul\0\x1b[2J\x7f\r\n"s), "nul\\x00\\x1b[2J\\x7f\\r\\n");
   EXPECT_EQ(EscapedText("csi\xC2\x9B \xC3\xA9"), "csi\\xc2\\x9b \xC3\xA9");
   EXPECT_EQ(EscapedText(std::string(50, 'x'), 10), "xxxxxxxxxx...");
-}
-
-TEST(ReplyMeaning, NumbersRefusalsByVerbAndText) {
   const std::vector<std::tuple<const char*, const char*, ErrorCode>> cases = {
       {"RETR", "550 No such file or directory.", ErrorCode::kNoSuchFile},  // pyftpdlib
       {"RETR", "550 Failed to open file.", ErrorCode::kNoSuchFile},        // vsftpd
@@ -112,7 +108,7 @@ TEST(ReplyMeaning, NumbersRefusalsByVerbAndText) {
   }
 }
 
-TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAndAnnouncedSizes) {
+TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAnnouncedSizesAndFeatFacts) {
   EXPECT_EQ(ParseEpsvPort(R("229 Entering Extended Passive Mode (|||6446|)")), 6446);
   EXPECT_EQ(ParseEpsvPort(R("229 ok (!!!1025!)")), 1025);
   EXPECT_FALSE(ParseEpsvPort(R("229 Entering Extended Passive Mode")));
@@ -138,9 +134,6 @@ TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAndAnnouncedSizes) {
   EXPECT_EQ(ParseAnnouncedSize(R("150 Opening data for (1) x (42 BYTES)")), 42);
   EXPECT_FALSE(ParseAnnouncedSize(R("150 File status okay.")));
   EXPECT_FALSE(ParseAnnouncedSize(R("150 x 12 bytes)")));
-}
-
-TEST(ReplyMeaning, ReadsFeatMlstFacts) {
   const auto facts = ParseMlstFacts(Lines({"211-Features supported:", " EPRT",
                                        " MLST type*;perm*;size*;modify*;UNIX.mode;", " SIZE",
                                        "211 End FEAT."}));
@@ -216,8 +209,7 @@ TEST(LocalNames, ResolveDestinationsAndSayWhatTimedOut) {
   EXPECT_EQ(ErrorTitle(ErrorCode::kNoSuchFile), "The file or folder does not exist");
 }
 
-// Past the kept text or the bytes received (small limits here) a listing ends; names seen before
-// keep nothing new, so only the bytes received end their repetition.
+// Caps on kept text and bytes received (small here); a repeated name keeps nothing new.
 TEST(ListingLimits, KeptTextAndReceivedBytesAreCapped) {
   const std::string entry = "-rw-r--r-- 1 u g 0 Jan 01 00:00 ";
   for (const auto& [name, error] : std::vector<std::pair<std::string, std::string>>{
@@ -237,9 +229,8 @@ TEST(ListingLimits, KeptTextAndReceivedBytesAreCapped) {
   }
 }
 
-// Replace: short and interrupted writes are retried; the earlier file stays until the commit
-// renames the new one over it, never through a symbolic link, and stays whole when the disk is
-// full. Continue: cuts at the offset only when data starts, keeps what arrived when abandoned.
+// Replace: retried writes, the old file kept until the commit renames over it (never through a
+// link), whole on a full disk. Continue: cut at the offset only when data starts.
 TEST(LocalFiles, ReplaceRenamesOnCommitAndContinueCutsOnlyWhenDataStarts) {
   TempDir dir;
   WriteFile(dir / "outside.txt", "keep");
