@@ -51,8 +51,8 @@ std::size_t Count(const std::vector<std::string>& lines, const std::string& line
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-// Refusals before a session; then one session (EPSV refused, a private PASV address): both
-// modes, the read/write fallback, a full disk, refused TYPE E, CWD and RETR, deletes.
+// Refusals before a session; then one session (EPSV refused, a private PASV address): files,
+// the read/write fallback, a full disk, refused TYPE E, CWD and RETR, deletes.
 TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   PyFtpdOptions options;
   options.refusals = {{"CWD", "locked", "550 Permission denied."},
@@ -91,16 +91,11 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
 
   session.Login(LoginFor(server));
   session.set_transfer_type(TransferType::kImage);
-  for (const bool passive : {true, false}) {
-    SCOPED_TRACE(passive ? "passive" : "active");
-    session.set_passive(passive);
-    GetFile(session, "big.bin", (local / "big.bin").string());
-    GetFile(session, "/tiny.bin", local.path().string());
-    GetFile(session, "empty.bin", (local / "empty.bin").string());
-    EXPECT_TRUE(ReadFile(local / "big.bin") == big);
-    EXPECT_EQ(Tree(local.path()), "big.bin=3145745 empty.bin= tiny.bin=0123456789");
-  }
-  session.set_passive(true);
+  GetFile(session, "big.bin", (local / "big.bin").string());
+  GetFile(session, "/tiny.bin", local.path().string());  // its 150 and 226 come in one packet
+  GetFile(session, "empty.bin", (local / "empty.bin").string());
+  EXPECT_TRUE(ReadFile(local / "big.bin") == big);
+  EXPECT_EQ(Tree(local.path()), "big.bin=3145745 empty.bin= tiny.bin=0123456789");
   sys.splice_into_file_error = EINVAL;  // a file system without splice: read and write instead
   sys.interrupted_reads = 3;
   GetFile(session, "big.bin", (local / "copy.bin").string());
@@ -117,7 +112,6 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   EXPECT_EQ(Count(commands, "TYPE I"), 1u);  // once per session
   EXPECT_EQ(Count(commands, "EPSV"), 1u);    // refused once, PASV from then on
   EXPECT_EQ(Count(commands, "PASV"), 5u);
-  EXPECT_THAT(commands, Contains(StartsWith("PORT 127,0,0,1,")));
   EXPECT_THAT(commands, Contains("PASS ****"));
   EXPECT_THAT(traced.trace, Contains(HasSubstr("(10,99,98,97,")));
   for (const std::string& line : traced.trace) EXPECT_THAT(line, Not(HasSubstr("very-secret")));
@@ -516,6 +510,7 @@ TEST(EngineProxy, SocksAndGatewayProxiesCarrySessionsOrSayWhyNot) {
     EXPECT_EQ(commands[0], "USER " + (row.proxy.kind == K::kUserWithoutLogon
                                           ? gateway.GatewayUser(server.user()) : server.user()));
     EXPECT_EQ(commands[1], "PASS ****");
+    if (!row.passive) EXPECT_THAT(commands, Contains(StartsWith("PORT 127,0,0,1,")));
   }
   session.set_proxy(at(K::kSocks5, dante.port()));
   session.set_passive(false);
