@@ -419,9 +419,6 @@ TEST(EngineProxy, SocksAndGatewayProxiesCarrySessionsOrSayWhyNot) {
   const int closed = UnusedPort();
   const std::string pin = "127.0.0.1#sha256=" + std::string(64, 'a');
   using K = ProxyKind;
-  const auto at = [&](K kind, int port, std::string user = {}, std::string password = {}) {
-    return Proxy(kind, port, std::move(user), std::move(password));
-  };
   const struct {
     std::string host;
     int port;
@@ -451,21 +448,21 @@ TEST(EngineProxy, SocksAndGatewayProxiesCarrySessionsOrSayWhyNot) {
        "digits, colons allowed)"},
       {"ftpes://", server.port(), {}, ErrorCode::kInvalidValue,
        "the host \"ftpes://\" has no server name"},
-      {"ftpes://127.0.0.1", server.port(), at(K::kUserWithoutLogon, gateway.port()),
+      {"ftpes://127.0.0.1", server.port(), Proxy(K::kUserWithoutLogon, gateway.port()),
        ErrorCode::kInvalidValue,
        "TLS (ftpes://127.0.0.1) cannot pass an FTP gateway (proxy type 5), which must read the "
        "commands: use a SOCKS proxy, a transparent relay or none"},
-      {"127.0.0.1", server.port(), at(K::kSocks5, checking.port(), checking.user(), "not-the-pw"),
+      {"127.0.0.1", server.port(), Proxy(K::kSocks5, checking.port(), checking.user(), "not-pw"),
        ErrorCode::kProxyFailed,
        ::testing::AllOf(HasSubstr("user name or password refused for ftptest"),
-                        Not(HasSubstr("not-the-pw")))},
-      {"127.0.0.1", server.port(), at(K::kSocks5, checking.port()), ErrorCode::kProxyFailed,
+                        Not(HasSubstr("not-pw")))},
+      {"127.0.0.1", server.port(), Proxy(K::kSocks5, checking.port()), ErrorCode::kProxyFailed,
        fmt::format("SOCKS5 proxy cannot connect to 127.0.0.1 port {}: the proxy requires a user "
                    "name and password", server.port())},
-      {"127.0.0.1", closed, at(K::kSocks5, dante.port()), ErrorCode::kProxyFailed,
+      {"127.0.0.1", closed, Proxy(K::kSocks5, dante.port()), ErrorCode::kProxyFailed,
        fmt::format("SOCKS5 proxy cannot connect to 127.0.0.1 port {}: connection refused (code "
                    "5)", closed)},
-      {"127.0.0.1", nowhere.target_port(), at(K::kUserWithoutLogon, nowhere.port()),
+      {"127.0.0.1", nowhere.target_port(), Proxy(K::kUserWithoutLogon, nowhere.port()),
        ErrorCode::kProxyFailed,
        fmt::format("the FTP proxy closed the connection after USER {}@127.0.0.1:{}: it could not "
                    "reach the server", server.user(), nowhere.target_port())},
@@ -486,12 +483,12 @@ TEST(EngineProxy, SocksAndGatewayProxiesCarrySessionsOrSayWhyNot) {
     ProxySettings proxy;
     bool passive;
   } rows[] = {
-      {"SOCKS4 with a user id", at(K::kSocks4, dante.port(), "label"), true},
-      {"SOCKS5", at(K::kSocks5, dante.port()), true},
+      {"SOCKS4 with a user id", Proxy(K::kSocks4, dante.port(), "label"), true},
+      {"SOCKS5", Proxy(K::kSocks5, dante.port()), true},
       {"SOCKS5 with a password",
-       at(K::kSocks5, checking.port(), checking.user(), checking.password()), true},
-      {"gateway, passive", at(K::kUserWithoutLogon, gateway.port()), true},
-      {"gateway, active", at(K::kUserWithoutLogon, gateway.port()), false},
+       Proxy(K::kSocks5, checking.port(), checking.user(), checking.password()), true},
+      {"gateway, passive", Proxy(K::kUserWithoutLogon, gateway.port()), true},
+      {"gateway, active", Proxy(K::kUserWithoutLogon, gateway.port()), false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -512,7 +509,7 @@ TEST(EngineProxy, SocksAndGatewayProxiesCarrySessionsOrSayWhyNot) {
     EXPECT_EQ(commands[1], "PASS ****");
     if (!row.passive) EXPECT_THAT(commands, Contains(StartsWith("PORT 127,0,0,1,")));
   }
-  session.set_proxy(at(K::kSocks5, dante.port()));
+  session.set_proxy(Proxy(K::kSocks5, dante.port()));
   session.set_passive(false);
   session.Login(LoginFor(server));
   ExpectFtpError([&] { GetFile(session, "via.bin", local.path().string()); },
