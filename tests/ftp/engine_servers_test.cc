@@ -61,11 +61,8 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   options.masquerade = "10.99.98.97";  // the client must not go there
   PyFtpd server(options);
   const std::string big = PatternBytes(3 * 1024 * 1024 + 17, 7);
-  for (const auto& [name, content] : std::vector<std::pair<std::string, std::string>>{
-           {"big.bin", big}, {"tiny.bin", "0123456789"}, {"empty.bin", ""}, {"secret.txt", "s"},
-           {"full/keep", "k"}}) {
-    WriteFile(server.root() / name, content);
-  }
+  WriteFiles(server.root(), {{"big.bin", big}, {"tiny.bin", "0123456789"}, {"empty.bin", ""},
+                             {"secret.txt", "s"}, {"full/keep", "k"}});
   for (const char* folder : {"empty", "locked"}) fs::create_directory(server.root() / folder);
   TempDir local;
   FaultySysIo sys;
@@ -149,15 +146,11 @@ TEST(EnginePyFtpd, GetMatchingFetchesTreesAndNeverLeavesTheLocalFolderOverIpv6) 
                          "drwxr-xr-x 2 u g 4096 Jan 01 00:00 ..", "garbage that parses as nothing"};
   options.ipv6 = true;
   PyFtpd server(options);
-  const fs::path tree = server.root() / "pub" / "My Files";
-  WriteFile(tree / "a.txt", "A");
-  WriteFile(tree / "b.bin", PatternBytes(70000, 2));
-  WriteFile(tree / "sub dir" / "c.txt", "C");
-  WriteFile(tree / "sub dir" / "deeper" / "d.txt", "D");
-  fs::create_directories(tree / "empty");
-  WriteFile(server.root() / "pub" / "other.txt", "not wanted");
-  WriteFile(server.root() / "top" / "f.txt", "F");
-  WriteFile(server.root() / "top" / "inner" / "g.txt", "G");
+  WriteFiles(server.root(), {{"pub/My Files/a.txt", "A"}, {"pub/other.txt", "not wanted"},
+                             {"pub/My Files/b.bin", PatternBytes(70000, 2)},
+                             {"pub/My Files/sub dir/c.txt", "C"}, {"top/f.txt", "F"},
+                             {"pub/My Files/sub dir/deeper/d.txt", "D"}, {"top/inner/g.txt", "G"}});
+  fs::create_directories(server.root() / "pub" / "My Files" / "empty");
   fs::create_directory_symlink("..", server.root() / "top" / "inner" / "loop");
   fs::create_symlink("f.txt", server.root() / "top" / "f-link.txt");
   TempDir local;
@@ -410,8 +403,8 @@ TEST(EngineProxy, SocksAndGatewayProxiesCarrySessionsOrSayWhyNot) {
   }
   PyFtpd server;
   const std::string via = PatternBytes(100000, 5);
-  WriteFile(server.root() / "via.bin", via);
-  for (const char* name : {"x1", "x2", "x3"}) WriteFile(server.root() / "dir" / name, name);
+  WriteFiles(server.root(),
+             {{"via.bin", via}, {"dir/x1", "x1"}, {"dir/x2", "x2"}, {"dir/x3", "x3"}});
   Dante dante;
   Dante checking(SocksAuth::kUsername);
   FtpProxy gateway(server.port());

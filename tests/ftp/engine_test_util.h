@@ -1,5 +1,5 @@
-// Helpers shared by the engine's tests: catching errors, logging in to a fixture, a traced
-// session, and system calls that fail on purpose.
+// Helpers shared by the engine's tests: catching errors, logging in to a fixture, writing a
+// server's files, a traced session, and system calls that fail on purpose.
 #pragma once
 
 #include <fcntl.h>
@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ftp/errors.h"
 #include "ftp/session.h"
 #include "ftp/sys_io.h"
+#include "tests/support/test_files.h"
 
 namespace pullwire::ftp::test {
 
@@ -48,6 +51,12 @@ inline LoginParams LoginAt(std::string host, int port, std::string user = {},
 template <typename Server>
 LoginParams LoginFor(const Server& server) {
   return LoginAt(server.host(), server.port(), server.user(), server.password());
+}
+
+// Writes each file (a path under `root`, its content), making the folders on the way.
+inline void WriteFiles(const std::filesystem::path& root,
+                       const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& [name, content] : files) pullwire::testing::WriteFile(root / name, content);
 }
 
 // A session whose trace is kept, with a short time-out so that failing tests end quickly.

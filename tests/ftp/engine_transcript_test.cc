@@ -329,11 +329,7 @@ TEST(EngineComponent, RefusesInvalidSettingsAndArgumentsWith380) {
       {[&] { component.Login("127.0.0.1", "u", "p", "", 70000); },
        "the port must be 0 to 65535, not 70000"},
   };
-  for (const auto& [call, text] : cases) {
-    const FtpError error = CatchFtpError(call);
-    EXPECT_EQ(error.code(), ErrorCode::kInvalidValue) << text;
-    EXPECT_EQ(std::string(error.what()), text);
-  }
+  for (const auto& [call, text] : cases) ExpectFtpError(call, ErrorCode::kInvalidValue, text);
   EXPECT_EQ(component.ConnectionState(), 0);
 }
 
@@ -385,10 +381,9 @@ TEST(EngineComponent, ListsByMlsdTransfersThroughAProxyAndReportsProgress) {
   options.throttle = 150 * 1024;
   PyFtpd server(options);
   constexpr std::int64_t kSize = 448 * 1024;
-  WriteFile(server.root() / "report.csv", "one\ntwo\n");
-  WriteFile(server.root() / "data.bin", PatternBytes(100000));
-  WriteFile(server.root() / "Folder" / "a.bin", PatternBytes(kSize));
-  WriteFile(server.root() / "tree" / "sub" / "b.bin", PatternBytes(kSize));
+  WriteFiles(server.root(), {{"report.csv", "one\ntwo\n"}, {"data.bin", PatternBytes(100000)},
+                             {"Folder/a.bin", PatternBytes(kSize)},
+                             {"tree/sub/b.bin", PatternBytes(kSize)}});
   fs::create_symlink("report.csv", server.root() / "odd -> name");
   Microsocks proxy;
   TempDir local;
