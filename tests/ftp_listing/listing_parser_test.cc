@@ -68,7 +68,6 @@ TEST(ListParser, ListAndMlsdLinesTrickyMalformedAndUnsafe) {
       {"drwxr-xr-x 2 1000 4096 2024-01-05 12:00:59 no group", "ud 4096 755 2024-01-05 12:00:59|no group"},
       {"lrwxrwxrwx 1 u g 3 2024-01-05 12:00:00.123456789 +0100 full -> iso", "ul 3 777 2024-01-05 12:00:00.123456789 +0100|full => iso"},
       {"-rw-r--r-- 1 u g 2 Mar  4  2020   three  inner  trail  ", "uf 2 644 Mar  4  2020|  three  inner  trail  "},
-      // An owner like a month and a group like a day do not move the date columns.
       {"-rw-r--r--   1 Mar 12 4096 Apr  1 10:00 report", "uf 4096 644 Apr  1 10:00|report"},
       {"drwxr-xr-x 2 u g 1 Mar 4 09:05 ...", "ud 1 755 Mar 4 09:05|..."},
       // Links split at the first arrow; only links are split; a target with a control is dropped.
@@ -119,7 +118,6 @@ TEST(ListParser, ListAndMlsdLinesTrickyMalformedAndUnsafe) {
       // pyftpdlib (after "OPTS MLST type;size;modify;unix.mode;"), its mode as Python's oct().
       {"type=file;size=156;modify=20071029155301;unix.mode=0o644; music.mp3", "mf 156 644 20071029155301|music.mp3"},
       {"type=dir;size=4096;modify=20071127230206; ebooks", "md 4096 0 20071127230206|ebooks"},
-      // ProFTPD: facts in any order and case, links as OS.unix types.
       {"modify=20240105120000;perm=adfr;size=9;type=OS.unix=symlink;UNIX.mode=0777; lnk", "ml 9 777 20240105120000|lnk"},
       {"type=OS.unix=slink:/pub/target;size=7;UNIX.mode=0777; lnk", "ml 7 777 |lnk => /pub/target"},
       {"Type=OS.unix=chardev;Size=0; null", "mf 0 0 |null"},
