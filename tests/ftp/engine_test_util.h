@@ -1,5 +1,5 @@
-// Helpers shared by the engine's tests: catching errors, logging in to a fixture, a traced
-// session, and system calls that fail on purpose.
+// Helpers shared by the engine's tests: catching errors, logging in to a fixture, writing a
+// server's files, a traced session, and system calls that fail on purpose.
 #pragma once
 
 #include <fcntl.h>
@@ -8,34 +8,30 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ftp/errors.h"
 #include "ftp/session.h"
 #include "ftp/sys_io.h"
+#include "tests/support/test_files.h"
 
 namespace pullwire::ftp::test {
 
 using namespace std::chrono_literals;
 
-// Runs `body` and returns the `Error` it threw; a body that does not throw fails the test.
-template <typename Error, typename Body>
-Error CatchError(Body body) {
+// Runs `body` and returns the FtpError it threw; a body that does not throw fails the test.
+template <typename Body>
+FtpError CatchFtpError(Body body) {
   try {
     body();
-  } catch (const Error& error) {
+  } catch (const FtpError& error) {
     return error;
   }
   ADD_FAILURE() << "nothing was thrown";
-  return Error({}, "<none>");
-}
-
-template <typename Body>
-FtpError CatchFtpError(Body body) {
-  return CatchError<FtpError>(body);
+  return FtpError({}, "<none>");
 }
 
 // Runs `body`, expecting an FtpError with `code` whose text is `text` (a string: exactly that).
@@ -48,12 +44,8 @@ void ExpectFtpError(Body body, ErrorCode code, const ::testing::Matcher<std::str
 
 inline LoginParams LoginAt(std::string host, int port, std::string user = {},
                            std::string password = {}) {
-  LoginParams login;
-  login.host = std::move(host);
-  login.port = static_cast<std::uint16_t>(port);
-  login.user = std::move(user);
-  login.password = std::move(password);
-  return login;
+  return {std::move(host), static_cast<std::uint16_t>(port), std::move(user),
+          std::move(password), {}};
 }
 
 template <typename Server>
@@ -61,35 +53,35 @@ LoginParams LoginFor(const Server& server) {
   return LoginAt(server.host(), server.port(), server.user(), server.password());
 }
 
+// Writes each file (a path under `root`, its content), making the folders on the way.
+inline void WriteFiles(const std::filesystem::path& root,
+                       const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& [name, content] : files) pullwire::testing::WriteFile(root / name, content);
+}
+
 // A session whose trace is kept, with a short time-out so that failing tests end quickly.
-class TracedSession {
- public:
+struct TracedSession {
   explicit TracedSession(Milliseconds timeout = 5s, SysIo& sys = DefaultSysIo()) : session(sys) {
     session.set_timeout(timeout);
     session.set_trace([this](std::string_view line) { trace.emplace_back(line); });
   }
-  // The commands sent, without the "> " mark.
-  std::vector<std::string> Commands() const {
+  std::vector<std::string> Commands() const {  // the commands sent, without the "> " mark
     std::vector<std::string> commands;
     for (const std::string& line : trace) {
       if (line.rfind("> ", 0) == 0) commands.push_back(line.substr(2));
     }
     return commands;
   }
-
   Session session;
   std::vector<std::string> trace;
 };
 
-// System calls that fail as the test says: reads and writes interrupted by signals, short
-// writes, a disk that is full after some bytes (written or spliced into the file), and splices
-// into the file refused (a file system without splice support).
+// System calls that fail on purpose: EINTR, short writes, a full disk, splice refused.
 class FaultySysIo : public SysIo {
  public:
-  int interrupted_reads = 0;
-  int interrupted_writes = 0;
+  int interrupted_reads = 0, interrupted_writes = 0;
   std::size_t max_write = SIZE_MAX;
-  std::int64_t disk_room = -1;     // bytes the "disk" takes before ENOSPC; -1: unlimited
+  std::int64_t disk_room = -1;     // bytes written before ENOSPC; -1: no limit
   int splice_into_file_error = 0;  // errno for splices whose source is our pipe
 
   ssize_t Read(int fd, void* data, std::size_t size) override {
@@ -102,8 +94,7 @@ class FaultySysIo : public SysIo {
   ssize_t Splice(int fd_in, int fd_out, std::size_t size, unsigned int flags) override {
     if ((flags & SPLICE_F_NONBLOCK) != 0) return SysIo::Splice(fd_in, fd_out, size, flags);
     errno = splice_into_file_error;
-    if (errno != 0 || !Fits(size)) return -1;
-    return Used(SysIo::Splice(fd_in, fd_out, size, flags));
+    return errno != 0 || !Fits(size) ? -1 : Used(SysIo::Splice(fd_in, fd_out, size, flags));
   }
 
  private:
@@ -111,8 +102,7 @@ class FaultySysIo : public SysIo {
     errno = EINTR;
     return count > 0 && count-- > 0;
   }
-  // Cuts `size` to the room left; false with ENOSPC when there is none.
-  bool Fits(std::size_t& size) {
+  bool Fits(std::size_t& size) {  // cuts `size` to the room left; false (ENOSPC) when none
     if (disk_room < 0) return true;
     errno = ENOSPC;
     size = std::min<std::size_t>(size, static_cast<std::size_t>(disk_room));
