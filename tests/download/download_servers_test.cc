@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -199,53 +200,46 @@ TEST_F(ServerRun, AStalledOrTricklingSessionCostsOnlyItsFile) {
   EXPECT_TRUE(state.ErrorFlag);
 }
 
-TEST_F(ServerRun, VsftpdWithAFilterDeletesOnlyWhatPassedIt) {
-  std::string why;
-  if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;
-  VsftpdOptions options;
-  options.low_port = true;
-  Vsftpd server(options);
-  const fs::path pub = server.root() / "pub";
-  const Files remote = {{"data/a.data", PatternBytes(66'000, 8)}, {"data/notes.txt", "walked"},
-                        {"more data/deep/y.data", "nested"}, {"data.bin", PatternBytes(1'000, 10)},
-                        {"other.txt", "not wanted"}};
-  for (const auto& [path, content] : remote) WriteFile(pub / path, content);
-  server.GrantTree();
-  Run(server, {{"IncludeSubdir", "1"}, {"AutoDelete", "1"}, {"Filter", "data"}});
-
-  EXPECT_THAT(channel.sent, ElementsAreArray(Opening({
-      Folder("data"), Folder("more data"), File("data.bin", 1'000),
-      // "deep" fails the filter, so the delete pass never sees it.
-      Warning("Delete denied: /pub/data"), Warning("Delete denied: /pub/more data"),
-      Info("Delete 127.0.0.1:/pub/data.bin"), Closing(kLoopback)}, kLoopback)));
-  Files expected = remote;
-  expected.erase("other.txt");
-  for (const char* folder : {"data", "more data", "more data/deep"}) expected[folder] = "/";
-  EXPECT_EQ(Contents(local), expected);
-  EXPECT_EQ(Contents(pub), (Files{{"data", "/"}, {"more data", "/"}, {"data/notes.txt", "walked"},
-      {"more data/deep", "/"}, {"more data/deep/y.data", "nested"}, {"other.txt", "not wanted"}}));
-  EXPECT_FALSE(state.ErrorFlag);
-}
-
-// Over explicit TLS a verified certificate goes unmentioned; one accepted by its pinned
-// fingerprint or by the deliberate opt-out is named in a warning after "Connecting with".
-TEST_F(ServerRun, ExplicitTlsVerifiedPinnedOrDeliberatelyNot) {
+// vsftpd over explicit TLS: a verified certificate goes unmentioned; one accepted by its pinned
+// fingerprint or by the deliberate opt-out is named in a warning after "Connecting with". A
+// folder-mode run with a filter deletes only what passed it.
+TEST_F(ServerRun, VsftpdOverTlsWithAFilterAndCertificateWarnings) {
   std::string why;
   if (!Vsftpd::Available(&why)) GTEST_SKIP() << why;
   VsftpdOptions options;
   options.low_port = true;
   options.tls = VsftpdTls::kExplicit;
   Vsftpd server(options);
-  WriteFile(server.root() / "pub" / "orders.txt", "a\r\nb\r\n");
+  const fs::path pub = server.root() / "pub";
+  const Files remote = {{"data/a.data", PatternBytes(66'000, 8)}, {"data/notes.txt", "walked"},
+                        {"more data/deep/y.data", "nested"}, {"data.bin", PatternBytes(1'000, 10)},
+                        {"other.txt", "not wanted"}, {"orders.txt", "a\r\nb\r\n"}};
+  for (const auto& [path, content] : remote) WriteFile(pub / path, content);
   server.GrantTree();
   const std::string plain = "ftpes://127.0.0.1";
+  std::optional<ScopedEnv> trust(std::in_place, "SSL_CERT_FILE", server.CaFile());
+  Run(server, {{"Host", plain}, {"IncludeSubdir", "1"}, {"AutoDelete", "1"}, {"Filter", "data"}});
+  EXPECT_THAT(channel.sent, ElementsAreArray(Opening({
+      Folder("data"), Folder("more data"), File("data.bin", 1'000),
+      // "deep" fails the filter, so the delete pass never sees it.
+      Warning("Delete denied: /pub/data"), Warning("Delete denied: /pub/more data"),
+      Info("Delete " + plain + ":/pub/data.bin"), Closing(plain)}, plain)));
+  Files expected = remote;
+  for (const char* left : {"other.txt", "orders.txt"}) expected.erase(left);
+  for (const char* folder : {"data", "more data", "more data/deep"}) expected[folder] = "/";
+  EXPECT_EQ(Contents(local), expected);
+  EXPECT_EQ(Contents(pub), (Files{{"data", "/"}, {"more data", "/"}, {"data/notes.txt", "walked"},
+      {"more data/deep", "/"}, {"more data/deep/y.data", "nested"}, {"other.txt", "not wanted"},
+      {"orders.txt", "a\r\nb\r\n"}}));
+  EXPECT_FALSE(state.ErrorFlag);
+
+  trust.reset();
   const std::string pinned = plain + "#sha256=" + server.CertificateFingerprint();
   const struct {
     std::string host;
     const char* variable;  // trust or opt-out
     std::string value, warned;
   } rows[] = {
-      {plain, "SSL_CERT_FILE", server.CaFile(), ""},
       {pinned, "SSL_CERT_FILE", "/nonexistent",
        "The certificate of [" + pinned + "] is not verified: it is accepted because its SHA-256 "
        "fingerprint is the pinned one"},
@@ -256,13 +250,13 @@ TEST_F(ServerRun, ExplicitTlsVerifiedPinnedOrDeliberatelyNot) {
     SCOPED_TRACE(row.variable);
     const ScopedEnv environment(row.variable, row.value);
     channel.sent.clear();
-    Run(server, {{"Host", row.host}, {"TransferMode", "0"}});
-    std::vector<SentMessage> expected = Opening({Info("Number of files & directories found: 1"),
+    Run(server, {{"Host", row.host}, {"TransferMode", "0"}, {"Filter", "orders"}});
+    std::vector<SentMessage> sent = Opening({Info("Number of files & directories found: 1"),
         Info("Downloading [orders.txt] to [" + LocalPath("orders.txt") + "] (6 Bytes) ..."),
         Info("Downloaded [orders.txt] <unknown> kBps"), Info("Number of files downloaded : 1"),
         Closing(row.host)}, row.host);
-    if (!row.warned.empty()) expected.insert(expected.begin() + 2, Warning(row.warned));
-    EXPECT_THAT(channel.sent, ElementsAreArray(expected));
+    sent.insert(sent.begin() + 2, Warning(row.warned));
+    EXPECT_THAT(channel.sent, ElementsAreArray(sent));
     EXPECT_EQ(ReadFile(LocalPath("orders.txt")), "a\nb\n");
   }
   EXPECT_FALSE(state.ErrorFlag);

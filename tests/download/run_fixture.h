@@ -248,11 +248,8 @@ class RunFixture : public ::testing::Test {
   // Runs against `server`'s /pub.
   template <typename Server>
   void Run(const Server& server, std::map<std::string, std::string> slots) {
-    slots.emplace("Host", server.host());
-    slots.emplace("Port", std::to_string(server.port()));
-    slots.emplace("Username", server.user());
-    slots.emplace("Password", server.password());
-    slots.emplace("Timeout", "10");
+    slots.insert({{"Host", server.host()}, {"Port", std::to_string(server.port())},
+                  {"Username", server.user()}, {"Password", server.password()}, {"Timeout", "10"}});
     Run(std::move(slots));
   }
   std::string LocalPath(const std::string& name) const { return (local / name).string(); }
