@@ -60,7 +60,7 @@ class FlatRun : public RunFixture<ScriptedComponent, ScriptedClock> {
   void FileA() { ftp.AddFile("a.txt", "x"); }
 };
 
-TEST_F(FlatRun, TypicalRoadSendsEveryStepAndCallsTheComponentInOrder) {
+TEST_F(FlatRun, TypicalRoadSendsEveryStepAndCallsTheComponentInOrderByTheSettings) {
   ftp.AddFile("a.txt", "hello");
   Run({{"ProcessAll", "0"}, {"Passive", "0"}, {"ProxyType", "2"}, {"ProxyHost", "socks.lan"},
        {"ProxyPort", "1080"}, {"ProxyUsername", "pu"}, {"ProxyPassword", "pp"}});
@@ -76,10 +76,8 @@ TEST_F(FlatRun, TypicalRoadSendsEveryStepAndCallsTheComponentInOrder) {
   EXPECT_EQ(Contents(local), (Files{{"a.txt", "hello"}}));
   EXPECT_EQ(state.DownloadedCount, 1);
   EXPECT_FALSE(state.ErrorFlag);
-}
 
-// A Timeout outside 1..999 becomes 60, also in the settings; ProxyServerPort only above 0.
-TEST_F(FlatRun, SettingsReachTheComponentByTheRunsRules) {
+  // A Timeout outside 1..999 becomes 60, also in the settings; ProxyServerPort only above 0.
   for (const auto& [text, seconds] : {std::pair{"-3", 60}, {"1000", 60}, {"1", 1}, {"999", 999}}) {
     ftp.calls.clear();
     Run({{"Timeout", text}, {"ProxyPort", "0"}});
