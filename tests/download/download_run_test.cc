@@ -19,6 +19,10 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::Not;
+using ::testing::StartsWith;
 using Files = std::map<std::string, std::string>;
 
 SentMessage Found(int n) { return Info(fmt::format("Number of files & directories found: {}", n)); }
@@ -71,8 +75,7 @@ TEST_F(FlatRun, TypicalRoadSendsEveryStepAndCallsTheComponentInOrderByTheSetting
       "ProxyServerPort(1080)", "Login(ftp.example.net,reader,s3cret,,21)",
       "WorkingDirectory(/pub)", "TransferType(0)", "ListDirectory", "TransferType(1)",
       "GetFile(a.txt)", "Logout"));
-  ASSERT_EQ(ftp.destinations.size(), 1u);  // a temporary name beside the final one
-  EXPECT_TRUE(ftp.destinations[0].starts_with(Temporary())) << ftp.destinations[0];
+  EXPECT_THAT(ftp.destinations, ElementsAre(StartsWith(Temporary())));  // beside the final name
   EXPECT_EQ(Contents(local), (Files{{"a.txt", "hello"}}));
   EXPECT_EQ(state.DownloadedCount, 1);
   EXPECT_FALSE(state.ErrorFlag);
@@ -274,11 +277,9 @@ TEST_F(FlatRun, ZipEntriesInModeThreeAreFetchedIntoAFolderOfTheirOwn) {
   for (const char* name : {"A.ZIP", "data.gz"}) ftp.AddFile(name, name);
   Run({{"TransferMode", "3"}});
   EXPECT_THAT(ftp.calls, Contains("TransferType(3)"));
-  ASSERT_EQ(ftp.destinations.size(), 2u);
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_TRUE(ftp.destinations[i].starts_with(Temporary())) << ftp.destinations[i];
-    EXPECT_EQ(ftp.destinations[i].ends_with("/"), i == 0) << ftp.destinations[i];
-  }
+  const auto temporary = StartsWith(Temporary());  // a ZIP entry's is a folder
+  EXPECT_THAT(ftp.destinations, ElementsAre(AllOf(temporary, EndsWith("/")),
+                                            AllOf(temporary, Not(EndsWith("/")))));
   EXPECT_EQ(Contents(local), (Files{{"A.ZIP", "A.ZIP"}, {"data.gz", "data.gz"}}));
 
   const std::vector<std::tuple<std::int32_t, std::string, bool>> rule = {

@@ -158,14 +158,6 @@ TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
   }
   EXPECT_EQ(std::count(log.begin(), log.end(), "USER pullwire"), 2);
   EXPECT_TRUE(state.ErrorFlag);
-
-  PyFtpdOptions refusing = Options();
-  refusing.refusals = {{"REST", "", "502 REST not implemented."}};
-  PyFtpd no_rest(refusing);
-  WriteFile(no_rest.root() / "pub" / "tree" / "part.bin", part);
-  WriteFile(LocalPath("tree/part.bin"), part.substr(0, 123'456));
-  Run(no_rest, {{"IncludeSubdir", "1"}, {"Overwrite", "0"}});
-  EXPECT_EQ(ReadFile(LocalPath("tree/part.bin")), part) << "a server that refuses REST sends it whole";
 }
 
 // Which session meets the stalled RETR differs from run to run: the main one ends the run's
