@@ -16,10 +16,10 @@
 namespace pullwire::testing {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::AllOf;
 using ::testing::EndsWith;
 using ::testing::Not;
 using ::testing::StartsWith;

@@ -84,12 +84,9 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
   const std::string usable = R"({"Host": "127.0.0.1", "Port": )" + std::to_string(server.port()) +
                              R"(, "RemoteDir": "/", "LocalDir": ")" + in + "\"}";
   const fs::path missing = work / "missing.json";
-  const struct {
-    std::string content;  // empty: the path below as it is
-    fs::path path;
-    std::vector<std::string> args;
-    std::string err;
-  } refusals[] = {
+  // The file's content (none: the path as it is), the path, more arguments, the error.
+  using Row = std::tuple<std::string, fs::path, std::vector<std::string>, std::string>;
+  const std::vector<Row> refusals = {
       {usable.substr(0, usable.size() - 1) + R"(, "AutoDelete": "yes"})", file, {},
        file.string() + ": AutoDelete: \"yes\" is not 0 or 1"},
       {R"({"Host": "127.0.0.1", "RemoteDir": "/"})", file, {},
@@ -101,11 +98,11 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
        "cannot read /dev/zero: it is larger than 1 MiB, and a command file is a few hundred bytes"},
       {"", work.path(), {}, "cannot read " + work.path().string() + ": it is a folder"},
       {"", missing, {}, "cannot read " + missing.string() + ": No such file or directory"}};
-  for (const auto& c : refusals) {
-    if (!c.content.empty()) WriteFile(c.path, c.content);
-    const CommandResult result = pullwire(c.path, "", c.args);
-    EXPECT_EQ(result.exit_code, 2) << c.err;
-    EXPECT_EQ(result.err, "pullwire: " + c.err + "\n");
+  for (const auto& [content, path, args, err] : refusals) {
+    if (!content.empty()) WriteFile(path, content);
+    const CommandResult result = pullwire(path, "", args);
+    EXPECT_EQ(result.exit_code, 2) << err;
+    EXPECT_EQ(result.err, "pullwire: " + err + "\n");
     EXPECT_EQ(result.out, "");
   }
 
