@@ -71,12 +71,11 @@ class ScriptedListing final : public ComponentListing {
     return entries.size();
   }
   ListEntry EntryAt(std::size_t index) const override { return entries.at(index); }
-  std::vector<std::string> Warnings() const override { return warnings; }
+  std::vector<std::string> Warnings() const override { return {}; }
 
   std::int32_t style = kListingStyleUnix;
   std::string unparsed;
   std::vector<ListEntry> entries;
-  std::vector<std::string> warnings;
   int fail_entries_call = 0;
   mutable int entries_calls = 0;
 };
