@@ -1,11 +1,12 @@
-// Building the remote entry lists, probing links and selecting the folder mode's item.
+// Building the remote entry lists, probing links, the name filter and selecting the folder
+// mode's item.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "remote/entry_list.h"
+#include "remote/name_filter.h"
 #include "remote/remote_selection.h"
 #include "tests/download/run_fixture.h"
-#include "tests/download/scripted_component.h"
 
 namespace pullwire::testing {
 namespace {
@@ -34,26 +35,26 @@ class EntryListTest : public ::testing::Test {
   RecordingChannel channel;
 };
 
-TEST_F(EntryListTest, WarningsThenFoldersFirstThenEverythingElseInListingOrder) {
+TEST_F(EntryListTest, FoldersFirstThenEverythingElseInListingOrder) {
   ftp.listing.entries = {{"a", "F", 1, 0, ""}, {"B", "D", 0, 0, ""}, {"c", "-", 2, 0, ""},
                          {"D", "d", 0, 0, ""}, {".", "D", 0, 0, ""}, {"..", "d", 0, 0, ""},
-                         {"...", "F", 3, 0, ""}, {" .", "F", 4, 0, ""}, {"dir2", "DIR", 5, 0, ""},
+                         {"...", "F", 3, 0, ""}, {"dir2", "DIR", 5, 0, ""},
                          {"big", "F", 5'000'000'000LL, -7, "rw-r--r--"}, {"neg", "F", -1, 0, ""}};
-  ftp.listing.warnings = {"Remote entry \"a/b\" left out: the name holds \"/\""};
   ASSERT_TRUE(Build());
-  EXPECT_THAT(Names(), ElementsAre("", "B", "D", "a", "c", "...", " .", "dir2", "big", "neg"));
+  EXPECT_THAT(Names(), ElementsAre("", "B", "D", "a", "c", "...", "dir2", "big", "neg"));
   EXPECT_EQ(state.EntryList[0], RemoteEntry{});
   EXPECT_TRUE(state.EntryList[1].IsFolder);
-  EXPECT_FALSE(state.EntryList[7].IsFolder);  // only the letter D makes a folder
-  EXPECT_EQ(state.EntryList[8],
+  EXPECT_FALSE(state.EntryList[6].IsFolder);  // only the letter D makes a folder
+  EXPECT_EQ(state.EntryList[7],
             (RemoteEntry{"big", "5000000000", false, false, false, "rw-r--r--", "-7"}));
-  EXPECT_EQ(state.EntryList[9].Size, "-1");
-  EXPECT_THAT(channel.sent, ElementsAre(Warning(ftp.listing.warnings[0])));
+  EXPECT_EQ(state.EntryList[8].Size, "-1");
+  EXPECT_THAT(channel.sent, IsEmpty());
 }
 
 TEST_F(EntryListTest, TheFilterAppliesToFoldersAndOnlyToEntryList) {
   state.Settings.Filter = ".zip";
-  ftp.listing.entries = {{"backup", "D", 0, 0, ""}, {"a.ZIP", "F", 1, 0, ""}, {"b.txt", "F", 1, 0, ""}};
+  ftp.listing.entries = {{"backup", "D", 0, 0, ""}, {"a.ZIP", "F", 1, 0, ""},
+                         {"b.txt", "F", 1, 0, ""}};
   ASSERT_TRUE(Build());
   ASSERT_TRUE(Build(RemoteList::kSubEntryList, false));
   EXPECT_THAT(Names(RemoteList::kSubEntryList), ElementsAre("", "backup", "a.ZIP", "b.txt"));
@@ -65,26 +66,11 @@ TEST_F(EntryListTest, TheFilterAppliesToFoldersAndOnlyToEntryList) {
   EXPECT_THAT(channel.sent, IsEmpty());
 }
 
-TEST_F(EntryListTest, LinksAreProbedAgainstRemoteDirAndTheSessionReturns) {
-  state.Settings.RemoteDir = "/pub/";  // joined as it is: "//"
-  ftp.listing.entries = {{"to-dir", "l", 0, 0, ""}, {"to-file", "L", 9, 0, ""},
-                         {"plain", "F", 1, 0, ""}};
-  ftp.unenterable = {"/pub//to-file"};
-  ASSERT_TRUE(Build());
-  EXPECT_THAT(ftp.calls, ElementsAre("CurrentDirectory", "WorkingDirectory(/pub//to-dir)",
-                                     "WorkingDirectory(/pub)", "WorkingDirectory(/pub//to-file)"));
-  EXPECT_EQ(ftp.working_directory, "/pub");
-  EXPECT_EQ(state.EntryList[1], (RemoteEntry{"to-dir", "0", false, false, true, "", "0"}));
-  EXPECT_EQ(state.EntryList[2], (RemoteEntry{"to-file", "9", false, true, false, "", "0"}));
-  EXPECT_EQ(state.EntryList[3], (RemoteEntry{"plain", "1", false, false, false, "", "0"}));
-  EXPECT_THAT(channel.sent, IsEmpty());
-}
-
 TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   const auto failed = [&](const std::string& why) {
     EXPECT_FALSE(Build());
-    EXPECT_THAT(channel.sent,
-                ElementsAre(Failure("ERROR_PULL-WIRE: Error getting remote listing [" + why + "]")));
+    EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_PULL-WIRE: Error getting remote listing [" +
+                                                  why + "]")));
     EXPECT_TRUE(state.ErrorFlag);
     channel.sent.clear();
   };
@@ -96,11 +82,8 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   // A session that cannot go back after a probe would fetch from the wrong folder.
   ftp.listing.fail_entries_call = 0;
   ftp.listing.entries = {{"link", "L", 0, 0, ""}, {"after", "F", 1, 0, ""}};
-  ftp.before = [&](const std::string& member) {
-    if (member == "WorkingDirectory" && ftp.working_directory == "/pub/link") {
-      throw FtpError(ErrorCode{421}, "421 Service not available, closing control connection.");
-    }
-  };
+  ftp.failing_calls.emplace("WorkingDirectory(/pub)", FtpError(ErrorCode{421},
+      "421 Service not available, closing control connection."));
   failed("421 Service not available, closing control connection.");
   EXPECT_THAT(Names(), ElementsAre("", "link"));
 
@@ -108,37 +91,55 @@ TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   state.Settings.RemoteDir = "pub";
   ftp.working_directory = "/pub";
   ftp.forced_state = kConnectionStateConnected;
-  ftp.before = [](const std::string& member) {
-    if (member == "CurrentDirectory") throw FtpError(ErrorCode{502}, "502 Command not implemented.");
-  };
+  ftp.failing_calls.emplace("CurrentDirectory", FtpError(ErrorCode{502}, "502 Not implemented."));
   failed("cannot go back to the listed folder after entering the link pub/link: its path is not "
          "known (the server does not answer PWD)");
 }
 
-TEST_F(EntryListTest, RemoteSelFilesCopiesTheEntryWithItsKind) {
-  ftp.listing.entries = {{"sub", "D", 0, 0, ""}, {"ln", "L", 0, 0, ""}, {"f", "F", 7, 0, ""}};
-  ASSERT_TRUE(Build());
-  ftp.unenterable = {"/pub/ln"};
+TEST_F(EntryListTest, LinksAreProbedAndRemoteSelFilesCopiesTheEntryWithItsKind) {
+  ftp.listing.entries = {{"sub", "D", 0, 0, ""}, {"ln", "l", 0, 0, ""}, {"f", "F", 7, 0, ""}};
+  ASSERT_TRUE(Build());  // a link is probed, and the session goes back to where PWD said
+  EXPECT_THAT(ftp.calls, ElementsAre("CurrentDirectory", "WorkingDirectory(/pub/ln)",
+                                     "WorkingDirectory(/pub)"));
+  ftp.failing_calls.emplace("WorkingDirectory(/pub/ln)", FtpError(ErrorCode{550}, "550"));
   ASSERT_TRUE(Build(RemoteList::kSubEntryList, false));
-  const struct {
-    RemoteList list;
-    std::string folder;
-    std::int32_t index;
-    SelectedItem selected;
-  } rows[] = {
-      {RemoteList::kEntryList, "/remote", 1, {"sub", "/remote", "FolderClose", "0"}},
-      {RemoteList::kEntryList, "/remote", 2, {"ln", "/remote", "FolderLink", "0"}},
-      {RemoteList::kSubEntryList, "x", 2, {"ln", "x", "File", "0"}},
-      {RemoteList::kEntryList, "/remote", 3, {"f", "/remote", "File", "7"}}};
-  for (const auto& row : rows) {
-    RemoteSelFiles(state, channel, row.list, row.folder, row.index);
-    EXPECT_EQ(state.Selected, row.selected) << row.index;
+  const std::vector<std::tuple<RemoteList, std::int32_t, SelectedItem>> rows = {
+      {RemoteList::kEntryList, 1, {"sub", "/remote", "FolderClose", "0"}},
+      {RemoteList::kEntryList, 2, {"ln", "/remote", "FolderLink", "0"}},
+      {RemoteList::kSubEntryList, 2, {"ln", "/remote", "File", "0"}},
+      {RemoteList::kEntryList, 3, {"f", "/remote", "File", "7"}}};
+  for (const auto& [list, index, selected] : rows) {
+    RemoteSelFiles(state, channel, list, "/remote", index);
+    EXPECT_EQ(state.Selected, selected) << index;
   }
   EXPECT_THAT(channel.sent, IsEmpty());
   RemoteSelFiles(state, channel, RemoteList::kEntryList, "/remote", 4);
   EXPECT_EQ(state.Selected, SelectedItem{});
   EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_RemoteSelFiles: Subscript out of range")));
   EXPECT_TRUE(state.ErrorFlag);
+}
+
+TEST(NameAccepted, PlainCaseInsensitiveSubstringsWithoutWildcards) {
+  const struct {
+    std::string filter, name;
+    bool passes;
+  } cases[] = {
+      {"*", "anything.at.all", true},  {"*", "", true},
+      {".txt", "A.TXT", true},         {".txt", "notes.txt.bak", true}, {".txt", "txt", false},
+      {"log;.zip", "SysLOG.1", true},  {"log;.zip", "a.ZIP", true},     {"log;.zip", "a.rar", false},
+      {"*.txt", "a.txt", false},       {"*.txt", "odd*.txt", true},
+      {"*;.txt", "a.txt", true},       {"*;.txt", "star*name", true},   {"*;.txt", "plain", false},
+      {"a; b", "xb", false},           {"a; b", "x b", true},           {"a; b", "cat", true},
+      {"", "a", false},                {";", "a", false},               {";;", "", false},
+      {".zip", "backup", false},       {"?", "a?b", true},              {"?", "ab", false},
+      {"ÄB", "äb", false},             {"ÄB", "xÄBy", true},  // ASCII letters only fold
+  };
+  for (const auto& c : cases) {
+    ModuleState state;
+    state.Settings.Filter = c.filter;
+    ParseFilter(state);
+    EXPECT_EQ(NameAccepted(state, c.name), c.passes) << "\"" << c.filter << "\" \"" << c.name << "\"";
+  }
 }
 
 }  // namespace
