@@ -52,9 +52,6 @@ class FlatRun : public RunFixture<ScriptedComponent, ScriptedClock> {
   std::string Temporary() const {
     return local.string() + "/.pullwire-" + std::to_string(::getpid()) + "-";
   }
-  void Failing(const std::string& call, int code, const std::string& text) {
-    ftp.failing_calls.emplace(call, FtpError(ErrorCode{code}, text));
-  }
   // Makes the connection drop when `member` is called.
   void Dropping(const std::string& member) {
     ftp.before = [=, this](const std::string& m) {
@@ -135,11 +132,9 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
       {"a short copy goes with the earlier file and stays remote", {{"AutoDelete", "1"}},
        [&] { ftp.AddFile("a.bin", std::string(100, 'a')); ftp.get_faults["a.bin"] = {60, {}};
              WriteFile(LocalPath("a.bin"), "previous"); },
-       Opening({Found(1), Get("a.bin", 100),
-                Warning("Download incomplete [a.bin]: 60 of 100 bytes received; the copy was "
-                        "discarded and the earlier local file removed"),
-                Done("a.bin"), Count(1), Closing()}),
-       {"GetFile(a.bin)", "Logout"}, {}},
+       Opening({Found(1), Get("a.bin", 100), Warning("Download incomplete [a.bin]: 60 of 100 "
+                "bytes received; the copy was discarded and the earlier local file removed"),
+                Done("a.bin"), Count(1), Closing()}), {"GetFile(a.bin)", "Logout"}, {}},
       {"overwrite replaces a file and a link, never following it", {},
        [&] { ftp.AddFile("a.txt", "new a"); ftp.AddFile("b.txt", "new b");
              WriteFile(LocalPath("a.txt"), "old a"); WriteFile(elsewhere / "target", "outside");
@@ -151,12 +146,11 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        [&] { ftp.AddFile("file", "new"); ftp.AddFile("link", "new"); ftp.AddFile("folder", "new");
              WriteFile(LocalPath("file"), "old");
              std::filesystem::create_directory(LocalPath("folder"));
-             std::filesystem::create_symlink("/nonexistent-target", LocalPath("link")); },
-       Opening({Found(3), Skipped("file"), Skipped("link"), Get("folder", 3),
-                Fail("cannot put the downloaded file in place as " + LocalPath("folder") +
-                     ": Is a directory")}),
+             std::filesystem::create_symlink("/nonexistent", LocalPath("link")); },
+       Opening({Found(3), Skipped("file"), Skipped("link"), Get("folder", 3), Fail("cannot put the "
+                "downloaded file in place as " + LocalPath("folder") + ": Is a directory")}),
        {"GetFile(folder)", "Logout"},
-       {{"file", "old"}, {"folder", "/"}, {"link", "-> /nonexistent-target"}}, true},
+       {{"file", "old"}, {"folder", "/"}, {"link", "-> /nonexistent"}}, true},
       {"a drop on the second of five ends the run", {},
        [&] { for (std::string f : {"f1", "f2", "f3", "f4", "f5"}) ftp.AddFile(f, f + ".......");
              ftp.get_faults["f2"] = {4, FtpError(ErrorCode{426}, "426 Connection closed.")};
@@ -167,8 +161,8 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarNumber", "0"}, {"AutoDelete", "1"}},
        a_file,
        Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Info("Deleting remote-file [a.txt] ..."),
-                Fail("slot 20 (VarNumber): 0 is outside 1..16")}),
-       {"DeleteFile(a.txt)", "Logout"}, {{"a.txt", "x"}}, true},
+                Fail("slot 20 (VarNumber): 0 is outside 1..16")}), {"DeleteFile(a.txt)", "Logout"},
+       {{"a.txt", "x"}}, true},
       {"no LocalDir", {{"LocalDir", ""}}, a_file,
        Opening({Found(1), Fail("no local folder is set (LocalDir is empty)")}), listed, {}, true},
       {"a missing LocalDir", {{"LocalDir", LocalPath("missing")}}, a_file,
@@ -183,20 +177,17 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        {"WorkingDirectory(/pub)"}, {}, true},
       {"a listing that cannot be read", {}, [&] { FileA(); ftp.listing.fail_entries_call = 1; },
        Opening({Failure("ERROR_PULL-WIRE: Error getting remote listing [listing unreadable]"),
-                Fail("")}),
-       listed, {}, true},
-      {"a refused login", {}, [&] {
-         Failing("Login(ftp.example.net,reader,s3cret,,21)", 530, "530 Login incorrect."); },
+                Fail("")}), listed, {}, true},
+      {"a refused login", {},
+       [&] { ftp.Fail("Login(ftp.example.net,reader,s3cret,,21)", 530, "530 Login incorrect."); },
        {Opening()[0], Opening()[1], Fail("530 Login incorrect.")},
        {"Login(ftp.example.net,reader,s3cret,,21)"}, {}, true},
       {"a Port that is no number", {{"Port", "twenty-one"}}, [] {},
        {Fail("slot 4 (Port): \"twenty-one\" is not a number")}, {}, {}, true},
-      {"a RemoteDir that cannot be entered", {}, [&] {
-         Failing("WorkingDirectory(/pub)", 11101, "550 /pub: No such file or directory."); },
+      {"a RemoteDir that cannot be entered", {},
+       [&] { ftp.Fail("WorkingDirectory(/pub)", 11101, "550 /pub: No such file or directory."); },
        {Opening()[0], Opening()[1], Opening()[2], Fail("550 /pub: No such file or directory.")},
        {"WorkingDirectory(/pub)", "Logout"}, {}, true},
-      {"a failing listing", {}, [&] { Failing("ListDirectory", 425, "425 No data connection."); },
-       Opening({Fail("425 No data connection.")}), listed, {}, true},
       {"no connection left to close: silence", {},
        [&] { FileA(), Dropping("GetFile"); },
        Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1)}), {"GetFile(a.txt)"},
@@ -216,6 +207,9 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
              } },
        Opening({Found(2), Get("... ", 3), Done("... "), Get(" .", 3), Done(" ."), Count(2), Closing()}),
        {"GetFile( .)", "Logout"}, [&] { Files f = kept; f["... "] = f[" ."] = "odd"; return f; }()},
+      {"AutoLog off: nothing said; nothing clears the flag, a good run neither", {},
+       [&] { FileA(), state.AutoLog = false, state.ErrorFlag = true; },
+       {}, {"GetFile(a.txt)", "Logout"}, {{"a.txt", "x"}}, true},
   };
   for (const std::string name : {"../escape", "a/b", "bad\nname", "", "a\x7f"}) {
     rows.push_back({"hostile name " + name, {},
@@ -241,28 +235,17 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
     EXPECT_EQ(state.ErrorFlag, row.error);
   }
   EXPECT_EQ(ReadFile(elsewhere / "target"), "outside");
-
-  Reset();  // nothing clears the flag, a good run neither; with AutoLog off nothing is said
-  state.ErrorFlag = true;
-  state.AutoLog = false;
-  FileA();
-  Run();
-  EXPECT_EQ(channel.sent, std::vector<SentMessage>{});
-  EXPECT_EQ(Contents(local), (Files{{"a.txt", "x"}}));
-  EXPECT_TRUE(state.ErrorFlag);
 }
 
 // Only a one-file mode with SaveFilename stores the name: in GLOBAL (exactly that) or else LOCAL.
 TEST_F(FlatRun, TheNameGoesIntoTheSlotTheRecordNames) {
   const std::vector<std::tuple<std::map<std::string, std::string>, bool, int>> rows = {
-      {{{"VarNumber", "3"}}, false, 2}, {{{"VarScope", "global"}, {"VarNumber", "16"}}, false, 15},
-      {{{"VarScope", "GLOBAL"}, {"VarNumber", "16"}}, true, 15}, {{{"VarScope", "GLOBAL"}}, true, 0},
+      {{{"VarScope", "global"}, {"VarNumber", "16"}}, false, 15}, {{{"VarScope", "GLOBAL"}}, true, 0},
       {{{"ProcessAll", "1"}}, false, -1}, {{{"SaveFilename", "0"}}, false, -1},  // -1: none
       {{{"CopySpecific", "1"}, {"SpecificFilename", "a.txt"}, {"VarNumber", "2"}}, false, 1}};
   ftp.AddFile("a.txt", "x");
   for (auto [slots, global, slot] : rows) {
-    slots.emplace("ProcessAll", "0");
-    slots.emplace("SaveFilename", "1");
+    slots.insert({{"ProcessAll", "0"}, {"SaveFilename", "1"}});
     state.LocalVars = state.GlobalVars = {};
     Run(slots);
     decltype(state.LocalVars) local_vars{}, global_vars{};
@@ -273,7 +256,15 @@ TEST_F(FlatRun, TheNameGoesIntoTheSlotTheRecordNames) {
   EXPECT_FALSE(state.ErrorFlag);
 }
 
-TEST_F(FlatRun, ZipEntriesInModeThreeAreFetchedIntoAFolderOfTheirOwn) {
+// The rate is the listed size over whole seconds in KiB, rounded down.
+TEST_F(FlatRun, RateAndZipEntriesInModeThreeFetchedIntoAFolderOfTheirOwn) {
+  ftp.AddFile("big", std::string(1048576, 'b'));
+  const auto start = std::chrono::system_clock::time_point(std::chrono::seconds(1'700'000'000));
+  clock.times = {start + std::chrono::milliseconds(900), start + std::chrono::milliseconds(4100)};
+  Run();
+  EXPECT_THAT(channel.sent, Contains(Info("Downloaded [big] 256 kBps")));
+
+  Reset();
   for (const char* name : {"A.ZIP", "data.gz"}) ftp.AddFile(name, name);
   Run({{"TransferMode", "3"}});
   EXPECT_THAT(ftp.calls, Contains("TransferType(3)"));
@@ -281,32 +272,22 @@ TEST_F(FlatRun, ZipEntriesInModeThreeAreFetchedIntoAFolderOfTheirOwn) {
   EXPECT_THAT(ftp.destinations, ElementsAre(AllOf(temporary, EndsWith("/")),
                                             AllOf(temporary, Not(EndsWith("/")))));
   EXPECT_EQ(Contents(local), (Files{{"A.ZIP", "A.ZIP"}, {"data.gz", "data.gz"}}));
-
-  const std::vector<std::tuple<std::int32_t, std::string, bool>> rule = {
-      {3, "a.zip", true}, {3, "A.Zip", true}, {3, "zip", true}, {3, "ip", false},
-      {3, "a.zip.gz", false}, {1, "a.zip", false}, {0, "a.zip", false}};
-  for (const auto& [mode, name, zip] : rule) EXPECT_EQ(IsZipEntry(mode, name), zip) << mode << name;
 }
 
-TEST_F(FlatRun, RateIsTheListedSizeOverWholeSecondsInKibRoundedDown) {
-  ftp.AddFile("big", std::string(1048576, 'b'));
-  const auto start = std::chrono::system_clock::time_point(std::chrono::seconds(1'700'000'000));
-  clock.times = {start + std::chrono::milliseconds(900), start + std::chrono::milliseconds(4100)};
-  Run();
-  EXPECT_THAT(channel.sent, Contains(Info("Downloaded [big] 256 kBps")));
-
-  const std::vector<std::tuple<std::optional<std::int64_t>, std::int64_t, std::string>> table = {
+TEST(RunRules, ZipEntriesRateTextAndReturnPath) {
+  const std::vector<std::tuple<std::int32_t, std::string, bool>> zips = {
+      {3, "a.zip", true}, {3, "A.Zip", true}, {3, "zip", true}, {3, "ip", false},
+      {3, "a.zip.gz", false}, {1, "a.zip", false}, {0, "a.zip", false}};
+  for (const auto& [mode, name, zip] : zips) EXPECT_EQ(IsZipEntry(mode, name), zip) << mode << name;
+  const std::vector<std::tuple<std::optional<std::int64_t>, std::int64_t, std::string>> rates = {
       {1048576, 4, "256"}, {1000, 1, "<unknown>"}, {1048576, 0, "<unknown>"},
       {5000, -1, "<unknown>"}, {std::nullopt, 3, "<unknown>"}, {2047, 1, "1"},
       {4'000'000'000'000LL, 2, "1953125000"}};
-  for (const auto& [size, seconds, text] : table) EXPECT_EQ(RateText(size, seconds), text) << text;
-}
-
-TEST(ReturnPath, CutsTheFirstBracketsTrimsAndEndsInASlash) {
-  const std::vector<std::pair<std::string, std::string>> rows = {
+  for (const auto& [size, seconds, text] : rates) EXPECT_EQ(RateText(size, seconds), text) << text;
+  const std::vector<std::pair<std::string, std::string>> paths = {
       {"/pub/", "/pub/"}, {"", "/"}, {"  /pub  ", "/pub/"}, {"/a [x] b", "/a  b/"},
       {"a]b[c", "a]bb[c/"}, {"/pub [open", "/pub [open/"}, {"/a[1][2]", "/a[2]/"}};
-  for (const auto& [given, normalised] : rows) {
+  for (const auto& [given, normalised] : paths) {
     std::string variable = given;
     EXPECT_EQ(ReturnPath(variable), normalised) << '"' << given << '"';
     EXPECT_EQ(variable, normalised) << '"' << given << '"';
@@ -328,12 +309,9 @@ TEST_F(FolderMode, DeletePassRemovesOnlyWhatTheRunCopiedAndSaysSoPerItem) {
   std::filesystem::create_directory(LocalPath("gone"));  // what the scripted GetMatching copied
   ftp.matched_items["/pub/gone/*"] = {{"", LocalPath("gone"), 0, true}};
   ftp.folder_listings["/pub/gone"] = {};
-  const auto fail = [&](const std::string& call, std::int32_t number, const std::string& text) {
-    ftp.failing_calls.emplace(call, FtpError(ErrorCode{number}, text));
-  };
-  fail("RemoveDirectory(/pub/gone)", 11101, "cannot remove /pub/gone: 550 No such directory.");
-  fail("DeleteFile(/pub/c.txt)", 380, "invalid path");
-  fail("DeleteFile(/pub/e.txt)", 11011, "cannot delete /pub/e.txt: 550 Permission denied.");
+  ftp.Fail("RemoveDirectory(/pub/gone)", 11101, "cannot remove /pub/gone: 550 No such directory.");
+  ftp.Fail("DeleteFile(/pub/c.txt)", 380, "invalid path");
+  ftp.Fail("DeleteFile(/pub/e.txt)", 11011, "cannot delete /pub/e.txt: 550 Permission denied.");
   int entered = 0;  // the delete pass enters /pub second: b.txt's copy has changed by then
   ftp.before = [&](const std::string& member) {
     if (member == "WorkingDirectory" && ++entered == 2) WriteFile(LocalPath("b.txt"), "12");

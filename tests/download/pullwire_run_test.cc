@@ -129,8 +129,10 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
     EXPECT_TRUE(fs::exists(server.root() / "pub/reports" / name)) << name;
   }
 
-  // A quiet failing run prints its error alone, without the password, and exits 1.
-  result = pullwire(reports, "wrong", {"--quiet", "--password-env", "FTP_PASSWORD"});
+  // record.json, the host's array form: quiet and failing, it prints its error alone, without
+  // the password, and exits 1.
+  const auto record = example("record.json");
+  result = pullwire(record, "wrong", {"--quiet", "--password-env", "FTP_PASSWORD"});
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_THAT(result.out,
               ::testing::MatchesRegex("[^\n]*  ERROR  ERROR_PULL-WIRE \\[[^\n]*530[^\n]*\\]\n"));
@@ -149,26 +151,19 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
   EXPECT_EQ(ReadFile(local / "orders.txt"), "a\nb\n");
   EXPECT_FALSE(fs::exists(server.root() / "outgoing/orders.txt"));
 
-  // record.json: the host's array form, every file of the folder, overwriting.
-  result = pullwire(example("record.json"), server.password(),
-                    {"--quiet", "--password-env", "FTP_PASSWORD"});
-  ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(ReadFile(local / "jan.csv"), "jan");
-  EXPECT_EQ(ReadFile(local / "notes.txt"), "notes");
-
-  // examples/host/minimal_host.cc runs the same record through the registered library.
+  // examples/host/minimal_host.cc runs that record through the registered library: every file
+  // of the folder, overwriting.
   environment.emplace();
   result = RunCommand({PULLWIRE_HOST_PATH, "register", "--library", PULLWIRE_LIBRARY_PATH});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   std::vector<std::string> argv = {PULLWIRE_MINIMAL_HOST_PATH};
-  for (const Json& text : Json::parse(ReadFile(work / "record.json"))) argv.push_back(text);
+  for (const Json& text : Json::parse(ReadFile(record))) argv.push_back(text);
   argv[3] = server.password();
-  fs::remove(local / "jan.csv");
   result = RunCommand(argv, 60s);
   EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
   EXPECT_EQ(result.out, "Pullwire 4.5.0: the run succeeded\n");
   EXPECT_EQ(ReadFile(local / "jan.csv"), "jan");
+  EXPECT_EQ(ReadFile(local / "notes.txt"), "notes");
 
   // On a terminal the progress line is drawn over itself and wiped before the next message; into
   // a pipe there is none. A closed output loses the messages, not the files; a file-size limit is

@@ -121,7 +121,9 @@ class ScriptedComponent final : public FtpComponent {
     destinations.push_back(local_destination + (std::filesystem::is_directory(target) ? "/" : ""));
     Call("GetFile", remote_file + (offset ? "," + std::to_string(*offset) : ""));
     const auto found = files.find(remote_file);
-    if (found == files.end()) throw NoSuchFile(remote_file);
+    if (found == files.end()) {
+      throw FtpError(ErrorCode::kNoSuchFile, "550 " + remote_file + ": No such file or directory.");
+    }
     if (std::filesystem::is_directory(target)) target /= remote_file;
     std::string content = found->second;
     const auto fault = get_faults.find(remote_file);
@@ -152,6 +154,9 @@ class ScriptedComponent final : public FtpComponent {
     listing.entries.push_back({name, "F", static_cast<std::int64_t>(content.size()), 0, ""});
   }
   void AddFolder(const std::string& name) { listing.entries.push_back({name, "D", 0, 0, ""}); }
+  void Fail(const std::string& call, std::int32_t code, const std::string& text) {
+    failing_calls.emplace(call, FtpError(ErrorCode{code}, text));
+  }
 
   std::vector<std::string> calls;  // "Name(arg,arg)" in order; ConnectionState left out
   // Called with the member's name after it is logged: throw to fail it.
@@ -170,9 +175,6 @@ class ScriptedComponent final : public FtpComponent {
   std::string working_directory;
 
  private:
-  static FtpError NoSuchFile(const std::string& path) {
-    return FtpError(ErrorCode::kNoSuchFile, "550 " + path + ": No such file or directory.");
-  }
   void Call(const std::string& member, std::optional<std::string> args = std::nullopt) {
     calls.push_back(args ? member + "(" + *args + ")" : member);
     const auto failing = failing_calls.find(calls.back());

@@ -26,7 +26,9 @@ class EntryListTest : public ::testing::Test {
   }
   std::vector<std::string> Names(RemoteList which = RemoteList::kEntryList) const {
     std::vector<std::string> names;
-    for (const RemoteEntry& e : ListOf(state, which)) names.push_back(e.Name);
+    for (const RemoteEntry& e : ListOf(state, which)) {
+      names.push_back(e.Name + (e.IsFolder ? "/" : ""));  // a folder's name ends in "/"
+    }
     return names;
   }
 
@@ -35,31 +37,27 @@ class EntryListTest : public ::testing::Test {
   RecordingChannel channel;
 };
 
-TEST_F(EntryListTest, FoldersFirstThenEverythingElseInListingOrder) {
+// Folders first, then the rest in listing order; only the letter D makes a folder. The filter
+// applies to folders too, and only to EntryList.
+TEST_F(EntryListTest, FoldersFirstInListingOrderAndTheFilterOnlyInEntryList) {
   ftp.listing.entries = {{"a", "F", 1, 0, ""}, {"B", "D", 0, 0, ""}, {"c", "-", 2, 0, ""},
                          {"D", "d", 0, 0, ""}, {".", "D", 0, 0, ""}, {"..", "d", 0, 0, ""},
                          {"...", "F", 3, 0, ""}, {"dir2", "DIR", 5, 0, ""},
                          {"big", "F", 5'000'000'000LL, -7, "rw-r--r--"}, {"neg", "F", -1, 0, ""}};
   ASSERT_TRUE(Build());
-  EXPECT_THAT(Names(), ElementsAre("", "B", "D", "a", "c", "...", "dir2", "big", "neg"));
+  EXPECT_THAT(Names(), ElementsAre("", "B/", "D/", "a", "c", "...", "dir2", "big", "neg"));
   EXPECT_EQ(state.EntryList[0], RemoteEntry{});
-  EXPECT_TRUE(state.EntryList[1].IsFolder);
-  EXPECT_FALSE(state.EntryList[6].IsFolder);  // only the letter D makes a folder
   EXPECT_EQ(state.EntryList[7],
             (RemoteEntry{"big", "5000000000", false, false, false, "rw-r--r--", "-7"}));
   EXPECT_EQ(state.EntryList[8].Size, "-1");
-  EXPECT_THAT(channel.sent, IsEmpty());
-}
 
-TEST_F(EntryListTest, TheFilterAppliesToFoldersAndOnlyToEntryList) {
   state.Settings.Filter = ".zip";
   ftp.listing.entries = {{"backup", "D", 0, 0, ""}, {"a.ZIP", "F", 1, 0, ""},
                          {"b.txt", "F", 1, 0, ""}};
   ASSERT_TRUE(Build());
   ASSERT_TRUE(Build(RemoteList::kSubEntryList, false));
-  EXPECT_THAT(Names(RemoteList::kSubEntryList), ElementsAre("", "backup", "a.ZIP", "b.txt"));
+  EXPECT_THAT(Names(RemoteList::kSubEntryList), ElementsAre("", "backup/", "a.ZIP", "b.txt"));
   EXPECT_THAT(Names(), ElementsAre("", "a.ZIP"));
-
   ftp.listing.style = kListingStyleMixed;  // without unparsed lines: nothing to warn about
   ASSERT_TRUE(Build());
   EXPECT_THAT(Names(), ElementsAre(""));
@@ -69,29 +67,28 @@ TEST_F(EntryListTest, TheFilterAppliesToFoldersAndOnlyToEntryList) {
 TEST_F(EntryListTest, FailuresEndTheBuildWithOneMessageAndKeepWhatWasAppended) {
   const auto failed = [&](const std::string& why) {
     EXPECT_FALSE(Build());
-    EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_PULL-WIRE: Error getting remote listing [" +
-                                                  why + "]")));
+    const std::string text = "ERROR_PULL-WIRE: Error getting remote listing [" + why + "]";
+    EXPECT_THAT(channel.sent, ElementsAre(Failure(text)));
     EXPECT_TRUE(state.ErrorFlag);
     channel.sent.clear();
   };
   ftp.listing.entries = {{"sub", "D", 0, 0, ""}, {"a", "F", 1, 0, ""}};
   ftp.listing.fail_entries_call = 3;  // the second pass
   failed("listing unreadable");
-  EXPECT_THAT(Names(), ElementsAre("", "sub"));
+  EXPECT_THAT(Names(), ElementsAre("", "sub/"));
 
   // A session that cannot go back after a probe would fetch from the wrong folder.
   ftp.listing.fail_entries_call = 0;
   ftp.listing.entries = {{"link", "L", 0, 0, ""}, {"after", "F", 1, 0, ""}};
-  ftp.failing_calls.emplace("WorkingDirectory(/pub)", FtpError(ErrorCode{421},
-      "421 Service not available, closing control connection."));
-  failed("421 Service not available, closing control connection.");
+  const std::string closed = "421 Service not available, closing control connection.";
+  ftp.Fail("WorkingDirectory(/pub)", 421, closed);
+  failed(closed);
   EXPECT_THAT(Names(), ElementsAre("", "link"));
 
   // A component that cannot tell its working folder leaves no way back from an entered link.
   state.Settings.RemoteDir = "pub";
-  ftp.working_directory = "/pub";
   ftp.forced_state = kConnectionStateConnected;
-  ftp.failing_calls.emplace("CurrentDirectory", FtpError(ErrorCode{502}, "502 Not implemented."));
+  ftp.Fail("CurrentDirectory", 502, "502 Not implemented.");
   failed("cannot go back to the listed folder after entering the link pub/link: its path is not "
          "known (the server does not answer PWD)");
 }
@@ -101,44 +98,37 @@ TEST_F(EntryListTest, LinksAreProbedAndRemoteSelFilesCopiesTheEntryWithItsKind) 
   ASSERT_TRUE(Build());  // a link is probed, and the session goes back to where PWD said
   EXPECT_THAT(ftp.calls, ElementsAre("CurrentDirectory", "WorkingDirectory(/pub/ln)",
                                      "WorkingDirectory(/pub)"));
-  ftp.failing_calls.emplace("WorkingDirectory(/pub/ln)", FtpError(ErrorCode{550}, "550"));
+  ftp.Fail("WorkingDirectory(/pub/ln)", 550, "550");
   ASSERT_TRUE(Build(RemoteList::kSubEntryList, false));
   const std::vector<std::tuple<RemoteList, std::int32_t, SelectedItem>> rows = {
       {RemoteList::kEntryList, 1, {"sub", "/remote", "FolderClose", "0"}},
       {RemoteList::kEntryList, 2, {"ln", "/remote", "FolderLink", "0"}},
       {RemoteList::kSubEntryList, 2, {"ln", "/remote", "File", "0"}},
-      {RemoteList::kEntryList, 3, {"f", "/remote", "File", "7"}}};
+      {RemoteList::kEntryList, 3, {"f", "/remote", "File", "7"}},
+      {RemoteList::kEntryList, 4, {}}};  // out of range
   for (const auto& [list, index, selected] : rows) {
     RemoteSelFiles(state, channel, list, "/remote", index);
     EXPECT_EQ(state.Selected, selected) << index;
   }
-  EXPECT_THAT(channel.sent, IsEmpty());
-  RemoteSelFiles(state, channel, RemoteList::kEntryList, "/remote", 4);
-  EXPECT_EQ(state.Selected, SelectedItem{});
   EXPECT_THAT(channel.sent, ElementsAre(Failure("ERROR_RemoteSelFiles: Subscript out of range")));
   EXPECT_TRUE(state.ErrorFlag);
 }
 
 TEST(NameAccepted, PlainCaseInsensitiveSubstringsWithoutWildcards) {
-  const struct {
-    std::string filter, name;
-    bool passes;
-  } cases[] = {
-      {"*", "anything.at.all", true},  {"*", "", true},
-      {".txt", "A.TXT", true},         {".txt", "notes.txt.bak", true}, {".txt", "txt", false},
-      {"log;.zip", "SysLOG.1", true},  {"log;.zip", "a.ZIP", true},     {"log;.zip", "a.rar", false},
-      {"*.txt", "a.txt", false},       {"*.txt", "odd*.txt", true},
-      {"*;.txt", "a.txt", true},       {"*;.txt", "star*name", true},   {"*;.txt", "plain", false},
-      {"a; b", "xb", false},           {"a; b", "x b", true},           {"a; b", "cat", true},
-      {"", "a", false},                {";", "a", false},               {";;", "", false},
-      {".zip", "backup", false},       {"?", "a?b", true},              {"?", "ab", false},
-      {"ÄB", "äb", false},             {"ÄB", "xÄBy", true},  // ASCII letters only fold
-  };
-  for (const auto& c : cases) {
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"*", "anything.at.all", true}, {"*", "", true}, {".txt", "A.TXT", true},
+      {".txt", "notes.txt.bak", true}, {".txt", "txt", false}, {"log;.zip", "SysLOG.1", true},
+      {"log;.zip", "a.ZIP", true}, {"log;.zip", "a.rar", false}, {"*.txt", "a.txt", false},
+      {"*.txt", "odd*.txt", true}, {"*;.txt", "a.txt", true}, {"*;.txt", "star*name", true},
+      {"*;.txt", "plain", false}, {"a; b", "xb", false}, {"a; b", "x b", true},
+      {"a; b", "cat", true}, {"", "a", false}, {";", "a", false}, {";;", "", false},
+      {".zip", "backup", false}, {"?", "a?b", true}, {"?", "ab", false},
+      {"ÄB", "äb", false}, {"ÄB", "xÄBy", true}};  // ASCII letters only fold
+  for (const auto& [filter, name, passes] : cases) {
     ModuleState state;
-    state.Settings.Filter = c.filter;
+    state.Settings.Filter = filter;
     ParseFilter(state);
-    EXPECT_EQ(NameAccepted(state, c.name), c.passes) << "\"" << c.filter << "\" \"" << c.name << "\"";
+    EXPECT_EQ(NameAccepted(state, name), passes) << "\"" << filter << "\" \"" << name << "\"";
   }
 }
 
