@@ -1,6 +1,5 @@
-// The run over a scripted component, as exact message and call sequences: the flat run's steps,
-// selection modes, per-file rules and single error ending; the folder mode's path rule and its
-// delete pass, restricted to what the run copied.
+// The run over a scripted component, as exact message and call sequences: the flat run's roads,
+// the folder mode's delete pass.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -52,12 +51,6 @@ class FlatRun : public RunFixture<ScriptedComponent, ScriptedClock> {
   std::string Temporary() const {
     return local.string() + "/.pullwire-" + std::to_string(::getpid()) + "-";
   }
-  // Makes the connection drop when `member` is called.
-  void Dropping(const std::string& member) {
-    ftp.before = [=, this](const std::string& m) {
-      if (m == member) ftp.forced_state = 0;
-    };
-  }
   void FileA() { ftp.AddFile("a.txt", "x"); }
 };
 
@@ -99,7 +92,6 @@ struct Outcome {
 };
 
 TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
-  const auto a_file = [&] { FileA(); };
   const std::vector<std::string> listed = {"ListDirectory", "Logout"};
   const TempDir elsewhere("elsewhere");
   // Temporary names carry the writer's process id; a run removes only ours of writers that are
@@ -159,20 +151,20 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        {"GetFile(f2)", "Logout"}, {{"f1", "f1......."}, {"f2", "earlier f2"}}, true},
       {"VarNumber 0 fails after the download and the remote delete",
        {{"ProcessAll", "0"}, {"SaveFilename", "1"}, {"VarNumber", "0"}, {"AutoDelete", "1"}},
-       a_file,
+       [&] { FileA(); },
        Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Info("Deleting remote-file [a.txt] ..."),
                 Fail("slot 20 (VarNumber): 0 is outside 1..16")}), {"DeleteFile(a.txt)", "Logout"},
        {{"a.txt", "x"}}, true},
-      {"no LocalDir", {{"LocalDir", ""}}, a_file,
+      {"no LocalDir", {{"LocalDir", ""}}, [&] { FileA(); },
        Opening({Found(1), Fail("no local folder is set (LocalDir is empty)")}), listed, {}, true},
-      {"a missing LocalDir", {{"LocalDir", LocalPath("missing")}}, a_file,
+      {"a missing LocalDir", {{"LocalDir", LocalPath("missing")}}, [&] { FileA(); },
        Opening({Found(1),
                 Info("Downloading [a.txt] to [" + LocalPath("missing/a.txt") + "] (1 Bytes) ..."),
                 Fail("cannot create a file in " + LocalPath("missing") +
                      ": No such file or directory")}),
        {"TransferType(1)", "Logout"}, {}, true},
       {"not connected before the listing", {},
-       [&] { FileA(), Dropping("WorkingDirectory"); },
+       [&] { FileA(), ftp.drop_at = "WorkingDirectory"; },
        Opening({Failure("ERROR_PULL-WIRE: Cannot get listing: NOT CONNECTED!"), Fail("")}),
        {"WorkingDirectory(/pub)"}, {}, true},
       {"a listing that cannot be read", {}, [&] { FileA(); ftp.listing.fail_entries_call = 1; },
@@ -189,7 +181,7 @@ TEST_F(FlatRun, EachRoadEndsWithItsMessagesCallsAndLocalFiles) {
        {Opening()[0], Opening()[1], Opening()[2], Fail("550 /pub: No such file or directory.")},
        {"WorkingDirectory(/pub)", "Logout"}, {}, true},
       {"no connection left to close: silence", {},
-       [&] { FileA(), Dropping("GetFile"); },
+       [&] { FileA(), ftp.drop_at = "GetFile"; },
        Opening({Found(1), Get("a.txt", 1), Done("a.txt"), Count(1)}), {"GetFile(a.txt)"},
        {{"a.txt", "x"}}},
       {"a failed logout is retried", {},

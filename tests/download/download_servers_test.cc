@@ -1,6 +1,5 @@
 // DownloadRun with the engine's component against pyftpdlib and vsftpd, for what the run adds on a
-// real server: short copies the server calls complete, kept permission bits, the folder mode's
-// messages, journal and delete pass, continuing copies, and TLS warnings.
+// real server.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -92,11 +91,9 @@ TEST_F(ServerRun, ShortCopiesAreNotTakenAndOverwritingKeepsPermissionBits) {
       {"dir/b.bin", "new content"}, {"zlink", "-> " + (server.root() / "other").string()}}));
 }
 
-// One folder-mode run: nested folders arrive byte for byte (an empty one too); shorter copies
-// continue with REST, one of the same length is not fetched, a longer one is left alone; a
-// failing file, a local file where a folder should be and a planted link end only their folder;
-// the server takes two sessions of the four and greets the others with 421, which nothing shows;
-// the delete pass removes exactly what was copied.
+// One folder-mode run: a failing file, a local file where a folder should be, a planted link and
+// a longer local copy end only their folder; the server greets two of the four sessions with
+// 421, which nothing shows; the delete pass removes exactly what was copied.
 TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
   PyFtpdOptions options = Options();
   options.retr_fault = RetrFault::kAbort426;
@@ -138,13 +135,12 @@ TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
       Info("Delete 127.0.0.1:/pub/z.txt"), Closing(kLoopback)}, kLoopback)));
   Files expected = remote;
   for (const char* gone : {"blocked/x.txt", "planted/inner/y.txt", "bad/zz.bin"}) expected.erase(gone);
-  for (const char* folder : {"My Files", "My Files/sub dir", "My Files/empty", "bad", "planted",
-                             "tree"}) {
-    expected[folder] = "/";
+  for (const auto& [path, content] : Files{{"My Files", "/"}, {"My Files/sub dir", "/"},
+           {"My Files/empty", "/"}, {"bad", "/"}, {"planted", "/"}, {"tree", "/"},
+           {"blocked", earlier.at("blocked")}, {"planted/inner", "-> " + outside.path().string()},
+           {"tree/longer.bin", "a longer local file"}}) {
+    expected[path] = content;
   }
-  expected["blocked"] = earlier.at("blocked");
-  expected["planted/inner"] = "-> " + outside.path().string();
-  expected["tree/longer.bin"] = "a longer local file";
   Files copied = Contents(local);
   copied.erase("bad/zz.bin");  // its part, if any arrived before the abort, stays to be continued
   EXPECT_EQ(copied, expected);
@@ -183,11 +179,9 @@ TEST_F(ServerRun, AStalledOrTricklingSessionCostsOnlyItsFile) {
           "server during RETR f0[01]\\.dat within 3 s"
         : "ERROR_GetFolder: no reply or data from the server during RETR f[0-9]+\\.dat within 2 s"));
     if (trickle) continue;
-    const Files copied = Contents(local / "many");
+    Files copied = Contents(local / "many"), remote = Contents(server.root() / "pub/many");
     EXPECT_EQ(copied.size(), 11u);
-    for (const auto& [name, bytes] : copied) {
-      EXPECT_EQ(bytes, ReadFile(server.root() / "pub/many" / name)) << name;
-    }
+    for (const auto& [name, bytes] : copied) EXPECT_EQ(bytes, remote[name]) << name;
   }
   EXPECT_TRUE(state.ErrorFlag);
 }
@@ -227,27 +221,24 @@ TEST_F(ServerRun, VsftpdOverTlsWithAFilterAndCertificateWarnings) {
 
   trust.reset();
   const std::string pinned = plain + "#sha256=" + server.CertificateFingerprint();
-  const struct {
-    std::string host;
-    const char* variable;  // trust or opt-out
-    std::string value, warned;
-  } rows[] = {
+  // The host, the variable that trusts or opts out and its value, the warning.
+  const std::vector<std::tuple<std::string, const char*, std::string, std::string>> rows = {
       {pinned, "SSL_CERT_FILE", "/nonexistent",
        "The certificate of [" + pinned + "] is not verified: it is accepted because its SHA-256 "
        "fingerprint is the pinned one"},
       {plain, "PULLWIRE_TLS_INSECURE", "1",
        "The certificate of [" + plain + "] is not verified (PULLWIRE_TLS_INSECURE=1): the "
        "connection is encrypted, but the server may not be the one it claims to be"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.variable);
-    const ScopedEnv environment(row.variable, row.value);
+  for (const auto& [host, variable, value, warned] : rows) {
+    SCOPED_TRACE(variable);
+    const ScopedEnv environment(variable, value);
     channel.sent.clear();
-    Run(server, {{"Host", row.host}, {"TransferMode", "0"}, {"Filter", "orders"}});
+    Run(server, {{"Host", host}, {"TransferMode", "0"}, {"Filter", "orders"}});
     std::vector<SentMessage> sent = Opening({Info("Number of files & directories found: 1"),
         Info("Downloading [orders.txt] to [" + LocalPath("orders.txt") + "] (6 Bytes) ..."),
         Info("Downloaded [orders.txt] <unknown> kBps"), Info("Number of files downloaded : 1"),
-        Closing(row.host)}, row.host);
-    sent.insert(sent.begin() + 2, Warning(row.warned));
+        Closing(host)}, host);
+    sent.insert(sent.begin() + 2, Warning(warned));
     EXPECT_THAT(channel.sent, ElementsAreArray(sent));
     EXPECT_EQ(ReadFile(LocalPath("orders.txt")), "a\nb\n");
   }

@@ -1,7 +1,5 @@
-// What the run's tests share: a channel that records messages, a clock that tells the times a
-// test gives it, a scripted FTP component (a remote folder in memory, every call logged, hooks
-// that fail a call or drop the connection), command records built from named slots, and a run
-// over any component.
+// What the run's tests share: a recording channel, a scripted clock and FTP component (a remote
+// folder in memory, every call logged), command records from named slots, a run over either.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -121,9 +119,7 @@ class ScriptedComponent final : public FtpComponent {
     destinations.push_back(local_destination + (std::filesystem::is_directory(target) ? "/" : ""));
     Call("GetFile", remote_file + (offset ? "," + std::to_string(*offset) : ""));
     const auto found = files.find(remote_file);
-    if (found == files.end()) {
-      throw FtpError(ErrorCode::kNoSuchFile, "550 " + remote_file + ": No such file or directory.");
-    }
+    if (found == files.end()) throw FtpError(ErrorCode::kNoSuchFile, "550 " + remote_file);
     if (std::filesystem::is_directory(target)) target /= remote_file;
     std::string content = found->second;
     const auto fault = get_faults.find(remote_file);
@@ -162,6 +158,7 @@ class ScriptedComponent final : public FtpComponent {
   // Called with the member's name after it is logged: throw to fail it.
   std::function<void(const std::string& member)> before;
   std::optional<std::int32_t> forced_state;  // overrides what Login and Logout leave
+  std::string drop_at;  // the connection drops when this member is called
   std::map<std::string, std::string> files;  // remote name -> content, what GetFile serves
   // GetFile of a name here writes only the first bytes, then throws the error (if any).
   std::map<std::string, std::pair<std::size_t, std::optional<FtpError>>> get_faults;
@@ -179,6 +176,7 @@ class ScriptedComponent final : public FtpComponent {
     calls.push_back(args ? member + "(" + *args + ")" : member);
     const auto failing = failing_calls.find(calls.back());
     if (failing != failing_calls.end()) throw failing->second;
+    if (member == drop_at) forced_state = 0;
     if (before) before(member);
   }
   std::int32_t state_ = 0;

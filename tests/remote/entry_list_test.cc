@@ -1,5 +1,4 @@
-// Building the remote entry lists, probing links, the name filter and selecting the folder
-// mode's item.
+// Building the remote entry lists, probing links, the name filter and selecting an item.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -43,13 +42,12 @@ TEST_F(EntryListTest, FoldersFirstInListingOrderAndTheFilterOnlyInEntryList) {
   ftp.listing.entries = {{"a", "F", 1, 0, ""}, {"B", "D", 0, 0, ""}, {"c", "-", 2, 0, ""},
                          {"D", "d", 0, 0, ""}, {".", "D", 0, 0, ""}, {"..", "d", 0, 0, ""},
                          {"...", "F", 3, 0, ""}, {"dir2", "DIR", 5, 0, ""},
-                         {"big", "F", 5'000'000'000LL, -7, "rw-r--r--"}, {"neg", "F", -1, 0, ""}};
+                         {"big", "F", 5'000'000'000LL, -7, "rw-r--r--"}};
   ASSERT_TRUE(Build());
-  EXPECT_THAT(Names(), ElementsAre("", "B/", "D/", "a", "c", "...", "dir2", "big", "neg"));
+  EXPECT_THAT(Names(), ElementsAre("", "B/", "D/", "a", "c", "...", "dir2", "big"));
   EXPECT_EQ(state.EntryList[0], RemoteEntry{});
   EXPECT_EQ(state.EntryList[7],
             (RemoteEntry{"big", "5000000000", false, false, false, "rw-r--r--", "-7"}));
-  EXPECT_EQ(state.EntryList[8].Size, "-1");
 
   state.Settings.Filter = ".zip";
   ftp.listing.entries = {{"backup", "D", 0, 0, ""}, {"a.ZIP", "F", 1, 0, ""},
