@@ -42,12 +42,10 @@ class FlatRun : public RunFixture<ScriptedComponent, ScriptedClock> {
     std::filesystem::remove_all(local);
     std::filesystem::create_directory(local);
   }
-  // The message before the transfer of `name` into LocalDir.
   SentMessage Get(const std::string& name, std::size_t size) const {
     return Info("Downloading [" + name + "] to [" + LocalPath(name) + "] (" + std::to_string(size) +
                 " Bytes) ...");
   }
-  // How the names of this process's temporary copies begin.
   std::string Temporary() const {
     return local.string() + "/.pullwire-" + std::to_string(::getpid()) + "-";
   }

@@ -84,6 +84,8 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
   // The file's content (none: the path as it is), the path, more arguments, the error.
   using Row = std::tuple<std::string, fs::path, std::vector<std::string>, std::string>;
   const std::vector<Row> refusals = {
+      {usable.substr(0, usable.size() - 1) + R"(, "AutoDelete": "yes"})", file, {},
+       file.string() + ": AutoDelete: \"yes\" is not 0 or 1"},
       {R"({"Host": "127.0.0.1", "RemoteDir": "/"})", file, {},
        file.string() + ": LocalDir is missing; a run needs it"},
       {usable, file, {"--password-env", ""}, "--password-env: the variable name is empty"},
@@ -106,8 +108,7 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
   WriteFile(server.root() / "pub/reports/notes.txt", "notes");
   WriteFile(server.root() / "outgoing/orders.txt", "a\r\nb\r\n");
   WriteFile(local / "jan.csv", "kept");
-  // reports.json: every .csv, existing local files skipped. It writes neither AutoDelete nor
-  // CopySpecific: both stay off, so the files stay on the server.
+  // reports.json: every .csv, existing local files skipped; without AutoDelete all stay remote.
   const auto reports = example("reports.json");
   const CommandResult dry = pullwire(reports, "pw", {"--dry-run", "--password-env", "FTP_PASSWORD"});
   EXPECT_EQ(dry.exit_code, 0) << dry.err;
@@ -144,8 +145,7 @@ TEST(PullwireRun, RefusalsReadmeExamplesProgressOutputLimitsAndSignals) {
   EXPECT_EQ(ReadFile(local / "orders.txt"), "a\nb\n");
   EXPECT_FALSE(fs::exists(server.root() / "outgoing/orders.txt"));
 
-  // examples/host/minimal_host.cc runs that record through the registered library: every file
-  // of the folder, overwriting.
+  // examples/host/minimal_host.cc runs that record (every file, overwriting) via the registry.
   environment.emplace();
   result = RunCommand({PULLWIRE_HOST_PATH, "register", "--library", PULLWIRE_LIBRARY_PATH});
   ASSERT_EQ(result.exit_code, 0) << result.err;

@@ -144,7 +144,6 @@ class ScriptedComponent final : public FtpComponent {
   }
   void RemoveDirectory(const std::string& path) override { Call("RemoveDirectory", path); }
 
-  // A file in the remote folder and its listing entry; a folder's entry.
   void AddFile(const std::string& name, const std::string& content) {
     files[name] = content;
     listing.entries.push_back({name, "F", static_cast<std::int64_t>(content.size()), 0, ""});

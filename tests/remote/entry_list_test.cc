@@ -36,8 +36,7 @@ class EntryListTest : public ::testing::Test {
   RecordingChannel channel;
 };
 
-// Folders first, then the rest in listing order; only the letter D makes a folder. The filter
-// applies to folders too, and only to EntryList.
+// Only the letter D makes a folder; the filter applies to folders too, and only to EntryList.
 TEST_F(EntryListTest, FoldersFirstInListingOrderAndTheFilterOnlyInEntryList) {
   ftp.listing.entries = {{"a", "F", 1, 0, ""}, {"B", "D", 0, 0, ""}, {"c", "-", 2, 0, ""},
                          {"D", "d", 0, 0, ""}, {".", "D", 0, 0, ""}, {"..", "d", 0, 0, ""},
@@ -102,8 +101,7 @@ TEST_F(EntryListTest, LinksAreProbedAndRemoteSelFilesCopiesTheEntryWithItsKind) 
       {RemoteList::kEntryList, 1, {"sub", "/remote", "FolderClose", "0"}},
       {RemoteList::kEntryList, 2, {"ln", "/remote", "FolderLink", "0"}},
       {RemoteList::kSubEntryList, 2, {"ln", "/remote", "File", "0"}},
-      {RemoteList::kEntryList, 3, {"f", "/remote", "File", "7"}},
-      {RemoteList::kEntryList, 4, {}}};  // out of range
+      {RemoteList::kEntryList, 3, {"f", "/remote", "File", "7"}}, {RemoteList::kEntryList, 4, {}}};
   for (const auto& [list, index, selected] : rows) {
     RemoteSelFiles(state, channel, list, "/remote", index);
     EXPECT_EQ(state.Selected, selected) << index;
