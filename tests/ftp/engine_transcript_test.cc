@@ -174,7 +174,7 @@ TEST(EngineTranscript, ASessionsWholeRoad) {
       Data("LIST", "150 Here.", listing), Passive("PASV"),
       {{"expect", "RETR a"}, {"reply", {"150 Sending a (1 bytes)."}}, {"data", "A"}}, ahead,
       Data("RETR b", "150 Sending b (1 bytes).", "B"), Step("CWD /", {"250 Ok."}),
-      Passive("PASV"), Data("LIST", "150 Here.", listing),
+      Passive("PASV"), Data("LIST", "150 Here.", listing), Step("PWD", {"257 /a b is cwd"}),
       Step("SIZE f.bin", {"213 10"}), Passive("PASV"), Step("REST 5", {"350 Restarting at 5."}),
       Data("RETR f.bin", "150 Sending f.bin (10 bytes).", "56789"),
       Step("SIZE f.bin", {"213 10"}), Passive("PASV"), Step("REST 5", {"502 Not implemented."}),
@@ -215,6 +215,7 @@ TEST(EngineTranscript, ASessionsWholeRoad) {
   EXPECT_EQ(GetMatching(session, "*", local.path().string()).files, 2);
   EXPECT_EQ(ReadFile(local / "a") + ReadFile(local / "b"), "AB");
   EXPECT_EQ(session.ListTable().size(), 2u);
+  EXPECT_EQ(session.CurrentDirectory(), "/");  // unreadable: the folder last entered
   for (const std::int64_t fetched : {5, 10}) {
     WriteFile(local / "f.bin", "01234");
     EXPECT_EQ(GetFile(session, "f.bin", (local / "f.bin").string(), 5).bytes, fetched);
