@@ -53,7 +53,8 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   PyFtpdOptions options;
   options.refusals = {{"CWD", "locked", "550 Permission denied."},
                       {"RETR", "secret*", "550 Permission denied."},
-                      {"EPSV", "", "500 EPSV not understood."}};
+                      {"EPSV", "", "500 EPSV not understood."},
+                      {"REST", "", "502 REST not implemented."}};
   options.masquerade = "10.99.98.97";  // the client must not go there
   PyFtpd server(options);
   const std::string big = PatternBytes(3 * 1024 * 1024 + 17, 7);
@@ -121,6 +122,18 @@ TEST(EnginePyFtpd, OneSessionTransfersDeletesAndSaysWhyNot) {
   // No empty or partial file for a refused RETR.
   EXPECT_EQ(Tree(local.path()),
             "big.bin=3145745 copy.bin=3145745 empty.bin= tiny.bin=0123456789");
+  // Continuing: a short copy comes whole again (REST refused), an equal one stays, a longer
+  // one is an error and stays.
+  WriteFiles(local / "cont", {{"big.bin", big.substr(0, 1000)}, {"tiny.bin", "abcdefghij"},
+                              {"empty.bin", "xx"}});
+  MatchingOptions resume;
+  resume.continue_partial = true;
+  ExpectFtpError([&] { GetMatching(session, "*.bin", (local / "cont").string(), resume); },
+                 ErrorCode::kInvalidValue, "the local copy " + (local / "cont/empty.bin").string() +
+                 " has 2 bytes, more than the 0 bytes of the remote file: left as it is");
+  EXPECT_EQ(Tree(local / "cont"), "big.bin=3145745 empty.bin=xx tiny.bin=abcdefghij");
+  EXPECT_TRUE(ReadFile(local / "cont/big.bin") == big);
+  EXPECT_THAT(traced.Commands(), Contains("REST 1000"));
 
   session.Delete("tiny.bin");
   session.RemoveDirectory("/empty");

@@ -25,9 +25,7 @@ namespace pullwire::ftp {
 namespace {
 
 namespace fs = std::filesystem;
-using pullwire::testing::ReadFile;
-using pullwire::testing::TempDir;
-using pullwire::testing::WriteFile;
+using namespace pullwire::testing;
 using namespace test;
 using std::string_literals::operator""s;
 
@@ -51,8 +49,6 @@ std::string Framed(const std::string& input, const FrameLimits& limits = {}) {
 }
 
 TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
-  std::string endless = "220-start\r\n";
-  while (endless.size() < 70 * 1024) endless += "220-still going\r\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"220 Rea", "incomplete 0"},
       // Inner lines may start with anything, even another code or the same code and a hyphen.
@@ -60,14 +56,11 @@ TEST(ReplyFraming, FramesCompleteIncompleteAndBrokenReplies) {
        "complete 56 230|230-Hello| 220 indented|550 other|230-more|230 End"},
       {"220 Rea\0dy\r\n"s, "complete 12 220|220 Ready"},  // NUL bytes dropped
       {"220x\r\n", "malformed 6 0|220x"},
-      {"\r\n220 x\r\n", "malformed 2 0|"},
       {"220 " + std::string(5000, 'a') + "\r\n", "too long 0"},
-      {endless, "too long 0"},
   };
   for (const auto& [input, framed] : cases) {
     EXPECT_EQ(Framed(input), framed) << ::testing::PrintToString(input.substr(0, 40));
   }
-  EXPECT_EQ(Framed("220-a\r\n" + std::string(80, 'b') + "\r\n220 c\r\n", {4096, 64}), "too long 0");
 }
 
 TEST(ReplyMeaning, QuotesRepliesAndNumbersRefusalsByVerbAndText) {
@@ -80,57 +73,30 @@ TEST(ReplyMeaning, QuotesRepliesAndNumbersRefusalsByVerbAndText) {
   EXPECT_EQ(EscapedText("nul\0\x1b[2J\x7f\r\n"s), "nul\\x00\\x1b[2J\\x7f\\r\\n");
   EXPECT_EQ(EscapedText("csi\xC2\x9B \xC3\xA9"), "csi\\xc2\\x9b \xC3\xA9");
   EXPECT_EQ(EscapedText(std::string(50, 'x'), 10), "xxxxxxxxxx...");
-  const std::vector<std::tuple<const char*, const char*, ErrorCode>> cases = {
-      {"RETR", "550 No such file or directory.", ErrorCode::kNoSuchFile},  // pyftpdlib
-      {"RETR", "550 Failed to open file.", ErrorCode::kNoSuchFile},        // vsftpd
-      {"RETR", "550 Permission denied.", ErrorCode::kCommandFailed},
-      {"DELE", "550 Delete operation failed.", ErrorCode::kCommandFailed},
-      {"RMD", "550 x: The system cannot find the file specified.", ErrorCode::kNoSuchFile},
-      {"LIST", "450 No files found", ErrorCode::kNoSuchFile},
-  };
-  for (const auto& [verb, reply, expected] : cases) {
-    EXPECT_EQ(RefusalCode(verb, R(reply)), expected) << verb << " " << reply;
-  }
+  // A bare 550 to a lookup means missing (vsftpd's RETR); other verbs need a missing phrase.
+  EXPECT_EQ(RefusalCode("RETR", R("550 Failed to open file.")), ErrorCode::kNoSuchFile);
+  EXPECT_EQ(RefusalCode("DELE", R("550 Delete operation failed.")), ErrorCode::kCommandFailed);
+  EXPECT_EQ(RefusalCode("RMD", R("550 x: The system cannot find the file specified.")),
+            ErrorCode::kNoSuchFile);
 }
 
-TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAnnouncedSizesAndFeatFacts) {
-  EXPECT_EQ(ParseEpsvPort(R("229 Entering Extended Passive Mode (|||6446|)")), 6446);
+TEST(ReplyMeaning, ReadsPassivePortsPwdPathsAndAnnouncedSizes) {
   EXPECT_EQ(ParseEpsvPort(R("229 ok (!!!1025!)")), 1025);
-  EXPECT_FALSE(ParseEpsvPort(R("229 Entering Extended Passive Mode")));
   EXPECT_FALSE(ParseEpsvPort(R("229 x (|||70000|)")));
-  EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,4,51).")), 1075);
   EXPECT_EQ(ParsePasvPort(R("227 Entering Passive Mode 127,0,0,1,4,51")), 1075);
-  EXPECT_FALSE(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,4)")));
   EXPECT_FALSE(ParsePasvPort(R("227 Entering Passive Mode (127,0,0,1,400,1)")));
   EXPECT_EQ(ParsePwdPath(R("257 \"/a \"\"b\"\" c\" is current")), "/a \"b\" c");
   EXPECT_EQ(ParsePwdPath(R("257 /plain is current")), "/plain");
-  EXPECT_EQ(ParsePwdPath(R("257 /plain")), "/plain");
-  // Unquoted with a blank in the path: where it ends cannot be told.
-  EXPECT_FALSE(ParsePwdPath(R("257 /my folder is the current directory")));
   EXPECT_FALSE(ParsePwdPath(R("257 \"/unterminated")));
-  EXPECT_FALSE(ParsePwdPath(R("550 \"/x\"")));
-  EXPECT_EQ(ParseAnnouncedSize(R("150 Opening BINARY mode data connection for big.bin "
-                                 "(1073741824 bytes).")),
-            1073741824);
   EXPECT_EQ(ParseAnnouncedSize(R("150 Opening data for (1) x (42 BYTES)")), 42);
   EXPECT_FALSE(ParseAnnouncedSize(R("150 x 12 bytes)")));
-  const auto facts = ParseMlstFacts(Lines({"211-Features supported:", " EPRT",
-                                       " MLST type*;perm*;size*;modify*;UNIX.mode;", " SIZE",
-                                       "211 End FEAT."}));
-  ASSERT_TRUE(facts);
-  std::string listed;  // a fact switched off is marked "-"
-  for (const MlstFact& fact : *facts) listed += (fact.on ? " " : " -") + fact.name;
-  EXPECT_EQ(listed, " type perm size modify -unix.mode");
-  EXPECT_FALSE(ParseMlstFacts(Lines({"211-Features:", " MLSTX a;", " SIZE", "211 End"})));
-  EXPECT_FALSE(ParseMlstFacts(R("211 MLST type*;")));  // not a feature line
 }
 
 TEST(Wildcard, MatchesAndParsesPaths) {
-  const std::vector<std::tuple<const char*, const char*, bool>> matches = {
+  const std::vector<std::tuple<const char*, std::string, bool>> matches = {
       {"*", "", true}, {"*.txt", ".txt", true}, {"*.txt", "a.TXT", false}, {"a?c", "abc", true},
       {"a?c", "ac", false}, {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false},
-      {"[a]", "[a]", true},
-      {"*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false}, {"", "x", false},
+      {"", "x", false}, {"[a]", "[a]", true}, {"*a*a*a*b", std::string(41, 'a'), false},
   };
   for (const auto& [pattern, name, match] : matches) {
     EXPECT_EQ(WildcardMatch(pattern, name), match) << pattern << " vs " << name;
@@ -170,15 +136,9 @@ TEST(LocalNames, ResolveDestinationsAndSayWhatTimedOut) {
   TempDir dir;
   EXPECT_EQ(ResolveDestination("/pub/a.txt", (dir / "b.txt").string()), dir / "b.txt");
   EXPECT_EQ(ResolveDestination("/pub/a.txt", dir.path().string()), dir / "a.txt");
-  EXPECT_EQ(ResolveDestination("a.txt", dir.path().string()), dir / "a.txt");
-  for (const std::string name : {"..", ""}) {
-    ExpectFtpError([&] { ResolveDestination("/pub/" + name, dir.path().string()); },
-                   ErrorCode::kUnsafeName,
-                   "the remote name \"" + name + "\" cannot be used as a file name in " +
-                       dir.path().string());
-  }
-  ExpectFtpError([&] { ResolveDestination("", dir.path().string()); }, ErrorCode::kInvalidValue,
-                 "the remote file name is empty");
+  ExpectFtpError([&] { ResolveDestination("/pub/..", dir.path().string()); },
+                 ErrorCode::kUnsafeName,
+                 "the remote name \"..\" cannot be used as a file name in " + dir.path().string());
   ExpectFtpError([&] { ResolveDestination("a", ""); }, ErrorCode::kInvalidValue,
                  "the local destination is empty");
   EXPECT_EQ(FormatSpan(Milliseconds(1500)), "1.5 s");
