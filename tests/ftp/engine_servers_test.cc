@@ -171,6 +171,10 @@ TEST(EnginePyFtpd, GetMatchingFetchesTreesAndNeverLeavesTheLocalFolderOverIpv6) 
   EXPECT_TRUE(ReadFile(local / "all" / "b.bin") == PatternBytes(70000, 2));
   EXPECT_EQ(session.CurrentDirectory(), "/pub");  // the working folder is restored
   EXPECT_EQ(GetMatching(session, "My Files/*.txt", (local / "txt").string()).files, 1);
+  ExpectFtpError([&] { GetMatching(session, "gone/*", (local / "txt").string()); },
+                 ErrorCode::kNoSuchFile,
+                 "cannot enter the folder gone: 550 No such file or directory.");
+  EXPECT_EQ(session.CurrentDirectory(), "/pub");
   // Depth is bounded: what lies deeper is reported, everything else still arrives.
   MatchingOptions shallow;
   shallow.max_depth = 1;
