@@ -22,7 +22,6 @@ using ::testing::ElementsAreArray;
 using ::testing::EndsWith;
 using ::testing::Not;
 using ::testing::StartsWith;
-using Files = std::map<std::string, std::string>;
 
 SentMessage Found(int n) { return Info(fmt::format("Number of files & directories found: {}", n)); }
 SentMessage Count(int n) { return Info(fmt::format("Number of files downloaded : {}", n)); }

@@ -20,7 +20,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::Not;
-using Files = std::map<std::string, std::string>;
 
 // The record's Port is 16-bit: the servers listen below 32768 (low_port).
 class ServerRun : public RunFixture<EngineComponent, SystemClock> {
@@ -106,12 +105,12 @@ TEST_F(ServerRun, FolderModeTreeContinuesCopiesAndDeletesOnlyWhatItCopied) {
                         {"blocked/x.txt", "x"}, {"planted/inner/y.txt", "y"}, {"planted/p.txt", "p"},
                         {"tree/part.bin", part}, {"tree/done.bin", "complete"},
                         {"tree/longer.bin", "short"}, {"top.bin", top}, {"z.txt", "z"}};
-  for (const auto& [path, content] : remote) WriteFile(pub / path, content);
+  WriteFiles(pub, remote);
   fs::create_directories(pub / "My Files" / "empty");
   const Files earlier = {{"tree/part.bin", part.substr(0, 123'456)}, {"tree/done.bin", "complete"},
                          {"tree/longer.bin", "a longer local file"}, {"top.bin", top.substr(0, 20'000)},
                          {"blocked", "a file where the folder should be"}};
-  for (const auto& [path, content] : earlier) WriteFile(local / path, content);
+  WriteFiles(local, earlier);
   const TempDir outside{"outside"};
   fs::create_directories(local / "planted");
   fs::create_directory_symlink(outside.path(), local / "planted" / "inner");
@@ -196,7 +195,7 @@ TEST_F(ServerRun, VsftpdOverTlsWithAFilterAndCertificateWarnings) {
   const Files remote = {{"data/a.data", PatternBytes(66'000, 8)}, {"data/notes.txt", "walked"},
                         {"more data/deep/y.data", "nested"}, {"data.bin", PatternBytes(1'000, 10)},
                         {"other.txt", "not wanted"}, {"orders.txt", "a\r\nb\r\n"}};
-  for (const auto& [path, content] : remote) WriteFile(pub / path, content);
+  WriteFiles(pub, remote);
   server.GrantTree();
   const std::string plain = "ftpes://127.0.0.1";
   std::optional<ScopedEnv> trust(std::in_place, "SSL_CERT_FILE", server.CaFile());

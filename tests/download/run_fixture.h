@@ -203,21 +203,6 @@ inline com::StringArray MakeRecord(const std::map<std::string, std::string>& slo
   return com::StringArray(std::move(items), 1);
 }
 
-// Everything below `root` by relative path: a file's content, "-> target" for a link, "/" for a
-// folder.
-inline std::map<std::string, std::string> Contents(const std::filesystem::path& root) {
-  std::map<std::string, std::string> found;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-    std::string& value = found[item.path().lexically_relative(root).string()];
-    if (item.is_symlink()) {
-      value = "-> " + std::filesystem::read_symlink(item.path()).string();
-    } else {
-      value = item.is_directory() ? "/" : ReadFile(item.path());
-    }
-  }
-  return found;
-}
-
 // The messages every run that logs in to `host` sends first, followed by `more`; and last.
 inline std::vector<SentMessage> Opening(std::vector<SentMessage> more = {},
                                         const std::string& host = "ftp.example.net") {

@@ -29,21 +29,14 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-// Every entry under `folder`, sorted: "sub/", or "name=content" (the size past 99 bytes).
+// Every entry under `folder` on one line: "sub/", or "name=content" (the size past 99 bytes).
 std::string Tree(const fs::path& folder) {
-  std::vector<std::string> items;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-    const std::string name = fs::relative(entry.path(), folder).string();
-    if (entry.is_directory()) {
-      items.push_back(name + "/");
-    } else {
-      const auto size = fs::file_size(entry.path());
-      items.push_back(name + "=" + (size < 100 ? ReadFile(entry.path()) : std::to_string(size)));
-    }
-  }
-  std::sort(items.begin(), items.end());
   std::string tree;
-  for (const std::string& item : items) tree += (tree.empty() ? "" : " ") + item;
+  for (const auto& [name, content] : Contents(folder)) {
+    tree += (tree.empty() ? "" : " ") + name;
+    const bool small = content.size() < 100;
+    tree += content == "/" ? "/" : "=" + (small ? content : std::to_string(content.size()));
+  }
   return tree;
 }
 

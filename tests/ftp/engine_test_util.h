@@ -53,12 +53,6 @@ LoginParams LoginFor(const Server& server) {
   return LoginAt(server.host(), server.port(), server.user(), server.password());
 }
 
-// Writes each file (a path under `root`, its content), making the folders on the way.
-inline void WriteFiles(const std::filesystem::path& root,
-                       const std::vector<std::pair<std::string, std::string>>& files) {
-  for (const auto& [name, content] : files) pullwire::testing::WriteFile(root / name, content);
-}
-
 // A session whose trace is kept, with a short time-out so that failing tests end quickly.
 struct TracedSession {
   explicit TracedSession(Milliseconds timeout = 5s, SysIo& sys = DefaultSysIo()) : session(sys) {

@@ -33,6 +33,23 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
   if (!out) throw std::runtime_error(fmt::format("cannot write {}", path));
 }
 
+void WriteFiles(const fs::path& root, const Files& files) {
+  for (const auto& [name, content] : files) WriteFile(root / name, content);
+}
+
+Files Contents(const fs::path& root) {
+  Files found;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    std::string& value = found[item.path().lexically_relative(root).string()];
+    if (item.is_symlink()) {
+      value = "-> " + fs::read_symlink(item.path()).string();
+    } else {
+      value = item.is_directory() ? "/" : ReadFile(item.path());
+    }
+  }
+  return found;
+}
+
 std::string PatternBytes(std::size_t size, std::uint32_t seed) {
   // A 64-bit LCG, one step per 8 bytes, started from the seed and the size.
   std::string bytes(size, '\0');

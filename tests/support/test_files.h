@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,11 @@ namespace pullwire::testing {
 // Both throw std::runtime_error naming the path on failure.
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);  // makes parents
+
+// A tree by relative path: a file's content, "-> target" for a link, "/" for a folder.
+using Files = std::map<std::string, std::string>;
+void WriteFiles(const std::filesystem::path& root, const Files& files);  // files only
+Files Contents(const std::filesystem::path& root);
 // Deterministic bytes: every size and seed gives different content, and no 8-byte word repeats,
 // so a copy that skipped or doubled a block never compares equal.
 std::string PatternBytes(std::size_t size, std::uint32_t seed = 1);
